@@ -1,0 +1,164 @@
+// The data of an Aztec symbol lies in layers, rings two modules deep round
+// the core, read from the outermost inwards. Each ring is four strips (top,
+// right, bottom, left), each a sequence of module pairs with the pair's
+// outer module first. The bit stream of all layers, less a few leading
+// bits that do not fill a codeword, is a sequence of codewords of 6 to 12
+// bits: data words, then Reed-Solomon check words over GF(2^wordBits).
+// Data words carry bit stuffing: a word whose first wordBits - 1 bits are
+// equal has one extra, opposite bit appended, which is removed here; a
+// word of all equal bits is illegal. Full-range symbols also carry a
+// reference grid every 16 modules from the centre, which holds no data.
+#include "decode/data_codewords.h"
+
+#include "decode/galois_field.h"
+#include "decode/mode_message.h"
+#include "decode/reed_solomon.h"
+
+namespace Aztec {
+
+using AztecCore::SymbolCandidate;
+using AztecCore::SymbolType;
+
+std::atomic<std::int32_t> lastErrorCount{0};
+
+namespace {
+
+constexpr std::int32_t kGridSpacing = 16;
+
+ReedSolomon::GenericGF& fieldForWordBits(std::int32_t wordBits) {
+    switch (wordBits) {
+        case 6: return ReedSolomon::fieldData6();
+        case 8: return ReedSolomon::fieldData8();
+        case 10: return ReedSolomon::fieldData10();
+        default: return ReedSolomon::fieldData12();
+    }
+}
+
+ModuleMatrix removeReferenceGrid(const ModuleMatrix& m, std::int32_t n) {
+    auto keep = [n](std::int32_t i) { return (n / 2 - i) % kGridSpacing != 0; };
+    ModuleMatrix out;
+    for (std::int32_t i = 0; i < n; ++i) {
+        if (!keep(i)) continue;
+        std::vector<bool> row;
+        for (std::int32_t j = 0; j < n; ++j) {
+            if (keep(j)) row.push_back(m.at(static_cast<std::size_t>(i)).get(j));
+        }
+        BitList bits(row.size());
+        for (std::size_t j = 0; j < row.size(); ++j) bits.set(static_cast<std::int64_t>(j), row[j]);
+        out.push_back(std::move(bits));
+    }
+    return out;
+}
+
+// Checked access: (row r, bit c) of the matrix worked on.
+bool moduleAt(const ModuleMatrix& m, std::int32_t r, std::int32_t c) {
+    const BitList& row = m.at(static_cast<std::size_t>(r));
+    if (c < 0 || static_cast<std::size_t>(c) >= row.size()) throw std::out_of_range("invalid vector<bool> subscript");
+    return row.get(c);
+}
+
+BitList walkLayers(const ModuleMatrix& m, const SymbolCandidate& cand) {
+    const auto rawLength = static_cast<std::size_t>(cand.totalWords) * static_cast<std::size_t>(cand.wordBits);
+    BitList raw(rawLength);
+    const auto size = static_cast<std::int32_t>(m.size());
+    const std::int32_t last = size - 1;
+    std::int32_t s = size, off = 0;
+    std::int64_t base = 0;
+    for (std::int32_t layer = 0; layer < cand.layers; ++layer) {
+        const std::int64_t strip = 2 * static_cast<std::int64_t>(s - 2);
+        for (std::int32_t k = 0; k < 4; ++k) {
+            const std::int64_t start = base + strip * ((k + cand.rotation) % 4);
+            for (std::int32_t j = 0; j <= s - 3; ++j) {
+                bool outer = false, inner = false;
+                switch (k) {
+                    case 0: outer = moduleAt(m, off, off + j); inner = moduleAt(m, off + 1, off + j); break;
+                    case 1: outer = moduleAt(m, off + j, last - off); inner = moduleAt(m, off + j, last - off - 1); break;
+                    case 2: outer = moduleAt(m, last - off, last - off - j); inner = moduleAt(m, last - off - 1, last - off - j); break;
+                    default: outer = moduleAt(m, last - off - j, off); inner = moduleAt(m, last - off - j, off + 1); break;
+                }
+                // Modulo addressing: the stream's first bitOffset bits are
+                // overwritten by its last ones and never read.
+                if (!raw.empty()) {
+                    raw.set(start + 2 * j, outer);
+                    raw.set(start + 2 * j + 1, inner);
+                }
+            }
+        }
+        base += 4 * strip;
+        s -= 4;
+        off += 2;
+    }
+    return raw;
+}
+
+}  // namespace
+
+std::optional<BitList> correctData(const BitList& rawBits, const SymbolCandidate& cand, std::int32_t* correctedWords) {
+    if (cand.dataWords <= 0 || cand.wordBits <= 0) return std::nullopt;
+    if (cand.totalWords < cand.dataWords) return std::nullopt;
+    auto words = readWords(rawBits, cand.bitOffset, cand.totalWords, cand.wordBits);
+    ReedSolomon::Decoder decoder(fieldForWordBits(cand.wordBits));
+    const std::int32_t corrected = decoder.correct(words, cand.totalWords - cand.dataWords);
+    lastErrorCount.store(corrected);
+    if (correctedWords) *correctedWords = corrected;
+
+    const std::int32_t wordBits = cand.wordBits;
+    BitList data(static_cast<std::size_t>(cand.dataWords) * static_cast<std::size_t>(wordBits));
+    std::int64_t removed = 0;
+    for (std::int32_t i = 0; i < cand.dataWords; ++i) {
+        const std::int32_t word = words[static_cast<std::size_t>(i)];
+        bool runColour = false;
+        std::int32_t runLength = 0;
+        for (std::int32_t j = 0; j < wordBits; ++j) {
+            const bool colour = ((word >> (wordBits - 1 - j)) & 1) != 0;
+            if (runLength == wordBits - 1) {
+                if (colour == runColour) throw ReedSolomon::IllegalSymbolException("Illegal series of bits");
+                ++removed;  // the stuffed bit
+                runColour = false;
+                runLength = 0;
+                continue;
+            }
+            if (colour == runColour) {
+                ++runLength;
+            } else {
+                runLength = 1;
+                runColour = colour;
+            }
+            data.set(static_cast<std::int64_t>(i) * wordBits - removed + j, colour);
+        }
+    }
+    // Only real data bits go on: zeros standing in for the removed bits
+    // would be read as characters after the encoder's padding.
+    data.truncate(data.size() - static_cast<std::size_t>(removed));
+    return data;
+}
+
+std::optional<DecodedData> decodeData(const SymbolCandidate& cand, const ModuleMatrix& matrix) {
+    if (matrix.empty()) return std::nullopt;
+    const ModuleMatrix* work = &matrix;
+    ModuleMatrix mirrored, reduced;
+    if (cand.mirrored) {
+        const auto m = matrix.size();
+        for (std::size_t i = 0; i < m; ++i) mirrored.push_back(matrix.at(m - 1 - i));
+        work = &mirrored;
+    }
+    if (cand.type == SymbolType::FullRange) {
+        reduced = removeReferenceGrid(*work, cand.size);
+        work = &reduced;
+    }
+    const BitList raw = walkLayers(*work, cand);
+    DecodedData result;
+    std::optional<BitList> corrected;
+    try {
+        corrected = correctData(raw, cand, &result.correctedWords);
+        if (!corrected || corrected->empty()) return std::nullopt;
+        result.text = decodeText(*corrected);
+    } catch (const ReedSolomon::ReedSolomonException&) {
+        return std::nullopt;
+    } catch (const ReedSolomon::IllegalSymbolException&) {
+        return std::nullopt;
+    }
+    return result;
+}
+
+}  // namespace Aztec

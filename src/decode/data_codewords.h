@@ -1,0 +1,38 @@
+// From a sampled module matrix to the symbol's bytes: unwind the layers into
+// codewords, correct them, remove stuffed bits and decode the text.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+
+#include "common/symbol_candidate.h"
+#include "decode/bit_list.h"
+#include "decode/text_decoder.h"
+
+namespace Aztec {
+
+// Codewords corrected by the most recent data correction in the process,
+// shared by all reads (a concurrent read may see another read's count).
+extern std::atomic<std::int32_t> lastErrorCount;
+
+struct DecodedData {
+    DecodedText text;
+    std::int32_t correctedWords = 0;  // this read's own count
+};
+
+// Decodes the matrix of a candidate whose mode message has been read.
+// Nothing when the codewords cannot be corrected, a stuffed bit is wrong,
+// or the data is empty. Other exceptions (out_of_range for a matrix that
+// is too small) pass through.
+std::optional<DecodedData> decodeData(const AztecCore::SymbolCandidate& candidate, const ModuleMatrix& matrix);
+
+// Cuts the raw layer bits into codewords, corrects them and unstuffs the
+// data words. The result holds exactly the data bits, so it is shorter
+// than dataWords * wordBits by the number of stuffed bits removed.
+// Nothing for impossible counts; throws ReedSolomonException or
+// IllegalSymbolException for an uncorrectable block or a wrong stuffed bit.
+std::optional<BitList> correctData(const BitList& rawBits, const AztecCore::SymbolCandidate& candidate,
+                                   std::int32_t* correctedWords = nullptr);
+
+}  // namespace Aztec

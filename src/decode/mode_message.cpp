@@ -1,0 +1,174 @@
+// The mode ring is the square ring of modules just outside the bull's-eye:
+// 40 modules round a compact symbol, 56 round a full-range one. Three
+// modules at each corner are orientation marks; their dark counts (3, 2, 1,
+// 0 going clockwise from the top-left corner) tell the rotation, and a
+// reversed sequence tells a mirror image. The remaining modules carry the
+// mode message: 7 (compact) or 10 (full-range) 4-bit words, the first 2 or
+// 4 of them data (layers - 1, data words - 1), the rest Reed-Solomon check
+// words over GF(16). Full-range rings also skip the module in the middle of
+// each side, which belongs to the reference grid.
+#include "decode/mode_message.h"
+
+#include <array>
+#include <exception>
+
+#include "decode/galois_field.h"
+#include "decode/reed_solomon.h"
+
+namespace Aztec {
+
+using AztecCore::SymbolCandidate;
+using AztecCore::SymbolType;
+
+namespace {
+
+constexpr std::array<LayerInfo, kMaxCompactLayers> kCompactLayers = {{
+    {15, 6, 17, 2}, {19, 6, 40, 0}, {23, 8, 51, 0}, {27, 8, 76, 0},
+}};
+
+constexpr std::array<LayerInfo, kMaxFullRangeLayers> kFullRangeLayers = {{
+    {19, 6, 21, 2},     {23, 6, 48, 0},     {27, 8, 60, 0},     {31, 8, 88, 0},
+    {37, 8, 120, 0},    {41, 8, 156, 0},    {45, 8, 196, 0},    {49, 8, 240, 0},
+    {53, 10, 230, 4},   {57, 10, 272, 0},   {61, 10, 316, 8},   {67, 10, 364, 8},
+    {71, 10, 416, 0},   {75, 10, 470, 4},   {79, 10, 528, 0},   {83, 10, 588, 8},
+    {87, 10, 652, 8},   {91, 10, 720, 0},   {95, 10, 790, 4},   {101, 10, 864, 0},
+    {105, 10, 940, 8},  {109, 10, 1020, 8}, {113, 12, 920, 0},  {117, 12, 992, 0},
+    {121, 12, 1066, 8}, {125, 12, 1144, 0}, {131, 12, 1224, 0}, {135, 12, 1306, 8},
+    {139, 12, 1392, 0}, {143, 12, 1480, 0}, {147, 12, 1570, 8}, {151, 12, 1664, 0},
+}};
+
+// Corner dark counts c0..c3 for each orientation.
+struct Orientation {
+    std::array<int, 4> counts;
+    std::int32_t rotation;
+    bool mirrored;
+};
+constexpr std::array<Orientation, 8> kOrientations = {{
+    {{3, 2, 1, 0}, 0, false}, {{0, 3, 2, 1}, 1, false}, {{1, 0, 3, 2}, 2, false}, {{2, 1, 0, 3}, 3, false},
+    {{2, 3, 0, 1}, 0, true},  {{3, 0, 1, 2}, 1, true},  {{0, 1, 2, 3}, 2, true},  {{1, 2, 3, 0}, 3, true},
+}};
+
+constexpr std::int32_t kCompactModeWords = 7;
+constexpr std::int32_t kFullRangeModeWords = 10;
+constexpr std::int32_t kCompactModeCheckWords = 5;
+constexpr std::int32_t kFullRangeModeCheckWords = 6;
+
+std::int32_t readField(const BitList& bits, int first, int count) {
+    std::int32_t v = 0;
+    for (int i = 0; i < count; ++i) v = (v << 1) | (bits.get(first + i) ? 1 : 0);
+    return v;
+}
+
+BitList extractCompact(const BitList& ring, std::int32_t rotation, bool mirrored) {
+    BitList mode(28);
+    // A mirrored ring runs the other way round, so rotations 1 and 3 start
+    // on each other's sides (as on full-range rings).
+    const std::int64_t start = 2 + 10 * (mirrored ? (4 - rotation) % 4 : rotation);
+    for (int i = 0; i < 4; ++i) {
+        const std::int64_t s = start + 10 * i;
+        for (int j = 0; j < 7; ++j) {
+            if (mirrored) {
+                mode.set(j - 7 * i, ring.get(s + 6 - j));
+            } else {
+                mode.set(7 * i + j, ring.get(s + j));
+            }
+        }
+    }
+    return mode;
+}
+
+BitList extractFullRange(const BitList& ring, std::int32_t rotation, bool mirrored) {
+    BitList mode(40);
+    static constexpr std::int64_t kMirroredStart[4] = {2, 44, 30, 16};
+    const std::int64_t start = mirrored ? kMirroredStart[rotation] : 2 + 14 * rotation;
+    for (int i = 0; i < 4; ++i) {
+        const std::int64_t s = start + 14 * i;
+        for (int j = 0; j < 5; ++j) {
+            if (mirrored) {
+                mode.set(j - 10 * i, ring.get(s + 10 - j));
+                mode.set(5 - 10 * i + j, ring.get(s + 4 - j));
+            } else {
+                mode.set(10 * i + j, ring.get(s + j));
+                mode.set(10 * i + 5 + j, ring.get(s + 6 + j));
+            }
+        }
+    }
+    return mode;
+}
+
+}  // namespace
+
+const LayerInfo& compactLayerInfo(std::int32_t layers) {
+    return kCompactLayers.at(static_cast<std::size_t>(layers - 1));
+}
+
+const LayerInfo& fullRangeLayerInfo(std::int32_t layers) {
+    return kFullRangeLayers.at(static_cast<std::size_t>(layers - 1));
+}
+
+std::vector<std::int32_t> readWords(const BitList& bits, std::int64_t start, std::int32_t count, std::int32_t wordBits) {
+    std::vector<std::int32_t> words(count > 0 ? static_cast<std::size_t>(count) : 0, 0);
+    std::int64_t pos = start;
+    for (auto& w : words) {
+        std::int32_t v = 0;
+        for (std::int32_t b = 0; b < wordBits; ++b) v = (v << 1) | (bits.get(pos++) ? 1 : 0);
+        w = v;
+    }
+    return words;
+}
+
+void writeWords(const std::vector<std::int32_t>& words, std::int32_t count, BitList& bits) {
+    for (std::int32_t i = 0; i < count; ++i) {
+        for (int k = 0; k < 4; ++k) bits.set(4 * i + 3 - k, ((words.at(static_cast<std::size_t>(i)) >> k) & 1) != 0);
+    }
+}
+
+void correctModeMessage(BitList& modeBits, bool compact) {
+    if (modeBits.empty()) return;
+    const std::int32_t count = compact ? kCompactModeWords : kFullRangeModeWords;
+    auto words = readWords(modeBits, 0, count, 4);
+    ReedSolomon::Decoder decoder(ReedSolomon::fieldParam());
+    decoder.correct(words, compact ? kCompactModeCheckWords : kFullRangeModeCheckWords);
+    writeWords(words, count, modeBits);
+}
+
+bool decodeModeMessage(SymbolCandidate& candidate, const BitList& ring) {
+    const auto n = static_cast<std::int64_t>(ring.size());
+    if (n == 0) return false;
+    const std::int64_t q = n / 4;
+    std::array<int, 4> counts{};
+    for (int k = 0; k < 4; ++k) {
+        for (int d = -1; d <= 1; ++d) counts[static_cast<std::size_t>(k)] += ring.get(k * q + d) ? 1 : 0;
+    }
+    const Orientation* found = nullptr;
+    for (const auto& o : kOrientations) {
+        if (o.counts == counts) found = &o;
+    }
+    if (!found) return false;
+    candidate.rotation = found->rotation;
+    candidate.mirrored = found->mirrored;
+
+    const bool compact = candidate.type == SymbolType::Compact;
+    if (!compact && candidate.type != SymbolType::FullRange) return false;
+
+    BitList mode = compact ? extractCompact(ring, found->rotation, found->mirrored)
+                           : extractFullRange(ring, found->rotation, found->mirrored);
+    try {
+        correctModeMessage(mode, compact);
+    } catch (const std::exception&) {
+        return false;
+    }
+
+    const std::int32_t layers = compact ? readField(mode, 0, 2) + 1 : readField(mode, 0, 5) + 1;
+    const std::int32_t dataWords = compact ? readField(mode, 2, 6) + 1 : readField(mode, 5, 11) + 1;
+    const LayerInfo& info = compact ? compactLayerInfo(layers) : fullRangeLayerInfo(layers);
+    candidate.wordBits = info.wordBits;
+    candidate.totalWords = info.totalWords;
+    candidate.size = info.size;
+    candidate.bitOffset = info.bitOffset;
+    candidate.layers = layers;
+    candidate.dataWords = dataWords;
+    return true;
+}
+
+}  // namespace Aztec

@@ -1,0 +1,110 @@
+#include "decode/reed_solomon.h"
+
+namespace Aztec::ReedSolomon {
+
+namespace {
+// alpha^kFirstRoot is the first of the generator's consecutive roots.
+constexpr std::int32_t kFirstRoot = 1;
+}  // namespace
+
+std::int32_t Decoder::correct(std::vector<std::int32_t>& received, std::int32_t twoS) {
+    if (twoS <= 0) return 0;
+    GenericGF& f = *field_;
+    const GenericGFPoly poly(field_, received);
+    // S_i at alpha^(i + 1), stored as the coefficient of x^i.
+    std::vector<std::int32_t> syndromes(static_cast<std::size_t>(twoS), 0);
+    bool clean = true;
+    for (std::int32_t i = 0; i < twoS; ++i) {
+        const std::int32_t s = poly.valueAt(f.exp((i + kFirstRoot) % (f.size() - 1)));
+        syndromes[static_cast<std::size_t>(twoS - 1 - i)] = s;
+        if (s != 0) clean = false;
+    }
+    if (clean) return 0;
+
+    const GenericGFPoly syndrome(field_, syndromes);
+    auto [sigma, omega] = solveKeyEquation(f.monomial(twoS, 1), syndrome, twoS);
+    const auto locators = locateErrors(sigma);
+    // Non-zero syndromes with no error located: the block is not a codeword
+    // and nothing here can mend it. Returning 0 would pass it off as clean.
+    if (locators.empty()) throw ReedSolomonException("Error locator degree does not match number of roots");
+    const auto values = errorValues(omega, locators);
+    const auto n = static_cast<std::int32_t>(received.size());
+    for (std::size_t k = 0; k < locators.size(); ++k) {
+        const std::int32_t position = n - 1 - f.log(locators[k]);
+        if (position < 0) throw ReedSolomonException("Bad error location");
+        received.at(static_cast<std::size_t>(position)) ^= values[k];
+    }
+    // A miscorrection can place errors that do not yield a codeword; the
+    // corrected block must have all syndromes zero.
+    const GenericGFPoly corrected(field_, received);
+    for (std::int32_t i = 0; i < twoS; ++i) {
+        if (corrected.valueAt(f.exp((i + kFirstRoot) % (f.size() - 1))) != 0) {
+            throw ReedSolomonException("Error locator degree does not match number of roots");
+        }
+    }
+    return static_cast<std::int32_t>(locators.size());
+}
+
+std::pair<GenericGFPoly, GenericGFPoly> Decoder::solveKeyEquation(GenericGFPoly a, GenericGFPoly b, std::int32_t big) {
+    GenericGF& f = *field_;
+    if (a.degree() < b.degree()) std::swap(a, b);
+    GenericGFPoly rLast = a;
+    GenericGFPoly r = b;
+    GenericGFPoly tLast = f.zero();
+    GenericGFPoly t = f.one();
+    while (r.degree() >= big / 2) {
+        GenericGFPoly rLastLast = rLast;
+        GenericGFPoly tLastLast = tLast;
+        rLast = r;
+        tLast = t;
+        if (rLast.isZero()) throw ReedSolomonException("r_{i-1} was zero");
+        r = rLastLast;
+        GenericGFPoly q = f.zero();
+        const std::int32_t dltInverse = f.inverse(rLast.coefficient(rLast.degree()));
+        while (r.degree() >= rLast.degree() && !r.isZero()) {
+            const std::int32_t d = r.degree() - rLast.degree();
+            const std::int32_t scale = f.multiply(r.coefficient(r.degree()), dltInverse);
+            q = q.plus(f.monomial(d, scale));
+            r = r.plus(rLast.timesMonomial(d, scale));
+        }
+        t = q.times(tLast).plus(tLastLast);
+    }
+    const std::int32_t sigmaTildeAtZero = t.coefficient(0);
+    if (sigmaTildeAtZero == 0) throw ReedSolomonException("sigmaTilde(0) was zero");
+    const std::int32_t inv = f.inverse(sigmaTildeAtZero);
+    return {t.scale(inv), r.scale(inv)};
+}
+
+std::vector<std::int32_t> Decoder::locateErrors(const GenericGFPoly& sigma) {
+    GenericGF& f = *field_;
+    const std::int32_t e = sigma.degree();
+    if (e == 1) return {sigma.coefficient(1)};
+    std::vector<std::int32_t> result;
+    for (std::int32_t i = 1; i < f.size() && static_cast<std::int32_t>(result.size()) < e; ++i) {
+        if (sigma.valueAt(i) == 0) result.push_back(f.inverse(i));
+    }
+    if (static_cast<std::int32_t>(result.size()) != e) {
+        throw ReedSolomonException("Error locator degree does not match number of roots");
+    }
+    return result;
+}
+
+// Forney's formula. With syndromes from alpha^1 the magnitude carries one
+// extra factor X_k^-1 compared with syndromes from alpha^0.
+std::vector<std::int32_t> Decoder::errorValues(const GenericGFPoly& omega, const std::vector<std::int32_t>& locators) {
+    GenericGF& f = *field_;
+    std::vector<std::int32_t> result(locators.size(), 0);
+    for (std::size_t k = 0; k < locators.size(); ++k) {
+        const std::int32_t xiInverse = f.inverse(locators[k]);
+        std::int32_t denominator = 1;
+        for (std::size_t j = 0; j < locators.size(); ++j) {
+            if (j != k) denominator = f.multiply(denominator, 1 ^ f.multiply(locators[j], xiInverse));
+        }
+        std::int32_t value = f.multiply(omega.valueAt(xiInverse), f.inverse(denominator));
+        if (kFirstRoot == 1) value = f.multiply(value, xiInverse);
+        result[k] = value;
+    }
+    return result;
+}
+
+}  // namespace Aztec::ReedSolomon

@@ -1,0 +1,31 @@
+// Plane perspective transforms from symbol-grid coordinates (modules) to
+// image pixels, fitted exactly to four point pairs.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "common/symbol_candidate.h"
+
+namespace Aztec::Math {
+
+using AztecCore::Point2d;
+
+// a..h of x = (a u + b v + c) / (g u + h v + 1), y = (d u + e v + f) / (g u + h v + 1).
+using Homography = std::array<double, 8>;
+
+// The transform that maps each source s_k onto destination t_k. Degenerate
+// point sets raise nothing: a zero pivot becomes 1e-20 and the
+// coefficients come out huge or non-finite.
+Homography fitHomography(Point2d s0, Point2d s1, Point2d s2, Point2d s3,
+                         Point2d t0, Point2d t1, Point2d t2, Point2d t3);
+
+// Maps (u, v); no test of the denominator.
+Point2d mapPoint(const Homography& h, double u, double v);
+
+// Truncates a mapped coordinate toward zero. A non-finite value or one
+// outside the 32-bit range becomes INT32_MIN, which every sampler treats
+// as outside the image.
+std::int32_t toPixel(double value);
+
+}  // namespace Aztec::Math

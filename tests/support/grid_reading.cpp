@@ -1,0 +1,52 @@
+#include "support/grid_reading.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace quarrow_test {
+
+using AztecCore::SymbolType;
+
+namespace {
+bool moduleAt(const ModuleGrid& g, int u, int v) {
+    const int c = (g.size - 1) / 2;
+    return g.at(c + v, c + u);
+}
+}  // namespace
+
+SymbolType bullseyeType(const ModuleGrid& g) {
+    if (g.size < 19) return SymbolType::Compact;
+    for (int u = -6; u <= 6; ++u) {
+        for (int v = -6; v <= 6; ++v) {
+            const int d = std::max(std::abs(u), std::abs(v));
+            if (d == 5 && moduleAt(g, u, v)) return SymbolType::Compact;
+            if (d == 6 && !moduleAt(g, u, v)) return SymbolType::Compact;
+        }
+    }
+    return SymbolType::FullRange;
+}
+
+Aztec::BitList ringBits(const ModuleGrid& g, SymbolType type) {
+    const int h = type == SymbolType::Compact ? 5 : 7;
+    const int len = 2 * h;
+    Aztec::BitList bits(static_cast<std::size_t>(4 * len));
+    for (int i = 0; i < len; ++i) {
+        bits.set(0 * len + i, moduleAt(g, -h + i, -h));
+        bits.set(1 * len + i, moduleAt(g, h, -h + i));
+        bits.set(2 * len + i, moduleAt(g, h - i, h));
+        bits.set(3 * len + i, moduleAt(g, -h, h - i));
+    }
+    return bits;
+}
+
+Aztec::ModuleMatrix moduleMatrix(const ModuleGrid& g) {
+    Aztec::ModuleMatrix m;
+    for (int x = 0; x < g.size; ++x) {
+        Aztec::BitList col(static_cast<std::size_t>(g.size));
+        for (int y = 0; y < g.size; ++y) col.set(y, g.at(y, x));
+        m.push_back(std::move(col));
+    }
+    return m;
+}
+
+}  // namespace quarrow_test

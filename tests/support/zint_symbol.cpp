@@ -1,0 +1,53 @@
+#include "support/zint_symbol.h"
+
+#include <zint.h>
+
+#include <memory>
+
+namespace quarrow_test {
+
+bool encodeAztec(const std::string& data, const EncodeOptions& options, ModuleGrid& out, std::string* error) {
+    std::unique_ptr<zint_symbol, decltype(&ZBarcode_Delete)> sym(ZBarcode_Create(), &ZBarcode_Delete);
+    sym->symbology = BARCODE_AZTEC;
+    sym->option_1 = options.eccLevel > 0 ? options.eccLevel : -1;
+    sym->option_2 = options.size;
+    sym->eci = options.eci;
+    sym->input_mode = options.gs1 ? GS1_MODE : (options.utf8 ? UNICODE_MODE : DATA_MODE);
+    const int rc = ZBarcode_Encode(sym.get(), reinterpret_cast<const unsigned char*>(data.data()),
+                                   static_cast<int>(data.size()));
+    if (rc >= ZINT_ERROR) {
+        if (error) *error = sym->errtxt;
+        return false;
+    }
+    out.size = sym->width;
+    out.modules.assign(static_cast<std::size_t>(sym->rows), std::vector<bool>(static_cast<std::size_t>(sym->width)));
+    for (int r = 0; r < sym->rows; ++r) {
+        for (int c = 0; c < sym->width; ++c) {
+            out.modules[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)] =
+                (sym->encoded_data[r][c / 8] >> (c % 8)) & 1;
+        }
+    }
+    return true;
+}
+
+ModuleGrid transformGrid(const ModuleGrid& g, int quarterTurns, bool mirror) {
+    ModuleGrid cur = g;
+    for (int t = 0; t < ((quarterTurns % 4) + 4) % 4; ++t) {
+        ModuleGrid next = cur;
+        const int n = cur.size;
+        // Clockwise: new (r, c) = old (n - 1 - c, r).
+        for (int r = 0; r < n; ++r)
+            for (int c = 0; c < n; ++c) next.modules[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)] = cur.at(n - 1 - c, r);
+        cur = next;
+    }
+    if (mirror) {
+        ModuleGrid next = cur;
+        const int n = cur.size;
+        for (int r = 0; r < n; ++r)
+            for (int c = 0; c < n; ++c) next.modules[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)] = cur.at(r, n - 1 - c);
+        cur = next;
+    }
+    return cur;
+}
+
+}  // namespace quarrow_test
