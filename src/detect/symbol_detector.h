@@ -1,0 +1,120 @@
+// Finds one Aztec symbol near the centre of a grey image, reads its mode
+// message and samples its modules.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "common/symbol_candidate.h"
+#include "decode/bit_list.h"
+#include "decode/data_codewords.h"
+#include "image/gray_buf.h"
+#include "math/perspective.h"
+
+namespace AztecCore {
+
+using CandidateList = std::vector<std::unique_ptr<SymbolCandidate>>;
+
+// What one read saw, for pictures that explain a read to a person. Filled
+// only when a trace is attached to the detector.
+struct DetectorTrace {
+    std::vector<PixelPoint> seeds;          // seeds tried, in order
+    std::vector<Point2d> blobCentres;       // one per seed
+    bool located = false;
+    Point2d bullseyeCorners[4] = {};        // refined, when located
+    Point2d symbolCorners[4] = {};          // outer corners of the symbol, when located
+    struct Module {
+        Point2d at;                         // image position of the module centre
+        bool dark;
+    };
+    std::vector<Module> modules;            // sampled modules, when decoded
+};
+
+class SymbolDetector {
+public:
+    SymbolDetector();
+
+    // Keeps a deep copy of the image.
+    void setImage(const Image::GrayBuf& image);
+    // One new candidate centred on the image; never empty.
+    CandidateList findCandidates();
+    // Walks the seed spiral round the image centre; true when a mode
+    // message was read at some seed.
+    bool locate(SymbolCandidate& cand);
+    // Samples and decodes a located candidate; nothing when it does not decode.
+    std::optional<Aztec::DecodedData> decode(SymbolCandidate& cand);
+
+    // Average of five single-pixel samples round a symbol-grid point
+    // (spread 0.25 or 0.1 modules); 999999999 for each off-image sample.
+    std::uint32_t sampleModuleCoarse(double u, double v) const;
+    std::uint32_t sampleModuleFine(double u, double v) const;
+
+    void setTrace(DetectorTrace* trace) { trace_ = trace; }
+
+    // Stages, public so that tests can drive them one at a time.
+    Point2d blobCentre(std::int32_t sx, std::int32_t sy);
+    bool checkBullseye(SymbolCandidate& cand, bool fullRange);
+    void refineCorners(SymbolCandidate& cand);
+    bool readModeRing(SymbolCandidate& cand, double scale);
+    Aztec::ModuleMatrix sampleDataGrid(SymbolCandidate& cand);
+    void setHomography(Point2d s0, Point2d s1, Point2d s2, Point2d s3, Point2d t0, Point2d t1, Point2d t2, Point2d t3);
+
+    const Aztec::Math::Homography& homography() const { return homography_; }
+    const std::shared_ptr<Image::GrayBuf>& workImage() const { return work_; }
+    // The outer corners of the located symbol, from the transform fitted to
+    // the bull's-eye (valid after a successful locate).
+    const Point2d* symbolCorners() const { return symbolCorners_; }
+
+    // Value of a pixel outside the image: reads as light everywhere.
+    static constexpr std::uint32_t kOffImage = 999999999u;
+
+private:
+    friend class SymbolDetectorTestPeer;
+
+    // Fill state shared by the blob fills and the ring fill.
+    enum class FillKind { Dark, Light, Ring };
+    void fillRun(std::int32_t x, std::int32_t y, FillKind kind);
+    void fillFrom(std::int32_t x, std::int32_t y, FillKind kind);
+    bool fillable(std::int32_t x, std::int32_t y, FillKind kind) const;
+    bool workDark(std::int32_t x, std::int32_t y) const;
+    std::uint32_t imageSample(std::int32_t x, std::int32_t y) const;
+    std::uint32_t sampleModule(double u, double v, double spread) const;
+    bool attemptSeed(SymbolCandidate& cand, std::int32_t x, std::int32_t y);
+
+    // Data grid helpers.
+    void placeCompactGrid(SymbolCandidate& cand);
+    void buildReferenceGrid(SymbolCandidate& cand);
+    Point2d refinedGridPoint(std::int32_t u, std::int32_t v, bool refine);
+    double locateVerticalLine(std::int32_t uc, std::int32_t vc);
+    double locateHorizontalLine(std::int32_t uc, std::int32_t vc);
+    void extendGrid(SymbolCandidate& cand, int i, int j, int di, int dj);
+    void sampleCell(const SymbolCandidate& cand, int i, int j, std::vector<std::vector<std::uint32_t>>& array, int ox, int oy);
+
+    PixelPoint quadrantCorner_[4] = {};
+    std::int32_t quadrantDist2_[4] = {};
+    std::shared_ptr<Image::GrayBuf> image_;
+    std::shared_ptr<Image::GrayBuf> work_;
+    std::int32_t sumX_ = 0, sumY_ = 0, count_ = 0;
+    std::int32_t maxCount_ = 0;
+    std::int32_t xMin_ = 0, xMax_ = 0, yMin_ = 0, yMax_ = 0;
+    std::deque<std::int32_t> seedX_, seedY_;
+    PixelPoint ringCentre_;
+    Aztec::Math::Homography homography_{};
+    std::int32_t gridPasses_ = 0;
+
+    Point2d symbolCorners_[4] = {};
+    DetectorTrace* trace_ = nullptr;
+};
+
+// The reference-line search on its own, for tests.
+std::int32_t alternationScore(const std::vector<std::int32_t>& profile);
+std::int32_t bestRunCentre(const std::vector<std::int32_t>& scores);
+// Dark when below the mid-level of the 5 x 5 (8 at the borders) window.
+bool isDarkModule(const std::vector<std::vector<std::uint32_t>>& array, std::int32_t p, std::int32_t q);
+// Splits ring samples into dark (true) and light at fraction t of the range.
+void binariseRing(const std::vector<std::uint32_t>& samples, Aztec::BitList& bits, float t);
+
+}  // namespace AztecCore

@@ -1,0 +1,52 @@
+// Runs one read of one image: locate, decode, classify the outcome and
+// write the diagnostic message.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/symbol_candidate.h"
+#include "decode/text_decoder.h"
+#include "detect/symbol_detector.h"
+#include "image/gray_buf.h"
+
+namespace AztecCore {
+
+enum class ReadOutcome : std::int32_t { NotLocated = 0, Located = 1, Read = 2 };
+
+class ReaderEngine {
+public:
+    ReaderEngine();
+    ~ReaderEngine();
+    ReaderEngine(const ReaderEngine&) = delete;
+    ReaderEngine& operator=(const ReaderEngine&) = delete;
+
+    // Reads `image` (which may go away afterwards) and replaces `message`
+    // with the one-line diagnostic. Exceptions of the stages pass through.
+    ReadOutcome read(const Image::GrayBuf& image, std::string& message);
+    // The decoded bytes of the last Read, one char per byte, 0 bytes kept.
+    std::string dataText() const;
+
+    // Facts of the last read, for the richer front ends.
+    const std::vector<std::uint8_t>& data() const { return data_; }
+    const Aztec::DecodedText& decoded() const { return decoded_; }
+    const SymbolCandidate& candidate() const { return candidate_; }
+    std::int32_t correctedWords() const { return correctedWords_; }
+    const Point2d* symbolCorners() const { return detector_->symbolCorners(); }
+    void setTrace(DetectorTrace* trace) { detector_->setTrace(trace); }
+
+private:
+    std::unique_ptr<SymbolDetector> detector_;
+    std::vector<std::uint8_t> data_;
+    Aztec::DecodedText decoded_;
+    SymbolCandidate candidate_;
+    std::int32_t correctedWords_ = 0;
+};
+
+// "(C 0' L: 2 D: 78 ECC: 67%)": type, rotation, mirror mark, layers, data
+// bits and check-word share of a candidate.
+std::string describe(const SymbolCandidate& cand);
+
+}  // namespace AztecCore
