@@ -1,5 +1,6 @@
 #include "image/gray_buf.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace AztecCore::Image {
@@ -35,7 +36,11 @@ void GrayBuf::resize(std::int32_t w, std::int32_t h) {
     if (w == width_ && h == height_) return;
     const std::int64_t area = static_cast<std::int64_t>(w) * h;
     if (area > static_cast<std::int64_t>(plane.pixels.size())) {
-        plane.pixels.resize(static_cast<std::size_t>(area), 0);
+        // A fresh vector rather than resize(): same result, and it sidesteps
+        // a false -Warray-bounds of GCC 12 on the inlined grow path.
+        std::vector<std::uint8_t> grown(static_cast<std::size_t>(area), 0);
+        std::copy(plane.pixels.begin(), plane.pixels.end(), grown.begin());
+        plane.pixels.swap(grown);
     }
     plane.stride = w;
     width_ = w;
