@@ -1,0 +1,345 @@
+// quarrow-read: reads the Aztec symbol of each image or video frame given on
+// the command line and prints its text, or one JSON object per frame.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "debug_image.h"
+#include "engine/reader_engine.h"
+#include "image_io.h"
+#include "json_text.h"
+
+namespace {
+
+using quarrow::io::FrameSource;
+using quarrow::io::GreyFrame;
+using quarrow::io::IoError;
+namespace qt = quarrow::tools;
+
+// Exit statuses.
+constexpr int kExitOk = 0;
+constexpr int kExitSomeUnreadable = 1;
+constexpr int kExitUsage = 2;
+
+constexpr const char* kUsage =
+    "Usage: quarrow-read [OPTION]... FILE...\n"
+    "Reads the Aztec Code symbol near the centre of each image and prints its text.\n"
+    "\n"
+    "FILE is a binary PGM (P5) or PPM (P6) with any maxval, a PNG, a JPEG, or a\n"
+    "Y4M video (8-bit mono, 4:1:1, 4:2:0, 4:2:2 or 4:4:4; every frame is read).\n"
+    "'-' reads standard input. Colour is reduced to grey with the luma weights\n"
+    "0.299 R + 0.587 G + 0.114 B; transparent PNG pixels count as white; of a\n"
+    "video only the Y plane is used.\n"
+    "\n"
+    "Options:\n"
+    "  --json               one JSON object per frame, one per line, in input order:\n"
+    "                       file, frame, outcome (Read, Located, NotLocated or\n"
+    "                       Error with an error text), bytes_hex, text (the bytes\n"
+    "                       as ISO-8859-1), message (the reader's diagnostic), and\n"
+    "                       the symbol's facts\n"
+    "  --debug-image OUT.png  draw what the reader saw over the frame: seeds tried\n"
+    "                       (cyan), blob centres (magenta), bull's-eye corners\n"
+    "                       (green), symbol outline (red), sampled modules (blue\n"
+    "                       dark, yellow light). Without '%d' in OUT only the first\n"
+    "                       frame is drawn; '%d' is replaced by a running frame\n"
+    "                       count from 1 and every frame is drawn\n"
+    "  --progress           show the progress bar even when stderr is not a terminal\n"
+    "  --no-progress        never show the progress bar\n"
+    "  --quiet              no progress bar and no summary line\n"
+    "  --help               show this text and exit\n"
+    "  --                   end of options; later arguments are files\n"
+    "\n"
+    "Without --json each frame's decoded bytes are written as they are, followed\n"
+    "by a line feed (an empty line when nothing was read); errors go to stderr.\n"
+    "A progress bar is shown on stderr when several files are read and stderr is a\n"
+    "terminal; a summary line (files, read, not read, errors, time) follows when\n"
+    "more than one file was given or the bar was shown.\n"
+    "\n"
+    "Exit status: 0 when every file could be read as an image (whether or not a\n"
+    "symbol was found), 1 when some file could not (or a debug image could not be\n"
+    "written), 2 for a usage error.\n";
+
+struct Options {
+    bool json = false;
+    std::string debugImage;
+    enum class Progress { Auto, Always, Never } progress = Progress::Auto;
+    bool quiet = false;
+    std::vector<std::string> files;
+};
+
+// What one frame gave.
+struct FrameReport {
+    std::string outcome;  // Read, Located, NotLocated, Error
+    std::string error;
+    std::string message;
+    std::vector<std::uint8_t> bytes;
+    bool gs1 = false;
+    std::vector<Aztec::EciMark> ecis;
+    AztecCore::SymbolCandidate candidate;
+    AztecCore::Point2d symbolCorners[4] = {};
+    std::int32_t correctedWords = 0;
+    std::int32_t width = 0, height = 0;
+    std::string debugImage;
+};
+
+struct Tally {
+    std::size_t files = 0, frames = 0, read = 0, notRead = 0, errors = 0;
+};
+
+const char* typeName(AztecCore::SymbolType t) {
+    switch (t) {
+        case AztecCore::SymbolType::Compact: return "Compact";
+        case AztecCore::SymbolType::FullRange: return "FullRange";
+        case AztecCore::SymbolType::None: break;
+    }
+    return "None";
+}
+
+std::string pointJson(AztecCore::Point2d p) {
+    std::string s("[");
+    s.append(qt::jsonNumber(p.x)).append(",").append(qt::jsonNumber(p.y)).append("]");
+    return s;
+}
+
+std::string cornersJson(const AztecCore::Point2d* c) {
+    std::string s("[");
+    for (int i = 0; i < 4; ++i) s.append(i ? "," : "").append(pointJson(c[i]));
+    return s.append("]");
+}
+
+std::string jsonLine(const std::string& file, std::size_t frame, const FrameReport& r) {
+    const std::string text(r.bytes.begin(), r.bytes.end());
+    qt::JsonObject o;
+    o.str("file", qt::repairUtf8(file)).num("frame", static_cast<std::int64_t>(frame)).str("outcome", r.outcome);
+    if (r.outcome == "Error") o.str("error", qt::repairUtf8(r.error));
+    o.str("bytes_hex", qt::hexBytes(r.bytes)).str("text", qt::latin1ToUtf8(text)).str("message", qt::latin1ToUtf8(r.message));
+    if (r.outcome == "Error") return o.done();
+    const AztecCore::SymbolCandidate& c = r.candidate;
+    o.num("width", r.width).num("height", r.height).boolean("gs1", r.gs1);
+    std::string ecis("[");
+    for (std::size_t i = 0; i < r.ecis.size(); ++i) {
+        qt::JsonObject e;
+        e.num("eci", r.ecis[i].eci).num("position", static_cast<std::int64_t>(r.ecis[i].position));
+        ecis.append(i ? "," : "").append(e.done());
+    }
+    o.raw("ecis", ecis.append("]"));
+    const bool located = r.outcome == "Read" || r.outcome == "Located";
+    const std::int64_t share = (static_cast<std::int64_t>(c.totalWords) - c.dataWords) * 100 / (c.totalWords > 0 ? c.totalWords : 1);
+    o.str("type", typeName(c.type)).num("layers", c.layers).num("data_words", c.dataWords).num("word_bits", c.wordBits);
+    o.num("total_words", c.totalWords).num("ecc_percent", share).num("corrected_words", r.correctedWords);
+    o.num("rotation", c.rotation).boolean("mirrored", c.mirrored);
+    o.raw("centre", located ? pointJson(c.centre) : "null");
+    o.raw("bullseye_corners", located ? cornersJson(c.corners) : "null");
+    o.raw("symbol_corners", located ? cornersJson(r.symbolCorners) : "null");
+    if (!r.debugImage.empty()) o.str("debug_image", qt::repairUtf8(r.debugImage));
+    return o.done();
+}
+
+// The debug picture's file name for the n-th frame (from 1), or "" when
+// this frame is not drawn.
+std::string debugPath(const std::string& pattern, std::size_t n) {
+    const std::size_t at = pattern.find("%d");
+    if (at == std::string::npos) return n == 1 ? pattern : "";
+    return pattern.substr(0, at) + std::to_string(n) + pattern.substr(at + 2);
+}
+
+FrameReport readFrame(const GreyFrame& frame, const std::string& debugFile, std::string& debugError) {
+    FrameReport r;
+    r.width = frame.width;
+    r.height = frame.height;
+    AztecCore::DetectorTrace trace;
+    try {
+        AztecCore::Image::GrayBuf image(frame.pixels.data(), frame.width, frame.height);
+        AztecCore::ReaderEngine engine;
+        if (!debugFile.empty()) engine.setTrace(&trace);
+        const AztecCore::ReadOutcome outcome = engine.read(image, r.message);
+        r.outcome = outcome == AztecCore::ReadOutcome::Read      ? "Read"
+                    : outcome == AztecCore::ReadOutcome::Located ? "Located"
+                                                                 : "NotLocated";
+        r.bytes = engine.data();
+        r.gs1 = engine.decoded().gs1;
+        r.ecis = engine.decoded().ecis;
+        r.candidate = engine.candidate();
+        r.correctedWords = engine.correctedWords();
+        if (outcome != AztecCore::ReadOutcome::NotLocated)
+            for (int i = 0; i < 4; ++i) r.symbolCorners[i] = engine.symbolCorners()[i];
+    } catch (const std::exception& e) {
+        r = {};
+        r.outcome = "Error";
+        r.error = std::string("the reader failed: ") + e.what();
+        return r;
+    }
+    if (!debugFile.empty()) {
+        const qt::DebugPicture pic = qt::drawTrace(frame, trace);
+        std::string detail;
+        if (quarrow::io::writePngRgb(debugFile, pic.width, pic.height, pic.rgb, detail) == IoError::Ok)
+            r.debugImage = debugFile;
+        else
+            debugError = detail;
+    }
+    return r;
+}
+
+class ProgressBar {
+public:
+    ProgressBar(bool on, std::size_t total) : on_(on), total_(total) {}
+    void show(std::size_t done) {
+        if (!on_) return;
+        constexpr std::size_t kWidth = 40;
+        const std::size_t filled = total_ ? done * kWidth / total_ : kWidth;
+        std::string bar(filled, '#');
+        bar.resize(kWidth, '.');
+        std::fprintf(stderr, "\r[%s] %zu/%zu files", bar.c_str(), done, total_);
+        std::fflush(stderr);
+    }
+    void clear() {
+        if (!on_) return;
+        std::fprintf(stderr, "\r%*s\r", 80, "");
+        std::fflush(stderr);
+    }
+
+private:
+    bool on_;
+    std::size_t total_;
+};
+
+int parseArgs(int argc, char** argv, Options& opt) {
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (optionsEnded || a == "-" || a.empty() || a[0] != '-') {
+            opt.files.push_back(a);
+        } else if (a == "--") {
+            optionsEnded = true;
+        } else if (a == "--json") {
+            opt.json = true;
+        } else if (a == "--debug-image" || a.rfind("--debug-image=", 0) == 0) {
+            if (a == "--debug-image") {
+                if (i + 1 >= argc) {
+                    std::fprintf(stderr, "quarrow-read: --debug-image needs a file name\n");
+                    return kExitUsage;
+                }
+                opt.debugImage = argv[++i];
+            } else {
+                opt.debugImage = a.substr(std::strlen("--debug-image="));
+            }
+            if (opt.debugImage.empty()) {
+                std::fprintf(stderr, "quarrow-read: --debug-image needs a file name\n");
+                return kExitUsage;
+            }
+        } else if (a == "--progress") {
+            opt.progress = Options::Progress::Always;
+        } else if (a == "--no-progress") {
+            opt.progress = Options::Progress::Never;
+        } else if (a == "--quiet") {
+            opt.quiet = true;
+        } else if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return -1;
+        } else {
+            std::fprintf(stderr, "quarrow-read: unknown option %s (see --help)\n", a.c_str());
+            return kExitUsage;
+        }
+    }
+    if (opt.files.empty()) {
+        std::fprintf(stderr, "quarrow-read: no input files (see --help)\n");
+        return kExitUsage;
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options opt;
+    if (const int rc = parseArgs(argc, argv, opt); rc != kExitOk) return rc < 0 ? kExitOk : rc;
+
+    const bool progress = !opt.quiet && (opt.progress == Options::Progress::Always ||
+                                         (opt.progress == Options::Progress::Auto && opt.files.size() > 1 && isatty(2)));
+    ProgressBar bar(progress, opt.files.size());
+    Tally tally;
+    bool failed = false;
+    const auto start = std::chrono::steady_clock::now();
+    std::size_t drawn = 0;
+
+    auto emit = [&](const std::string& file, std::size_t frameNo, const FrameReport& report) {
+        ++tally.frames;
+        if (report.outcome == "Error") {
+            ++tally.errors;
+            failed = true;
+        } else if (report.outcome == "Read") {
+            ++tally.read;
+        } else {
+            ++tally.notRead;
+        }
+        if (opt.json) {
+            const std::string line = jsonLine(file, frameNo, report);
+            std::fwrite(line.data(), 1, line.size(), stdout);
+        } else {
+            if (report.outcome == "Error") {
+                bar.clear();
+                std::fprintf(stderr, "quarrow-read: %s: %s\n", file.c_str(), report.error.c_str());
+            }
+            std::fwrite(report.bytes.data(), 1, report.bytes.size(), stdout);
+        }
+        std::fputc('\n', stdout);
+        // A long run reaches a pipe frame by frame.
+        std::fflush(stdout);
+    };
+    auto errorReport = [](IoError err, const std::string& detail) {
+        FrameReport report;
+        report.outcome = "Error";
+        report.error = std::string(quarrow::io::toString(err)) + (detail.empty() ? "" : ": " + detail);
+        return report;
+    };
+
+    for (const std::string& file : opt.files) {
+        bar.show(tally.files);
+        ++tally.files;
+        FrameSource source;
+        std::string detail;
+        if (const IoError err = source.open(file, detail); err != IoError::Ok) {
+            emit(file, 0, errorReport(err, detail));
+            continue;
+        }
+        std::size_t frameNo = 0;
+        for (;; ++frameNo) {
+            GreyFrame frame;
+            IoError err = IoError::Ok;
+            const FrameSource::Next next = source.next(frame, err, detail);
+            if (next == FrameSource::Next::End) {
+                // Every input answers at least once, even a video without frames.
+                if (frameNo == 0) emit(file, 0, errorReport(IoError::Empty, "the video holds no frames"));
+                break;
+            }
+            if (next == FrameSource::Next::Error) {
+                emit(file, frameNo, errorReport(err, detail));
+                break;
+            }
+            std::string debugError;
+            const std::string debugFile = opt.debugImage.empty() ? "" : debugPath(opt.debugImage, ++drawn);
+            const FrameReport report = readFrame(frame, debugFile, debugError);
+            if (!debugError.empty()) {
+                bar.clear();
+                std::fprintf(stderr, "quarrow-read: debug image: %s\n", debugError.c_str());
+                failed = true;
+            }
+            emit(file, frameNo, report);
+        }
+    }
+    bar.show(tally.files);
+    bar.clear();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (!opt.quiet && (progress || opt.files.size() > 1)) {
+        std::fprintf(stderr, "quarrow-read: %zu file%s, %zu frame%s: %zu read, %zu not read, %zu error%s, %.2f s\n",
+                     tally.files, tally.files == 1 ? "" : "s", tally.frames, tally.frames == 1 ? "" : "s", tally.read,
+                     tally.notRead, tally.errors, tally.errors == 1 ? "" : "s", seconds);
+    }
+    std::fflush(stdout);
+    return failed ? kExitSomeUnreadable : kExitOk;
+}
