@@ -61,6 +61,8 @@ IoError decodeJpeg(std::span<const std::uint8_t> data, GreyFrame& out, std::stri
         jpeg_destroy_decompress(&cinfo);
         out = {};
         detail = std::string(stage == 0 ? "JPEG header: " : "JPEG data: ") + err.text;
+        // A file cut short usually fails only after the early end was noticed.
+        if (err.truncated) return IoError::Truncated;
         return stage == 0 ? IoError::BadHeader : IoError::Corrupt;
     }
     cinfo.mem->max_memory_to_use = kMaxJpegMemory;

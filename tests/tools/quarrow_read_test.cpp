@@ -1,0 +1,203 @@
+// quarrow-read as its users run it: files in, lines out, exit status.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "image_io.h"
+#include "support/frame_renderer.h"
+#include "support/zint_symbol.h"
+
+namespace {
+
+using namespace quarrow_test;
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string tempPath(const std::string& name) { return ::testing::TempDir() + "quarrow_read_" + name; }
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void spit(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+}
+
+// Runs the tool with `args` (already shell-quoted); stdin from `input`
+// when given.
+ToolRun run(const std::string& args, const std::string& input = "") {
+    const std::string outPath = tempPath("stdout"), errPath = tempPath("stderr");
+    std::string cmd = std::string("'") + QUARROW_READ_EXE + "' " + args;
+    if (!input.empty()) cmd += " < '" + input + "'";
+    cmd += " > '" + outPath + "' 2> '" + errPath + "'";
+    ToolRun r;
+    const int rc = std::system(cmd.c_str());
+    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    r.out = slurp(outPath);
+    r.err = slurp(errPath);
+    return r;
+}
+
+std::vector<std::string> lines(const std::string& s) {
+    std::vector<std::string> out;
+    std::istringstream in(s);
+    for (std::string l; std::getline(in, l);) out.push_back(l);
+    return out;
+}
+
+Frame symbolFrame(const std::string& data, bool utf8 = false) {
+    ModuleGrid g;
+    EncodeOptions opt;
+    opt.utf8 = utf8;
+    EXPECT_TRUE(encodeAztec(data, opt, g));
+    RenderOptions r;
+    r.width = 320;
+    r.height = 240;
+    return renderSymbol(g, r);
+}
+
+std::string pgmFile(const std::string& name, const Frame& f) {
+    const std::string path = tempPath(name);
+    EXPECT_TRUE(writePgm(path, f));
+    return path;
+}
+
+std::string y4m(const std::vector<Frame>& frames) {
+    std::string s = "YUV4MPEG2 W" + std::to_string(frames[0].width) + " H" + std::to_string(frames[0].height) + " F25:1 C420jpeg\n";
+    const std::size_t chroma = 2 * static_cast<std::size_t>((frames[0].width + 1) / 2) * static_cast<std::size_t>((frames[0].height + 1) / 2);
+    for (const Frame& f : frames) {
+        s += "FRAME\n";
+        s.append(f.pixels.begin(), f.pixels.end());
+        s.append(chroma, '\x80');
+    }
+    return s;
+}
+
+TEST(QuarrowRead, JsonOneObjectPerFileInOrder) {
+    const std::string good = pgmFile("good.pgm", symbolFrame("Hello JSON"));
+    const std::string blank = pgmFile("blank.pgm", uniformFrame(200, 150, 200));
+    const std::string shortFile = tempPath("short.pgm");
+    spit(shortFile, "P5 100 100 255\nabc");
+    const ToolRun r = run("--json '" + good + "' '" + tempPath("missing.pgm") + "' '" + blank + "' '" + shortFile + "'");
+    EXPECT_EQ(r.status, 1);
+    const auto l = lines(r.out);
+    ASSERT_EQ(l.size(), 4u) << r.out;
+    EXPECT_NE(l[0].find("\"file\":\"" + good + "\""), std::string::npos);
+    EXPECT_NE(l[0].find("\"outcome\":\"Read\""), std::string::npos) << l[0];
+    EXPECT_NE(l[0].find("\"text\":\"Hello JSON\""), std::string::npos);
+    EXPECT_NE(l[0].find("\"bytes_hex\":\"48656c6c6f204a534f4e\""), std::string::npos);
+    // The engine's message, line feed and all, as a JSON string.
+    EXPECT_NE(l[0].find("\"message\":\"Read data (C 0' L: "), std::string::npos);
+    EXPECT_NE(l[0].find("\\n #err=0\""), std::string::npos);
+    EXPECT_NE(l[1].find("\"outcome\":\"Error\""), std::string::npos);
+    EXPECT_NE(l[1].find("\"error\":\"cannot open file"), std::string::npos);
+    EXPECT_NE(l[1].find("\"bytes_hex\":\"\""), std::string::npos);
+    EXPECT_NE(l[2].find("\"outcome\":\"NotLocated\""), std::string::npos);
+    EXPECT_NE(l[2].find("\"text\":\"\""), std::string::npos);
+    EXPECT_NE(l[3].find("\"outcome\":\"Error\""), std::string::npos);
+    EXPECT_NE(l[3].find("truncated"), std::string::npos);
+}
+
+TEST(QuarrowRead, PlainTextLinesAndStatus) {
+    const std::string good = pgmFile("plain.pgm", symbolFrame("Plain text"));
+    const std::string blank = pgmFile("plain_blank.pgm", uniformFrame(100, 100, 90));
+    ToolRun r = run("'" + good + "' '" + blank + "'");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "Plain text\n\n");
+    // Not a terminal: no progress bar, but a summary of the two files.
+    EXPECT_EQ(r.err.find('\r'), std::string::npos);
+    EXPECT_NE(r.err.find("2 files"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("1 read, 1 not read, 0 errors"), std::string::npos) << r.err;
+    r = run("'" + good + "' /nonexistent/x.pgm");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Plain text\n\n");
+    EXPECT_NE(r.err.find("/nonexistent/x.pgm"), std::string::npos);
+    r = run("--quiet '" + good + "' '" + blank + "'");
+    EXPECT_EQ(r.err, "");
+    r = run("--progress '" + good + "' '" + blank + "'");
+    EXPECT_NE(r.err.find("\r["), std::string::npos);
+}
+
+TEST(QuarrowRead, LatinOneAndControlBytesBecomeJsonEscapes) {
+    // Bytes 0xFC and 0xDF (u umlaut, sharp s in ISO-8859-1), a tab and quotes.
+    const std::string data = "Gr\xFC\xDF\t\"x\"\\";
+    const std::string f = pgmFile("latin.pgm", symbolFrame(data));
+    const ToolRun r = run("--json '" + f + "'");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("\"text\":\"Gr\xC3\xBC\xC3\x9F\\t\\\"x\\\"\\\\\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"bytes_hex\":\"4772fcdf092278225c\""), std::string::npos) << r.out;
+    const ToolRun plain = run("'" + f + "'");
+    EXPECT_EQ(plain.out, data + "\n");
+}
+
+TEST(QuarrowRead, VideoFramesAndStandardInput) {
+    const Frame a = symbolFrame("frame A"), b = symbolFrame("frame B");
+    const Frame none = uniformFrame(a.width, a.height, 128);
+    const std::string video = tempPath("clip.y4m");
+    spit(video, y4m({a, none, b}));
+    ToolRun r = run("--json '" + video + "'");
+    EXPECT_EQ(r.status, 0);
+    auto l = lines(r.out);
+    ASSERT_EQ(l.size(), 3u) << r.out;
+    EXPECT_NE(l[0].find("\"frame\":0"), std::string::npos);
+    EXPECT_NE(l[0].find("\"text\":\"frame A\""), std::string::npos);
+    EXPECT_NE(l[1].find("\"frame\":1"), std::string::npos);
+    EXPECT_NE(l[1].find("\"outcome\":\"NotLocated\""), std::string::npos);
+    EXPECT_NE(l[2].find("\"frame\":2"), std::string::npos);
+    EXPECT_NE(l[2].find("\"text\":\"frame B\""), std::string::npos);
+    r = run("-", video);
+    EXPECT_EQ(r.out, "frame A\n\nframe B\n");
+    // A stream cut inside its last frame: two frames, then an error.
+    const std::string full = y4m({a, b});
+    const std::string cut = tempPath("cut.y4m");
+    spit(cut, full.substr(0, full.size() - 100));
+    r = run("--json '" + cut + "'");
+    EXPECT_EQ(r.status, 1);
+    l = lines(r.out);
+    ASSERT_EQ(l.size(), 2u) << r.out;
+    EXPECT_NE(l[1].find("\"frame\":1,\"outcome\":\"Error\""), std::string::npos) << l[1];
+}
+
+TEST(QuarrowRead, DebugImageIsWritten) {
+    const std::string f = pgmFile("debug.pgm", symbolFrame("debug me"));
+    const std::string out = tempPath("debug.png");
+    std::remove(out.c_str());
+    const ToolRun r = run("--json --debug-image '" + out + "' '" + f + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\"debug_image\":"), std::string::npos);
+    quarrow::io::FrameSource src;
+    std::string detail;
+    ASSERT_EQ(src.open(out, detail), quarrow::io::IoError::Ok) << detail;
+    quarrow::io::GreyFrame pic;
+    quarrow::io::IoError e;
+    ASSERT_EQ(src.next(pic, e, detail), quarrow::io::FrameSource::Next::Frame);
+    // 320 x 240 is drawn three times larger.
+    EXPECT_EQ(pic.width, 960);
+    EXPECT_EQ(pic.height, 720);
+    EXPECT_EQ(run("--debug-image /nonexistent-dir/d.png '" + f + "'").status, 1);
+}
+
+TEST(QuarrowRead, HelpAndUsageErrors) {
+    ToolRun r = run("--help");
+    EXPECT_EQ(r.status, 0);
+    for (const char* opt : {"--json", "--debug-image", "--progress", "--no-progress", "--quiet", "--help", "Exit status"})
+        EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
+    EXPECT_EQ(run("--bogus x.pgm").status, 2);
+    EXPECT_EQ(run("").status, 2);
+    EXPECT_EQ(run("--debug-image").status, 2);
+}
+
+}  // namespace
