@@ -1,0 +1,82 @@
+// Synthetic camera frames: a module grid drawn onto an 8-bit grey frame the
+// way a phone camera would see it (scale, rotation, mirroring, perspective,
+// anti-aliasing, uneven light, blur, sensor noise, background clutter),
+// and frames that hold no symbol at all. Everything is deterministic for a
+// given seed, on every platform: the random numbers come from our own
+// generator, not from the standard library's distributions.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "support/zint_symbol.h"
+
+namespace quarrow_test {
+
+// Row-major 8-bit grey frame, rows exactly `width` bytes long.
+struct Frame {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> pixels;
+
+    std::uint8_t at(int x, int y) const {
+        return pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)];
+    }
+};
+
+struct RenderOptions {
+    int width = 640;
+    int height = 480;
+    double moduleSize = 4.0;     // pixels per module at the symbol centre
+    double dx = 0.0;             // symbol centre displacement from the frame centre, pixels
+    double dy = 0.0;
+    double rotationDeg = 0.0;    // in-plane rotation, clockwise on screen
+    bool mirror = false;         // mirrored left-right before rotation
+    double tiltXDeg = 0.0;       // plane tilted about the horizontal axis (top edge away)
+    double tiltYDeg = 0.0;       // plane tilted about the vertical axis
+    int quietZone = 3;           // light modules round the symbol
+    int dark = 30;               // grey level of a dark module
+    int light = 220;             // grey level of a light module and the quiet zone
+    int background = 120;        // grey level of the scene round the quiet zone
+    double gradient = 0.0;       // illumination falls by this fraction across the frame
+    double gradientAngleDeg = 0.0;  // direction in which the light falls
+    int supersample = 4;         // samples per pixel side for area coverage
+    double blurSigma = 0.0;      // Gaussian blur, pixels
+    double noiseSigma = 0.0;     // Gaussian sensor noise, grey levels
+    int clutter = 0;             // random rectangles and text lines behind the symbol
+    std::uint32_t seed = 1;
+};
+
+// Renders `grid` (row 0 at the top) into a frame.
+Frame renderSymbol(const ModuleGrid& grid, const RenderOptions& options);
+
+// Where grid position (col, row), in modules from the grid's top-left
+// corner (so module (c, r) has its centre at (c + 0.5, r + 0.5)), lands in
+// the frame that renderSymbol draws with the same options.
+struct FramePoint {
+    double x = 0.0;
+    double y = 0.0;
+};
+FramePoint gridToFrame(const RenderOptions& options, int gridSize, double col, double row);
+
+// Frames without a symbol.
+Frame uniformFrame(int width, int height, std::uint8_t value);
+Frame noiseFrame(int width, int height, double mean, double sigma, std::uint32_t seed);
+// Linear ramp from `from` to `to` along the direction angleDeg.
+Frame gradientFrame(int width, int height, std::uint8_t from, std::uint8_t to, double angleDeg);
+// Random rectangles and lines of text-like blobs on a mid-grey scene.
+Frame clutterFrame(int width, int height, int items, std::uint32_t seed);
+
+// A bull's-eye finder (full-range or compact) with correct orientation
+// marks, surrounded by random modules whose mode message does not decode:
+// looks like a symbol to a finder, is not one. `size` is the grid side
+// (odd, at least 17 full-range / 13 compact).
+ModuleGrid loneBullseyeGrid(bool fullRange, int size, std::uint32_t seed);
+
+// Binary PGM (P5, maxval 255). False when the file cannot be written/read
+// or is not such a PGM.
+bool writePgm(const std::string& path, const Frame& frame);
+bool readPgm(const std::string& path, Frame& frame);
+
+}  // namespace quarrow_test
