@@ -2,6 +2,7 @@
 // the command line and prints its text, or one JSON object per frame.
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -10,7 +11,7 @@
 #include <vector>
 
 #include "debug_image.h"
-#include "engine/reader_engine.h"
+#include "api/read_frame.h"
 #include "image_io.h"
 #include "json_text.h"
 
@@ -72,17 +73,11 @@ struct Options {
     std::vector<std::string> files;
 };
 
-// What one frame gave.
+// What one frame gave: the reader's result, or an error of the input.
 struct FrameReport {
     std::string outcome;  // Read, Located, NotLocated, Error
     std::string error;
-    std::string message;
-    std::vector<std::uint8_t> bytes;
-    bool gs1 = false;
-    std::vector<Aztec::EciMark> ecis;
-    AztecCore::SymbolCandidate candidate;
-    AztecCore::Point2d symbolCorners[4] = {};
-    std::int32_t correctedWords = 0;
+    quarrow::ReadResult result;
     std::int32_t width = 0, height = 0;
     std::string debugImage;
 };
@@ -91,36 +86,38 @@ struct Tally {
     std::size_t files = 0, frames = 0, read = 0, notRead = 0, errors = 0;
 };
 
-const char* typeName(AztecCore::SymbolType t) {
+const char* typeName(quarrow::SymbolType t) {
     switch (t) {
-        case AztecCore::SymbolType::Compact: return "Compact";
-        case AztecCore::SymbolType::FullRange: return "FullRange";
-        case AztecCore::SymbolType::None: break;
+        case quarrow::SymbolType::Compact: return "Compact";
+        case quarrow::SymbolType::FullRange: return "FullRange";
+        case quarrow::SymbolType::None: break;
     }
     return "None";
 }
 
-std::string pointJson(AztecCore::Point2d p) {
+std::string pointJson(quarrow::Point p) {
     std::string s("[");
     s.append(qt::jsonNumber(p.x)).append(",").append(qt::jsonNumber(p.y)).append("]");
     return s;
 }
 
-std::string cornersJson(const AztecCore::Point2d* c) {
+std::string cornersJson(const std::array<quarrow::Point, 4>& c) {
     std::string s("[");
-    for (int i = 0; i < 4; ++i) s.append(i ? "," : "").append(pointJson(c[i]));
+    for (int i = 0; i < 4; ++i) s.append(i ? "," : "").append(pointJson(c[static_cast<std::size_t>(i)]));
     return s.append("]");
 }
 
-std::string jsonLine(const std::string& file, std::size_t frame, const FrameReport& r) {
+std::string jsonLine(const std::string& file, std::size_t frame, const FrameReport& rep) {
+    const quarrow::ReadResult& r = rep.result;
     const std::string text(r.bytes.begin(), r.bytes.end());
     qt::JsonObject o;
-    o.str("file", qt::repairUtf8(file)).num("frame", static_cast<std::int64_t>(frame)).str("outcome", r.outcome);
-    if (r.outcome == "Error") o.str("error", qt::repairUtf8(r.error));
+    o.str("file", qt::repairUtf8(file)).num("frame", static_cast<std::int64_t>(frame)).str("outcome", rep.outcome);
+    if (rep.outcome == "Error") o.str("error", qt::repairUtf8(rep.error));
     o.str("bytes_hex", qt::hexBytes(r.bytes)).str("text", qt::latin1ToUtf8(text)).str("message", qt::latin1ToUtf8(r.message));
-    if (r.outcome == "Error") return o.done();
-    const AztecCore::SymbolCandidate& c = r.candidate;
-    o.num("width", r.width).num("height", r.height).boolean("gs1", r.gs1);
+    if (rep.outcome == "Error") return o.done();
+    // The text as the data's ECI designators have it, and why it may be off.
+    o.str("text_eci", r.text).str("text_note", r.textNote);
+    o.num("width", rep.width).num("height", rep.height).boolean("gs1", r.gs1);
     std::string ecis("[");
     for (std::size_t i = 0; i < r.ecis.size(); ++i) {
         qt::JsonObject e;
@@ -128,15 +125,14 @@ std::string jsonLine(const std::string& file, std::size_t frame, const FrameRepo
         ecis.append(i ? "," : "").append(e.done());
     }
     o.raw("ecis", ecis.append("]"));
-    const bool located = r.outcome == "Read" || r.outcome == "Located";
-    const std::int64_t share = (static_cast<std::int64_t>(c.totalWords) - c.dataWords) * 100 / (c.totalWords > 0 ? c.totalWords : 1);
-    o.str("type", typeName(c.type)).num("layers", c.layers).num("data_words", c.dataWords).num("word_bits", c.wordBits);
-    o.num("total_words", c.totalWords).num("ecc_percent", share).num("corrected_words", r.correctedWords);
-    o.num("rotation", c.rotation).boolean("mirrored", c.mirrored);
-    o.raw("centre", located ? pointJson(c.centre) : "null");
-    o.raw("bullseye_corners", located ? cornersJson(c.corners) : "null");
+    const bool located = r.outcome != quarrow::Outcome::NotLocated;
+    o.str("type", typeName(r.type)).num("layers", r.layers).num("data_words", r.dataWords).num("word_bits", r.wordBits);
+    o.num("total_words", r.totalWords).num("ecc_percent", r.eccPercent).num("corrected_words", r.correctedWords);
+    o.num("rotation", r.rotation).boolean("mirrored", r.mirrored);
+    o.raw("centre", located ? pointJson(r.centre) : "null");
+    o.raw("bullseye_corners", located ? cornersJson(r.bullseyeCorners) : "null");
     o.raw("symbol_corners", located ? cornersJson(r.symbolCorners) : "null");
-    if (!r.debugImage.empty()) o.str("debug_image", qt::repairUtf8(r.debugImage));
+    if (!rep.debugImage.empty()) o.str("debug_image", qt::repairUtf8(rep.debugImage));
     return o.done();
 }
 
@@ -149,40 +145,29 @@ std::string debugPath(const std::string& pattern, std::size_t n) {
 }
 
 FrameReport readFrame(const GreyFrame& frame, const std::string& debugFile, std::string& debugError) {
-    FrameReport r;
-    r.width = frame.width;
-    r.height = frame.height;
+    FrameReport rep;
+    rep.width = frame.width;
+    rep.height = frame.height;
     AztecCore::DetectorTrace trace;
-    try {
-        AztecCore::Image::GrayBuf image(frame.pixels.data(), frame.width, frame.height);
-        AztecCore::ReaderEngine engine;
-        if (!debugFile.empty()) engine.setTrace(&trace);
-        const AztecCore::ReadOutcome outcome = engine.read(image, r.message);
-        r.outcome = outcome == AztecCore::ReadOutcome::Read      ? "Read"
-                    : outcome == AztecCore::ReadOutcome::Located ? "Located"
-                                                                 : "NotLocated";
-        r.bytes = engine.data();
-        r.gs1 = engine.decoded().gs1;
-        r.ecis = engine.decoded().ecis;
-        r.candidate = engine.candidate();
-        r.correctedWords = engine.correctedWords();
-        if (outcome != AztecCore::ReadOutcome::NotLocated)
-            for (int i = 0; i < 4; ++i) r.symbolCorners[i] = engine.symbolCorners()[i];
-    } catch (const std::exception& e) {
-        r = {};
-        r.outcome = "Error";
-        r.error = std::string("the reader failed: ") + e.what();
-        return r;
+    rep.result = quarrow::detail::readFrame(frame.pixels.data(), frame.width, frame.height, frame.width,
+                                            frame.pixels.size(), debugFile.empty() ? nullptr : &trace);
+    if (!rep.result.ok()) {
+        rep.outcome = "Error";
+        rep.error = std::string("the reader failed: ") + quarrow::toString(rep.result.status);
+        if (!rep.result.message.empty()) rep.error += " (" + rep.result.message + ")";
+        rep.result.message.clear();
+        return rep;
     }
+    rep.outcome = quarrow::toString(rep.result.outcome);
     if (!debugFile.empty()) {
         const qt::DebugPicture pic = qt::drawTrace(frame, trace);
         std::string detail;
         if (quarrow::io::writePngRgb(debugFile, pic.width, pic.height, pic.rgb, detail) == IoError::Ok)
-            r.debugImage = debugFile;
+            rep.debugImage = debugFile;
         else
             debugError = detail;
     }
-    return r;
+    return rep;
 }
 
 class ProgressBar {
@@ -285,7 +270,7 @@ int main(int argc, char** argv) {
                 bar.clear();
                 std::fprintf(stderr, "quarrow-read: %s: %s\n", file.c_str(), report.error.c_str());
             }
-            std::fwrite(report.bytes.data(), 1, report.bytes.size(), stdout);
+            std::fwrite(report.result.bytes.data(), 1, report.result.bytes.size(), stdout);
         }
         std::fputc('\n', stdout);
         // A long run reaches a pipe frame by frame.
@@ -293,6 +278,7 @@ int main(int argc, char** argv) {
     };
     auto errorReport = [](IoError err, const std::string& detail) {
         FrameReport report;
+        report.result.message.clear();
         report.outcome = "Error";
         report.error = std::string(quarrow::io::toString(err)) + (detail.empty() ? "" : ": " + detail);
         return report;

@@ -1,0 +1,104 @@
+/* Quarrow C interface: reads the Aztec Code symbol near the centre of an
+ * 8-bit grey camera frame.
+ *
+ *   quarrow_result* r = quarrow_read(pixels, width, height, 0);
+ *   if (r && quarrow_result_outcome(r) == QUARROW_OUTCOME_READ) use(quarrow_result_text(r, NULL));
+ *   quarrow_result_free(r);
+ *
+ * A result is immutable and owned by the caller until quarrow_result_free;
+ * every pointer it hands out lives as long as the result. Reads are
+ * independent and may run on any number of threads at once. No function
+ * here lets an exception or signal escape. */
+#ifndef QUARROW_H
+#define QUARROW_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(__GNUC__)
+#define QUARROW_C_EXPORT __attribute__((visibility("default")))
+#else
+#define QUARROW_C_EXPORT
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct quarrow_result quarrow_result;
+
+/* Why a frame could not be read at all; QUARROW_OK otherwise. */
+typedef enum quarrow_status {
+    QUARROW_OK = 0,
+    QUARROW_NULL_FRAME = 1,     /* the frame pointer is null */
+    QUARROW_BAD_SIZE = 2,       /* width or height below 1, or stride below width */
+    QUARROW_SHORT_BUFFER = 3,   /* the buffer holds fewer bytes than needed */
+    QUARROW_TOO_LARGE = 4,      /* more than 2^28 pixels */
+    QUARROW_OUT_OF_MEMORY = 5,
+    QUARROW_INTERNAL_ERROR = 6  /* the reader failed; the message says how */
+} quarrow_status;
+
+typedef enum quarrow_outcome {
+    QUARROW_OUTCOME_NOT_LOCATED = 0, /* no symbol found and verified */
+    QUARROW_OUTCOME_LOCATED = 1,     /* found, but its data could not be decoded */
+    QUARROW_OUTCOME_READ = 2         /* the data was decoded */
+} quarrow_outcome;
+
+typedef enum quarrow_symbol_type {
+    QUARROW_SYMBOL_NONE = 0,
+    QUARROW_SYMBOL_COMPACT = 1,
+    QUARROW_SYMBOL_FULL_RANGE = 2
+} quarrow_symbol_type;
+
+/* A static English text for a status; never NULL. */
+QUARROW_C_EXPORT const char* quarrow_status_string(quarrow_status status);
+
+/* Reads `height` rows of `width` grey pixels, each row `stride` bytes after
+ * the previous (0 means width). The caller vouches for
+ * stride * (height - 1) + width readable bytes; quarrow_read_buffer checks
+ * it against `size`. Returns NULL only when memory runs out; otherwise a
+ * result whose status tells whether the frame was accepted. */
+QUARROW_C_EXPORT quarrow_result* quarrow_read(const uint8_t* frame, int width, int height, int stride);
+QUARROW_C_EXPORT quarrow_result* quarrow_read_buffer(const uint8_t* frame, size_t size, int width, int height, int stride);
+/* Frees a result; NULL is ignored. */
+QUARROW_C_EXPORT void quarrow_result_free(quarrow_result* result);
+
+/* The accessors accept NULL and then answer as for a rejected frame. */
+QUARROW_C_EXPORT quarrow_status quarrow_result_status(const quarrow_result* result);
+QUARROW_C_EXPORT quarrow_outcome quarrow_result_outcome(const quarrow_result* result);
+/* The decoded bytes (0 bytes included); *length gets their count. */
+QUARROW_C_EXPORT const uint8_t* quarrow_result_bytes(const quarrow_result* result, size_t* length);
+/* The bytes as NUL-terminated UTF-8 (ISO-8859-1 unless ECI designators say
+ * otherwise); *length, when not NULL, gets the byte count without the NUL,
+ * which tells text holding U+0000 apart. */
+QUARROW_C_EXPORT const char* quarrow_result_text(const quarrow_result* result, size_t* length);
+/* "" when the text is faithful; otherwise why it may not be. */
+QUARROW_C_EXPORT const char* quarrow_result_text_note(const quarrow_result* result);
+/* The reader's one-line diagnostic. */
+QUARROW_C_EXPORT const char* quarrow_result_message(const quarrow_result* result);
+QUARROW_C_EXPORT int quarrow_result_gs1(const quarrow_result* result);
+/* ECI designators: count, then number and byte position of each; 0 when
+ * index is out of range (outputs untouched), 1 otherwise. */
+QUARROW_C_EXPORT size_t quarrow_result_eci_count(const quarrow_result* result);
+QUARROW_C_EXPORT int quarrow_result_eci(const quarrow_result* result, size_t index, int* eci, size_t* position);
+
+QUARROW_C_EXPORT quarrow_symbol_type quarrow_result_symbol_type(const quarrow_result* result);
+QUARROW_C_EXPORT int quarrow_result_layers(const quarrow_result* result);
+QUARROW_C_EXPORT int quarrow_result_data_words(const quarrow_result* result);
+QUARROW_C_EXPORT int quarrow_result_word_bits(const quarrow_result* result);
+QUARROW_C_EXPORT int quarrow_result_total_words(const quarrow_result* result);
+QUARROW_C_EXPORT int quarrow_result_ecc_percent(const quarrow_result* result);
+QUARROW_C_EXPORT int quarrow_result_corrected_words(const quarrow_result* result);
+QUARROW_C_EXPORT int quarrow_result_rotation(const quarrow_result* result);
+QUARROW_C_EXPORT int quarrow_result_mirrored(const quarrow_result* result);
+/* Image pixels. Corners 0..3 run clockwise from the frame's top left;
+ * 0 for an index outside 0..3 (outputs untouched), 1 otherwise. */
+QUARROW_C_EXPORT int quarrow_result_bullseye_corner(const quarrow_result* result, int index, double* x, double* y);
+QUARROW_C_EXPORT int quarrow_result_symbol_corner(const quarrow_result* result, int index, double* x, double* y);
+QUARROW_C_EXPORT void quarrow_result_centre(const quarrow_result* result, double* x, double* y);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QUARROW_H */

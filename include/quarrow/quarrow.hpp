@@ -1,0 +1,118 @@
+// Quarrow: reads the Aztec Code symbol near the centre of an 8-bit grey
+// camera frame.
+//
+//   quarrow::ReadResult r = quarrow::read(pixels, width, height);
+//   if (r.outcome == quarrow::Outcome::Read) use(r.text);
+//
+// Thread safety: every read is independent and keeps no state between
+// calls, so any number of threads may read at once. The one thing shared
+// is the "#err=" count inside `message`, which may come from a concurrent
+// read; `correctedWords` always belongs to this read.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#if defined(__GNUC__)
+#define QUARROW_EXPORT __attribute__((visibility("default")))
+#else
+#define QUARROW_EXPORT
+#endif
+
+namespace quarrow {
+
+// Why a frame could not be read at all. Anything but Ok means the frame was
+// rejected before reading and the result holds nothing else.
+enum class Status {
+    Ok = 0,
+    NullFrame,      // the frame pointer is null
+    BadSize,        // width or height below 1, or stride below width
+    ShortBuffer,    // the span holds fewer bytes than width, height and stride need
+    TooLarge,       // more than kMaxPixels pixels
+    OutOfMemory,    // memory ran out while reading
+    InternalError,  // the reader failed unexpectedly; `message` says how
+};
+
+// A short English text for each status ("ok", "frame is null", ...).
+QUARROW_EXPORT const char* toString(Status status);
+
+// How far the read got.
+enum class Outcome {
+    NotLocated = 0,  // no symbol was found and verified near the centre
+    Located = 1,     // a symbol was found but its data could not be decoded
+    Read = 2,        // the data was decoded
+};
+
+QUARROW_EXPORT const char* toString(Outcome outcome);
+
+enum class SymbolType { None = 0, Compact = 1, FullRange = 2 };
+
+struct Point {
+    double x = 0.0;
+    double y = 0.0;
+};
+
+// An Extended Channel Interpretation designator in the data: the bytes from
+// `position` on are in character set `eci` (3 ISO-8859-1, 26 UTF-8, ...).
+struct EciMark {
+    int eci = 0;
+    std::size_t position = 0;
+};
+
+// Largest frame accepted: 2^28 pixels.
+inline constexpr std::int64_t kMaxPixels = std::int64_t{1} << 28;
+
+struct ReadResult {
+    Status status = Status::Ok;
+    Outcome outcome = Outcome::NotLocated;
+
+    // Every decoded byte, 0 bytes included; empty unless outcome is Read.
+    std::vector<std::uint8_t> bytes;
+    // The bytes as UTF-8 text: ISO-8859-1 unless ECI designators in the
+    // data say otherwise. Bytes that a character set does not define become
+    // U+FFFD.
+    std::string text;
+    // Empty when `text` is faithful; otherwise why it may not be (an ECI
+    // whose character set is not known, invalid UTF-8, ...).
+    std::string textNote;
+    bool gs1 = false;  // the data is GS1 element strings (FNC1 first)
+    std::vector<EciMark> ecis;
+    // The reader's one-line diagnostic (symbol type, rotation, layers,
+    // capacity, check-word share and corrections).
+    std::string message;
+
+    // Facts of the symbol, set when outcome is Located or Read (type may be
+    // set with NotLocated when a finder was seen but not verified).
+    SymbolType type = SymbolType::None;
+    int layers = 0;
+    int dataWords = 0;
+    int wordBits = 0;
+    int totalWords = 0;
+    int eccPercent = 0;      // check words as a whole percentage of all words
+    int correctedWords = 0;  // codewords that error correction repaired
+    int rotation = 0;        // quarter turns, 0..3
+    bool mirrored = false;
+    // Image pixels (x right, y down): the bull's-eye's corners and centre
+    // and the symbol's outer corners. Corners run clockwise as seen in the
+    // frame, from the one at the frame's top left; `rotation` and `mirrored`
+    // say how the symbol lies within them.
+    std::array<Point, 4> bullseyeCorners{};
+    Point centre;
+    std::array<Point, 4> symbolCorners{};
+
+    bool ok() const { return status == Status::Ok; }
+};
+
+// Reads one frame: `height` rows of `width` 8-bit grey pixels, each row
+// starting `stride` bytes after the previous one (stride 0 means width).
+// The frame is copied at once and may change as soon as read returns.
+// Never throws; problems are reported in `status`.
+QUARROW_EXPORT ReadResult read(const std::uint8_t* frame, int width, int height, int stride = 0);
+// The same over a span, which must hold stride * (height - 1) + width bytes.
+QUARROW_EXPORT ReadResult read(std::span<const std::uint8_t> frame, int width, int height, int stride = 0);
+
+}  // namespace quarrow

@@ -1,0 +1,20 @@
+// The one reading path behind every public surface (C++, C, Python and the
+// command-line tools): checks the frame, copies it, runs the engine and
+// gathers its facts.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "detect/symbol_detector.h"
+#include "quarrow/quarrow.hpp"
+
+namespace quarrow::detail {
+
+// `available` is the number of bytes the caller can vouch for, or
+// kUnknownSize. With a trace, the detector records what it saw into it.
+inline constexpr std::size_t kUnknownSize = static_cast<std::size_t>(-1);
+ReadResult readFrame(const std::uint8_t* frame, int width, int height, int stride, std::size_t available,
+                     AztecCore::DetectorTrace* trace);
+
+}  // namespace quarrow::detail
