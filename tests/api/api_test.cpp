@@ -1,0 +1,245 @@
+// The public C++ interface, linked as users link it (the shared library).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "quarrow/quarrow.hpp"
+#include "support/frame_renderer.h"
+#include "support/zint_symbol.h"
+
+namespace {
+
+using namespace quarrow_test;
+
+struct Symbol {
+    ModuleGrid grid;
+    RenderOptions render;
+    Frame frame;
+};
+
+// A clean frame: 640 x 480 with 8-pixel modules.
+constexpr double kModule = 8.0;
+
+Symbol makeSymbol(const std::string& data, EncodeOptions enc = {}, RenderOptions render = {}) {
+    Symbol s;
+    EXPECT_TRUE(encodeAztec(data, enc, s.grid)) << data;
+    if (render.moduleSize == RenderOptions{}.moduleSize) render.moduleSize = kModule;
+    s.render = render;
+    s.frame = renderSymbol(s.grid, render);
+    return s;
+}
+
+quarrow::ReadResult readFrame(const Frame& f) { return quarrow::read(f.pixels.data(), f.width, f.height); }
+
+std::string bytesOf(const std::vector<std::uint8_t>& v) { return std::string(v.begin(), v.end()); }
+
+TEST(Api, ReadsASymbolWithItsFacts) {
+    const Symbol s = makeSymbol("Quarrow API", {.size = 2});
+    const quarrow::ReadResult r = readFrame(s.frame);
+    ASSERT_TRUE(r.ok());
+    ASSERT_EQ(r.outcome, quarrow::Outcome::Read) << r.message;
+    EXPECT_EQ(bytesOf(r.bytes), "Quarrow API");
+    EXPECT_EQ(r.text, "Quarrow API");
+    EXPECT_EQ(r.textNote, "");
+    EXPECT_FALSE(r.gs1);
+    EXPECT_TRUE(r.ecis.empty());
+    EXPECT_EQ(r.type, quarrow::SymbolType::Compact);
+    EXPECT_EQ(r.layers, 2);
+    EXPECT_EQ(r.wordBits, 6);
+    EXPECT_GT(r.totalWords, r.dataWords);
+    EXPECT_EQ(r.eccPercent, (r.totalWords - r.dataWords) * 100 / r.totalWords);
+    EXPECT_EQ(r.correctedWords, 0);
+    EXPECT_EQ(r.rotation, 0);
+    EXPECT_FALSE(r.mirrored);
+    EXPECT_EQ(r.message.rfind("Read data (C 0' L: 2", 0), 0u) << r.message;
+    // The outer corners lie where the renderer put the symbol's corners.
+    const int n = s.grid.size;
+    const double gridCorners[4][2] = {{0, 0}, {1.0 * n, 0}, {1.0 * n, 1.0 * n}, {0, 1.0 * n}};
+    for (int k = 0; k < 4; ++k) {
+        const FramePoint p = gridToFrame(s.render, n, gridCorners[k][0], gridCorners[k][1]);
+        EXPECT_NEAR(r.symbolCorners[static_cast<std::size_t>(k)].x, p.x, 2.5) << k;
+        EXPECT_NEAR(r.symbolCorners[static_cast<std::size_t>(k)].y, p.y, 2.5) << k;
+    }
+    const FramePoint mid = gridToFrame(s.render, n, n / 2.0, n / 2.0);
+    EXPECT_NEAR(r.centre.x, mid.x, 2.5);
+    EXPECT_NEAR(r.centre.y, mid.y, 2.5);
+    // The bull's-eye lies inside the outline.
+    for (const quarrow::Point& p : r.bullseyeCorners) {
+        EXPECT_GT(p.x, r.symbolCorners[0].x);
+        EXPECT_LT(p.x, r.symbolCorners[2].x);
+    }
+}
+
+TEST(Api, FullRangeRotatedAndMirrored) {
+    EncodeOptions enc;
+    enc.size = 6;
+    ModuleGrid g;
+    ASSERT_TRUE(encodeAztec("Full range, turned and mirrored", enc, g));
+    RenderOptions ro;
+    ro.moduleSize = kModule;
+    const Frame f = renderSymbol(transformGrid(g, 1, true), ro);
+    const quarrow::ReadResult r = readFrame(f);
+    ASSERT_EQ(r.outcome, quarrow::Outcome::Read) << r.message;
+    EXPECT_EQ(r.text, "Full range, turned and mirrored");
+    EXPECT_EQ(r.type, quarrow::SymbolType::FullRange);
+    EXPECT_TRUE(r.mirrored);
+    EXPECT_EQ(r.layers, 2);
+}
+
+TEST(Api, PaddedRowsAreReadRowByRow) {
+    const Symbol s = makeSymbol("stride");
+    const int stride = s.frame.width + 37;
+    // Padding full of a dark pattern that would wreck a read ignoring stride.
+    std::vector<std::uint8_t> padded(static_cast<std::size_t>(stride) * static_cast<std::size_t>(s.frame.height - 1) +
+                                         static_cast<std::size_t>(s.frame.width),
+                                     0);
+    for (int y = 0; y < s.frame.height; ++y)
+        std::copy_n(s.frame.pixels.begin() + static_cast<long>(y) * s.frame.width, s.frame.width,
+                    padded.begin() + static_cast<long>(y) * stride);
+    quarrow::ReadResult r = quarrow::read(padded.data(), s.frame.width, s.frame.height, stride);
+    EXPECT_EQ(r.outcome, quarrow::Outcome::Read) << r.message;
+    EXPECT_EQ(r.text, "stride");
+    r = quarrow::read(std::span<const std::uint8_t>(padded), s.frame.width, s.frame.height, stride);
+    EXPECT_EQ(r.text, "stride");
+    // One byte short of the last row.
+    r = quarrow::read(std::span<const std::uint8_t>(padded.data(), padded.size() - 1), s.frame.width, s.frame.height, stride);
+    EXPECT_EQ(r.status, quarrow::Status::ShortBuffer);
+    EXPECT_EQ(r.outcome, quarrow::Outcome::NotLocated);
+}
+
+TEST(Api, BadInputGivesAStatusNotACrash) {
+    const std::vector<std::uint8_t> px(64, 128);
+    EXPECT_EQ(quarrow::read(nullptr, 8, 8).status, quarrow::Status::NullFrame);
+    EXPECT_EQ(quarrow::read(std::span<const std::uint8_t>(), 8, 8).status, quarrow::Status::NullFrame);
+    EXPECT_EQ(quarrow::read(px.data(), 0, 8).status, quarrow::Status::BadSize);
+    EXPECT_EQ(quarrow::read(px.data(), 8, -1).status, quarrow::Status::BadSize);
+    EXPECT_EQ(quarrow::read(px.data(), 8, 8, 7).status, quarrow::Status::BadSize);
+    EXPECT_EQ(quarrow::read(px.data(), 8, 8, -8).status, quarrow::Status::BadSize);
+    EXPECT_EQ(quarrow::read(std::span<const std::uint8_t>(px), 8, 9).status, quarrow::Status::ShortBuffer);
+    EXPECT_EQ(quarrow::read(std::span<const std::uint8_t>(px), 9, 8).status, quarrow::Status::ShortBuffer);
+    // Sizes beyond the limit are refused before a byte is touched.
+    EXPECT_EQ(quarrow::read(px.data(), 1 << 15, (1 << 13) + 1).status, quarrow::Status::TooLarge);
+    EXPECT_EQ(quarrow::read(px.data(), 2147483647, 2147483647).status, quarrow::Status::TooLarge);
+    EXPECT_EQ(quarrow::read(std::span<const std::uint8_t>(px), 1 << 15, 1 << 14).status, quarrow::Status::TooLarge);
+    // A huge stride does not overflow the size check.
+    EXPECT_EQ(quarrow::read(std::span<const std::uint8_t>(px), 8, 8, 2147483647).status, quarrow::Status::ShortBuffer);
+    const quarrow::ReadResult ok = quarrow::read(std::span<const std::uint8_t>(px), 8, 8);
+    EXPECT_EQ(ok.status, quarrow::Status::Ok);
+    EXPECT_EQ(ok.outcome, quarrow::Outcome::NotLocated);
+    EXPECT_TRUE(ok.bytes.empty());
+    EXPECT_EQ(quarrow::read(px.data(), 1, 1).status, quarrow::Status::Ok);
+    for (quarrow::Status st : {quarrow::Status::Ok, quarrow::Status::NullFrame, quarrow::Status::BadSize,
+                               quarrow::Status::ShortBuffer, quarrow::Status::TooLarge, quarrow::Status::OutOfMemory,
+                               quarrow::Status::InternalError})
+        EXPECT_GT(std::string(quarrow::toString(st)).size(), 1u);
+    EXPECT_STREQ(quarrow::toString(quarrow::Outcome::Located), "Located");
+}
+
+TEST(Api, RandomFramesNeverThrow) {
+    std::mt19937 rng(11);
+    for (int i = 0; i < 20; ++i) {
+        const int w = 1 + static_cast<int>(rng() % 200), h = 1 + static_cast<int>(rng() % 200);
+        std::vector<std::uint8_t> px(static_cast<std::size_t>(w * h));
+        for (auto& p : px) p = static_cast<std::uint8_t>(rng() % 2 ? 0 : 255);
+        const quarrow::ReadResult r = quarrow::read(std::span<const std::uint8_t>(px), w, h);
+        EXPECT_TRUE(r.status == quarrow::Status::Ok || r.status == quarrow::Status::InternalError);
+        if (r.outcome != quarrow::Outcome::Read) {
+            EXPECT_TRUE(r.bytes.empty());
+        }
+    }
+}
+
+TEST(Api, LatinOneByDefault) {
+    const Symbol s = makeSymbol("Gr\xFC\xDF" "e \xA9 2024");
+    const quarrow::ReadResult r = readFrame(s.frame);
+    ASSERT_EQ(r.outcome, quarrow::Outcome::Read) << r.message;
+    EXPECT_EQ(r.text, "Gr\xC3\xBC\xC3\x9F" "e \xC2\xA9 2024");
+    EXPECT_EQ(bytesOf(r.bytes), "Gr\xFC\xDF" "e \xA9 2024");
+}
+
+TEST(Api, EciDesignatorsChooseTheCharacterSet) {
+    struct Case {
+        int eci;
+        const char* utf8;
+    };
+    // UTF-8, ISO-8859-5 (Cyrillic), ISO-8859-7 (Greek), ISO-8859-2, Shift JIS.
+    const Case cases[] = {
+        {26, "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 \xE2\x82\xAC"},
+        {7, "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"},
+        {9, "\xCE\x9A\xCE\xB1\xCE\xBB\xCE\xB7\xCE\xBC\xCE\xAD\xCF\x81\xCE\xB1"},
+        {4, "\xC5\x81\xC3\xB3\xC4\x91\xC5\xBA"},
+        {20, "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E abc \xEF\xBD\xB1"},
+    };
+    for (const Case& c : cases) {
+        EncodeOptions enc;
+        enc.eci = c.eci;
+        enc.utf8 = true;
+        const Symbol s = makeSymbol(c.utf8, enc);
+        const quarrow::ReadResult r = readFrame(s.frame);
+        ASSERT_EQ(r.outcome, quarrow::Outcome::Read) << c.eci << " " << r.message;
+        EXPECT_EQ(r.text, c.utf8) << c.eci;
+        EXPECT_EQ(r.textNote, "") << c.eci;
+        ASSERT_EQ(r.ecis.size(), 1u) << c.eci;
+        EXPECT_EQ(r.ecis[0].eci, c.eci);
+        EXPECT_EQ(r.ecis[0].position, 0u);
+    }
+}
+
+TEST(Api, Gs1DataIsFlagged) {
+    EncodeOptions enc;
+    enc.gs1 = true;
+    const Symbol s = makeSymbol("[01]09501101530003[17]250101", enc);
+    const quarrow::ReadResult r = readFrame(s.frame);
+    ASSERT_EQ(r.outcome, quarrow::Outcome::Read) << r.message;
+    EXPECT_TRUE(r.gs1);
+    EXPECT_EQ(r.text.substr(0, 16), "0109501101530003");
+}
+
+TEST(Api, NoSymbolIsNotLocated) {
+    const Frame f = noiseFrame(160, 120, 128, 40, 3);
+    const quarrow::ReadResult r = readFrame(f);
+    EXPECT_TRUE(r.ok());
+    EXPECT_EQ(r.outcome, quarrow::Outcome::NotLocated);
+    EXPECT_TRUE(r.bytes.empty());
+    EXPECT_EQ(r.text, "");
+    EXPECT_FALSE(r.message.empty());
+    EXPECT_EQ(r.symbolCorners[0].x, 0.0);
+}
+
+// Reads on many threads at once give what the same reads give one by one.
+TEST(Api, ConcurrentReadsAreIndependent) {
+    std::vector<Frame> frames;
+    std::vector<quarrow::ReadResult> expected;
+    for (int i = 0; i < 6; ++i) {
+        frames.push_back(i % 3 == 2 ? noiseFrame(640, 480, 128, 30, static_cast<std::uint32_t>(i))
+                                    : makeSymbol("thread " + std::to_string(i), {.size = 2 + i % 2}).frame);
+        expected.push_back(readFrame(frames.back()));
+    }
+    constexpr int kThreads = 4, kRounds = 3;
+    std::vector<std::vector<quarrow::ReadResult>> got(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < kRounds; ++round)
+                for (std::size_t i = 0; i < frames.size(); ++i) got[static_cast<std::size_t>(t)].push_back(readFrame(frames[(i + static_cast<std::size_t>(t)) % frames.size()]));
+        });
+    }
+    for (auto& th : threads) th.join();
+    for (int t = 0; t < kThreads; ++t) {
+        for (std::size_t k = 0; k < got[static_cast<std::size_t>(t)].size(); ++k) {
+            const quarrow::ReadResult& a = got[static_cast<std::size_t>(t)][k];
+            const quarrow::ReadResult& e = expected[(k % frames.size() + static_cast<std::size_t>(t)) % frames.size()];
+            EXPECT_EQ(a.outcome, e.outcome);
+            EXPECT_EQ(a.bytes, e.bytes);
+            EXPECT_EQ(a.correctedWords, e.correctedWords);
+            EXPECT_EQ(a.symbolCorners[2].x, e.symbolCorners[2].x);
+        }
+    }
+    EXPECT_EQ(expected[0].text, "thread 0");
+}
+
+}  // namespace

@@ -1,0 +1,131 @@
+/* The C interface from a C program: encode with libzint, draw the symbol
+ * into a padded grey frame, read it back, and probe the bad inputs. */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <zint.h>
+
+#include "quarrow/quarrow.h"
+
+enum { kScale = 8, kWidth = 640, kHeight = 480, kPad = 9, kLight = 230, kDark = 25 };
+
+static int failures = 0;
+
+#define CHECK(cond)                                                        \
+    do {                                                                   \
+        if (!(cond)) {                                                     \
+            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
+            ++failures;                                                    \
+        }                                                                  \
+    } while (0)
+
+/* A kWidth x kHeight frame with the symbol in the middle, in rows of
+ * kWidth + kPad bytes; the padding is dark. */
+static unsigned char* render(const char* data, int* width, int* height, int* stride) {
+    struct zint_symbol* sym = ZBarcode_Create();
+    unsigned char* frame = NULL;
+    sym->symbology = BARCODE_AZTEC;
+    if (ZBarcode_Encode(sym, (const unsigned char*)data, (int)strlen(data)) >= ZINT_ERROR) {
+        ZBarcode_Delete(sym);
+        return NULL;
+    }
+    *width = kWidth;
+    *height = kHeight;
+    const int left = (kWidth - sym->width * kScale) / 2, top = (kHeight - sym->rows * kScale) / 2;
+    *stride = *width + kPad;
+    frame = malloc((size_t)*stride * (size_t)*height);
+    if (frame) {
+        memset(frame, kDark, (size_t)*stride * (size_t)*height);
+        for (int y = 0; y < *height; ++y) {
+            for (int x = 0; x < *width; ++x) {
+                const int r = (y - top) / kScale, c = (x - left) / kScale;
+                const int dark = y >= top && x >= left && r < sym->rows && c < sym->width &&
+                                 ((sym->encoded_data[r][c / 8] >> (c % 8)) & 1);
+                frame[(size_t)y * (size_t)*stride + (size_t)x] = dark ? kDark : kLight;
+            }
+        }
+    }
+    ZBarcode_Delete(sym);
+    return frame;
+}
+
+int main(void) {
+    int w = 0, h = 0, stride = 0;
+    unsigned char* frame = render("Hello from C", &w, &h, &stride);
+    CHECK(frame != NULL);
+    if (!frame) return 1;
+
+    quarrow_result* r = quarrow_read(frame, w, h, stride);
+    CHECK(r != NULL);
+    CHECK(quarrow_result_status(r) == QUARROW_OK);
+    CHECK(quarrow_result_outcome(r) == QUARROW_OUTCOME_READ);
+    size_t len = 0;
+    const char* text = quarrow_result_text(r, &len);
+    CHECK(len == 12 && strcmp(text, "Hello from C") == 0);
+    const uint8_t* bytes = quarrow_result_bytes(r, &len);
+    CHECK(len == 12 && memcmp(bytes, "Hello from C", 12) == 0);
+    CHECK(strncmp(quarrow_result_message(r), "Read data (C 0' L: ", 19) == 0);
+    CHECK(strcmp(quarrow_result_text_note(r), "") == 0);
+    CHECK(quarrow_result_symbol_type(r) == QUARROW_SYMBOL_COMPACT);
+    CHECK(quarrow_result_layers(r) >= 1);
+    CHECK(quarrow_result_word_bits(r) == 6);
+    CHECK(quarrow_result_total_words(r) > quarrow_result_data_words(r));
+    CHECK(quarrow_result_ecc_percent(r) > 0);
+    CHECK(quarrow_result_corrected_words(r) >= 0 &&
+          quarrow_result_corrected_words(r) <= quarrow_result_total_words(r) - quarrow_result_data_words(r));
+    CHECK(quarrow_result_rotation(r) == 0);
+    CHECK(quarrow_result_mirrored(r) == 0);
+    CHECK(quarrow_result_gs1(r) == 0);
+    CHECK(quarrow_result_eci_count(r) == 0);
+    int eci = -1;
+    size_t pos = 99;
+    CHECK(quarrow_result_eci(r, 0, &eci, &pos) == 0 && eci == -1 && pos == 99);
+    double x = 0, y = 0, cx = 0, cy = 0;
+    quarrow_result_centre(r, &cx, &cy);
+    CHECK(cx > w * 0.4 && cx < w * 0.6 && cy > h * 0.4 && cy < h * 0.6);
+    CHECK(quarrow_result_symbol_corner(r, 0, &x, &y) == 1);
+    /* A 19-module symbol; its outline to within a module (the geometry itself
+     * is tested with the detector). */
+    CHECK(x > (kWidth - 19 * kScale) / 2 - kScale && x < (kWidth - 19 * kScale) / 2 + kScale);
+    CHECK(y > (kHeight - 19 * kScale) / 2 - kScale && y < (kHeight - 19 * kScale) / 2 + kScale);
+    CHECK(quarrow_result_bullseye_corner(r, 2, &x, &y) == 1 && x > cx && y > cy);
+    CHECK(quarrow_result_symbol_corner(r, 4, &x, &y) == 0);
+    CHECK(quarrow_result_bullseye_corner(r, -1, NULL, NULL) == 0);
+    quarrow_result_free(r);
+
+    /* Checked buffer: one byte short of the last row. */
+    const size_t need = (size_t)stride * (size_t)(h - 1) + (size_t)w;
+    r = quarrow_read_buffer(frame, need - 1, w, h, stride);
+    CHECK(quarrow_result_status(r) == QUARROW_SHORT_BUFFER);
+    CHECK(quarrow_result_outcome(r) == QUARROW_OUTCOME_NOT_LOCATED);
+    quarrow_result_free(r);
+    r = quarrow_read_buffer(frame, need, w, h, stride);
+    CHECK(quarrow_result_outcome(r) == QUARROW_OUTCOME_READ);
+    quarrow_result_free(r);
+
+    /* Bad input. */
+    r = quarrow_read(NULL, 10, 10, 0);
+    CHECK(quarrow_result_status(r) == QUARROW_NULL_FRAME);
+    CHECK(strcmp(quarrow_result_text(r, NULL), "") == 0);
+    quarrow_result_free(r);
+    r = quarrow_read(frame, 0, 10, 0);
+    CHECK(quarrow_result_status(r) == QUARROW_BAD_SIZE);
+    quarrow_result_free(r);
+    r = quarrow_read(frame, 10, 10, 5);
+    CHECK(quarrow_result_status(r) == QUARROW_BAD_SIZE);
+    quarrow_result_free(r);
+    r = quarrow_read(frame, 100000, 100000, 0);
+    CHECK(quarrow_result_status(r) == QUARROW_TOO_LARGE);
+    quarrow_result_free(r);
+    CHECK(strlen(quarrow_status_string(QUARROW_SHORT_BUFFER)) > 0);
+    CHECK(strcmp(quarrow_status_string((quarrow_status)42), "unknown status") == 0);
+
+    /* NULL results answer like rejected frames. */
+    CHECK(quarrow_result_outcome(NULL) == QUARROW_OUTCOME_NOT_LOCATED);
+    CHECK(quarrow_result_bytes(NULL, &len) != NULL && len == 0);
+    quarrow_result_free(NULL);
+
+    free(frame);
+    if (failures) fprintf(stderr, "%d checks failed\n", failures);
+    return failures ? 1 : 0;
+}
