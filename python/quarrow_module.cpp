@@ -1,0 +1,273 @@
+// The Python module: quarrow.read(image) over the same reading path as the
+// C++ interface. Images are numpy arrays (2-D grey of any strides, 3-D RGB
+// or RGBA), PIL images, or bytes-like objects with width and height.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "quarrow/quarrow.hpp"
+
+namespace py = pybind11;
+
+namespace {
+
+constexpr int kRgb = 3;
+constexpr int kRgba = 4;
+
+// Grey level with the usual luma weights, rounded.
+std::uint8_t luma(std::uint32_t r, std::uint32_t g, std::uint32_t b) {
+    return static_cast<std::uint8_t>((299 * r + 587 * g + 114 * b + 500) / 1000);
+}
+
+struct Result {
+    quarrow::ReadResult r;
+};
+
+// A frame ready for reading: either borrowed (pointer, stride, size) from a
+// Python object kept alive by the caller, or an owned copy.
+struct Frame {
+    const std::uint8_t* data = nullptr;
+    std::size_t size = 0;
+    int width = 0;
+    int height = 0;
+    int stride = 0;
+    std::vector<std::uint8_t> owned;
+
+    void own(int w, int h) {
+        width = w;
+        height = h;
+        stride = w;
+        data = owned.data();
+        size = owned.size();
+    }
+};
+
+[[noreturn]] void bad(const std::string& what) { throw py::value_error("quarrow.read: " + what); }
+
+int checkedSide(py::ssize_t v, const char* name) {
+    if (v < 1) bad(std::string("the image ") + name + " is 0");
+    if (v > (py::ssize_t{1} << 30)) bad(std::string("the image ") + name + " is too large");
+    return static_cast<int>(v);
+}
+
+void checkPixels(py::ssize_t w, py::ssize_t h) {
+    if (static_cast<std::int64_t>(w) * h > quarrow::kMaxPixels) bad("the image has more than 2^28 pixels");
+}
+
+// Grey from interleaved RGB or RGBA bytes (alpha ignored).
+void greyFromInterleaved(const std::uint8_t* src, std::size_t pixels, int channels, std::vector<std::uint8_t>& out) {
+    out.resize(pixels);
+    for (std::size_t i = 0; i < pixels; ++i) {
+        const std::uint8_t* p = src + i * static_cast<std::size_t>(channels);
+        out[i] = luma(p[0], p[1], p[2]);
+    }
+}
+
+void fromArray(const py::array& arr, Frame& f) {
+    if (!arr.dtype().is(py::dtype::of<std::uint8_t>()))
+        bad("a numpy image must have dtype uint8, not " + std::string(py::str(arr.dtype())));
+    const auto* base = static_cast<const std::uint8_t*>(arr.data());
+    if (arr.ndim() == 2 || (arr.ndim() == 3 && arr.shape(2) == 1)) {
+        const int h = checkedSide(arr.shape(0), "height"), w = checkedSide(arr.shape(1), "width");
+        checkPixels(w, h);
+        const py::ssize_t rowStep = arr.strides(0), colStep = arr.strides(1);
+        if (colStep == 1 && rowStep >= w && rowStep <= INT32_MAX) {
+            // Rows of adjacent bytes: read in place with the row stride.
+            f.data = base;
+            f.width = w;
+            f.height = h;
+            f.stride = static_cast<int>(rowStep);
+            f.size = static_cast<std::size_t>(rowStep) * static_cast<std::size_t>(h - 1) + static_cast<std::size_t>(w);
+            return;
+        }
+        // Any other layout (columns apart, negative or zero strides): copy.
+        f.owned.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                f.owned[static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x)] =
+                    base[y * rowStep + x * colStep];
+        f.own(w, h);
+        return;
+    }
+    if (arr.ndim() == 3) {
+        const py::ssize_t channels = arr.shape(2);
+        if (channels != kRgb && channels != kRgba)
+            bad("a 3-D image needs 1, 3 (RGB) or 4 (RGBA) channels, not " + std::to_string(channels));
+        const int h = checkedSide(arr.shape(0), "height"), w = checkedSide(arr.shape(1), "width");
+        checkPixels(w, h);
+        const py::ssize_t s0 = arr.strides(0), s1 = arr.strides(1), s2 = arr.strides(2);
+        f.owned.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                const std::uint8_t* p = base + y * s0 + x * s1;
+                f.owned[static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x)] =
+                    luma(p[0], p[s2], p[2 * s2]);
+            }
+        }
+        f.own(w, h);
+        return;
+    }
+    bad("a numpy image must be 2-D (grey) or 3-D (RGB/RGBA), not " + std::to_string(arr.ndim()) + "-D");
+}
+
+void fromPil(py::object image, Frame& f) {
+    std::string mode = py::str(image.attr("mode"));
+    if (mode != "L" && mode != "RGB" && mode != "RGBA") {
+        image = image.attr("convert")("RGB");
+        mode = "RGB";
+    }
+    const py::tuple size = image.attr("size");
+    const int w = checkedSide(size[0].cast<py::ssize_t>(), "width");
+    const int h = checkedSide(size[1].cast<py::ssize_t>(), "height");
+    checkPixels(w, h);
+    const int channels = mode == "L" ? 1 : mode == "RGB" ? kRgb : kRgba;
+    const py::bytes raw = image.attr("tobytes")();
+    const std::string_view bytes = raw;
+    const std::size_t pixels = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+    if (bytes.size() < pixels * static_cast<std::size_t>(channels)) bad("the PIL image holds fewer bytes than its size");
+    const auto* src = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    if (channels == 1)
+        f.owned.assign(src, src + pixels);
+    else
+        greyFromInterleaved(src, pixels, channels, f.owned);
+    f.own(w, h);
+}
+
+bool isPilImage(const py::object& image) {
+    return py::hasattr(image, "mode") && py::hasattr(image, "size") && py::hasattr(image, "tobytes") &&
+           py::hasattr(image, "convert");
+}
+
+py::str decodeText(const std::string& s) {
+    // Our texts are valid UTF-8; a stray byte in a diagnostic must not raise.
+    PyObject* o = PyUnicode_DecodeUTF8(s.data(), static_cast<py::ssize_t>(s.size()), "replace");
+    if (!o) throw py::error_already_set();
+    return py::reinterpret_steal<py::str>(o);
+}
+
+py::tuple point(const quarrow::Point& p) { return py::make_tuple(p.x, p.y); }
+
+py::tuple corners(const std::array<quarrow::Point, 4>& c) {
+    return py::make_tuple(point(c[0]), point(c[1]), point(c[2]), point(c[3]));
+}
+
+const char* typeName(quarrow::SymbolType t) {
+    switch (t) {
+        case quarrow::SymbolType::Compact: return "Compact";
+        case quarrow::SymbolType::FullRange: return "FullRange";
+        case quarrow::SymbolType::None: break;
+    }
+    return "None";
+}
+
+Result readImage(py::object image, std::optional<py::ssize_t> width, std::optional<py::ssize_t> height,
+            std::optional<py::ssize_t> stride) {
+    Frame f;
+    // Holds the borrowed buffer of a bytes-like image until the read is done.
+    std::optional<py::buffer_info> borrowed;
+    py::array array;
+    if (width || height) {
+        if (!width || !height) bad("width and height go together");
+        if (!PyObject_CheckBuffer(image.ptr())) bad("with width and height the image must be bytes-like");
+        borrowed = py::reinterpret_borrow<py::buffer>(image).request();
+        if (borrowed->itemsize != 1) bad("a bytes-like image must hold bytes (item size 1)");
+        const py::ssize_t items = borrowed->size;  // bytes, as the item size is 1
+        // Only a C-contiguous buffer can be read as rows of bytes.
+        Py_buffer view;
+        if (PyObject_GetBuffer(image.ptr(), &view, PyBUF_C_CONTIGUOUS) != 0) {
+            PyErr_Clear();
+            bad("a bytes-like image must be contiguous");
+        }
+        PyBuffer_Release(&view);
+        const int w = checkedSide(*width, "width"), h = checkedSide(*height, "height");
+        checkPixels(w, h);
+        const py::ssize_t s = stride.value_or(w);
+        if (s < w || s > INT32_MAX) bad("stride must be at least the width");
+        f.data = static_cast<const std::uint8_t*>(borrowed->ptr);
+        f.size = static_cast<std::size_t>(items);
+        f.width = w;
+        f.height = h;
+        f.stride = static_cast<int>(s);
+    } else if (stride) {
+        bad("stride is only for bytes-like images with width and height");
+    } else if (py::isinstance<py::array>(image)) {
+        array = py::reinterpret_borrow<py::array>(image);
+        fromArray(array, f);
+    } else if (isPilImage(image)) {
+        fromPil(image, f);
+    } else if (py::hasattr(image, "__array_interface__") || py::hasattr(image, "__array__")) {
+        array = py::array::ensure(image);
+        if (!array) throw py::error_already_set();
+        fromArray(array, f);
+    } else {
+        bad("expected a numpy array, a PIL image, or bytes with width and height; got " +
+            std::string(py::str(py::type::of(image).attr("__name__"))));
+    }
+    Result res;
+    {
+        py::gil_scoped_release unlocked;
+        res.r = quarrow::read(std::span<const std::uint8_t>(f.data, f.size), f.width, f.height, f.stride);
+    }
+    switch (res.r.status) {
+        case quarrow::Status::Ok: break;
+        case quarrow::Status::OutOfMemory: throw std::bad_alloc();
+        case quarrow::Status::InternalError:
+            throw std::runtime_error(std::string("quarrow.read: internal error: ") + res.r.message);
+        default: bad(quarrow::toString(res.r.status));
+    }
+    return res;
+}
+
+}  // namespace
+
+PYBIND11_MODULE(quarrow, m) {
+    m.doc() = "Reads the Aztec Code symbol near the centre of a grey camera frame.";
+    m.attr("__version__") = QUARROW_VERSION;
+
+    py::class_<Result>(m, "Result", "What one read found. outcome is 'Read', 'Located' or 'NotLocated'.")
+        .def_property_readonly("outcome", [](const Result& r) { return quarrow::toString(r.r.outcome); })
+        .def_property_readonly("status", [](const Result& r) { return quarrow::toString(r.r.status); })
+        .def_property_readonly("bytes", [](const Result& r) {
+            return py::bytes(reinterpret_cast<const char*>(r.r.bytes.data()), r.r.bytes.size());
+        })
+        .def_property_readonly("text", [](const Result& r) { return decodeText(r.r.text); })
+        .def_property_readonly("textNote", [](const Result& r) { return decodeText(r.r.textNote); })
+        .def_property_readonly("message", [](const Result& r) { return decodeText(r.r.message); })
+        .def_property_readonly("gs1", [](const Result& r) { return r.r.gs1; })
+        .def_property_readonly("ecis", [](const Result& r) {
+            py::list l;
+            for (const auto& e : r.r.ecis) l.append(py::make_tuple(e.eci, e.position));
+            return l;
+        })
+        .def_property_readonly("type", [](const Result& r) { return typeName(r.r.type); })
+        .def_property_readonly("layers", [](const Result& r) { return r.r.layers; })
+        .def_property_readonly("dataWords", [](const Result& r) { return r.r.dataWords; })
+        .def_property_readonly("wordBits", [](const Result& r) { return r.r.wordBits; })
+        .def_property_readonly("totalWords", [](const Result& r) { return r.r.totalWords; })
+        .def_property_readonly("eccPercent", [](const Result& r) { return r.r.eccPercent; })
+        .def_property_readonly("correctedWords", [](const Result& r) { return r.r.correctedWords; })
+        .def_property_readonly("rotation", [](const Result& r) { return r.r.rotation; })
+        .def_property_readonly("mirrored", [](const Result& r) { return r.r.mirrored; })
+        .def_property_readonly("bullseyeCorners", [](const Result& r) { return corners(r.r.bullseyeCorners); })
+        .def_property_readonly("centre", [](const Result& r) { return point(r.r.centre); })
+        .def_property_readonly("symbolCorners", [](const Result& r) { return corners(r.r.symbolCorners); })
+        .def("__repr__", [](const Result& r) {
+            return "<quarrow.Result " + std::string(quarrow::toString(r.r.outcome)) + " " +
+                   std::string(py::repr(decodeText(r.r.text))) + ">";
+        });
+
+    m.def("read", &readImage, py::arg("image"), py::kw_only(), py::arg("width") = py::none(),
+          py::arg("height") = py::none(), py::arg("stride") = py::none(),
+          "read(image, *, width=None, height=None, stride=None) -> Result\n\n"
+          "image: a 2-D uint8 numpy array (any strides), a 3-D uint8 RGB or RGBA array\n"
+          "(reduced to grey with the luma weights 0.299, 0.587, 0.114; alpha ignored),\n"
+          "a PIL image, or a bytes-like object with width and height (and stride, the\n"
+          "bytes from one row to the next, width by default).\n"
+          "Raises ValueError for an image that cannot be read as a frame. The GIL is\n"
+          "released while reading, so threads can read in parallel.");
+}
