@@ -1,0 +1,68 @@
+# Installs the build into a fresh prefix, then builds and runs a small user
+# project against it twice: through find_package(Quarrow) and through
+# pkg-config. Run with cmake -P and the variables set in CMakeLists.txt.
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    list(JOIN ARGN " " cmd)
+    message(FATAL_ERROR "failed (${rc}): ${cmd}\n${out}\n${err}")
+  endif()
+  set(last_output "${out}" PARENT_SCOPE)
+endfunction()
+
+function(expect_output what want)
+  if(NOT last_output MATCHES "${want}")
+    message(FATAL_ERROR "${what}: expected output matching '${want}', got '${last_output}'")
+  endif()
+endfunction()
+
+file(REMOVE_RECURSE ${WORK_DIR})
+file(MAKE_DIRECTORY ${WORK_DIR})
+set(prefix ${WORK_DIR}/prefix)
+run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+foreach(f include/quarrow/quarrow.hpp include/quarrow/quarrow.h bin/quarrow-read)
+  if(NOT EXISTS ${prefix}/${f})
+    message(FATAL_ERROR "not installed: ${f}")
+  endif()
+endforeach()
+
+set(frame ${WORK_DIR}/frame.pgm)
+run(${MAKE_FRAME} "Install test 1" ${frame})
+run(${prefix}/bin/quarrow-read ${frame})
+expect_output("installed quarrow-read" "^Install test 1\n$")
+
+# find_package(Quarrow)
+run(${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${WORK_DIR}/cmake-build -G ${GENERATOR}
+    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release
+    -DCMAKE_C_COMPILER=${C_COMPILER} -DCMAKE_CXX_COMPILER=${CXX_COMPILER}
+    "-DCMAKE_C_FLAGS=${EXTRA_FLAGS}" "-DCMAKE_CXX_FLAGS=${EXTRA_FLAGS}")
+run(${CMAKE_COMMAND} --build ${WORK_DIR}/cmake-build)
+run(${WORK_DIR}/cmake-build/consumer_cpp ${frame})
+expect_output("CMake consumer (C++)" "^Read Install test 1\n$")
+run(${WORK_DIR}/cmake-build/consumer_c)
+expect_output("CMake consumer (C)" "^c ok\n$")
+
+# pkg-config
+file(GLOB_RECURSE pc_files ${prefix}/*/quarrow.pc)
+list(LENGTH pc_files n)
+if(NOT n EQUAL 1)
+  message(FATAL_ERROR "expected one installed quarrow.pc, found: ${pc_files}")
+endif()
+get_filename_component(pc_dir ${pc_files} DIRECTORY)
+set(ENV{PKG_CONFIG_PATH} ${pc_dir})
+run(${PKG_CONFIG} --cflags quarrow)
+string(STRIP "${last_output}" cflags)
+run(${PKG_CONFIG} --libs quarrow)
+string(STRIP "${last_output}" libs)
+run(${PKG_CONFIG} --variable=libdir quarrow)
+string(STRIP "${last_output}" libdir)
+separate_arguments(cflags UNIX_COMMAND "${cflags}")
+separate_arguments(libs UNIX_COMMAND "${libs}")
+separate_arguments(extra UNIX_COMMAND "${EXTRA_FLAGS}")
+run(${CXX_COMPILER} -std=c++20 ${extra} ${cflags} ${CONSUMER_DIR}/consumer.cpp -o ${WORK_DIR}/pc_cpp ${libs} -Wl,-rpath,${libdir})
+run(${WORK_DIR}/pc_cpp ${frame})
+expect_output("pkg-config consumer (C++)" "^Read Install test 1\n$")
+run(${C_COMPILER} ${extra} ${cflags} ${CONSUMER_DIR}/consumer.c -o ${WORK_DIR}/pc_c ${libs} -Wl,-rpath,${libdir})
+run(${WORK_DIR}/pc_c)
+expect_output("pkg-config consumer (C)" "^c ok\n$")
+file(REMOVE_RECURSE ${WORK_DIR})
