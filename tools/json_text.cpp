@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace quarrow::tools {
 
@@ -103,12 +104,14 @@ std::string jsonNumber(double v) {
     if (!std::isfinite(v)) return "null";
     char buf[64];
     std::snprintf(buf, sizeof buf, "%.3f", v);
-    // Trailing zeros carry nothing.
-    std::string s = buf;
-    while (s.size() > 1 && s.back() == '0') s.pop_back();
-    if (s.back() == '.') s.pop_back();
-    if (s == "-0") s = "0";
-    return s;
+    // Trailing zeros carry nothing; trimmed in the buffer, where GCC 12's
+    // -Wrestrict sees no string copies to misjudge.
+    std::size_t n = std::strlen(buf);
+    while (n > 1 && buf[n - 1] == '0') --n;
+    if (buf[n - 1] == '.') --n;
+    buf[n] = '\0';
+    if (std::strcmp(buf, "-0") == 0) return std::string(1, '0');
+    return std::string(buf, n);
 }
 
 JsonObject& JsonObject::raw(std::string_view key, std::string_view json) {

@@ -270,7 +270,9 @@ int main(int argc, char** argv) {
                 bar.clear();
                 std::fprintf(stderr, "quarrow-read: %s: %s\n", file.c_str(), report.error.c_str());
             }
-            std::fwrite(report.result.bytes.data(), 1, report.result.bytes.size(), stdout);
+            // fwrite must not see the null data pointer of an empty vector.
+            if (!report.result.bytes.empty())
+                std::fwrite(report.result.bytes.data(), 1, report.result.bytes.size(), stdout);
         }
         std::fputc('\n', stdout);
         // A long run reaches a pipe frame by frame.
