@@ -131,6 +131,20 @@ TEST(QuarrowRead, PlainTextLinesAndStatus) {
     EXPECT_NE(r.err.find("\r["), std::string::npos);
 }
 
+// In a terminal (here the pseudo-terminal of script(1)) several files get
+// the progress bar without asking.
+TEST(QuarrowRead, ProgressBarInATerminal) {
+    if (std::system("command -v script > /dev/null 2>&1") != 0) GTEST_SKIP() << "script(1) is not installed";
+    const std::string a = pgmFile("tty_a.pgm", uniformFrame(64, 48, 90)), b = pgmFile("tty_b.pgm", uniformFrame(64, 48, 90));
+    const std::string log = tempPath("tty.log");
+    const std::string inner = std::string("'") + QUARROW_READ_EXE + "' '" + a + "' '" + b + "'";
+    const std::string cmd = "script -qec \"" + inner + "\" /dev/null > '" + log + "' 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    const std::string out = slurp(log);
+    EXPECT_NE(out.find("\r["), std::string::npos) << out;
+    EXPECT_NE(out.find("2 files"), std::string::npos) << out;
+}
+
 TEST(QuarrowRead, LatinOneAndControlBytesBecomeJsonEscapes) {
     // Bytes 0xFC and 0xDF (u umlaut, sharp s in ISO-8859-1), a tab and quotes.
     const std::string data = "Gr\xFC\xDF\t\"x\"\\";
@@ -188,6 +202,23 @@ TEST(QuarrowRead, DebugImageIsWritten) {
     EXPECT_EQ(pic.width, 960);
     EXPECT_EQ(pic.height, 720);
     EXPECT_EQ(run("--debug-image /nonexistent-dir/d.png '" + f + "'").status, 1);
+}
+
+TEST(QuarrowRead, NumberedDebugImagesForEveryFrame) {
+    const Frame a = symbolFrame("frame A"), b = uniformFrame(320, 240, 128);
+    const std::string video = tempPath("debug.y4m");
+    spit(video, y4m({a, b}));
+    const std::string pattern = tempPath("debug-%d.png");
+    const std::string first = tempPath("debug-1.png"), second = tempPath("debug-2.png");
+    std::remove(first.c_str());
+    std::remove(second.c_str());
+    const ToolRun r = run("--debug-image '" + pattern + "' '" + video + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "frame A\n\n");
+    for (const std::string& p : {first, second}) {
+        std::ifstream in(p, std::ios::binary);
+        EXPECT_TRUE(in.good()) << p;
+    }
 }
 
 TEST(QuarrowRead, HelpAndUsageErrors) {
