@@ -83,6 +83,7 @@ private:
     std::uint32_t imageSample(std::int32_t x, std::int32_t y) const;
     std::uint32_t sampleModule(double u, double v, double spread) const;
     bool attemptSeed(SymbolCandidate& cand, std::int32_t x, std::int32_t y);
+    bool readModeRingAtScales(SymbolCandidate& cand);
 
     // Data grid helpers.
     void placeCompactGrid(SymbolCandidate& cand);
@@ -97,7 +98,9 @@ private:
     std::int32_t quadrantDist2_[4] = {};
     std::shared_ptr<Image::GrayBuf> image_;
     std::shared_ptr<Image::GrayBuf> work_;
-    std::int32_t sumX_ = 0, sumY_ = 0, count_ = 0;
+    // 64-bit sums: a large ring window times pixel coordinates can pass 2^31.
+    std::int64_t sumX_ = 0, sumY_ = 0;
+    std::int32_t count_ = 0;
     std::int32_t maxCount_ = 0;
     std::int32_t xMin_ = 0, xMax_ = 0, yMin_ = 0, yMax_ = 0;
     std::deque<std::int32_t> seedX_, seedY_;

@@ -1,0 +1,285 @@
+// Samples the whole symbol into a module matrix. The symbol is cut into
+// cells of 16 x 16 modules whose corners are points of the candidate's
+// grid; each cell gets its own perspective transform, so a bent or tilted
+// symbol is followed piecewise. Compact symbols map their grid from the
+// bull's-eye transform. Full-range symbols carry a reference grid (lines of
+// alternating modules every 16 modules through the centre); its crossings
+// are found in the image by searching for the alternating pattern near
+// their predicted position, and one ring of points beyond the outermost
+// lines is extrapolated from the cells inside it.
+#include <algorithm>
+
+#include "detect/symbol_detector.h"
+
+namespace AztecCore {
+
+namespace {
+constexpr int kCell = 16;
+constexpr int kOrigin = SymbolCandidate::kGridOrigin;
+// Line search: 19 offsets of a fifth of a module, profiles of 81 points at
+// a fifth of a module (+-8 modules).
+constexpr int kSearchOffsets = 9;
+constexpr int kProfileHalf = 40;
+constexpr double kStep = 5.0;
+constexpr std::int32_t kMinContrast = 16;
+constexpr int kSamplesPerModule = 5;
+constexpr std::int32_t kNoScore = 999999999;
+constexpr int kWindowHalf = 2;
+constexpr int kBorderWindow = 8;
+
+int referenceLines(std::int32_t size) { return 2 * (((size - 1) / 2) / kCell) + 1; }
+}  // namespace
+
+std::int32_t alternationScore(const std::vector<std::int32_t>& profile) {
+    std::int32_t lo = 255, hi = 0;
+    for (std::int32_t s : profile) {
+        lo = std::min(lo, s);
+        hi = std::max(hi, s);
+    }
+    const std::int32_t mid = (hi + lo) / 2;
+    if (hi - mid < kMinContrast || mid - lo < kMinContrast) return -1;
+    std::vector<std::int32_t> s(profile);
+    for (auto& v : s) v -= mid;
+    std::int32_t best = kNoScore;
+    const auto n = static_cast<int>(s.size());
+    for (int p = 0; p < kSamplesPerModule && p < n; ++p) {
+        bool expected = s[static_cast<std::size_t>(p)] < 0;
+        std::int32_t breaks = 0;
+        for (int q = p + kSamplesPerModule; q < n; q += kSamplesPerModule) {
+            expected = !expected;
+            if ((s[static_cast<std::size_t>(q)] < 0) != expected) ++breaks;
+        }
+        best = std::min(best, breaks);
+    }
+    return best;
+}
+
+std::int32_t bestRunCentre(const std::vector<std::int32_t>& scores) {
+    if (scores.size() < 2) return 0;
+    std::int32_t lo = 0, hi = 0;
+    bool any = false;
+    for (std::int32_t s : scores) {
+        if (s < 0) continue;
+        if (!any) { lo = hi = s; any = true; }
+        lo = std::min(lo, s);
+        hi = std::max(hi, s);
+    }
+    if (!any) return 0;
+    const std::int32_t limit = (hi - lo) / 5 + lo;
+    float best = 0.0f;
+    std::int32_t result = 0;
+    const auto n = static_cast<std::int32_t>(scores.size());
+    for (std::int32_t i = 0; i < n;) {
+        auto good = [&](std::int32_t k) {
+            const std::int32_t s = scores[static_cast<std::size_t>(k)];
+            return s >= 0 && s <= limit ? hi - s : -1;
+        };
+        if (good(i) < 0) { ++i; continue; }
+        const std::int32_t start = i;
+        std::int32_t sum = 0;
+        while (i < n && good(i) >= 0) sum += good(i++);
+        const std::int32_t length = i - start;
+        // Runs about one module (five offsets) long are preferred.
+        float f = static_cast<float>(length) / 5.0f;
+        if (f > 1.0f) f = 1.0f / f;
+        const float value = static_cast<float>(sum) / static_cast<float>(length) * f;
+        if (value > best) {
+            best = value;
+            result = start + length / 2;
+        }
+    }
+    return result;
+}
+
+bool isDarkModule(const std::vector<std::vector<std::uint32_t>>& array, std::int32_t p, std::int32_t q) {
+    const auto np = static_cast<std::int32_t>(array.size());
+    const auto nq = static_cast<std::int32_t>(array.at(0).size());
+    auto window = [](std::int32_t i, std::int32_t n, std::int32_t& i0, std::int32_t& i1) {
+        i0 = i - kWindowHalf;
+        i1 = i + kWindowHalf;
+        if (i0 < 0) { i0 = 0; i1 = kBorderWindow - 1; }
+        if (i1 >= n) { i1 = n - 1; i0 = n - kBorderWindow; }
+    };
+    std::int32_t p0, p1, q0, q1;
+    window(p, np, p0, p1);
+    window(q, nq, q0, q1);
+    const std::uint32_t v = array.at(static_cast<std::size_t>(p)).at(static_cast<std::size_t>(q));
+    std::uint32_t lo = v, hi = v;
+    for (std::int32_t i = p0; i <= p1; ++i) {
+        const auto& row = array.at(static_cast<std::size_t>(i));
+        for (std::int32_t j = q0; j <= q1; ++j) {
+            lo = std::min(lo, row.at(static_cast<std::size_t>(j)));
+            hi = std::max(hi, row.at(static_cast<std::size_t>(j)));
+        }
+    }
+    return v < (lo + hi) / 2u;
+}
+
+Aztec::ModuleMatrix SymbolDetector::sampleDataGrid(SymbolCandidate& cand) {
+    const bool compact = cand.type == SymbolType::Compact;
+    if (compact) {
+        placeCompactGrid(cand);
+    } else {
+        buildReferenceGrid(cand);
+    }
+    const int k = compact ? 1 : ((cand.size - 1) / 2) / kCell + 1;
+    const auto n = static_cast<std::size_t>(2 * kCell * k);
+    std::vector<std::vector<std::uint32_t>> array(n, std::vector<std::uint32_t>(n, 0));
+    for (int bj = -k; bj < k; ++bj) {
+        for (int bi = -k; bi < k; ++bi) {
+            sampleCell(cand, kOrigin + bi, kOrigin + bj, array, kCell * (bi + k), kCell * (bj + k));
+        }
+    }
+    const std::int32_t m = cand.size;
+    const std::int32_t off = (2 * kCell * k - m) / 2 + 1;
+    Aztec::ModuleMatrix matrix(static_cast<std::size_t>(std::max(m, 0)), Aztec::BitList(static_cast<std::size_t>(std::max(m, 0))));
+    for (std::int32_t y = 0; y < m; ++y) {
+        for (std::int32_t x = 0; x < m; ++x) {
+            const bool dark = isDarkModule(array, x + off, y + off);
+            matrix[static_cast<std::size_t>(x)].set(y, dark);
+            if (trace_) {
+                // Module centres through the cell that holds them.
+                const int ci = (x + off) / kCell - k, cj = (y + off) / kCell - k;
+                const auto h = Aztec::Math::fitHomography(
+                    {0, 0}, {16, 0}, {16, 16}, {0, 16}, cand.grid[kOrigin + ci][kOrigin + cj],
+                    cand.grid[kOrigin + ci + 1][kOrigin + cj], cand.grid[kOrigin + ci + 1][kOrigin + cj + 1],
+                    cand.grid[kOrigin + ci][kOrigin + cj + 1]);
+                trace_->modules.push_back(
+                    {Aztec::Math::mapPoint(h, (x + off) % kCell, (y + off) % kCell), dark});
+            }
+        }
+    }
+    return matrix;
+}
+
+void SymbolDetector::placeCompactGrid(SymbolCandidate& cand) {
+    cand.grid[kOrigin][kOrigin] = cand.centre;
+    for (int i = -1; i <= 1; ++i) {
+        for (int j = -1; j <= 1; ++j) {
+            if (i == 0 && j == 0) continue;
+            cand.grid[kOrigin + i][kOrigin + j] = Aztec::Math::mapPoint(homography_, kCell * i, kCell * j);
+        }
+    }
+}
+
+void SymbolDetector::buildReferenceGrid(SymbolCandidate& cand) {
+    ++gridPasses_;
+    const int lines = referenceLines(cand.size);
+    const int half = lines / 2;
+    const bool refine = lines > 1;
+    auto& g = cand.grid;
+    g[kOrigin][kOrigin] = cand.centre;
+
+    // First neighbours, with the transform fitted to the bull's-eye; the
+    // transform is then refitted to them.
+    if (gridPasses_ % 2 == 0) {
+        g[10][9] = refinedGridPoint(0, -kCell, refine);
+        g[10][11] = refinedGridPoint(0, kCell, refine);
+        g[9][10] = refinedGridPoint(-kCell, 0, refine);
+        g[11][10] = refinedGridPoint(kCell, 0, refine);
+        setHomography({0, -16}, {16, 0}, {0, 16}, {-16, 0}, g[10][9], g[11][10], g[10][11], g[9][10]);
+    } else {
+        g[9][9] = refinedGridPoint(-kCell, -kCell, refine);
+        g[11][9] = refinedGridPoint(kCell, -kCell, refine);
+        g[11][11] = refinedGridPoint(kCell, kCell, refine);
+        g[9][11] = refinedGridPoint(-kCell, kCell, refine);
+        setHomography({-16, -16}, {16, -16}, {16, 16}, {-16, 16}, g[9][9], g[11][9], g[11][11], g[9][11]);
+    }
+
+    for (int iy = -half; iy <= half; ++iy) {
+        for (int ix = -half; ix <= half; ++ix) {
+            if (ix == 0 && iy == 0) continue;
+            g[kOrigin + ix][kOrigin + iy] = refinedGridPoint(kCell * ix, kCell * iy, refine);
+        }
+    }
+    if (half == 0) {
+        // One reference line: the extension below needs the whole 3 x 3
+        // block round the centre, but the first neighbours set only half of
+        // it. Map the rest with the current transform, as compact symbols do.
+        for (int i = -1; i <= 1; ++i) {
+            for (int j = -1; j <= 1; ++j) {
+                const bool setAbove = (gridPasses_ % 2 == 0) ? (i == 0) != (j == 0) : (i != 0 && j != 0);
+                if ((i == 0 && j == 0) || setAbove) continue;
+                g[kOrigin + i][kOrigin + j] = Aztec::Math::mapPoint(homography_, kCell * i, kCell * j);
+            }
+        }
+    }
+
+    // The ring beyond the outermost lines, extrapolated cell by cell.
+    const int lo = kOrigin - half, hi = kOrigin - 1 + half;  // 10 - half, 9 + half
+    for (int t = lo; t <= hi; ++t) {
+        extendGrid(cand, lo, t, -1, 0);
+        extendGrid(cand, hi, t, 2, 0);
+        extendGrid(cand, t, lo, 0, -1);
+        extendGrid(cand, t, hi, 0, 2);
+    }
+    extendGrid(cand, lo, hi, -1, 1);
+    extendGrid(cand, lo, hi, -1, 2);
+    extendGrid(cand, hi, hi, 2, 1);
+    extendGrid(cand, hi, hi, 2, 2);
+    extendGrid(cand, lo, lo, -1, -1);
+    extendGrid(cand, hi + 1, lo, 0, -1);
+    extendGrid(cand, hi + 1, lo, 1, -1);
+    extendGrid(cand, hi, hi, 1, 2);
+}
+
+Point2d SymbolDetector::refinedGridPoint(std::int32_t u, std::int32_t v, bool refine) {
+    double ur = u, vr = v;
+    if (refine) {
+        ur = locateVerticalLine(u, v);
+        vr = locateHorizontalLine(u, v);
+    }
+    return Aztec::Math::mapPoint(homography_, ur, vr);
+}
+
+double SymbolDetector::locateVerticalLine(std::int32_t uc, std::int32_t vc) {
+    std::vector<std::int32_t> scores(2 * kSearchOffsets + 1);
+    std::vector<std::int32_t> profile(2 * kProfileHalf + 1);
+    for (int m = -kSearchOffsets; m <= kSearchOffsets; ++m) {
+        const double u = uc + m / kStep;
+        for (int k = -kProfileHalf; k <= kProfileHalf; ++k) {
+            const Point2d p = Aztec::Math::mapPoint(homography_, u, vc + k / kStep);
+            profile[static_cast<std::size_t>(k + kProfileHalf)] =
+                static_cast<std::int32_t>(imageSample(Aztec::Math::toPixel(p.x), Aztec::Math::toPixel(p.y)));
+        }
+        scores[static_cast<std::size_t>(m + kSearchOffsets)] = alternationScore(profile);
+    }
+    return uc + (bestRunCentre(scores) - kSearchOffsets) / kStep;
+}
+
+double SymbolDetector::locateHorizontalLine(std::int32_t uc, std::int32_t vc) {
+    std::vector<std::int32_t> scores(2 * kSearchOffsets + 1);
+    std::vector<std::int32_t> profile(2 * kProfileHalf + 1);
+    for (int m = -kSearchOffsets; m <= kSearchOffsets; ++m) {
+        const double v = vc + m / kStep;
+        for (int k = -kProfileHalf; k <= kProfileHalf; ++k) {
+            const Point2d p = Aztec::Math::mapPoint(homography_, uc + k / kStep, v);
+            profile[static_cast<std::size_t>(k + kProfileHalf)] =
+                static_cast<std::int32_t>(imageSample(Aztec::Math::toPixel(p.x), Aztec::Math::toPixel(p.y)));
+        }
+        scores[static_cast<std::size_t>(m + kSearchOffsets)] = alternationScore(profile);
+    }
+    return vc + (bestRunCentre(scores) - kSearchOffsets) / kStep;
+}
+
+void SymbolDetector::extendGrid(SymbolCandidate& cand, int i, int j, int di, int dj) {
+    auto& g = cand.grid;
+    const auto h = Aztec::Math::fitHomography({0, 0}, {16, 0}, {16, 16}, {0, 16}, g[i][j], g[i + 1][j], g[i + 1][j + 1],
+                                              g[i][j + 1]);
+    g[i + di][j + dj] = Aztec::Math::mapPoint(h, kCell * di, kCell * dj);
+}
+
+void SymbolDetector::sampleCell(const SymbolCandidate& cand, int i, int j, std::vector<std::vector<std::uint32_t>>& array,
+                                int ox, int oy) {
+    const auto& g = cand.grid;
+    setHomography({0, 0}, {16, 0}, {16, 16}, {0, 16}, g[i][j], g[i + 1][j], g[i + 1][j + 1], g[i][j + 1]);
+    const bool compact = cand.type == SymbolType::Compact;
+    for (int a = 0; a < kCell; ++a) {
+        for (int b = 0; b < kCell; ++b) {
+            array.at(static_cast<std::size_t>(ox + b)).at(static_cast<std::size_t>(oy + a)) =
+                compact ? sampleModuleFine(b, a) : sampleModuleCoarse(b, a);
+        }
+    }
+}
+
+}  // namespace AztecCore

@@ -1,0 +1,133 @@
+// From a confirmed bull's-eye to a decoded mode message: straight lines are
+// fitted through the marked pixels of the outermost light ring (one per
+// side) and their crossings become the refined corners; a perspective
+// transform fitted to those corners then samples the ring of modules just
+// outside the bull's-eye, which is binarised at up to eleven thresholds
+// until its orientation marks and mode message decode.
+#include <algorithm>
+#include <cmath>
+
+#include "decode/mode_message.h"
+#include "detect/symbol_detector.h"
+
+namespace AztecCore {
+
+namespace {
+constexpr std::uint8_t kRingMark = 150;
+constexpr double kSideEpsilon = 0.0001;
+constexpr double kParallelEpsilon = 1e-6;
+constexpr float kThresholdFractions[] = {0.5f, 0.45f, 0.55f, 0.4f, 0.6f, 0.3f, 0.7f, 0.2f, 0.8f, 0.1f, 0.9f};
+
+// Chebyshev distance of the corner ring and of the mode ring from the centre.
+constexpr int kCompactCornerRing = 3, kCompactModeRing = 5;
+constexpr int kFullRangeCornerRing = 5, kFullRangeModeRing = 7;
+
+struct Sums {
+    std::int64_t n = 0, x = 0, y = 0, xx = 0, yy = 0, xy = 0;
+    void add(std::int64_t px, std::int64_t py) {
+        ++n; x += px; y += py; xx += px * px; yy += py * py; xy += px * py;
+    }
+};
+
+struct Line {
+    double a, b, c;  // a x + b y + c = 0
+};
+
+Line through(double p, double q, double r, double s) {
+    Line l;
+    l.a = s - q;
+    l.b = p - r;
+    l.c = -(l.a * p + l.b * q);
+    return l;
+}
+
+// Least-squares line through a side's pixels: x = a y + b when the side is
+// steep, y = a x + b otherwise.
+Line fitSide(const Sums& s, const Point2d& from, const Point2d& to) {
+    const bool steep = std::fabs(to.y - from.y) > std::fabs(to.x - from.x);
+    if (steep) {
+        const auto det = static_cast<double>(s.n * s.yy - s.y * s.y);
+        const double a = static_cast<double>(s.n * s.xy - s.x * s.y) / det;
+        const double b = static_cast<double>(s.x * s.yy - s.y * s.xy) / det;
+        return through(b, 0.0, a + b, 1.0);
+    }
+    const auto det = static_cast<double>(s.n * s.xx - s.x * s.x);
+    const double a = static_cast<double>(s.n * s.xy - s.x * s.y) / det;
+    const double b = static_cast<double>(s.y * s.xx - s.x * s.xy) / det;
+    return through(0.0, b, 1.0, a + b);
+}
+
+Point2d intersect(const Line& l1, const Line& l2) {
+    double det = l1.a * l2.b - l2.a * l1.b;
+    if (det > -kParallelEpsilon && det < kParallelEpsilon) det = det >= 0 ? kParallelEpsilon : -kParallelEpsilon;
+    return {(l1.b * l2.c - l2.b * l1.c) / det, (l1.c * l2.a - l2.c * l1.a) / det};
+}
+
+int sign(double d) { return d < -kSideEpsilon ? -1 : d > kSideEpsilon ? 1 : 0; }
+}  // namespace
+
+void SymbolDetector::refineCorners(SymbolCandidate& cand) {
+    if (!work_) return;
+    const Point2d p0 = cand.corners[0], p1 = cand.corners[1], p2 = cand.corners[2], p3 = cand.corners[3];
+    Sums bottom, left, right, top;
+    for (std::int32_t y = yMin_; y <= yMax_; ++y) {
+        if (y < 0 || y >= work_->height()) continue;
+        work_->plane.selectRow(y);
+        for (std::int32_t x = xMin_; x <= xMax_; ++x) {
+            if (x < 0 || x >= work_->width() || work_->plane.rowPixel(x) != kRingMark) continue;
+            // Which side of each diagonal the pixel lies on picks its side.
+            const int da = sign((x - p0.x) * (p2.y - p0.y) - (y - p0.y) * (p2.x - p0.x));
+            const int db = sign((x - p3.x) * (p1.y - p3.y) - (y - p3.y) * (p1.x - p3.x));
+            Sums& side = da < 0 ? (db < 0 ? bottom : left) : (db < 0 ? right : top);
+            side.add(x, y);
+        }
+    }
+    const Line lb = fitSide(bottom, p3, p2), ll = fitSide(left, p0, p3);
+    const Line lr = fitSide(right, p1, p2), lt = fitSide(top, p0, p1);
+    cand.corners[3] = intersect(lb, ll);
+    cand.corners[2] = intersect(lb, lr);
+    cand.corners[0] = intersect(lt, ll);
+    cand.corners[1] = intersect(lt, lr);
+}
+
+void binariseRing(const std::vector<std::uint32_t>& samples, Aztec::BitList& bits, float t) {
+    if (samples.empty()) return;
+    const auto [lo, hi] = std::minmax_element(samples.begin(), samples.end());
+    const double td = static_cast<double>(t);
+    const auto threshold = static_cast<std::uint32_t>(static_cast<double>(*lo) * (1.0 - td) + static_cast<double>(*hi) * td);
+    for (std::size_t i = 0; i < samples.size(); ++i) bits.set(static_cast<std::int64_t>(i), samples[i] < threshold);
+}
+
+bool SymbolDetector::readModeRing(SymbolCandidate& cand, double scale) {
+    const bool compact = cand.type == SymbolType::Compact;
+    const int d = compact ? kCompactCornerRing : kFullRangeCornerRing;
+    const int h = compact ? kCompactModeRing : kFullRangeModeRing;
+    const int len = 2 * h;
+    setHomography({-1.0 * d, -1.0 * d}, {1.0 * d, -1.0 * d}, {1.0 * d, 1.0 * d}, {-1.0 * d, 1.0 * d}, cand.corners[0],
+                  cand.corners[1], cand.corners[2], cand.corners[3]);
+
+    // Clockwise from the corner module (-h, -h), each side from its first corner.
+    std::vector<std::uint32_t> samples(static_cast<std::size_t>(4 * len));
+    for (int k = 0; k < 4; ++k) {
+        for (int i = 0; i < len; ++i) {
+            double u = 0, v = 0;
+            switch (k) {
+                case 0: u = -h + i; v = -h; break;
+                case 1: u = h; v = -h + i; break;
+                case 2: u = h - i; v = h; break;
+                default: u = -h; v = h - i; break;
+            }
+            const Point2d m = Aztec::Math::mapPoint(homography_, u * scale, v * scale);
+            samples[static_cast<std::size_t>(k * len + i)] =
+                imageSample(Aztec::Math::toPixel(m.x), Aztec::Math::toPixel(m.y));
+        }
+    }
+    Aztec::BitList bits(samples.size());
+    for (float t : kThresholdFractions) {
+        binariseRing(samples, bits, t);
+        if (Aztec::decodeModeMessage(cand, bits)) return true;
+    }
+    return false;
+}
+
+}  // namespace AztecCore
