@@ -124,6 +124,7 @@ Point2d SymbolDetector::blobCentre(std::int32_t sx, std::int32_t sy) {
     yMax_ = std::clamp(sy + r, 0, h - 1);
     seedX_.clear();
     seedY_.clear();
+    ringFillRan_ = false;
 
     // Thresholds from the extremes of a small square round the seed.
     std::uint32_t low = 0, middle = 128, high = 255;

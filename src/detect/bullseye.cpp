@@ -88,6 +88,7 @@ bool SymbolDetector::checkBullseye(SymbolCandidate& cand, bool fullRange) {
         quadrantCorner_[q] = {0, 0};
         quadrantDist2_[q] = 0;
     }
+    ringFillRan_ = true;
     try {
         fillFrom(px, py, FillKind::Ring);
     } catch (const std::exception&) {

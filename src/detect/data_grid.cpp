@@ -8,6 +8,8 @@
 // their predicted position, and one ring of points beyond the outermost
 // lines is extrapolated from the cells inside it.
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 
 #include "detect/symbol_detector.h"
 
@@ -26,6 +28,8 @@ constexpr int kSamplesPerModule = 5;
 constexpr std::int32_t kNoScore = 999999999;
 constexpr int kWindowHalf = 2;
 constexpr int kBorderWindow = 8;
+// A crossing farther than this from the fit of all crossings is an outlier.
+constexpr double kOutlierModules = 0.6;
 
 int referenceLines(std::int32_t size) { return 2 * (((size - 1) / 2) / kCell) + 1; }
 }  // namespace
@@ -186,12 +190,22 @@ void SymbolDetector::buildReferenceGrid(SymbolCandidate& cand) {
         setHomography({-16, -16}, {16, -16}, {16, 16}, {-16, 16}, g[9][9], g[11][9], g[11][11], g[9][11]);
     }
 
-    for (int iy = -half; iy <= half; ++iy) {
-        for (int ix = -half; ix <= half; ++ix) {
-            if (ix == 0 && iy == 0) continue;
-            g[kOrigin + ix][kOrigin + iy] = refinedGridPoint(kCell * ix, kCell * iy, refine);
+    // Crossings, ring by ring outwards. The first ring is searched with the
+    // transform just fitted; each further ring with a transform fitted to
+    // all crossings inside it, since a transform fitted round the centre
+    // drifts by a module or more at the outer lines of a large symbol and
+    // the line search would miss them.
+    const Aztec::Math::Homography centreFit = homography_;
+    for (int ring = 1; ring <= half; ++ring) {
+        for (int iy = -ring; iy <= ring; ++iy) {
+            for (int ix = -ring; ix <= ring; ++ix) {
+                if (std::max(std::abs(ix), std::abs(iy)) != ring) continue;
+                homography_ = ring == 1 ? centreFit : crossingsFit(cand, ring);
+                g[kOrigin + ix][kOrigin + iy] = refinedGridPoint(kCell * ix, kCell * iy, refine);
+            }
         }
     }
+    homography_ = centreFit;
     if (half == 0) {
         // One reference line: the extension below needs the whole 3 x 3
         // block round the centre, but the first neighbours set only half of
@@ -205,22 +219,48 @@ void SymbolDetector::buildReferenceGrid(SymbolCandidate& cand) {
         }
     }
 
-    // The ring beyond the outermost lines, extrapolated cell by cell.
-    const int lo = kOrigin - half, hi = kOrigin - 1 + half;  // 10 - half, 9 + half
-    for (int t = lo; t <= hi; ++t) {
-        extendGrid(cand, lo, t, -1, 0);
-        extendGrid(cand, hi, t, 2, 0);
-        extendGrid(cand, t, lo, 0, -1);
-        extendGrid(cand, t, hi, 0, 2);
+    // The ring beyond the outermost lines, from the transform that fits all
+    // crossings. (Extending each outer cell on its own doubles the error of
+    // its two inner points at a few pixels per module.) With one line the
+    // 3 x 3 block above already covers the symbol.
+    if (half > 0) {
+        // A line search can lock onto a neighbouring row of modules that
+        // happens to alternate; such a crossing sits a module or more off
+        // the fit of all the others and is replaced by the fit's position.
+        const Aztec::Math::Homography fit = crossingsFit(cand, half + 1);
+        for (int iy = -half; iy <= half; ++iy) {
+            for (int ix = -half; ix <= half; ++ix) {
+                const Point2d p = Aztec::Math::mapPoint(fit, kCell * ix, kCell * iy);
+                const Point2d q = Aztec::Math::mapPoint(fit, kCell * ix + 1, kCell * iy);
+                const double module = std::hypot(q.x - p.x, q.y - p.y);
+                Point2d& found = g[kOrigin + ix][kOrigin + iy];
+                if (!(std::hypot(found.x - p.x, found.y - p.y) <= kOutlierModules * module)) found = p;
+            }
+        }
+        const Aztec::Math::Homography all = crossingsFit(cand, half + 1);
+        const int r = half + 1;
+        for (int iy = -r; iy <= r; ++iy) {
+            for (int ix = -r; ix <= r; ++ix) {
+                if (std::max(std::abs(ix), std::abs(iy)) != r) continue;
+                g[kOrigin + ix][kOrigin + iy] = Aztec::Math::mapPoint(all, kCell * ix, kCell * iy);
+            }
+        }
     }
-    extendGrid(cand, lo, hi, -1, 1);
-    extendGrid(cand, lo, hi, -1, 2);
-    extendGrid(cand, hi, hi, 2, 1);
-    extendGrid(cand, hi, hi, 2, 2);
-    extendGrid(cand, lo, lo, -1, -1);
-    extendGrid(cand, hi + 1, lo, 0, -1);
-    extendGrid(cand, hi + 1, lo, 1, -1);
-    extendGrid(cand, hi, hi, 1, 2);
+}
+
+
+// The least-squares transform through every crossing found so far, those
+// of the rings inside `ring` and the centre: their small position errors
+// average out instead of growing when the transform is extended outwards.
+Aztec::Math::Homography SymbolDetector::crossingsFit(const SymbolCandidate& cand, int ring) const {
+    std::vector<Point2d> src, dst;
+    for (int iy = -(ring - 1); iy <= ring - 1; ++iy) {
+        for (int ix = -(ring - 1); ix <= ring - 1; ++ix) {
+            src.push_back({1.0 * kCell * ix, 1.0 * kCell * iy});
+            dst.push_back(cand.grid[kOrigin + ix][kOrigin + iy]);
+        }
+    }
+    return Aztec::Math::fitHomographyLeastSquares(src, dst);
 }
 
 Point2d SymbolDetector::refinedGridPoint(std::int32_t u, std::int32_t v, bool refine) {
@@ -260,13 +300,6 @@ double SymbolDetector::locateHorizontalLine(std::int32_t uc, std::int32_t vc) {
         scores[static_cast<std::size_t>(m + kSearchOffsets)] = alternationScore(profile);
     }
     return vc + (bestRunCentre(scores) - kSearchOffsets) / kStep;
-}
-
-void SymbolDetector::extendGrid(SymbolCandidate& cand, int i, int j, int di, int dj) {
-    auto& g = cand.grid;
-    const auto h = Aztec::Math::fitHomography({0, 0}, {16, 0}, {16, 16}, {0, 16}, g[i][j], g[i + 1][j], g[i + 1][j + 1],
-                                              g[i][j + 1]);
-    g[i + di][j + dj] = Aztec::Math::mapPoint(h, kCell * di, kCell * dj);
 }
 
 void SymbolDetector::sampleCell(const SymbolCandidate& cand, int i, int j, std::vector<std::vector<std::uint32_t>>& array,

@@ -64,8 +64,12 @@ bool SymbolDetector::attemptSeed(SymbolCandidate& cand, std::int32_t x, std::int
         // Round a small compact symbol the data layers and the quiet zone
         // continue the ring pattern, so the full-range test can pass on a
         // compact bull's-eye. When no full-range mode message reads, the
-        // seed is tried as compact too, on a freshly quantised window (the
-        // ring fill's marks would stop the compact fill at once).
+        // seed is tried as compact too.
+    }
+    if (ringFillRan_) {
+        // The full-range ring fill left its marks in the working image;
+        // inside the compact ring's window they would stop the compact fill
+        // or pull the corner lines off the ring. Quantise the window afresh.
         cand.centre = blobCentre(x, y);
     }
     if (checkBullseye(cand, false)) {

@@ -89,9 +89,9 @@ private:
     void placeCompactGrid(SymbolCandidate& cand);
     void buildReferenceGrid(SymbolCandidate& cand);
     Point2d refinedGridPoint(std::int32_t u, std::int32_t v, bool refine);
+    Aztec::Math::Homography crossingsFit(const SymbolCandidate& cand, int ring) const;
     double locateVerticalLine(std::int32_t uc, std::int32_t vc);
     double locateHorizontalLine(std::int32_t uc, std::int32_t vc);
-    void extendGrid(SymbolCandidate& cand, int i, int j, int di, int dj);
     void sampleCell(const SymbolCandidate& cand, int i, int j, std::vector<std::vector<std::uint32_t>>& array, int ox, int oy);
 
     PixelPoint quadrantCorner_[4] = {};
@@ -107,6 +107,7 @@ private:
     PixelPoint ringCentre_;
     Aztec::Math::Homography homography_{};
     std::int32_t gridPasses_ = 0;
+    bool ringFillRan_ = false;  // a ring fill marked pixels since the last quantisation
 
     Point2d symbolCorners_[4] = {};
     DetectorTrace* trace_ = nullptr;

@@ -1,5 +1,7 @@
 #include "math/perspective.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -37,6 +39,56 @@ Homography fitHomography(Point2d s0, Point2d s1, Point2d s2, Point2d s3,
     return h;
 }
 
+Homography fitHomographyLeastSquares(const std::vector<Point2d>& sources, const std::vector<Point2d>& destinations) {
+    // Normal equations of the linearised system, with both sides centred and
+    // scaled to about unit size so that the 8 x 8 solve stays well
+    // conditioned; the result is mapped back afterwards.
+    const std::size_t n = std::min(sources.size(), destinations.size());
+    double su = 0, sv = 0, sx = 0, sy = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        su += sources[i].x; sv += sources[i].y; sx += destinations[i].x; sy += destinations[i].y;
+    }
+    const double cu = su / n, cv = sv / n, cx = sx / n, cy = sy / n;
+    double ks = 0, kd = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        ks += std::hypot(sources[i].x - cu, sources[i].y - cv);
+        kd += std::hypot(destinations[i].x - cx, destinations[i].y - cy);
+    }
+    ks = ks > 0 ? n / ks : 1.0;
+    kd = kd > 0 ? n / kd : 1.0;
+
+    auto ata = std::make_shared<Matrix>(8, 8);
+    auto atb = std::make_shared<Matrix>(8, 1);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double u = (sources[i].x - cu) * ks, v = (sources[i].y - cv) * ks;
+        const double x = (destinations[i].x - cx) * kd, y = (destinations[i].y - cy) * kd;
+        const double rows[2][8] = {{u, v, 1, 0, 0, 0, -x * u, -x * v}, {0, 0, 0, u, v, 1, -y * u, -y * v}};
+        const double rhs[2] = {x, y};
+        for (int r = 0; r < 2; ++r) {
+            for (int j = 0; j < 8; ++j) {
+                for (int k = 0; k < 8; ++k) ata->at(j, k) += rows[r][j] * rows[r][k];
+                atb->at(j, 0) += rows[r][j] * rhs[r];
+            }
+        }
+    }
+    const auto sol = Matrix::Solve(ata, atb);
+    double h[8];
+    for (int i = 0; i < 8; ++i) h[i] = sol->at(i, 0);
+    // Undo the normalisation: u' = ks (u - cu), x = x' / kd + cx.
+    const double g = h[6] * ks, hh = h[7] * ks;
+    const double w0 = 1.0 - h[6] * ks * cu - h[7] * ks * cv;  // denominator constant
+    auto numerator = [&](double a, double b, double c, double centre) {
+        // (a u' + b v' + c) / kd + centre (g u' + h v' + 1), in terms of u, v.
+        const double na = a * ks / kd + centre * g;
+        const double nb = b * ks / kd + centre * hh;
+        const double nc = (c - a * ks * cu - b * ks * cv) / kd + centre * w0;
+        return std::array<double, 3>{na, nb, nc};
+    };
+    const auto nx = numerator(h[0], h[1], h[2], cx);
+    const auto ny = numerator(h[3], h[4], h[5], cy);
+    return {nx[0] / w0, nx[1] / w0, nx[2] / w0, ny[0] / w0, ny[1] / w0, ny[2] / w0, g / w0, hh / w0};
+}
+
 Point2d mapPoint(const Homography& h, double u, double v) {
     const double w = h[6] * u + h[7] * v + 1.0;
     return {(h[0] * u + h[1] * v + h[2]) / w, (h[3] * u + h[4] * v + h[5]) / w};
@@ -45,10 +97,15 @@ Point2d mapPoint(const Homography& h, double u, double v) {
 std::int32_t toPixel(double value) {
     constexpr double kMin = static_cast<double>(std::numeric_limits<std::int32_t>::min());
     constexpr double kMax = static_cast<double>(std::numeric_limits<std::int32_t>::max());
-    if (!std::isfinite(value) || value <= kMin - 1.0 || value >= kMax + 1.0) {
+    // Positions found from pixels (blob centres, ring lines) count pixel x
+    // as the point x, so the pixel that holds the point v is the nearest
+    // one, not the one that truncation would pick (up to a pixel left or
+    // above: a third of a module at 3 pixels per module).
+    const double rounded = std::floor(value + 0.5);
+    if (!std::isfinite(rounded) || rounded < kMin || rounded > kMax) {
         return std::numeric_limits<std::int32_t>::min();
     }
-    return static_cast<std::int32_t>(value);
+    return static_cast<std::int32_t>(rounded);
 }
 
 }  // namespace Aztec::Math

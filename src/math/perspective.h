@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "common/symbol_candidate.h"
 
@@ -20,12 +21,18 @@ using Homography = std::array<double, 8>;
 Homography fitHomography(Point2d s0, Point2d s1, Point2d s2, Point2d s3,
                          Point2d t0, Point2d t1, Point2d t2, Point2d t3);
 
+// The transform that best maps the sources onto the destinations in the
+// least-squares sense (at least four pairs). Used where many measured
+// points are available, so that their small errors average out instead of
+// being magnified by extrapolation.
+Homography fitHomographyLeastSquares(const std::vector<Point2d>& sources, const std::vector<Point2d>& destinations);
+
 // Maps (u, v); no test of the denominator.
 Point2d mapPoint(const Homography& h, double u, double v);
 
-// Truncates a mapped coordinate toward zero. A non-finite value or one
-// outside the 32-bit range becomes INT32_MIN, which every sampler treats
-// as outside the image.
+// The pixel that holds a mapped coordinate: the nearest integer. A
+// non-finite value or one outside the 32-bit range becomes INT32_MIN,
+// which every sampler treats as outside the image.
 std::int32_t toPixel(double value);
 
 }  // namespace Aztec::Math
