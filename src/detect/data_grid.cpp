@@ -28,6 +28,7 @@ constexpr int kSamplesPerModule = 5;
 constexpr std::int32_t kNoScore = 999999999;
 constexpr int kWindowHalf = 2;
 constexpr int kBorderWindow = 8;
+constexpr std::uint32_t kMaxGrey = 255;
 // A crossing farther than this from the fit of all crossings is an outlier.
 constexpr double kOutlierModules = 0.6;
 
@@ -58,7 +59,7 @@ std::int32_t alternationScore(const std::vector<std::int32_t>& profile) {
     return best;
 }
 
-std::int32_t bestRunCentre(const std::vector<std::int32_t>& scores) {
+double bestRunCentre(const std::vector<std::int32_t>& scores) {
     if (scores.size() < 2) return 0;
     std::int32_t lo = 0, hi = 0;
     bool any = false;
@@ -71,7 +72,7 @@ std::int32_t bestRunCentre(const std::vector<std::int32_t>& scores) {
     if (!any) return 0;
     const std::int32_t limit = (hi - lo) / 5 + lo;
     float best = 0.0f;
-    std::int32_t result = 0;
+    double result = 0.0;
     const auto n = static_cast<std::int32_t>(scores.size());
     for (std::int32_t i = 0; i < n;) {
         auto good = [&](std::int32_t k) {
@@ -89,7 +90,10 @@ std::int32_t bestRunCentre(const std::vector<std::int32_t>& scores) {
         const float value = static_cast<float>(sum) / static_cast<float>(length) * f;
         if (value > best) {
             best = value;
-            result = start + length / 2;
+            // The middle of the run; for an even length that lies between two
+            // offsets, and rounding it up would shift every line a tenth of
+            // a module the same way.
+            result = start + (length - 1) / 2.0;
         }
     }
     return result;
@@ -108,12 +112,18 @@ bool isDarkModule(const std::vector<std::vector<std::uint32_t>>& array, std::int
     window(p, np, p0, p1);
     window(q, nq, q0, q1);
     const std::uint32_t v = array.at(static_cast<std::size_t>(p)).at(static_cast<std::size_t>(q));
+    // A module sampled off the image is light. Off-image neighbours are left
+    // out of the range: at hundreds of millions they would lift the mid-level
+    // above every grey value and turn all modules near the frame edge dark.
+    if (v > kMaxGrey) return false;
     std::uint32_t lo = v, hi = v;
     for (std::int32_t i = p0; i <= p1; ++i) {
         const auto& row = array.at(static_cast<std::size_t>(i));
         for (std::int32_t j = q0; j <= q1; ++j) {
-            lo = std::min(lo, row.at(static_cast<std::size_t>(j)));
-            hi = std::max(hi, row.at(static_cast<std::size_t>(j)));
+            const std::uint32_t s = row.at(static_cast<std::size_t>(j));
+            if (s > kMaxGrey) continue;
+            lo = std::min(lo, s);
+            hi = std::max(hi, s);
         }
     }
     return v < (lo + hi) / 2u;
@@ -168,6 +178,7 @@ void SymbolDetector::placeCompactGrid(SymbolCandidate& cand) {
 
 void SymbolDetector::buildReferenceGrid(SymbolCandidate& cand) {
     ++gridPasses_;
+    symbolHalf_ = (cand.size - 1) / 2;
     const int lines = referenceLines(cand.size);
     const int half = lines / 2;
     const bool refine = lines > 1;
@@ -272,13 +283,23 @@ Point2d SymbolDetector::refinedGridPoint(std::int32_t u, std::int32_t v, bool re
     return Aztec::Math::mapPoint(homography_, ur, vr);
 }
 
+// Where along a reference line its profile is centred: at the crossing,
+// but moved inwards where the profile would run past the symbol's edge
+// into the quiet zone, which does not alternate and skews the search.
+double SymbolDetector::alongLine(std::int32_t c) const {
+    const std::int32_t reach = symbolHalf_ - kProfileHalf / static_cast<int>(kStep);
+    if (reach <= 0) return c;
+    return std::clamp(c, -reach, reach);
+}
+
 double SymbolDetector::locateVerticalLine(std::int32_t uc, std::int32_t vc) {
     std::vector<std::int32_t> scores(2 * kSearchOffsets + 1);
     std::vector<std::int32_t> profile(2 * kProfileHalf + 1);
     for (int m = -kSearchOffsets; m <= kSearchOffsets; ++m) {
         const double u = uc + m / kStep;
+        const double along = alongLine(vc);
         for (int k = -kProfileHalf; k <= kProfileHalf; ++k) {
-            const Point2d p = Aztec::Math::mapPoint(homography_, u, vc + k / kStep);
+            const Point2d p = Aztec::Math::mapPoint(homography_, u, along + k / kStep);
             profile[static_cast<std::size_t>(k + kProfileHalf)] =
                 static_cast<std::int32_t>(imageSample(Aztec::Math::toPixel(p.x), Aztec::Math::toPixel(p.y)));
         }
@@ -292,8 +313,9 @@ double SymbolDetector::locateHorizontalLine(std::int32_t uc, std::int32_t vc) {
     std::vector<std::int32_t> profile(2 * kProfileHalf + 1);
     for (int m = -kSearchOffsets; m <= kSearchOffsets; ++m) {
         const double v = vc + m / kStep;
+        const double along = alongLine(uc);
         for (int k = -kProfileHalf; k <= kProfileHalf; ++k) {
-            const Point2d p = Aztec::Math::mapPoint(homography_, uc + k / kStep, v);
+            const Point2d p = Aztec::Math::mapPoint(homography_, along + k / kStep, v);
             profile[static_cast<std::size_t>(k + kProfileHalf)] =
                 static_cast<std::int32_t>(imageSample(Aztec::Math::toPixel(p.x), Aztec::Math::toPixel(p.y)));
         }

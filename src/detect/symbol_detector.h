@@ -90,6 +90,7 @@ private:
     void buildReferenceGrid(SymbolCandidate& cand);
     Point2d refinedGridPoint(std::int32_t u, std::int32_t v, bool refine);
     Aztec::Math::Homography crossingsFit(const SymbolCandidate& cand, int ring) const;
+    double alongLine(std::int32_t c) const;
     double locateVerticalLine(std::int32_t uc, std::int32_t vc);
     double locateHorizontalLine(std::int32_t uc, std::int32_t vc);
     void sampleCell(const SymbolCandidate& cand, int i, int j, std::vector<std::vector<std::uint32_t>>& array, int ox, int oy);
@@ -107,7 +108,8 @@ private:
     PixelPoint ringCentre_;
     Aztec::Math::Homography homography_{};
     std::int32_t gridPasses_ = 0;
-    bool ringFillRan_ = false;  // a ring fill marked pixels since the last quantisation
+    bool ringFillRan_ = false;
+    std::int32_t symbolHalf_ = 0;  // modules from the centre to the edge, for the line search  // a ring fill marked pixels since the last quantisation
 
     Point2d symbolCorners_[4] = {};
     DetectorTrace* trace_ = nullptr;
@@ -115,7 +117,9 @@ private:
 
 // The reference-line search on its own, for tests.
 std::int32_t alternationScore(const std::vector<std::int32_t>& profile);
-std::int32_t bestRunCentre(const std::vector<std::int32_t>& scores);
+// Index (possibly halfway between two) of the middle of the best run of
+// low scores; 0 when there is none.
+double bestRunCentre(const std::vector<std::int32_t>& scores);
 // Dark when below the mid-level of the 5 x 5 (8 at the borders) window.
 bool isDarkModule(const std::vector<std::vector<std::uint32_t>>& array, std::int32_t p, std::int32_t q);
 // Splits ring samples into dark (true) and light at fraction t of the range.
