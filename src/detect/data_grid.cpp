@@ -167,11 +167,15 @@ Aztec::ModuleMatrix SymbolDetector::sampleDataGrid(SymbolCandidate& cand) {
 }
 
 void SymbolDetector::placeCompactGrid(SymbolCandidate& cand) {
-    cand.grid[kOrigin][kOrigin] = cand.centre;
+    // The origin as the four ring lines place it rather than the centroid
+    // of the centre module's blob: a blob of a few pixels is off by up to
+    // half a pixel, and every cell round the centre would inherit that.
+    cand.grid[kOrigin][kOrigin] = Aztec::Math::mapPoint(homography_, 0.0, 0.0);
     for (int i = -1; i <= 1; ++i) {
         for (int j = -1; j <= 1; ++j) {
             if (i == 0 && j == 0) continue;
-            cand.grid[kOrigin + i][kOrigin + j] = Aztec::Math::mapPoint(homography_, kCell * i, kCell * j);
+            cand.grid[kOrigin + i][kOrigin + j] =
+                Aztec::Math::mapPoint(homography_, kCell * i * compactScale_, kCell * j * compactScale_);
         }
     }
 }
@@ -183,7 +187,7 @@ void SymbolDetector::buildReferenceGrid(SymbolCandidate& cand) {
     const int half = lines / 2;
     const bool refine = lines > 1;
     auto& g = cand.grid;
-    g[kOrigin][kOrigin] = cand.centre;
+    g[kOrigin][kOrigin] = Aztec::Math::mapPoint(homography_, 0.0, 0.0);  // as for compact symbols
 
     // First neighbours, with the transform fitted to the bull's-eye; the
     // transform is then refitted to them.

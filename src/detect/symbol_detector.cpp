@@ -16,6 +16,15 @@ constexpr std::int32_t kSeedRings = 2;
 constexpr double kRingScales[] = {1.0, 1.1, 0.9};
 constexpr double kCoarseSpread = 0.25;
 constexpr double kFineSpread = 0.1;
+struct CompactRetry {
+    bool affine;
+    double scale;
+};
+constexpr CompactRetry kCompactRetries[] = {{true, 1.0},   {true, 1.01},  {true, 0.99},  {true, 1.02},
+                                            {true, 0.98},  {false, 1.01}, {false, 0.99}, {false, 1.02},
+                                            {false, 0.98}};
+// The compact bull's-eye corners lie on its light ring, 3 modules out.
+constexpr int kCompactCornerRing = 3;
 }  // namespace
 
 SymbolDetector::SymbolDetector() = default;
@@ -102,8 +111,27 @@ bool SymbolDetector::readModeRingAtScales(SymbolCandidate& cand) {
 }
 
 std::optional<Aztec::DecodedData> SymbolDetector::decode(SymbolCandidate& cand) {
-    const Aztec::ModuleMatrix matrix = sampleDataGrid(cand);
-    return Aztec::decodeData(cand, matrix);
+    const Aztec::Math::Homography located = homography_;
+    compactScale_ = 1.0;
+    auto decoded = Aztec::decodeData(cand, sampleDataGrid(cand));
+    if (decoded || cand.type != SymbolType::Compact) return decoded;
+    // A compact symbol is sampled by extending the bull's-eye's transform
+    // to four times its size, so small errors in the ring corners grow into
+    // whole modules at the edge, above all through the perspective terms.
+    // Retry with the affine part of the transform and with the grid
+    // slightly scaled; the Reed-Solomon check decides which sampling is right.
+    const double d = kCompactCornerRing;
+    const Aztec::Math::Homography affine = Aztec::Math::fitAffineLeastSquares(
+        {{-d, -d}, {d, -d}, {d, d}, {-d, d}}, {cand.corners[0], cand.corners[1], cand.corners[2], cand.corners[3]});
+    for (const auto& retry : kCompactRetries) {
+        homography_ = retry.affine ? affine : located;
+        compactScale_ = retry.scale;
+        if (trace_) trace_->modules.clear();
+        decoded = Aztec::decodeData(cand, sampleDataGrid(cand));
+        if (decoded) break;
+    }
+    compactScale_ = 1.0;
+    return decoded;
 }
 
 void SymbolDetector::setHomography(Point2d s0, Point2d s1, Point2d s2, Point2d s3, Point2d t0, Point2d t1, Point2d t2,

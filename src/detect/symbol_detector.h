@@ -109,7 +109,8 @@ private:
     Aztec::Math::Homography homography_{};
     std::int32_t gridPasses_ = 0;
     bool ringFillRan_ = false;
-    std::int32_t symbolHalf_ = 0;  // modules from the centre to the edge, for the line search  // a ring fill marked pixels since the last quantisation
+    std::int32_t symbolHalf_ = 0;
+    double compactScale_ = 1.0;  // scale of the compact grid round the centre, for retries  // modules from the centre to the edge, for the line search  // a ring fill marked pixels since the last quantisation
 
     Point2d symbolCorners_[4] = {};
     DetectorTrace* trace_ = nullptr;

@@ -89,6 +89,24 @@ Homography fitHomographyLeastSquares(const std::vector<Point2d>& sources, const 
     return {nx[0] / w0, nx[1] / w0, nx[2] / w0, ny[0] / w0, ny[1] / w0, ny[2] / w0, g / w0, hh / w0};
 }
 
+Homography fitAffineLeastSquares(const std::vector<Point2d>& sources, const std::vector<Point2d>& destinations) {
+    auto ata = std::make_shared<Matrix>(3, 3);
+    auto atx = std::make_shared<Matrix>(3, 1);
+    auto aty = std::make_shared<Matrix>(3, 1);
+    const std::size_t n = std::min(sources.size(), destinations.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const double row[3] = {sources[i].x, sources[i].y, 1.0};
+        for (int j = 0; j < 3; ++j) {
+            for (int k = 0; k < 3; ++k) ata->at(j, k) += row[j] * row[k];
+            atx->at(j, 0) += row[j] * destinations[i].x;
+            aty->at(j, 0) += row[j] * destinations[i].y;
+        }
+    }
+    const auto x = Matrix::Solve(ata, atx);
+    const auto y = Matrix::Solve(ata, aty);
+    return {x->at(0, 0), x->at(1, 0), x->at(2, 0), y->at(0, 0), y->at(1, 0), y->at(2, 0), 0.0, 0.0};
+}
+
 Point2d mapPoint(const Homography& h, double u, double v) {
     const double w = h[6] * u + h[7] * v + 1.0;
     return {(h[0] * u + h[1] * v + h[2]) / w, (h[3] * u + h[4] * v + h[5]) / w};

@@ -27,6 +27,11 @@ Homography fitHomography(Point2d s0, Point2d s1, Point2d s2, Point2d s3,
 // being magnified by extrapolation.
 Homography fitHomographyLeastSquares(const std::vector<Point2d>& sources, const std::vector<Point2d>& destinations);
 
+// The best affine transform (g = h = 0) in the least-squares sense, at
+// least three pairs. Far steadier than a perspective fit when four close
+// points are extended well beyond them.
+Homography fitAffineLeastSquares(const std::vector<Point2d>& sources, const std::vector<Point2d>& destinations);
+
 // Maps (u, v); no test of the denominator.
 Point2d mapPoint(const Homography& h, double u, double v);
 
