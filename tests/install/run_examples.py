@@ -1,4 +1,4 @@
-"""Runs the examples of docs/usage.md as written: installs the build into a
+"""Runs the examples of README.md as written: installs the build into a
 temporary prefix, writes each code block to the file named above it, and
 runs the shell blocks (except the first, which builds and installs) in a
 folder that holds samples/boarding-pass.pgm and a link to the build."""
@@ -56,7 +56,7 @@ def main():
     files = {name: code for name, lang, code in found if name}
     for name in ("example.cpp", "example.c", "example.py"):
         if name not in files:
-            sys.exit("docs/usage.md has no %s" % name)
+            sys.exit("README.md has no %s" % name)
         with open(os.path.join(args.work, name), "w", encoding="utf-8") as f:
             f.write(files[name])
 
