@@ -44,18 +44,23 @@ bool SymbolDetector::checkBullseye(SymbolCandidate& cand, bool fullRange) {
 
     // Change scans outwards; each ends at the n-th change.
     std::int32_t xL = 0, xR = w - 1, yT = 0, yB = h - 1;
+    bool foundL = false, foundR = false, foundT = false, foundB = false;
     for (std::int32_t x = cx - 1, c = 0; x > 0; --x) {
-        if (workDark(x, cy) != workDark(x + 1, cy) && ++c == n) { xL = x; break; }
+        if (workDark(x, cy) != workDark(x + 1, cy) && ++c == n) { xL = x; foundL = true; break; }
     }
     for (std::int32_t x = cx + 1, c = 0; x < w; ++x) {
-        if (workDark(x, cy) != workDark(x - 1, cy) && ++c == n) { xR = x; break; }
+        if (workDark(x, cy) != workDark(x - 1, cy) && ++c == n) { xR = x; foundR = true; break; }
     }
     for (std::int32_t y = cy - 1, c = 0; y > 0; --y) {
-        if (workDark(cx, y) != workDark(cx, y + 1) && ++c == n) { yT = y; break; }
+        if (workDark(cx, y) != workDark(cx, y + 1) && ++c == n) { yT = y; foundT = true; break; }
     }
     for (std::int32_t y = cy + 1, c = 0; y < h; ++y) {
-        if (workDark(cx, y) != workDark(cx, y - 1) && ++c == n) { yB = y; break; }
+        if (workDark(cx, y) != workDark(cx, y - 1) && ++c == n) { yB = y; foundB = true; break; }
     }
+    // A scan that reached the border without its n changes saw no ring
+    // there. Taking the border for the ring would let a blank frame pass
+    // every later test (its "ring" is the whole window).
+    if (!foundL || !foundR || !foundT || !foundB) return false;
     if (!inRatio(static_cast<double>(xR - xL) / static_cast<double>(yB - yT))) return false;
 
     // Probe along the better centred of the two runs.
