@@ -46,6 +46,10 @@ TEST(EngineNoSymbol, UniformFrames) {
         expectNoBullseye(uniformFrame(640, 480, static_cast<std::uint8_t>(v)), "uniform " + std::to_string(v));
     }
     expectNoBullseye(uniformFrame(1920, 1080, 200), "uniform 1080p");
+    // Small frames, where the whole blob window once passed for a ring.
+    for (const auto& [w, h] : {std::pair{200, 150}, {150, 200}, {64, 64}, {31, 17}}) {
+        expectNoBullseye(uniformFrame(w, h, 180), "uniform " + std::to_string(w) + "x" + std::to_string(h));
+    }
 }
 
 TEST(EngineNoSymbol, GradientFrames) {
