@@ -203,7 +203,7 @@ TEST(ZintContent, DamagedCodewords) {
         {"Compact 3: 8-bit words", {.size = 3, .eccLevel = 3}},
         {"Full range, 6-bit words", {.size = 6}},
         {"Full range with 10-bit codewords and a reference grid", {.size = 14, .eccLevel = 2}},
-        {"Twelve-bit codewords", {.size = 28, .eccLevel = 1}},
+        {"Twelve-bit codewords", {.size = 27, .eccLevel = 1}},
     };
     std::mt19937 rng(12);
     int refused = 0, exactAnyway = 0, wrongBytes = 0;
@@ -216,8 +216,10 @@ TEST(ZintContent, DamagedCodewords) {
         const auto modules = streamModules(clean.cand);
         const int checkWords = clean.cand.totalWords - clean.cand.dataWords;
         const int limit = checkWords / 2;
-        for (int trial = 0; trial < 16; ++trial) {
-            const int bad = trial < 8 ? std::max(1, limit - trial % 2) : limit + 1 + trial % 3;
+        // Large 12-bit blocks are slow to search; fewer trials there.
+        const int trials = clean.cand.wordBits == 12 ? 6 : 16;
+        for (int trial = 0; trial < trials; ++trial) {
+            const int bad = trial < trials / 2 ? std::max(1, limit - trial % 2) : limit + 1 + trial % 3;
             std::vector<int> words(static_cast<std::size_t>(clean.cand.totalWords));
             std::iota(words.begin(), words.end(), 0);
             std::shuffle(words.begin(), words.end(), rng);
@@ -253,7 +255,7 @@ TEST(ZintContent, DamagedCodewords) {
     // Beyond the limit a block is refused; a miscorrection into another
     // codeword whose stuffing and text still decode stays rare.
     EXPECT_LE(wrongBytes, 2) << "refused " << refused << ", exact " << exactAnyway;
-    EXPECT_GE(refused, 40);
+    EXPECT_GE(refused, 35);
     RecordProperty("miscorrections", wrongBytes);
 }
 
