@@ -71,9 +71,11 @@ std::shared_ptr<Matrix> Matrix::Solve(const std::shared_ptr<Matrix>& aHandle,
     } catch (const std::exception&) {
         throw MatrixNullException();
     }
+    // A without rows has no row 0 to copy: a null matrix, as a failed copy is.
+    if (lu.empty()) throw MatrixNullException();
     const std::size_t n = lu.size();
     // Only row 0 is measured; a ragged A is caught by the checked reads below.
-    if (n == 0 || lu.at(0).size() != n) throw MatrixNotSquareException();
+    if (lu.at(0).size() != n) throw MatrixNotSquareException();
     if (x.size() != n || x.at(0).size() != 1) throw MatrixDimensionException();
 
     std::vector<std::size_t> indx(n, 0);

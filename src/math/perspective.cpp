@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <stdexcept>
 
 #include "math/matrix.h"
 
@@ -44,6 +45,7 @@ Homography fitHomographyLeastSquares(const std::vector<Point2d>& sources, const 
     // scaled to about unit size so that the 8 x 8 solve stays well
     // conditioned; the result is mapped back afterwards.
     const std::size_t n = std::min(sources.size(), destinations.size());
+    if (n < 4) throw std::invalid_argument("a perspective fit needs four point pairs");
     double su = 0, sv = 0, sx = 0, sy = 0;
     for (std::size_t i = 0; i < n; ++i) {
         su += sources[i].x; sv += sources[i].y; sx += destinations[i].x; sy += destinations[i].y;
@@ -90,10 +92,11 @@ Homography fitHomographyLeastSquares(const std::vector<Point2d>& sources, const 
 }
 
 Homography fitAffineLeastSquares(const std::vector<Point2d>& sources, const std::vector<Point2d>& destinations) {
+    const std::size_t n = std::min(sources.size(), destinations.size());
+    if (n < 3) throw std::invalid_argument("an affine fit needs three point pairs");
     auto ata = std::make_shared<Matrix>(3, 3);
     auto atx = std::make_shared<Matrix>(3, 1);
     auto aty = std::make_shared<Matrix>(3, 1);
-    const std::size_t n = std::min(sources.size(), destinations.size());
     for (std::size_t i = 0; i < n; ++i) {
         const double row[3] = {sources[i].x, sources[i].y, 1.0};
         for (int j = 0; j < 3; ++j) {

@@ -130,9 +130,8 @@ TEST(Matrix, SingularTestRunsAfterDimensionChecks) {
 }  // namespace
 
 namespace {
-// Known fault, left out of the suite until fixed: an A without rows should
-// be reported as a null matrix; Solve answers MatrixNotSquareException.
-TEST(Matrix, DISABLED_AWithoutRowsIsANullMatrix) {
+// An A without rows has no row 0 to copy: a null matrix, not a non-square one.
+TEST(Matrix, AWithoutRowsIsANullMatrix) {
     EXPECT_THROW(Matrix::Solve(std::make_shared<Matrix>(0, 0), std::make_shared<Matrix>(0, 1)), MatrixNullException);
 }
 }  // namespace

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <stdexcept>
+#include <vector>
 
 #include "math/perspective.h"
 
@@ -90,3 +92,10 @@ TEST(Perspective, PixelIsTheNearestIntegerAndBadValuesAreOffImage) {
 }
 
 }  // namespace
+
+TEST(Perspective, LeastSquaresFitsRefuseTooFewPoints) {
+    const std::vector<Aztec::Math::Point2d> three = {{0, 0}, {1, 0}, {0, 1}};
+    EXPECT_THROW(Aztec::Math::fitHomographyLeastSquares(three, three), std::invalid_argument);
+    EXPECT_THROW(Aztec::Math::fitAffineLeastSquares({{0, 0}, {1, 0}}, {{0, 0}, {1, 0}}), std::invalid_argument);
+    EXPECT_THROW(Aztec::Math::fitHomographyLeastSquares({}, {}), std::invalid_argument);
+}
