@@ -135,10 +135,13 @@ Point2d SymbolDetector::blobCentre(std::int32_t sx, std::int32_t sy) {
         if (x1 >= x0 && y1 >= y0) {
             std::uint32_t lo = image_->plane.get(x0, y0), hi = lo;
             for (std::int32_t y = y0; y <= y1; ++y) {
+                // The square is clamped inside the image, so whole rows are safe.
+                const std::uint8_t* row =
+                    &image_->plane.pixels.at(static_cast<std::size_t>(y) * static_cast<std::size_t>(image_->plane.stride) +
+                                             static_cast<std::size_t>(x1)) - x1;
                 for (std::int32_t x = x0; x <= x1; ++x) {
-                    const std::uint32_t p = image_->plane.get(x, y);
-                    lo = std::min(lo, p);
-                    hi = std::max(hi, p);
+                    lo = std::min<std::uint32_t>(lo, row[x]);
+                    hi = std::max<std::uint32_t>(hi, row[x]);
                 }
             }
             middle = (lo + hi) >> 1;
@@ -150,13 +153,20 @@ Point2d SymbolDetector::blobCentre(std::int32_t sx, std::int32_t sy) {
     // Quantise the half-open window [xMin, xMax) x [yMin, yMax).
     if (!work_) work_ = std::make_shared<Image::GrayBuf>();
     if (work_->width() != w || work_->height() != h) work_->resize(w, h);
-    for (std::int32_t y = yMin_; y < yMax_; ++y) {
-        work_->plane.selectRow(y);
-        for (std::int32_t x = xMin_; x < xMax_; ++x) {
-            const std::uint32_t p = image_->plane.get(x, y);
-            work_->plane.rowPixel(x) =
-                p >= high ? kQuantLightest : p >= middle ? kQuantLight : p >= low ? kQuantDark : kQuantDarkest;
-        }
+    // The window is clamped inside both images (of the same size), so each
+    // row's last pixel is checked once and the row is then walked directly.
+    std::uint8_t lut[256];
+    for (std::uint32_t p = 0; p < 256; ++p) {
+        lut[p] = p >= high ? kQuantLightest : p >= middle ? kQuantLight : p >= low ? kQuantDark : kQuantDarkest;
+    }
+    for (std::int32_t y = yMin_; y < yMax_ && xMin_ < xMax_; ++y) {
+        const auto length = static_cast<std::size_t>(xMax_ - xMin_);
+        auto rowStart = [&](const Image::Plane& plane) {
+            return static_cast<std::size_t>(y) * static_cast<std::size_t>(plane.stride) + static_cast<std::size_t>(xMin_);
+        };
+        const std::uint8_t* in = &image_->plane.pixels.at(rowStart(image_->plane) + length - 1) - (length - 1);
+        std::uint8_t* out = &work_->plane.pixels.at(rowStart(work_->plane) + length - 1) - (length - 1);
+        for (std::size_t i = 0; i < length; ++i) out[i] = lut[in[i]];
     }
 
     try {
