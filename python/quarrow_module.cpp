@@ -156,15 +156,6 @@ py::tuple corners(const std::array<quarrow::Point, 4>& c) {
     return py::make_tuple(point(c[0]), point(c[1]), point(c[2]), point(c[3]));
 }
 
-const char* typeName(quarrow::SymbolType t) {
-    switch (t) {
-        case quarrow::SymbolType::Compact: return "Compact";
-        case quarrow::SymbolType::FullRange: return "FullRange";
-        case quarrow::SymbolType::None: break;
-    }
-    return "None";
-}
-
 Result readImage(py::object image, std::optional<py::ssize_t> width, std::optional<py::ssize_t> height,
             std::optional<py::ssize_t> stride) {
     Frame f;
@@ -244,7 +235,7 @@ PYBIND11_MODULE(quarrow, m) {
             for (const auto& e : r.r.ecis) l.append(py::make_tuple(e.eci, e.position));
             return l;
         })
-        .def_property_readonly("type", [](const Result& r) { return typeName(r.r.type); })
+        .def_property_readonly("type", [](const Result& r) { return quarrow::toString(r.r.type); })
         .def_property_readonly("layers", [](const Result& r) { return r.r.layers; })
         .def_property_readonly("dataWords", [](const Result& r) { return r.r.dataWords; })
         .def_property_readonly("wordBits", [](const Result& r) { return r.r.wordBits; })

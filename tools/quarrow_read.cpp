@@ -86,15 +86,6 @@ struct Tally {
     std::size_t files = 0, frames = 0, read = 0, notRead = 0, errors = 0;
 };
 
-const char* typeName(quarrow::SymbolType t) {
-    switch (t) {
-        case quarrow::SymbolType::Compact: return "Compact";
-        case quarrow::SymbolType::FullRange: return "FullRange";
-        case quarrow::SymbolType::None: break;
-    }
-    return "None";
-}
-
 std::string pointJson(quarrow::Point p) {
     std::string s("[");
     s.append(qt::jsonNumber(p.x)).append(",").append(qt::jsonNumber(p.y)).append("]");
@@ -126,7 +117,7 @@ std::string jsonLine(const std::string& file, std::size_t frame, const FrameRepo
     }
     o.raw("ecis", ecis.append("]"));
     const bool located = r.outcome != quarrow::Outcome::NotLocated;
-    o.str("type", typeName(r.type)).num("layers", r.layers).num("data_words", r.dataWords).num("word_bits", r.wordBits);
+    o.str("type", quarrow::toString(r.type)).num("layers", r.layers).num("data_words", r.dataWords).num("word_bits", r.wordBits);
     o.num("total_words", r.totalWords).num("ecc_percent", r.eccPercent).num("corrected_words", r.correctedWords);
     o.num("rotation", r.rotation).boolean("mirrored", r.mirrored);
     o.raw("centre", located ? pointJson(r.centre) : "null");

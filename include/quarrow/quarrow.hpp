@@ -51,6 +51,9 @@ QUARROW_EXPORT const char* toString(Outcome outcome);
 
 enum class SymbolType { None = 0, Compact = 1, FullRange = 2 };
 
+// "None", "Compact" or "FullRange".
+QUARROW_EXPORT const char* toString(SymbolType type);
+
 struct Point {
     double x = 0.0;
     double y = 0.0;

@@ -30,6 +30,15 @@ const char* toString(Outcome outcome) {
     return "unknown outcome";
 }
 
+const char* toString(SymbolType type) {
+    switch (type) {
+        case SymbolType::Compact: return "Compact";
+        case SymbolType::FullRange: return "FullRange";
+        case SymbolType::None: break;
+    }
+    return "None";
+}
+
 namespace detail {
 
 namespace {

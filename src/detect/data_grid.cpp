@@ -296,37 +296,30 @@ double SymbolDetector::alongLine(std::int32_t c) const {
     return std::clamp(c, -reach, reach);
 }
 
-double SymbolDetector::locateVerticalLine(std::int32_t uc, std::int32_t vc) {
+// The refined position of the reference line through (uc, vc) that runs
+// along v (`vertical`, found as a u) or along u (found as a v). Profiles
+// along the line are scored at 19 offsets across it; the middle of the best
+// run of alternating profiles is the line.
+double SymbolDetector::locateLine(std::int32_t uc, std::int32_t vc, bool vertical) {
+    const std::int32_t across = vertical ? uc : vc;
+    const double along = alongLine(vertical ? vc : uc);
     std::vector<std::int32_t> scores(2 * kSearchOffsets + 1);
     std::vector<std::int32_t> profile(2 * kProfileHalf + 1);
     for (int m = -kSearchOffsets; m <= kSearchOffsets; ++m) {
-        const double u = uc + m / kStep;
-        const double along = alongLine(vc);
+        const double a = across + m / kStep;
         for (int k = -kProfileHalf; k <= kProfileHalf; ++k) {
-            const Point2d p = Aztec::Math::mapPoint(homography_, u, along + k / kStep);
+            const double b = along + k / kStep;
+            const Point2d p = vertical ? Aztec::Math::mapPoint(homography_, a, b) : Aztec::Math::mapPoint(homography_, b, a);
             profile[static_cast<std::size_t>(k + kProfileHalf)] =
                 static_cast<std::int32_t>(imageSample(Aztec::Math::toPixel(p.x), Aztec::Math::toPixel(p.y)));
         }
         scores[static_cast<std::size_t>(m + kSearchOffsets)] = alternationScore(profile);
     }
-    return uc + (bestRunCentre(scores) - kSearchOffsets) / kStep;
+    return across + (bestRunCentre(scores) - kSearchOffsets) / kStep;
 }
 
-double SymbolDetector::locateHorizontalLine(std::int32_t uc, std::int32_t vc) {
-    std::vector<std::int32_t> scores(2 * kSearchOffsets + 1);
-    std::vector<std::int32_t> profile(2 * kProfileHalf + 1);
-    for (int m = -kSearchOffsets; m <= kSearchOffsets; ++m) {
-        const double v = vc + m / kStep;
-        const double along = alongLine(uc);
-        for (int k = -kProfileHalf; k <= kProfileHalf; ++k) {
-            const Point2d p = Aztec::Math::mapPoint(homography_, along + k / kStep, v);
-            profile[static_cast<std::size_t>(k + kProfileHalf)] =
-                static_cast<std::int32_t>(imageSample(Aztec::Math::toPixel(p.x), Aztec::Math::toPixel(p.y)));
-        }
-        scores[static_cast<std::size_t>(m + kSearchOffsets)] = alternationScore(profile);
-    }
-    return vc + (bestRunCentre(scores) - kSearchOffsets) / kStep;
-}
+double SymbolDetector::locateVerticalLine(std::int32_t uc, std::int32_t vc) { return locateLine(uc, vc, true); }
+double SymbolDetector::locateHorizontalLine(std::int32_t uc, std::int32_t vc) { return locateLine(uc, vc, false); }
 
 void SymbolDetector::sampleCell(const SymbolCandidate& cand, int i, int j, std::vector<std::vector<std::uint32_t>>& array,
                                 int ox, int oy) {

@@ -91,6 +91,7 @@ private:
     Point2d refinedGridPoint(std::int32_t u, std::int32_t v, bool refine);
     Aztec::Math::Homography crossingsFit(const SymbolCandidate& cand, int ring) const;
     double alongLine(std::int32_t c) const;
+    double locateLine(std::int32_t uc, std::int32_t vc, bool vertical);
     double locateVerticalLine(std::int32_t uc, std::int32_t vc);
     double locateHorizontalLine(std::int32_t uc, std::int32_t vc);
     void sampleCell(const SymbolCandidate& cand, int i, int j, std::vector<std::vector<std::uint32_t>>& array, int ox, int oy);
