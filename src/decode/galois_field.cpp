@@ -1,5 +1,7 @@
 #include "decode/galois_field.h"
 
+#include <stdexcept>
+
 namespace Aztec::ReedSolomon {
 
 namespace {
@@ -60,10 +62,13 @@ std::int32_t GenericGF::inverse(std::int32_t a) {
 std::int32_t GenericGF::multiply(std::int32_t a, std::int32_t b) {
     ensureInitialised();
     if (a == 0 || b == 0) return 0;
+    // One range check for both operands (the hot path of every correction);
+    // the table reads below are then in range.
+    if (a < 0 || b < 0 || a >= size_ || b >= size_) throw std::out_of_range("invalid vector<T> subscript");
     // s / size + s % size equals s mod (size - 1) for every reachable sum,
     // because expTable[size - 1] == expTable[0] == 1.
-    const std::int32_t s = logTable_.at(static_cast<std::size_t>(a)) + logTable_.at(static_cast<std::size_t>(b));
-    return expTable_.at(static_cast<std::size_t>(s / size_ + s % size_));
+    const std::int32_t s = logTable_[static_cast<std::size_t>(a)] + logTable_[static_cast<std::size_t>(b)];
+    return expTable_[static_cast<std::size_t>(s / size_ + s % size_)];
 }
 
 GenericGFPoly GenericGF::monomial(std::int32_t degree, std::int32_t coefficient) {
