@@ -33,16 +33,20 @@ bool SymbolDetector::workDark(std::int32_t x, std::int32_t y) const {
     return work_->plane.get(x, y) < kDarkBelow;
 }
 
-bool SymbolDetector::fillable(std::int32_t x, std::int32_t y, FillKind kind) const {
-    const bool inside = work_ && x >= 0 && y >= 0 && x < work_->width() && y < work_->height();
-    if (kind == FillKind::Dark) return inside && workDark(x, y);
-    return !inside || !workDark(x, y);
-}
-
 void SymbolDetector::fillRun(std::int32_t x, std::int32_t y, FillKind kind) {
     const std::uint8_t mark = markOf(static_cast<int>(kind));
-    auto inside = [this](std::int32_t px, std::int32_t py) {
-        return px >= 0 && py >= 0 && px < work_->width() && py < work_->height();
+    const std::int32_t w = work_->width(), h = work_->height();
+    // Rows of the working image, checked once each: null for a row outside
+    // the image, whose pixels all count as light.
+    auto rowOf = [&](std::int32_t ry) -> std::uint8_t* {
+        if (ry < 0 || ry >= h || w <= 0) return nullptr;
+        const std::size_t start = static_cast<std::size_t>(ry) * static_cast<std::size_t>(work_->plane.stride);
+        return &work_->plane.pixels.at(start + static_cast<std::size_t>(w) - 1) - (w - 1);
+    };
+    auto fillableAt = [&](const std::uint8_t* row, std::int32_t px) {
+        const bool inside = row != nullptr && px >= 0 && px < w;
+        if (kind == FillKind::Dark) return inside && row[px] < kDarkBelow;
+        return !inside || row[px] >= kDarkBelow;
     };
     auto strictlyInside = [this](std::int32_t px, std::int32_t py) {
         return xMin_ < px && px < xMax_ && yMin_ < py && py < yMax_;
@@ -53,26 +57,25 @@ void SymbolDetector::fillRun(std::int32_t x, std::int32_t y, FillKind kind) {
             seedY_.push_back(py);
         }
     };
-    if (inside(x, y) && work_->plane.get(x, y) == mark) return;
+    std::uint8_t* const here = rowOf(y);
+    if (here != nullptr && x >= 0 && x < w && here[x] == mark) return;
     while (x > xMin_) {
-        if (!fillable(x, y, kind)) break;
+        if (!fillableAt(here, x)) break;
         --x;
     }
     const std::int32_t x0 = x + 1;
     const std::int32_t rows[2] = {y - 1, y + 1};
+    const std::uint8_t* const neighbour[2] = {rowOf(y - 1), rowOf(y + 1)};
     bool flag[2] = {true, true};
     for (int r = 0; r < 2; ++r) {
-        if (fillable(x0, rows[r], kind)) {
+        if (fillableAt(neighbour[r], x0)) {
             flag[r] = false;
             push(x0, rows[r]);
         }
     }
     for (x = x0; x < xMax_; ++x) {
-        if (!fillable(x, y, kind)) return;
-        if (inside(x, y)) {
-            work_->plane.selectRow(y);
-            work_->plane.rowPixel(x) = mark;
-        }
+        if (!fillableAt(here, x)) return;
+        if (here != nullptr && x >= 0 && x < w) here[x] = mark;
         sumX_ += x;
         sumY_ += y;
         count_ += 1;
@@ -89,7 +92,7 @@ void SymbolDetector::fillRun(std::int32_t x, std::int32_t y, FillKind kind) {
             if (count_ >= maxCount_) return;
         }
         for (int r = 0; r < 2; ++r) {
-            if (fillable(x, rows[r], kind)) {
+            if (fillableAt(neighbour[r], x)) {
                 if (flag[r]) {
                     flag[r] = false;
                     push(x, rows[r]);

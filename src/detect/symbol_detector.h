@@ -78,7 +78,6 @@ private:
     enum class FillKind { Dark, Light, Ring };
     void fillRun(std::int32_t x, std::int32_t y, FillKind kind);
     void fillFrom(std::int32_t x, std::int32_t y, FillKind kind);
-    bool fillable(std::int32_t x, std::int32_t y, FillKind kind) const;
     bool workDark(std::int32_t x, std::int32_t y) const;
     std::uint32_t imageSample(std::int32_t x, std::int32_t y) const;
     std::uint32_t sampleModule(double u, double v, double spread) const;
