@@ -31,6 +31,8 @@ constexpr int kBorderWindow = 8;
 constexpr std::uint32_t kMaxGrey = 255;
 // A crossing farther than this from the fit of all crossings is an outlier.
 constexpr double kOutlierModules = 0.6;
+// A located line may lie at most this far from its predicted position.
+constexpr double kMaxLineShift = 1.0;
 
 int referenceLines(std::int32_t size) { return 2 * (((size - 1) / 2) / kCell) + 1; }
 }  // namespace
@@ -190,8 +192,11 @@ void SymbolDetector::buildReferenceGrid(SymbolCandidate& cand) {
     g[kOrigin][kOrigin] = Aztec::Math::mapPoint(homography_, 0.0, 0.0);  // as for compact symbols
 
     // First neighbours, with the transform fitted to the bull's-eye; the
-    // transform is then refitted to them.
-    if (gridPasses_ % 2 == 0) {
+    // transform is then refitted to them. The first pass takes the four on
+    // the axes: their profiles stay within 18 modules of the centre, where
+    // the bull's-eye transform is still good to a fraction of a module at a
+    // few pixels per module; the diagonal ones reach 24 modules out.
+    if (gridPasses_ % 2 == 1) {
         g[10][9] = refinedGridPoint(0, -kCell, refine);
         g[10][11] = refinedGridPoint(0, kCell, refine);
         g[9][10] = refinedGridPoint(-kCell, 0, refine);
@@ -227,7 +232,7 @@ void SymbolDetector::buildReferenceGrid(SymbolCandidate& cand) {
         // it. Map the rest with the current transform, as compact symbols do.
         for (int i = -1; i <= 1; ++i) {
             for (int j = -1; j <= 1; ++j) {
-                const bool setAbove = (gridPasses_ % 2 == 0) ? (i == 0) != (j == 0) : (i != 0 && j != 0);
+                const bool setAbove = (gridPasses_ % 2 == 1) ? (i == 0) != (j == 0) : (i != 0 && j != 0);
                 if ((i == 0 && j == 0) || setAbove) continue;
                 g[kOrigin + i][kOrigin + j] = Aztec::Math::mapPoint(homography_, kCell * i, kCell * j);
             }
@@ -275,7 +280,21 @@ Aztec::Math::Homography SymbolDetector::crossingsFit(const SymbolCandidate& cand
             dst.push_back(cand.grid[kOrigin + ix][kOrigin + iy]);
         }
     }
-    return Aztec::Math::fitHomographyLeastSquares(src, dst);
+    const Aztec::Math::Homography first = Aztec::Math::fitHomographyLeastSquares(src, dst);
+    // Refit without the crossings that lie well off the first fit, so that
+    // one line search gone astray does not bend the whole grid.
+    std::vector<Point2d> keptSrc, keptDst;
+    for (std::size_t i = 0; i < src.size(); ++i) {
+        const Point2d p = Aztec::Math::mapPoint(first, src[i].x, src[i].y);
+        const Point2d q = Aztec::Math::mapPoint(first, src[i].x + 1.0, src[i].y);
+        const double module = std::hypot(q.x - p.x, q.y - p.y);
+        if (std::hypot(dst[i].x - p.x, dst[i].y - p.y) <= kOutlierModules * module) {
+            keptSrc.push_back(src[i]);
+            keptDst.push_back(dst[i]);
+        }
+    }
+    if (keptSrc.size() < 4 || keptSrc.size() == src.size()) return first;
+    return Aztec::Math::fitHomographyLeastSquares(keptSrc, keptDst);
 }
 
 Point2d SymbolDetector::refinedGridPoint(std::int32_t u, std::int32_t v, bool refine) {
@@ -283,6 +302,11 @@ Point2d SymbolDetector::refinedGridPoint(std::int32_t u, std::int32_t v, bool re
     if (refine) {
         ur = locateVerticalLine(u, v);
         vr = locateHorizontalLine(u, v);
+        // The prediction is good to about half a module; a line found farther
+        // off is a neighbouring row that happened to alternate (or no line
+        // was found at all), and the prediction is the better guess.
+        if (std::fabs(ur - u) > kMaxLineShift) ur = u;
+        if (std::fabs(vr - v) > kMaxLineShift) vr = v;
     }
     return Aztec::Math::mapPoint(homography_, ur, vr);
 }

@@ -114,7 +114,15 @@ std::optional<Aztec::DecodedData> SymbolDetector::decode(SymbolCandidate& cand) 
     const Aztec::Math::Homography located = homography_;
     compactScale_ = 1.0;
     auto decoded = Aztec::decodeData(cand, sampleDataGrid(cand));
-    if (decoded || cand.type != SymbolType::Compact) return decoded;
+    if (decoded) return decoded;
+    if (cand.type == SymbolType::FullRange) {
+        // The reference grid is built from the first neighbours of the
+        // centre, on the axes in one pass and on the diagonals in the next;
+        // a line search gone astray in one is usually right in the other.
+        homography_ = located;
+        if (trace_) trace_->modules.clear();
+        return Aztec::decodeData(cand, sampleDataGrid(cand));
+    }
     // A compact symbol is sampled by extending the bull's-eye's transform
     // to four times its size, so small errors in the ring corners grow into
     // whole modules at the edge, above all through the perspective terms.
