@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/inspectable_object.h"
+#include "platform/runtime_object.h"
 
 namespace quarrow::component {
 

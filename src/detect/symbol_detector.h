@@ -12,7 +12,7 @@
 #include "decode/bit_list.h"
 #include "decode/data_codewords.h"
 #include "image/gray_buf.h"
-#include "math/perspective.h"
+#include "math/homography.h"
 
 namespace AztecCore {
 

@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "platform/exception_translation.h"
-#include "platform/inspectable_object.h"
+#include "platform/runtime_object.h"
 
 namespace quarrow::platform {
 

@@ -1,4 +1,4 @@
-#include "math/perspective.h"
+#include "math/homography.h"
 
 #include <algorithm>
 #include <array>

@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "math/perspective.h"
+#include "math/homography.h"
 
 namespace {
 

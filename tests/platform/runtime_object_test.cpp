@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/activation_factory.h"
-#include "platform/inspectable_object.h"
+#include "platform/runtime_object.h"
 #include "platform/module.h"
 
 namespace {
