@@ -141,6 +141,7 @@ Aztec::ModuleMatrix SymbolDetector::sampleDataGrid(SymbolCandidate& cand) {
     const int k = compact ? 1 : ((cand.size - 1) / 2) / kCell + 1;
     const auto n = static_cast<std::size_t>(2 * kCell * k);
     std::vector<std::vector<std::uint32_t>> array(n, std::vector<std::uint32_t>(n, 0));
+    if (trace_) tracedCentres_.assign(n, std::vector<Point2d>(n));
     for (int bj = -k; bj < k; ++bj) {
         for (int bi = -k; bi < k; ++bi) {
             sampleCell(cand, kOrigin + bi, kOrigin + bj, array, kCell * (bi + k), kCell * (bj + k));
@@ -154,14 +155,8 @@ Aztec::ModuleMatrix SymbolDetector::sampleDataGrid(SymbolCandidate& cand) {
             const bool dark = isDarkModule(array, x + off, y + off);
             matrix[static_cast<std::size_t>(x)].set(y, dark);
             if (trace_) {
-                // Module centres through the cell that holds them.
-                const int ci = (x + off) / kCell - k, cj = (y + off) / kCell - k;
-                const auto h = Aztec::Math::fitHomography(
-                    {0, 0}, {16, 0}, {16, 16}, {0, 16}, cand.grid[kOrigin + ci][kOrigin + cj],
-                    cand.grid[kOrigin + ci + 1][kOrigin + cj], cand.grid[kOrigin + ci + 1][kOrigin + cj + 1],
-                    cand.grid[kOrigin + ci][kOrigin + cj + 1]);
                 trace_->modules.push_back(
-                    {Aztec::Math::mapPoint(h, (x + off) % kCell, (y + off) % kCell), dark});
+                    {tracedCentres_[static_cast<std::size_t>(x + off)][static_cast<std::size_t>(y + off)], dark});
             }
         }
     }
@@ -354,6 +349,10 @@ void SymbolDetector::sampleCell(const SymbolCandidate& cand, int i, int j, std::
         for (int b = 0; b < kCell; ++b) {
             array.at(static_cast<std::size_t>(ox + b)).at(static_cast<std::size_t>(oy + a)) =
                 compact ? sampleModuleFine(b, a) : sampleModuleCoarse(b, a);
+            if (trace_) {
+                tracedCentres_.at(static_cast<std::size_t>(ox + b)).at(static_cast<std::size_t>(oy + a)) =
+                    Aztec::Math::mapPoint(homography_, b, a);
+            }
         }
     }
 }

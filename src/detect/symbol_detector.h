@@ -114,6 +114,7 @@ private:
 
     Point2d symbolCorners_[4] = {};
     DetectorTrace* trace_ = nullptr;
+    std::vector<std::vector<Point2d>> tracedCentres_;  // image positions of the sampled modules, when tracing
 };
 
 // The reference-line search on its own, for tests.
