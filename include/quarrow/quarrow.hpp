@@ -5,9 +5,7 @@
 //   if (r.outcome == quarrow::Outcome::Read) use(r.text);
 //
 // Thread safety: every read is independent and keeps no state between
-// calls, so any number of threads may read at once. The one thing shared
-// is the "#err=" count inside `message`, which may come from a concurrent
-// read; `correctedWords` always belongs to this read.
+// calls, so any number of threads may read at once.
 #pragma once
 
 #include <array>

@@ -96,6 +96,10 @@ BitList walkLayers(const ModuleMatrix& m, const SymbolCandidate& cand) {
 std::optional<BitList> correctData(const BitList& rawBits, const SymbolCandidate& cand, std::int32_t* correctedWords) {
     if (cand.dataWords <= 0 || cand.wordBits <= 0) return std::nullopt;
     if (cand.totalWords < cand.dataWords) return std::nullopt;
+    // An encoder always leaves at least kMinCheckWords; with fewer, a
+    // damaged mode message could pass random modules off as data that
+    // nothing has checked.
+    if (cand.totalWords - cand.dataWords < kMinCheckWords) return std::nullopt;
     auto words = readWords(rawBits, cand.bitOffset, cand.totalWords, cand.wordBits);
     ReedSolomon::Decoder decoder(fieldForWordBits(cand.wordBits));
     const std::int32_t corrected = decoder.correct(words, cand.totalWords - cand.dataWords);

@@ -16,6 +16,9 @@ namespace Aztec {
 // shared by all reads (a concurrent read may see another read's count).
 extern std::atomic<std::int32_t> lastErrorCount;
 
+// Fewest check words a symbol may carry and still be read.
+inline constexpr std::int32_t kMinCheckWords = 3;
+
 struct DecodedData {
     DecodedText text;
     std::int32_t correctedWords = 0;  // this read's own count
@@ -30,7 +33,7 @@ std::optional<DecodedData> decodeData(const AztecCore::SymbolCandidate& candidat
 // Cuts the raw layer bits into codewords, corrects them and unstuffs the
 // data words. The result holds exactly the data bits, so it is shorter
 // than dataWords * wordBits by the number of stuffed bits removed.
-// Nothing for impossible counts; throws ReedSolomonException or
+// Nothing for impossible counts or fewer than kMinCheckWords check words; throws ReedSolomonException or
 // IllegalSymbolException for an uncorrectable block or a wrong stuffed bit.
 std::optional<BitList> correctData(const BitList& rawBits, const AztecCore::SymbolCandidate& candidate,
                                    std::int32_t* correctedWords = nullptr);

@@ -52,7 +52,11 @@ std::pair<GenericGFPoly, GenericGFPoly> Decoder::solveKeyEquation(GenericGFPoly 
     GenericGFPoly r = b;
     GenericGFPoly tLast = f.zero();
     GenericGFPoly t = f.one();
-    while (r.degree() >= big / 2) {
+    // Stop once deg r < big / 2 over the rationals. With integer division
+    // an odd count of check words would let the loop run once more and
+    // place one error more than the code can correct: the result is then
+    // another codeword, which no later syndrome check can tell apart.
+    while (2 * r.degree() >= big) {
         GenericGFPoly rLastLast = rLast;
         GenericGFPoly tLastLast = tLast;
         rLast = r;
@@ -69,6 +73,8 @@ std::pair<GenericGFPoly, GenericGFPoly> Decoder::solveKeyEquation(GenericGFPoly 
         }
         t = q.times(tLast).plus(tLastLast);
     }
+    // A locator of degree e needs 2e check words to be trusted.
+    if (2 * t.degree() > big) throw ReedSolomonException("Too many errors");
     const std::int32_t sigmaTildeAtZero = t.coefficient(0);
     if (sigmaTildeAtZero == 0) throw ReedSolomonException("sigmaTilde(0) was zero");
     const std::int32_t inv = f.inverse(sigmaTildeAtZero);

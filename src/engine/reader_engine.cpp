@@ -22,7 +22,7 @@ ReadOutcome ReaderEngine::read(const Image::GrayBuf& image, std::string& message
         message = "Detected barcode area " + describe(cand);
         if (auto decoded = detector_->decode(cand)) {
             outcome = ReadOutcome::Read;
-            message = "Read data " + describe(cand) + "\n #err=" + std::to_string(Aztec::lastErrorCount.load());
+            message = "Read data " + describe(cand) + "\n #err=" + std::to_string(decoded->correctedWords);
             data_ = decoded->text.bytes;
             decoded_ = std::move(decoded->text);
             correctedWords_ = decoded->correctedWords;

@@ -219,7 +219,16 @@ TEST(Api, ConcurrentReadsAreIndependent) {
                                     : makeSymbol("thread " + std::to_string(i), {.size = 2 + i % 2}).frame);
         expected.push_back(readFrame(frames.back()));
     }
-    constexpr int kThreads = 4, kRounds = 3;
+    // A symbol with damaged modules: its message counts corrections that
+    // the clean reads running beside it do not have.
+    ModuleGrid damaged;
+    ASSERT_TRUE(encodeAztec("thread damaged", {.size = 3}, damaged));
+    for (int col = 2; col < 12; col += 3) damaged.modules[0][static_cast<std::size_t>(col)].flip();
+    frames.push_back(renderSymbol(damaged, {.moduleSize = kModule}));
+    expected.push_back(readFrame(frames.back()));
+    ASSERT_EQ(expected.back().outcome, quarrow::Outcome::Read) << expected.back().message;
+    ASSERT_GT(expected.back().correctedWords, 0);
+    constexpr int kThreads = 4, kRounds = 6;
     std::vector<std::vector<quarrow::ReadResult>> got(kThreads);
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
@@ -236,6 +245,7 @@ TEST(Api, ConcurrentReadsAreIndependent) {
             EXPECT_EQ(a.outcome, e.outcome);
             EXPECT_EQ(a.bytes, e.bytes);
             EXPECT_EQ(a.correctedWords, e.correctedWords);
+            EXPECT_EQ(a.message, e.message);  // " #err=N" is this read's own count
             EXPECT_EQ(a.symbolCorners[2].x, e.symbolCorners[2].x);
         }
     }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "decode/data_codewords.h"
 #include "decode/galois_field.h"
@@ -24,6 +25,18 @@ SymbolCandidate plainCandidate(int dataWords, int totalWords, int wordBits, int 
     return c;
 }
 
+Aztec::ReedSolomon::GenericGF& fieldOf(int wordBits) {
+    using namespace Aztec::ReedSolomon;
+    return wordBits == 6 ? fieldData6() : wordBits == 8 ? fieldData8() : wordBits == 10 ? fieldData10() : fieldData12();
+}
+
+// The words followed by the fewest check words a symbol may carry.
+BitList withCheckWords(const std::vector<std::int32_t>& data, int wordBits) {
+    BitsBuilder b;
+    for (std::int32_t w : quarrow_test::rsEncode(fieldOf(wordBits), data, Aztec::kMinCheckWords)) b.add(w, wordBits);
+    return b.build();
+}
+
 std::string bitString(const BitList& b) {
     std::string s;
     for (std::size_t i = 0; i < b.size(); ++i) s += b.get(static_cast<std::int64_t>(i)) ? '1' : '0';
@@ -36,13 +49,12 @@ TEST(Unstuffing, SixBitExamples) {
         {0b000001, "00000"}, {0b111110, "11111"}, {0b010101, "010101"}, {0b100000, "100000"}, {0b000010, "000010"},
     };
     for (const Case& c : cases) {
-        const auto r = Aztec::correctData(BitsBuilder().add(c.word, 6).build(), plainCandidate(1, 1, 6));
+        const auto r = Aztec::correctData(withCheckWords({c.word}, 6), plainCandidate(1, 4, 6));
         ASSERT_TRUE(r.has_value());
         EXPECT_EQ(bitString(*r), c.out) << c.word;
     }
     // Removed bits shorten the list: nothing trails the real data.
-    const auto r = Aztec::correctData(BitsBuilder().codes({0b000001, 0b010101, 0b111110}, 6).build(),
-                                      plainCandidate(3, 3, 6));
+    const auto r = Aztec::correctData(withCheckWords({0b000001, 0b010101, 0b111110}, 6), plainCandidate(3, 6, 6));
     ASSERT_TRUE(r.has_value());
     EXPECT_EQ(bitString(*r), "0000001010111111");
 }
@@ -50,9 +62,9 @@ TEST(Unstuffing, SixBitExamples) {
 TEST(Unstuffing, AllEqualWordsAreIllegal) {
     for (int bits : {6, 8, 10, 12}) {
         for (std::int32_t word : {0, (1 << bits) - 1}) {
-            const BitList raw = BitsBuilder().add(0b0101, bits).add(word, bits).build();
+            const BitList raw = withCheckWords({0b0101, word}, bits);
             try {
-                Aztec::correctData(raw, plainCandidate(2, 2, bits));
+                Aztec::correctData(raw, plainCandidate(2, 5, bits));
                 ADD_FAILURE() << "accepted " << word;
             } catch (const Aztec::ReedSolomon::IllegalSymbolException& e) {
                 EXPECT_STREQ(e.what(), "Illegal series of bits");
@@ -68,6 +80,19 @@ TEST(CorrectData, ImpossibleCountsGiveNothing) {
     Aztec::lastErrorCount = 42;
     EXPECT_FALSE(Aztec::correctData(raw, plainCandidate(4, 3, 6)));
     EXPECT_EQ(Aztec::lastErrorCount.load(), 42);
+}
+
+// A mode message damaged into claiming (almost) every word as data would
+// let unchecked modules through: fewer than three check words are refused
+// even when the words happen to be consistent.
+TEST(CorrectData, TooFewCheckWordsAreRefused) {
+    const std::vector<std::int32_t> data{0b010101, 0b101010, 0b011001};
+    for (int check = 0; check < Aztec::kMinCheckWords; ++check) {
+        BitsBuilder b;
+        for (std::int32_t w : quarrow_test::rsEncode(fieldOf(6), data, check)) b.add(w, 6);
+        EXPECT_FALSE(Aztec::correctData(b.build(), plainCandidate(3, 3 + check, 6))) << check;
+    }
+    EXPECT_TRUE(Aztec::correctData(withCheckWords(data, 6), plainCandidate(3, 3 + Aztec::kMinCheckWords, 6)));
 }
 
 TEST(CorrectData, CorrectsInTheFieldOfTheWordSizeAndCounts) {

@@ -142,4 +142,45 @@ TEST(ReedSolomon, NonCodewordWithNoLocatedErrorIsRefused) {
     }
 }
 
+// A sound decoder changes at most floor(R / 2) words: any word it accepts
+// lies that close to the codeword it returns. With one error more than
+// that, the received word is at least (R + 1) / 2 from every other codeword,
+// so it must be refused or corrected to a codeword no further than t away,
+// never to a distant one. Odd R is where an off-by-one bound shows.
+TEST(ReedSolomon, NeverChangesMoreWordsThanHalfTheCheckWords) {
+    struct BoundCase {
+        GenericGF& (*field)();
+        int n, twoS, trials;
+    };
+    const BoundCase cases[] = {
+        {fieldParam, 7, 5, 3000},  {fieldParam, 8, 6, 3000},   {fieldParam, 7, 3, 3000},
+        {fieldData6, 17, 3, 3000}, {fieldData6, 17, 4, 3000},  {fieldData6, 21, 7, 2000},
+        {fieldData8, 30, 5, 1000}, {fieldData8, 30, 9, 1000},  {fieldData10, 40, 7, 300},
+        {fieldData10, 40, 8, 300}, {fieldData12, 40, 5, 100},  {fieldData12, 40, 6, 100},
+    };
+    std::mt19937 rng(7);
+    for (const BoundCase& c : cases) {
+        GenericGF& f = c.field();
+        const int t = c.twoS / 2;
+        int wrong = 0;
+        for (int trial = 0; trial < c.trials; ++trial) {
+            auto block = randomBlock(f, c.n - c.twoS, c.twoS, rng);
+            const auto original = block;
+            const int errors = t + trial % 2;  // at t: must be mended; at t + 1: never miscorrected
+            corrupt(f, block, errors, rng);
+            const auto received = block;
+            try {
+                Decoder(f).correct(block, c.twoS);
+            } catch (const ReedSolomonException&) {
+                EXPECT_GT(errors, t) << "n " << c.n << " R " << c.twoS;
+                continue;
+            }
+            int changed = 0;
+            for (std::size_t k = 0; k < block.size(); ++k) changed += block[k] != received[k];
+            if (changed > t || (errors <= t && block != original)) ++wrong;
+        }
+        EXPECT_EQ(wrong, 0) << "field " << f.size() << " n " << c.n << " R " << c.twoS;
+    }
+}
+
 }  // namespace
