@@ -141,7 +141,7 @@ FrameReport readFrame(const GreyFrame& frame, const std::string& debugFile, std:
     rep.height = frame.height;
     AztecCore::DetectorTrace trace;
     rep.result = quarrow::detail::readFrame(frame.pixels.data(), frame.width, frame.height, frame.width,
-                                            frame.pixels.size(), debugFile.empty() ? nullptr : &trace);
+                                            frame.pixels.size(), quarrow::ReadOptions{}, debugFile.empty() ? nullptr : &trace);
     if (!rep.result.ok()) {
         rep.outcome = "Error";
         rep.error = std::string("the reader failed: ") + quarrow::toString(rep.result.status);

@@ -1,5 +1,5 @@
-// Quarrow: reads the Aztec Code symbol near the centre of an 8-bit grey
-// camera frame.
+// Quarrow: reads Aztec Code symbols from 8-bit grey camera frames, first
+// near the centre, where the user aims, then anywhere in the frame.
 //
 //   quarrow::ReadResult r = quarrow::read(pixels, width, height);
 //   if (r.outcome == quarrow::Outcome::Read) use(r.text);
@@ -97,6 +97,7 @@ struct ReadResult {
     int correctedWords = 0;  // codewords that error correction repaired
     int rotation = 0;        // quarter turns, 0..3
     bool mirrored = false;
+    bool lightOnDark = false;  // the symbol was printed light on a dark ground
     // Image pixels (x right, y down): the bull's-eye's corners and centre
     // and the symbol's outer corners. Corners run clockwise as seen in the
     // frame, from the one at the frame's top left; `rotation` and `mirrored`
@@ -108,6 +109,22 @@ struct ReadResult {
     bool ok() const { return status == Status::Ok; }
 };
 
+// Where a read looks for symbols.
+enum class Search {
+    Frame = 0,   // near the centre first, then the whole frame
+    Centre = 1,  // only near the centre, where the user aims (the runtime component's search)
+};
+
+// "Frame" or "Centre".
+QUARROW_EXPORT const char* toString(Search search);
+
+struct ReadOptions {
+    Search search = Search::Frame;
+    // Also look for symbols printed light on a dark ground (whole-frame
+    // search only; the centre search reads dark-on-light symbols).
+    bool lightOnDark = true;
+};
+
 // Reads one frame: `height` rows of `width` 8-bit grey pixels, each row
 // starting `stride` bytes after the previous one (stride 0 means width).
 // The frame is copied at once and may change as soon as read returns.
@@ -115,5 +132,17 @@ struct ReadResult {
 QUARROW_EXPORT ReadResult read(const std::uint8_t* frame, int width, int height, int stride = 0);
 // The same over a span, which must hold stride * (height - 1) + width bytes.
 QUARROW_EXPORT ReadResult read(std::span<const std::uint8_t> frame, int width, int height, int stride = 0);
+// The same with options; the reads above use the default ReadOptions.
+QUARROW_EXPORT ReadResult read(const std::uint8_t* frame, int width, int height, int stride, const ReadOptions& options);
+QUARROW_EXPORT ReadResult read(std::span<const std::uint8_t> frame, int width, int height, int stride,
+                               const ReadOptions& options);
+
+// Reads every symbol in the frame and returns those whose data decoded,
+// nearest to the frame's centre first; empty when there is none. A
+// rejected frame gives one result that carries its status.
+QUARROW_EXPORT std::vector<ReadResult> readAll(const std::uint8_t* frame, int width, int height, int stride = 0,
+                                               const ReadOptions& options = {});
+QUARROW_EXPORT std::vector<ReadResult> readAll(std::span<const std::uint8_t> frame, int width, int height,
+                                               int stride = 0, const ReadOptions& options = {});
 
 }  // namespace quarrow

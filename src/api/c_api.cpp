@@ -19,7 +19,7 @@ quarrow_result* makeResult(const uint8_t* frame, size_t size, int width, int hei
     auto* handle = new (std::nothrow) quarrow_result;
     if (!handle) return nullptr;
     try {
-        handle->r = quarrow::detail::readFrame(frame, width, height, stride, size, nullptr);
+        handle->r = quarrow::detail::readFrame(frame, width, height, stride, size, quarrow::ReadOptions{}, nullptr);
     } catch (...) {
         handle->r = {};
         handle->r.status = quarrow::Status::OutOfMemory;

@@ -39,6 +39,8 @@ const char* toString(SymbolType type) {
     return "None";
 }
 
+const char* toString(Search search) { return search == Search::Centre ? "Centre" : "Frame"; }
+
 namespace detail {
 
 namespace {
@@ -94,7 +96,8 @@ void gatherFacts(const AztecCore::ReaderEngine& engine, AztecCore::ReadOutcome o
 }  // namespace
 
 ReadResult readFrame(const std::uint8_t* frame, int width, int height, int stride, std::size_t available,
-                     AztecCore::DetectorTrace* trace) {
+                     const ReadOptions& options, AztecCore::DetectorTrace* trace) {
+    (void)options;  // the whole-frame stage is not wired in yet: the centre search serves both
     ReadResult r;
     r.status = checkFrame(frame, width, height, stride, available);
     if (r.status != Status::Ok) return r;
@@ -126,26 +129,66 @@ ReadResult readFrame(const std::uint8_t* frame, int width, int height, int strid
     return r;
 }
 
+std::vector<ReadResult> readAllFrame(const std::uint8_t* frame, int width, int height, int stride,
+                                     std::size_t available, const ReadOptions& options) {
+    std::vector<ReadResult> all;
+    ReadResult r = readFrame(frame, width, height, stride, available, options, nullptr);
+    if (!r.ok() || r.outcome == Outcome::Read) all.push_back(std::move(r));
+    return all;
+}
+
 }  // namespace detail
 
-ReadResult read(const std::uint8_t* frame, int width, int height, int stride) {
+namespace {
+
+ReadResult failedRead(Status status) {
+    ReadResult r;
+    r.status = status;
+    return r;
+}
+
+}  // namespace
+
+// Only a failure to build the result itself can reach the catch clauses.
+ReadResult read(const std::uint8_t* frame, int width, int height, int stride, const ReadOptions& options) {
     try {
-        return detail::readFrame(frame, width, height, stride, detail::kUnknownSize, nullptr);
+        return detail::readFrame(frame, width, height, stride, detail::kUnknownSize, options, nullptr);
     } catch (...) {
-        // Only a failure to build the result itself can land here.
-        ReadResult r;
-        r.status = Status::OutOfMemory;
-        return r;
+        return failedRead(Status::OutOfMemory);
     }
 }
 
-ReadResult read(std::span<const std::uint8_t> frame, int width, int height, int stride) {
+ReadResult read(std::span<const std::uint8_t> frame, int width, int height, int stride, const ReadOptions& options) {
     try {
-        return detail::readFrame(frame.data(), width, height, stride, frame.size(), nullptr);
+        return detail::readFrame(frame.data(), width, height, stride, frame.size(), options, nullptr);
     } catch (...) {
-        ReadResult r;
-        r.status = Status::OutOfMemory;
-        return r;
+        return failedRead(Status::OutOfMemory);
+    }
+}
+
+ReadResult read(const std::uint8_t* frame, int width, int height, int stride) {
+    return read(frame, width, height, stride, ReadOptions{});
+}
+
+ReadResult read(std::span<const std::uint8_t> frame, int width, int height, int stride) {
+    return read(frame, width, height, stride, ReadOptions{});
+}
+
+std::vector<ReadResult> readAll(const std::uint8_t* frame, int width, int height, int stride,
+                                const ReadOptions& options) {
+    try {
+        return detail::readAllFrame(frame, width, height, stride, detail::kUnknownSize, options);
+    } catch (...) {
+        return {failedRead(Status::OutOfMemory)};
+    }
+}
+
+std::vector<ReadResult> readAll(std::span<const std::uint8_t> frame, int width, int height, int stride,
+                                const ReadOptions& options) {
+    try {
+        return detail::readAllFrame(frame.data(), width, height, stride, frame.size(), options);
+    } catch (...) {
+        return {failedRead(Status::OutOfMemory)};
     }
 }
 

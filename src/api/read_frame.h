@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "detect/symbol_detector.h"
 #include "quarrow/quarrow.hpp"
@@ -15,6 +16,10 @@ namespace quarrow::detail {
 // kUnknownSize. With a trace, the detector records what it saw into it.
 inline constexpr std::size_t kUnknownSize = static_cast<std::size_t>(-1);
 ReadResult readFrame(const std::uint8_t* frame, int width, int height, int stride, std::size_t available,
-                     AztecCore::DetectorTrace* trace);
+                     const ReadOptions& options, AztecCore::DetectorTrace* trace);
+// Every symbol read, nearest to the centre first; a rejected frame gives
+// one result carrying its status.
+std::vector<ReadResult> readAllFrame(const std::uint8_t* frame, int width, int height, int stride,
+                                     std::size_t available, const ReadOptions& options);
 
 }  // namespace quarrow::detail
