@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -156,8 +157,32 @@ py::tuple corners(const std::array<quarrow::Point, 4>& c) {
     return py::make_tuple(point(c[0]), point(c[1]), point(c[2]), point(c[3]));
 }
 
-Result readImage(py::object image, std::optional<py::ssize_t> width, std::optional<py::ssize_t> height,
-            std::optional<py::ssize_t> stride) {
+quarrow::ReadOptions optionsOf(const std::string& search, bool lightOnDark) {
+    quarrow::ReadOptions o;
+    if (search == "centre" || search == "center")
+        o.search = quarrow::Search::Centre;
+    else if (search != "frame")
+        bad("search must be 'frame' or 'centre', not '" + search + "'");
+    o.lightOnDark = lightOnDark;
+    return o;
+}
+
+// Raises for a frame the reader refused; nothing for Ok.
+void raiseForStatus(const quarrow::ReadResult& r) {
+    switch (r.status) {
+        case quarrow::Status::Ok: return;
+        case quarrow::Status::OutOfMemory: throw std::bad_alloc();
+        case quarrow::Status::InternalError:
+            throw std::runtime_error(std::string("quarrow.read: internal error: ") + r.message);
+        default: bad(quarrow::toString(r.status));
+    }
+}
+
+// Turns `image` into a frame and hands it to `readWith` with the GIL
+// released; the borrowed buffers stay alive until it returns.
+template <class ReadWith>
+auto withFrame(py::object image, std::optional<py::ssize_t> width, std::optional<py::ssize_t> height,
+               std::optional<py::ssize_t> stride, ReadWith&& readWith) {
     Frame f;
     // Holds the borrowed buffer of a bytes-like image until the read is done.
     std::optional<py::buffer_info> borrowed;
@@ -199,25 +224,41 @@ Result readImage(py::object image, std::optional<py::ssize_t> width, std::option
         bad("expected a numpy array, a PIL image, or bytes with width and height; got " +
             std::string(py::str(py::type::of(image).attr("__name__"))));
     }
+    py::gil_scoped_release unlocked;
+    return readWith(std::span<const std::uint8_t>(f.data, f.size), f.width, f.height, f.stride);
+}
+
+Result readImage(py::object image, std::optional<py::ssize_t> width, std::optional<py::ssize_t> height,
+                 std::optional<py::ssize_t> stride, const std::string& search, bool lightOnDark) {
+    const quarrow::ReadOptions options = optionsOf(search, lightOnDark);
     Result res;
-    {
-        py::gil_scoped_release unlocked;
-        res.r = quarrow::read(std::span<const std::uint8_t>(f.data, f.size), f.width, f.height, f.stride);
-    }
-    switch (res.r.status) {
-        case quarrow::Status::Ok: break;
-        case quarrow::Status::OutOfMemory: throw std::bad_alloc();
-        case quarrow::Status::InternalError:
-            throw std::runtime_error(std::string("quarrow.read: internal error: ") + res.r.message);
-        default: bad(quarrow::toString(res.r.status));
-    }
+    res.r = withFrame(image, width, height, stride, [&](std::span<const std::uint8_t> data, int w, int h, int s) {
+        return quarrow::read(data, w, h, s, options);
+    });
+    raiseForStatus(res.r);
     return res;
+}
+
+std::vector<Result> readAllImage(py::object image, std::optional<py::ssize_t> width,
+                                 std::optional<py::ssize_t> height, std::optional<py::ssize_t> stride,
+                                 const std::string& search, bool lightOnDark) {
+    const quarrow::ReadOptions options = optionsOf(search, lightOnDark);
+    std::vector<quarrow::ReadResult> all =
+        withFrame(image, width, height, stride, [&](std::span<const std::uint8_t> data, int w, int h, int s) {
+            return quarrow::readAll(data, w, h, s, options);
+        });
+    std::vector<Result> out;
+    for (quarrow::ReadResult& r : all) {
+        raiseForStatus(r);
+        out.push_back({std::move(r)});
+    }
+    return out;
 }
 
 }  // namespace
 
 PYBIND11_MODULE(quarrow, m) {
-    m.doc() = "Reads the Aztec Code symbol near the centre of a grey camera frame.";
+    m.doc() = "Reads Aztec Code symbols from grey camera frames.";
     m.attr("__version__") = QUARROW_VERSION;
 
     py::class_<Result>(m, "Result", "What one read found. outcome is 'Read', 'Located' or 'NotLocated'.")
@@ -244,6 +285,7 @@ PYBIND11_MODULE(quarrow, m) {
         .def_property_readonly("correctedWords", [](const Result& r) { return r.r.correctedWords; })
         .def_property_readonly("rotation", [](const Result& r) { return r.r.rotation; })
         .def_property_readonly("mirrored", [](const Result& r) { return r.r.mirrored; })
+        .def_property_readonly("lightOnDark", [](const Result& r) { return r.r.lightOnDark; })
         .def_property_readonly("bullseyeCorners", [](const Result& r) { return corners(r.r.bullseyeCorners); })
         .def_property_readonly("centre", [](const Result& r) { return point(r.r.centre); })
         .def_property_readonly("symbolCorners", [](const Result& r) { return corners(r.r.symbolCorners); })
@@ -253,12 +295,23 @@ PYBIND11_MODULE(quarrow, m) {
         });
 
     m.def("read", &readImage, py::arg("image"), py::kw_only(), py::arg("width") = py::none(),
-          py::arg("height") = py::none(), py::arg("stride") = py::none(),
-          "read(image, *, width=None, height=None, stride=None) -> Result\n\n"
+          py::arg("height") = py::none(), py::arg("stride") = py::none(), py::arg("search") = "frame",
+          py::arg("light_on_dark") = true,
+          "read(image, *, width=None, height=None, stride=None, search='frame', light_on_dark=True) -> Result\n\n"
           "image: a 2-D uint8 numpy array (any strides), a 3-D uint8 RGB or RGBA array\n"
           "(reduced to grey with the luma weights 0.299, 0.587, 0.114; alpha ignored),\n"
           "a PIL image, or a bytes-like object with width and height (and stride, the\n"
           "bytes from one row to the next, width by default).\n"
+          "search: 'frame' looks near the centre first, then in the whole frame;\n"
+          "'centre' only near the centre. light_on_dark: also look for light symbols\n"
+          "on a dark ground (whole-frame search).\n"
           "Raises ValueError for an image that cannot be read as a frame. The GIL is\n"
           "released while reading, so threads can read in parallel.");
+    m.def("read_all", &readAllImage, py::arg("image"), py::kw_only(), py::arg("width") = py::none(),
+          py::arg("height") = py::none(), py::arg("stride") = py::none(), py::arg("search") = "frame",
+          py::arg("light_on_dark") = true,
+          "read_all(image, *, width=None, height=None, stride=None, search='frame', light_on_dark=True)\n"
+          "-> list of Result\n\n"
+          "Every symbol of the frame whose data could be read, nearest to the centre\n"
+          "first; an empty list when there is none. Arguments as for read().");
 }

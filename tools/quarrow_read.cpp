@@ -29,7 +29,9 @@ constexpr int kExitUsage = 2;
 
 constexpr const char* kUsage =
     "Usage: quarrow-read [OPTION]... FILE...\n"
-    "Reads the Aztec Code symbol near the centre of each image and prints its text.\n"
+    "Reads the Aztec Code symbol of each image and prints its text: the one near\n"
+    "the centre if there is one, else the nearest to the centre anywhere in the\n"
+    "frame.\n"
     "\n"
     "FILE is a binary PGM (P5) or PPM (P6) with any maxval, a PNG, a JPEG, or a\n"
     "Y4M video (8-bit mono, 4:1:1, 4:2:0, 4:2:2 or 4:4:4; every frame is read).\n"
@@ -38,12 +40,21 @@ constexpr const char* kUsage =
     "video only the Y plane is used.\n"
     "\n"
     "Options:\n"
+    "  --all                read every symbol of each frame, nearest to the centre\n"
+    "                       first: one line per symbol read (one empty line when\n"
+    "                       none was); with --json, `symbols` lists them\n"
+    "  --centre             look only near the centre of the frame, where the user\n"
+    "                       aims (the runtime component's search)\n"
+    "  --no-light-on-dark   do not look for light symbols on a dark ground\n"
     "  --json               one JSON object per frame, one per line, in input order:\n"
     "                       file, frame, outcome (Read, Located, NotLocated or\n"
     "                       Error with an error text), bytes_hex, text (the bytes\n"
     "                       as ISO-8859-1), message (the reader's diagnostic), and\n"
-    "                       the symbol's facts\n"
-    "  --debug-image OUT.png  draw what the reader saw over the frame: seeds tried\n"
+    "                       the symbol's facts (light_on_dark among them); with\n"
+    "                       --all also `symbols`, a list of objects with the same\n"
+    "                       fields, one per symbol read (the frame's own fields\n"
+    "                       are those of the first)\n"
+    "  --debug-image OUT.png  draw what the centre search saw over the frame: seeds tried\n"
     "                       (cyan), blob centres (magenta), bull's-eye corners\n"
     "                       (green), symbol outline (red), sampled modules (blue\n"
     "                       dark, yellow light). Without '%d' in OUT only the first\n"
@@ -67,6 +78,8 @@ constexpr const char* kUsage =
 
 struct Options {
     bool json = false;
+    bool all = false;
+    quarrow::ReadOptions read;
     std::string debugImage;
     enum class Progress { Auto, Always, Never } progress = Progress::Auto;
     bool quiet = false;
@@ -78,6 +91,7 @@ struct FrameReport {
     std::string outcome;  // Read, Located, NotLocated, Error
     std::string error;
     quarrow::ReadResult result;
+    std::vector<quarrow::ReadResult> symbols;  // with --all: every symbol read
     std::int32_t width = 0, height = 0;
     std::string debugImage;
 };
@@ -98,17 +112,9 @@ std::string cornersJson(const std::array<quarrow::Point, 4>& c) {
     return s.append("]");
 }
 
-std::string jsonLine(const std::string& file, std::size_t frame, const FrameReport& rep) {
-    const quarrow::ReadResult& r = rep.result;
-    const std::string text(r.bytes.begin(), r.bytes.end());
-    qt::JsonObject o;
-    o.str("file", qt::repairUtf8(file)).num("frame", static_cast<std::int64_t>(frame)).str("outcome", rep.outcome);
-    if (rep.outcome == "Error") o.str("error", qt::repairUtf8(rep.error));
-    o.str("bytes_hex", qt::hexBytes(r.bytes)).str("text", qt::latin1ToUtf8(text)).str("message", qt::latin1ToUtf8(r.message));
-    if (rep.outcome == "Error") return o.done();
-    // The text as the data's ECI designators have it, and why it may be off.
-    o.str("text_eci", r.text).str("text_note", r.textNote);
-    o.num("width", rep.width).num("height", rep.height).boolean("gs1", r.gs1);
+// The fields that describe one read symbol (or the frame's only attempt).
+void symbolFields(qt::JsonObject& o, const quarrow::ReadResult& r) {
+    o.str("text_eci", r.text).str("text_note", r.textNote).boolean("gs1", r.gs1);
     std::string ecis("[");
     for (std::size_t i = 0; i < r.ecis.size(); ++i) {
         qt::JsonObject e;
@@ -119,10 +125,37 @@ std::string jsonLine(const std::string& file, std::size_t frame, const FrameRepo
     const bool located = r.outcome != quarrow::Outcome::NotLocated;
     o.str("type", quarrow::toString(r.type)).num("layers", r.layers).num("data_words", r.dataWords).num("word_bits", r.wordBits);
     o.num("total_words", r.totalWords).num("ecc_percent", r.eccPercent).num("corrected_words", r.correctedWords);
-    o.num("rotation", r.rotation).boolean("mirrored", r.mirrored);
+    o.num("rotation", r.rotation).boolean("mirrored", r.mirrored).boolean("light_on_dark", r.lightOnDark);
     o.raw("centre", located ? pointJson(r.centre) : "null");
     o.raw("bullseye_corners", located ? cornersJson(r.bullseyeCorners) : "null");
     o.raw("symbol_corners", located ? cornersJson(r.symbolCorners) : "null");
+}
+
+void bytesFields(qt::JsonObject& o, const quarrow::ReadResult& r) {
+    const std::string text(r.bytes.begin(), r.bytes.end());
+    o.str("bytes_hex", qt::hexBytes(r.bytes)).str("text", qt::latin1ToUtf8(text)).str("message", qt::latin1ToUtf8(r.message));
+}
+
+std::string jsonLine(const std::string& file, std::size_t frame, const FrameReport& rep, bool all) {
+    const quarrow::ReadResult& r = rep.result;
+    qt::JsonObject o;
+    o.str("file", qt::repairUtf8(file)).num("frame", static_cast<std::int64_t>(frame)).str("outcome", rep.outcome);
+    if (rep.outcome == "Error") o.str("error", qt::repairUtf8(rep.error));
+    bytesFields(o, r);
+    if (rep.outcome == "Error") return o.done();
+    o.num("width", rep.width).num("height", rep.height);
+    symbolFields(o, r);
+    if (all) {
+        std::string list("[");
+        for (std::size_t i = 0; i < rep.symbols.size(); ++i) {
+            qt::JsonObject sym;
+            sym.str("outcome", quarrow::toString(rep.symbols[i].outcome));
+            bytesFields(sym, rep.symbols[i]);
+            symbolFields(sym, rep.symbols[i]);
+            list.append(i ? "," : "").append(sym.done());
+        }
+        o.raw("symbols", list.append("]"));
+    }
     if (!rep.debugImage.empty()) o.str("debug_image", qt::repairUtf8(rep.debugImage));
     return o.done();
 }
@@ -135,13 +168,24 @@ std::string debugPath(const std::string& pattern, std::size_t n) {
     return pattern.substr(0, at) + std::to_string(n) + pattern.substr(at + 2);
 }
 
-FrameReport readFrame(const GreyFrame& frame, const std::string& debugFile, std::string& debugError) {
+FrameReport readFrame(const GreyFrame& frame, const Options& opt, const std::string& debugFile,
+                      std::string& debugError) {
     FrameReport rep;
     rep.width = frame.width;
     rep.height = frame.height;
     AztecCore::DetectorTrace trace;
-    rep.result = quarrow::detail::readFrame(frame.pixels.data(), frame.width, frame.height, frame.width,
-                                            frame.pixels.size(), quarrow::ReadOptions{}, debugFile.empty() ? nullptr : &trace);
+    if (opt.all) {
+        rep.symbols = quarrow::detail::readAllFrame(frame.pixels.data(), frame.width, frame.height, frame.width,
+                                                    frame.pixels.size(), opt.read);
+        if (rep.symbols.size() == 1 && !rep.symbols.front().ok()) rep.symbols.clear();
+    }
+    if (!rep.symbols.empty() && debugFile.empty()) {
+        rep.result = rep.symbols.front();
+    } else {
+        // Nothing read (or a picture wanted): one read tells how far it got.
+        rep.result = quarrow::detail::readFrame(frame.pixels.data(), frame.width, frame.height, frame.width,
+                                                frame.pixels.size(), opt.read, debugFile.empty() ? nullptr : &trace);
+    }
     if (!rep.result.ok()) {
         rep.outcome = "Error";
         rep.error = std::string("the reader failed: ") + quarrow::toString(rep.result.status);
@@ -194,6 +238,12 @@ int parseArgs(int argc, char** argv, Options& opt) {
             optionsEnded = true;
         } else if (a == "--json") {
             opt.json = true;
+        } else if (a == "--all") {
+            opt.all = true;
+        } else if (a == "--centre" || a == "--center") {
+            opt.read.search = quarrow::Search::Centre;
+        } else if (a == "--no-light-on-dark") {
+            opt.read.lightOnDark = false;
         } else if (a == "--debug-image" || a.rfind("--debug-image=", 0) == 0) {
             if (a == "--debug-image") {
                 if (i + 1 >= argc) {
@@ -254,7 +304,7 @@ int main(int argc, char** argv) {
             ++tally.notRead;
         }
         if (opt.json) {
-            const std::string line = jsonLine(file, frameNo, report);
+            const std::string line = jsonLine(file, frameNo, report, opt.all);
             std::fwrite(line.data(), 1, line.size(), stdout);
         } else {
             if (report.outcome == "Error") {
@@ -262,8 +312,17 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "quarrow-read: %s: %s\n", file.c_str(), report.error.c_str());
             }
             // fwrite must not see the null data pointer of an empty vector.
-            if (!report.result.bytes.empty())
+            if (opt.all && report.symbols.size() > 1) {
+                for (std::size_t i = 0; i + 1 < report.symbols.size(); ++i) {
+                    const auto& b = report.symbols[i].bytes;
+                    if (!b.empty()) std::fwrite(b.data(), 1, b.size(), stdout);
+                    std::fputc('\n', stdout);
+                }
+                const auto& last = report.symbols.back().bytes;
+                if (!last.empty()) std::fwrite(last.data(), 1, last.size(), stdout);
+            } else if (!report.result.bytes.empty()) {
                 std::fwrite(report.result.bytes.data(), 1, report.result.bytes.size(), stdout);
+            }
         }
         std::fputc('\n', stdout);
         // A long run reaches a pipe frame by frame.
@@ -302,7 +361,7 @@ int main(int argc, char** argv) {
             }
             std::string debugError;
             const std::string debugFile = opt.debugImage.empty() ? "" : debugPath(opt.debugImage, ++drawn);
-            const FrameReport report = readFrame(frame, debugFile, debugError);
+            const FrameReport report = readFrame(frame, opt, debugFile, debugError);
             if (!debugError.empty()) {
                 bar.clear();
                 std::fprintf(stderr, "quarrow-read: debug image: %s\n", debugError.c_str());

@@ -1,5 +1,5 @@
-/* Quarrow C interface: reads the Aztec Code symbol near the centre of an
- * 8-bit grey camera frame.
+/* Quarrow C interface: reads Aztec Code symbols from 8-bit grey camera
+ * frames, first near the centre, then anywhere in the frame.
  *
  *   quarrow_result* r = quarrow_read(pixels, width, height, 0);
  *   if (r && quarrow_result_outcome(r) == QUARROW_OUTCOME_READ) use(quarrow_result_text(r, NULL));
@@ -50,6 +50,21 @@ typedef enum quarrow_symbol_type {
     QUARROW_SYMBOL_FULL_RANGE = 2
 } quarrow_symbol_type;
 
+/* Where a read looks for symbols. */
+typedef enum quarrow_search {
+    QUARROW_SEARCH_FRAME = 0,  /* near the centre first, then the whole frame */
+    QUARROW_SEARCH_CENTRE = 1  /* only near the centre (the runtime component's search) */
+} quarrow_search;
+
+/* Options of a read; quarrow_options_init sets the defaults (whole frame,
+ * light-on-dark symbols looked for too). */
+typedef struct quarrow_options {
+    quarrow_search search;
+    int light_on_dark; /* non-zero: also look for light symbols on a dark ground (whole-frame search) */
+} quarrow_options;
+
+QUARROW_C_EXPORT void quarrow_options_init(quarrow_options* options);
+
 /* A static English text for a status; never NULL. */
 QUARROW_C_EXPORT const char* quarrow_status_string(quarrow_status status);
 
@@ -60,8 +75,25 @@ QUARROW_C_EXPORT const char* quarrow_status_string(quarrow_status status);
  * result whose status tells whether the frame was accepted. */
 QUARROW_C_EXPORT quarrow_result* quarrow_read(const uint8_t* frame, int width, int height, int stride);
 QUARROW_C_EXPORT quarrow_result* quarrow_read_buffer(const uint8_t* frame, size_t size, int width, int height, int stride);
+/* The same with options (NULL: the defaults). quarrow_read and
+ * quarrow_read_buffer use the defaults too. */
+QUARROW_C_EXPORT quarrow_result* quarrow_read_with_options(const uint8_t* frame, size_t size, int width, int height,
+                                                           int stride, const quarrow_options* options);
 /* Frees a result; NULL is ignored. */
 QUARROW_C_EXPORT void quarrow_result_free(quarrow_result* result);
+
+/* Every symbol of a frame that could be read, nearest to the centre first.
+ * Returns NULL only when memory runs out. The results belong to the list:
+ * they live until quarrow_results_free and must not be freed one by one. */
+typedef struct quarrow_results quarrow_results;
+QUARROW_C_EXPORT quarrow_results* quarrow_read_all(const uint8_t* frame, size_t size, int width, int height,
+                                                   int stride, const quarrow_options* options);
+/* QUARROW_OK, or why the frame was refused (the list is then empty). */
+QUARROW_C_EXPORT quarrow_status quarrow_results_status(const quarrow_results* results);
+QUARROW_C_EXPORT size_t quarrow_results_count(const quarrow_results* results);
+/* NULL for an index at or past the count. */
+QUARROW_C_EXPORT const quarrow_result* quarrow_results_get(const quarrow_results* results, size_t index);
+QUARROW_C_EXPORT void quarrow_results_free(quarrow_results* results);
 
 /* The accessors accept NULL and then answer as for a rejected frame. */
 QUARROW_C_EXPORT quarrow_status quarrow_result_status(const quarrow_result* result);
@@ -91,6 +123,8 @@ QUARROW_C_EXPORT int quarrow_result_ecc_percent(const quarrow_result* result);
 QUARROW_C_EXPORT int quarrow_result_corrected_words(const quarrow_result* result);
 QUARROW_C_EXPORT int quarrow_result_rotation(const quarrow_result* result);
 QUARROW_C_EXPORT int quarrow_result_mirrored(const quarrow_result* result);
+/* 1 when the symbol was printed light on a dark ground. */
+QUARROW_C_EXPORT int quarrow_result_light_on_dark(const quarrow_result* result);
 /* Image pixels. Corners 0..3 run clockwise from the frame's top left;
  * 0 for an index outside 0..3 (outputs untouched), 1 otherwise. */
 QUARROW_C_EXPORT int quarrow_result_bullseye_corner(const quarrow_result* result, int index, double* x, double* y);

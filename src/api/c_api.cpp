@@ -3,6 +3,8 @@
 #include "quarrow/quarrow.h"
 
 #include <new>
+#include <utility>
+#include <vector>
 
 #include "api/read_frame.h"
 #include "quarrow/quarrow.hpp"
@@ -11,15 +13,33 @@ struct quarrow_result {
     quarrow::ReadResult r;
 };
 
+struct quarrow_results {
+    quarrow::Status status = quarrow::Status::Ok;
+    std::vector<quarrow_result> list;
+};
+
 namespace {
 
 constexpr int kCorners = 4;
 
-quarrow_result* makeResult(const uint8_t* frame, size_t size, int width, int height, int stride) {
+quarrow::ReadOptions toOptions(const quarrow_options* options) {
+    quarrow::ReadOptions o;
+    if (options) {
+        o.search = options->search == QUARROW_SEARCH_CENTRE ? quarrow::Search::Centre : quarrow::Search::Frame;
+        o.lightOnDark = options->light_on_dark != 0;
+    }
+    return o;
+}
+
+// A size of SIZE_MAX would otherwise mean "unchecked".
+size_t checkedSize(size_t size) { return size == quarrow::detail::kUnknownSize ? size - 1 : size; }
+
+quarrow_result* makeResult(const uint8_t* frame, size_t size, int width, int height, int stride,
+                           const quarrow_options* options) {
     auto* handle = new (std::nothrow) quarrow_result;
     if (!handle) return nullptr;
     try {
-        handle->r = quarrow::detail::readFrame(frame, width, height, stride, size, quarrow::ReadOptions{}, nullptr);
+        handle->r = quarrow::detail::readFrame(frame, width, height, stride, size, toOptions(options), nullptr);
     } catch (...) {
         handle->r = {};
         handle->r.status = quarrow::Status::OutOfMemory;
@@ -43,17 +63,59 @@ const char* quarrow_status_string(quarrow_status status) {
     return quarrow::toString(static_cast<quarrow::Status>(status));
 }
 
+void quarrow_options_init(quarrow_options* options) {
+    if (!options) return;
+    options->search = QUARROW_SEARCH_FRAME;
+    options->light_on_dark = 1;
+}
+
 quarrow_result* quarrow_read(const uint8_t* frame, int width, int height, int stride) {
-    return makeResult(frame, quarrow::detail::kUnknownSize, width, height, stride);
+    return makeResult(frame, quarrow::detail::kUnknownSize, width, height, stride, nullptr);
 }
 
 quarrow_result* quarrow_read_buffer(const uint8_t* frame, size_t size, int width, int height, int stride) {
-    // A size of SIZE_MAX would otherwise mean "unchecked".
-    if (size == quarrow::detail::kUnknownSize) --size;
-    return makeResult(frame, size, width, height, stride);
+    return makeResult(frame, checkedSize(size), width, height, stride, nullptr);
+}
+
+quarrow_result* quarrow_read_with_options(const uint8_t* frame, size_t size, int width, int height, int stride,
+                                          const quarrow_options* options) {
+    return makeResult(frame, checkedSize(size), width, height, stride, options);
 }
 
 void quarrow_result_free(quarrow_result* result) { delete result; }
+
+quarrow_results* quarrow_read_all(const uint8_t* frame, size_t size, int width, int height, int stride,
+                                  const quarrow_options* options) {
+    auto* handle = new (std::nothrow) quarrow_results;
+    if (!handle) return nullptr;
+    try {
+        std::vector<quarrow::ReadResult> all =
+            quarrow::detail::readAllFrame(frame, width, height, stride, checkedSize(size), toOptions(options));
+        // A refused frame comes back as one result holding the status.
+        if (all.size() == 1 && !all.front().ok()) {
+            handle->status = all.front().status;
+            return handle;
+        }
+        handle->list.reserve(all.size());
+        for (quarrow::ReadResult& r : all) handle->list.push_back({std::move(r)});
+    } catch (...) {
+        handle->list.clear();
+        handle->status = quarrow::Status::OutOfMemory;
+    }
+    return handle;
+}
+
+quarrow_status quarrow_results_status(const quarrow_results* results) {
+    return results ? static_cast<quarrow_status>(results->status) : QUARROW_NULL_FRAME;
+}
+
+size_t quarrow_results_count(const quarrow_results* results) { return results ? results->list.size() : 0; }
+
+const quarrow_result* quarrow_results_get(const quarrow_results* results, size_t index) {
+    return results && index < results->list.size() ? &results->list[index] : nullptr;
+}
+
+void quarrow_results_free(quarrow_results* results) { delete results; }
 
 quarrow_status quarrow_result_status(const quarrow_result* result) {
     return result ? static_cast<quarrow_status>(result->r.status) : QUARROW_NULL_FRAME;
@@ -97,6 +159,7 @@ int quarrow_result_ecc_percent(const quarrow_result* result) { return result ? r
 int quarrow_result_corrected_words(const quarrow_result* result) { return result ? result->r.correctedWords : 0; }
 int quarrow_result_rotation(const quarrow_result* result) { return result ? result->r.rotation : 0; }
 int quarrow_result_mirrored(const quarrow_result* result) { return result && result->r.mirrored ? 1 : 0; }
+int quarrow_result_light_on_dark(const quarrow_result* result) { return result && result->r.lightOnDark ? 1 : 0; }
 
 int quarrow_result_bullseye_corner(const quarrow_result* result, int index, double* x, double* y) {
     return result ? corner(result->r.bullseyeCorners, index, x, y) : 0;

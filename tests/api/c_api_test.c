@@ -103,6 +103,29 @@ int main(void) {
     CHECK(quarrow_result_outcome(r) == QUARROW_OUTCOME_READ);
     quarrow_result_free(r);
 
+    /* Options and every symbol of the frame. */
+    quarrow_options opts;
+    quarrow_options_init(&opts);
+    CHECK(opts.search == QUARROW_SEARCH_FRAME && opts.light_on_dark == 1);
+    opts.search = QUARROW_SEARCH_CENTRE;
+    r = quarrow_read_with_options(frame, need, w, h, stride, &opts);
+    CHECK(quarrow_result_outcome(r) == QUARROW_OUTCOME_READ && quarrow_result_light_on_dark(r) == 0);
+    quarrow_result_free(r);
+    r = quarrow_read_with_options(frame, need - 1, w, h, stride, NULL);
+    CHECK(quarrow_result_status(r) == QUARROW_SHORT_BUFFER);
+    quarrow_result_free(r);
+    quarrow_results* all = quarrow_read_all(frame, need, w, h, stride, NULL);
+    CHECK(quarrow_results_status(all) == QUARROW_OK);
+    CHECK(quarrow_results_count(all) == 1);
+    CHECK(strcmp(quarrow_result_text(quarrow_results_get(all, 0), NULL), "Hello from C") == 0);
+    CHECK(quarrow_results_get(all, 1) == NULL);
+    quarrow_results_free(all);
+    all = quarrow_read_all(frame, need, 100000, 100000, 0, &opts);
+    CHECK(quarrow_results_status(all) == QUARROW_TOO_LARGE && quarrow_results_count(all) == 0);
+    quarrow_results_free(all);
+    CHECK(quarrow_results_status(NULL) == QUARROW_NULL_FRAME && quarrow_results_get(NULL, 0) == NULL);
+    quarrow_results_free(NULL);
+
     /* Bad input. */
     r = quarrow_read(NULL, 10, 10, 0);
     CHECK(quarrow_result_status(r) == QUARROW_NULL_FRAME);

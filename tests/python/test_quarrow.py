@@ -128,6 +128,18 @@ def test_no_symbol():
     assert r.symbolCorners[0] == (0.0, 0.0)
 
 
+def test_search_options_and_read_all(hello):
+    assert quarrow.read(hello, search="centre").bytes == b"Hello Python"
+    assert quarrow.read(hello, search="frame", light_on_dark=False).lightOnDark is False
+    all_symbols = quarrow.read_all(hello)
+    assert [r.bytes for r in all_symbols] == [b"Hello Python"]
+    assert quarrow.read_all(np.full((120, 160), 200, dtype=np.uint8)) == []
+    with pytest.raises(ValueError, match="search must be"):
+        quarrow.read(hello, search="everywhere")
+    with pytest.raises(ValueError, match="2-D"):
+        quarrow.read_all(np.zeros(100, dtype=np.uint8))
+
+
 @pytest.mark.parametrize("image, kwargs, words", [
     (np.zeros((10, 10), dtype=np.float32), {}, "dtype uint8"),
     (np.zeros((10, 10), dtype=np.uint16), {}, "dtype uint8"),

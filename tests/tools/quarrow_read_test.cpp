@@ -221,10 +221,28 @@ TEST(QuarrowRead, NumberedDebugImagesForEveryFrame) {
     }
 }
 
+TEST(QuarrowRead, AllSymbolsAndCentreSearch) {
+    const std::string good = pgmFile("all.pgm", symbolFrame("Every one"));
+    const std::string blank = pgmFile("all_blank.pgm", uniformFrame(100, 100, 90));
+    ToolRun r = run("--all --quiet '" + good + "' '" + blank + "'");
+    EXPECT_EQ(r.out, "Every one\n\n");
+    r = run("--json --all '" + good + "' '" + blank + "'");
+    const auto l = lines(r.out);
+    ASSERT_EQ(l.size(), 2u) << r.out;
+    EXPECT_NE(l[0].find("\"symbols\":[{\"outcome\":\"Read\",\"bytes_hex\":\"4576657279206f6e65\""), std::string::npos) << l[0];
+    EXPECT_NE(l[0].find("\"light_on_dark\":false"), std::string::npos);
+    EXPECT_NE(l[1].find("\"outcome\":\"NotLocated\""), std::string::npos);
+    EXPECT_NE(l[1].find("\"symbols\":[]"), std::string::npos) << l[1];
+    r = run("--json '" + good + "'");
+    EXPECT_EQ(r.out.find("\"symbols\""), std::string::npos);
+    EXPECT_EQ(run("--centre --no-light-on-dark '" + good + "'").out, "Every one\n");
+}
+
 TEST(QuarrowRead, HelpAndUsageErrors) {
     ToolRun r = run("--help");
     EXPECT_EQ(r.status, 0);
-    for (const char* opt : {"--json", "--debug-image", "--progress", "--no-progress", "--quiet", "--help", "Exit status"})
+    for (const char* opt : {"--json", "--all", "--centre", "--no-light-on-dark", "--debug-image", "--progress",
+                            "--no-progress", "--quiet", "--help", "Exit status"})
         EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
     EXPECT_EQ(run("--bogus x.pgm").status, 2);
     EXPECT_EQ(run("").status, 2);
