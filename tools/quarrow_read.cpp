@@ -2,18 +2,27 @@
 // the command line and prints its text, or one JSON object per frame.
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
+#include <cctype>
+#include <cstdlib>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "debug_image.h"
 #include "api/read_frame.h"
 #include "image_io.h"
 #include "json_text.h"
+#include "ordered_pool.h"
 
 namespace {
 
@@ -26,6 +35,11 @@ namespace qt = quarrow::tools;
 constexpr int kExitOk = 0;
 constexpr int kExitSomeUnreadable = 1;
 constexpr int kExitUsage = 2;
+
+constexpr int kMaxJobs = 256;
+// Frames read ahead of the one printed next, per thread: enough to keep the
+// threads busy, few enough to bound memory and open files.
+constexpr std::size_t kPendingPerJob = 4;
 
 constexpr const char* kUsage =
     "Usage: quarrow-read [OPTION]... FILE...\n"
@@ -46,6 +60,12 @@ constexpr const char* kUsage =
     "  --centre             look only near the centre of the frame, where the user\n"
     "                       aims (the runtime component's search)\n"
     "  --no-light-on-dark   do not look for light symbols on a dark ground\n"
+    "  --jobs N             read on N threads (default: one per core); the output\n"
+    "                       keeps the input order\n"
+    "  --recursive          read the images and videos in folders given as FILE and\n"
+    "                       in their subfolders (.pgm .ppm .pnm .png .jpg .jpeg .y4m,\n"
+    "                       in name order)\n"
+    "  --only-read          print only the frames that were read\n"
     "  --json               one JSON object per frame, one per line, in input order:\n"
     "                       file, frame, outcome (Read, Located, NotLocated or\n"
     "                       Error with an error text), bytes_hex, text (the bytes\n"
@@ -79,6 +99,9 @@ constexpr const char* kUsage =
 struct Options {
     bool json = false;
     bool all = false;
+    bool onlyRead = false;
+    bool recursive = false;
+    int jobs = 0;  // 0: one per core
     quarrow::ReadOptions read;
     std::string debugImage;
     enum class Progress { Auto, Always, Never } progress = Progress::Auto;
@@ -93,7 +116,9 @@ struct FrameReport {
     quarrow::ReadResult result;
     std::vector<quarrow::ReadResult> symbols;  // with --all: every symbol read
     std::int32_t width = 0, height = 0;
-    std::string debugImage;
+    bool decoded = false;  // the input gave a frame (which counts for debug pictures)
+    std::optional<qt::DebugPicture> picture;
+    std::string debugImage;  // where the picture was written
 };
 
 struct Tally {
@@ -168,9 +193,11 @@ std::string debugPath(const std::string& pattern, std::size_t n) {
     return pattern.substr(0, at) + std::to_string(n) + pattern.substr(at + 2);
 }
 
-FrameReport readFrame(const GreyFrame& frame, const Options& opt, const std::string& debugFile,
-                      std::string& debugError) {
+// Reads one frame. With `picture`, the centre search's trace is drawn into
+// the report for the caller to write.
+FrameReport readFrame(const GreyFrame& frame, const Options& opt, bool picture) {
     FrameReport rep;
+    rep.decoded = true;
     rep.width = frame.width;
     rep.height = frame.height;
     AztecCore::DetectorTrace trace;
@@ -179,12 +206,12 @@ FrameReport readFrame(const GreyFrame& frame, const Options& opt, const std::str
                                                     frame.pixels.size(), opt.read);
         if (rep.symbols.size() == 1 && !rep.symbols.front().ok()) rep.symbols.clear();
     }
-    if (!rep.symbols.empty() && debugFile.empty()) {
+    if (!rep.symbols.empty() && !picture) {
         rep.result = rep.symbols.front();
     } else {
         // Nothing read (or a picture wanted): one read tells how far it got.
         rep.result = quarrow::detail::readFrame(frame.pixels.data(), frame.width, frame.height, frame.width,
-                                                frame.pixels.size(), opt.read, debugFile.empty() ? nullptr : &trace);
+                                                frame.pixels.size(), opt.read, picture ? &trace : nullptr);
     }
     if (!rep.result.ok()) {
         rep.outcome = "Error";
@@ -194,14 +221,7 @@ FrameReport readFrame(const GreyFrame& frame, const Options& opt, const std::str
         return rep;
     }
     rep.outcome = quarrow::toString(rep.result.outcome);
-    if (!debugFile.empty()) {
-        const qt::DebugPicture pic = qt::drawTrace(frame, trace);
-        std::string detail;
-        if (quarrow::io::writePngRgb(debugFile, pic.width, pic.height, pic.rgb, detail) == IoError::Ok)
-            rep.debugImage = debugFile;
-        else
-            debugError = detail;
-    }
+    if (picture) rep.picture = qt::drawTrace(frame, trace);
     return rep;
 }
 
@@ -240,6 +260,24 @@ int parseArgs(int argc, char** argv, Options& opt) {
             opt.json = true;
         } else if (a == "--all") {
             opt.all = true;
+        } else if (a == "--only-read") {
+            opt.onlyRead = true;
+        } else if (a == "--recursive" || a == "-r") {
+            opt.recursive = true;
+        } else if (a == "--jobs" || a.rfind("--jobs=", 0) == 0 || a == "-j") {
+            std::string value;
+            if (a == "--jobs" || a == "-j") {
+                if (i + 1 < argc) value = argv[++i];
+            } else {
+                value = a.substr(std::strlen("--jobs="));
+            }
+            char* end = nullptr;
+            const long n = value.empty() ? 0 : std::strtol(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || n < 1 || n > kMaxJobs) {
+                std::fprintf(stderr, "quarrow-read: --jobs needs a number from 1 to %d\n", kMaxJobs);
+                return kExitUsage;
+            }
+            opt.jobs = static_cast<int>(n);
         } else if (a == "--centre" || a == "--center") {
             opt.read.search = quarrow::Search::Centre;
         } else if (a == "--no-light-on-dark") {
@@ -279,101 +317,204 @@ int parseArgs(int argc, char** argv, Options& opt) {
     return kExitOk;
 }
 
+bool isMediaFile(const std::filesystem::path& p) {
+    std::string ext = p.extension().string();
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const char* known : {".pgm", ".ppm", ".pnm", ".png", ".jpg", ".jpeg", ".y4m"})
+        if (ext == known) return true;
+    return false;
+}
+
+// The files to read, with folders expanded when --recursive asks for it.
+// A folder that cannot be walked stays in the list and fails when opened.
+std::vector<std::string> expandInputs(const Options& opt) {
+    namespace fs = std::filesystem;
+    std::vector<std::string> out;
+    for (const std::string& f : opt.files) {
+        std::error_code ec;
+        if (!opt.recursive || f == "-" || !fs::is_directory(f, ec)) {
+            out.push_back(f);
+            continue;
+        }
+        std::vector<std::string> found;
+        fs::recursive_directory_iterator it(f, fs::directory_options::skip_permission_denied, ec), end;
+        if (ec) {
+            out.push_back(f);
+            continue;
+        }
+        for (; it != end; it.increment(ec)) {
+            if (ec) break;
+            std::error_code typeError;
+            if (it->is_regular_file(typeError) && isMediaFile(it->path())) found.push_back(it->path().string());
+        }
+        std::sort(found.begin(), found.end());
+        out.insert(out.end(), found.begin(), found.end());
+    }
+    return out;
+}
+
+FrameReport errorReport(IoError err, const std::string& detail) {
+    FrameReport report;
+    report.outcome = "Error";
+    report.error = std::string(quarrow::io::toString(err)) + (detail.empty() ? "" : ": " + detail);
+    return report;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     Options opt;
     if (const int rc = parseArgs(argc, argv, opt); rc != kExitOk) return rc < 0 ? kExitOk : rc;
+    const std::vector<std::string> files = expandInputs(opt);
+    int jobs = opt.jobs;
+    if (jobs == 0) jobs = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
 
     const bool progress = !opt.quiet && (opt.progress == Options::Progress::Always ||
-                                         (opt.progress == Options::Progress::Auto && opt.files.size() > 1 && isatty(2)));
-    ProgressBar bar(progress, opt.files.size());
+                                         (opt.progress == Options::Progress::Auto && files.size() > 1 && isatty(2)));
+    ProgressBar bar(progress, files.size());
     Tally tally;
     bool failed = false;
     const auto start = std::chrono::steady_clock::now();
     std::size_t drawn = 0;
+    std::atomic<bool> firstPictureTaken{false};
+    const bool everyPicture = opt.debugImage.find("%d") != std::string::npos;
+    // A picture is drawn for every frame, or only until the first is written.
+    auto wantPicture = [&] {
+        return !opt.debugImage.empty() && (everyPicture || !firstPictureTaken.load(std::memory_order_relaxed));
+    };
 
-    auto emit = [&](const std::string& file, std::size_t frameNo, const FrameReport& report) {
+    struct Done {
+        std::string file;
+        std::size_t frameNo = 0;
+        bool endsFile = false;
+        FrameReport report;
+        bool marker = false;  // only marks the end of a video: nothing to print
+    };
+    std::size_t filesDone = 0;
+    auto emit = [&](Done&& done) {
+        if (done.marker) {
+            bar.show(++filesDone);
+            return;
+        }
+        FrameReport& report = done.report;
         ++tally.frames;
+        if (report.decoded && !opt.debugImage.empty()) {
+            const std::string debugFile = debugPath(opt.debugImage, ++drawn);
+            if (!debugFile.empty() && report.picture) {
+                firstPictureTaken = true;
+                std::string detail;
+                if (quarrow::io::writePngRgb(debugFile, report.picture->width, report.picture->height,
+                                             report.picture->rgb, detail) == IoError::Ok) {
+                    report.debugImage = debugFile;
+                } else {
+                    bar.clear();
+                    std::fprintf(stderr, "quarrow-read: debug image: %s\n", detail.c_str());
+                    failed = true;
+                }
+            }
+        }
+        const bool read = report.outcome == "Read";
         if (report.outcome == "Error") {
             ++tally.errors;
             failed = true;
-        } else if (report.outcome == "Read") {
+        } else if (read) {
             ++tally.read;
         } else {
             ++tally.notRead;
         }
-        if (opt.json) {
-            const std::string line = jsonLine(file, frameNo, report, opt.all);
-            std::fwrite(line.data(), 1, line.size(), stdout);
-        } else {
-            if (report.outcome == "Error") {
-                bar.clear();
-                std::fprintf(stderr, "quarrow-read: %s: %s\n", file.c_str(), report.error.c_str());
-            }
-            // fwrite must not see the null data pointer of an empty vector.
-            if (opt.all && report.symbols.size() > 1) {
-                for (std::size_t i = 0; i + 1 < report.symbols.size(); ++i) {
+        if (report.outcome == "Error" && !opt.json) {
+            bar.clear();
+            std::fprintf(stderr, "quarrow-read: %s: %s\n", done.file.c_str(), report.error.c_str());
+        }
+        if (!opt.onlyRead || read) {
+            if (opt.json) {
+                const std::string line = jsonLine(done.file, done.frameNo, report, opt.all);
+                std::fwrite(line.data(), 1, line.size(), stdout);
+            } else if (opt.all && report.symbols.size() > 1) {
+                for (std::size_t i = 0; i < report.symbols.size(); ++i) {
                     const auto& b = report.symbols[i].bytes;
+                    // fwrite must not see the null data pointer of an empty vector.
                     if (!b.empty()) std::fwrite(b.data(), 1, b.size(), stdout);
-                    std::fputc('\n', stdout);
+                    if (i + 1 < report.symbols.size()) std::fputc('\n', stdout);
                 }
-                const auto& last = report.symbols.back().bytes;
-                if (!last.empty()) std::fwrite(last.data(), 1, last.size(), stdout);
             } else if (!report.result.bytes.empty()) {
                 std::fwrite(report.result.bytes.data(), 1, report.result.bytes.size(), stdout);
             }
+            std::fputc('\n', stdout);
+            // A long run reaches a pipe frame by frame.
+            std::fflush(stdout);
         }
-        std::fputc('\n', stdout);
-        // A long run reaches a pipe frame by frame.
-        std::fflush(stdout);
-    };
-    auto errorReport = [](IoError err, const std::string& detail) {
-        FrameReport report;
-        report.result.message.clear();
-        report.outcome = "Error";
-        report.error = std::string(quarrow::io::toString(err)) + (detail.empty() ? "" : ": " + detail);
-        return report;
+        if (done.endsFile) bar.show(++filesDone);
     };
 
-    for (const std::string& file : opt.files) {
-        bar.show(tally.files);
+    quarrow::tools::OrderedPool<Done> pool(jobs, static_cast<std::size_t>(jobs) * kPendingPerJob);
+    auto submit = [&](std::function<Done()> job) {
+        while (pool.full()) emit(*pool.takeOldest());
+        pool.submit(std::move(job));
+        while (auto ready = pool.takeReady()) emit(std::move(*ready));
+    };
+    auto submitDone = [&](Done done) { submit([d = std::make_shared<Done>(std::move(done))] { return std::move(*d); }); };
+
+    bar.show(0);
+    for (const std::string& file : files) {
         ++tally.files;
-        FrameSource source;
+        auto source = std::make_shared<FrameSource>();
         std::string detail;
-        if (const IoError err = source.open(file, detail); err != IoError::Ok) {
-            emit(file, 0, errorReport(err, detail));
+        std::error_code ec;
+        if (file != "-" && std::filesystem::is_directory(file, ec)) {
+            submitDone({file, 0, true, errorReport(IoError::OpenFailed, file + " is a folder (--recursive reads the images in it)")});
             continue;
         }
-        std::size_t frameNo = 0;
-        for (;; ++frameNo) {
-            GreyFrame frame;
+        if (const IoError err = source->open(file, detail); err != IoError::Ok) {
+            submitDone({file, 0, true, errorReport(err, detail)});
+            continue;
+        }
+        if (!source->isVideo()) {
+            // A still image is decoded and read on a worker thread.
+            const bool picture = wantPicture();
+            submit([&opt, file, source, picture] {
+                Done done{file, 0, true, {}};
+                try {
+                    GreyFrame frame;
+                    IoError err = IoError::Ok;
+                    std::string why;
+                    if (source->next(frame, err, why) == FrameSource::Next::Frame)
+                        done.report = readFrame(frame, opt, picture);
+                    else
+                        done.report = errorReport(err, why);
+                } catch (const std::bad_alloc&) {
+                    done.report = errorReport(IoError::TooLarge, "out of memory");
+                }
+                return done;
+            });
+            continue;
+        }
+        // Video frames are taken from the stream here, in order, and read
+        // on the worker threads.
+        for (std::size_t frameNo = 0;; ++frameNo) {
+            auto frame = std::make_shared<GreyFrame>();
             IoError err = IoError::Ok;
-            const FrameSource::Next next = source.next(frame, err, detail);
+            const FrameSource::Next next = source->next(*frame, err, detail);
             if (next == FrameSource::Next::End) {
                 // Every input answers at least once, even a video without frames.
-                if (frameNo == 0) emit(file, 0, errorReport(IoError::Empty, "the video holds no frames"));
+                if (frameNo == 0) submitDone({file, 0, true, errorReport(IoError::Empty, "the video holds no frames")});
+                else submitDone({file, frameNo, true, {}, true});
                 break;
             }
             if (next == FrameSource::Next::Error) {
-                emit(file, frameNo, errorReport(err, detail));
+                submitDone({file, frameNo, true, errorReport(err, detail)});
                 break;
             }
-            std::string debugError;
-            const std::string debugFile = opt.debugImage.empty() ? "" : debugPath(opt.debugImage, ++drawn);
-            const FrameReport report = readFrame(frame, opt, debugFile, debugError);
-            if (!debugError.empty()) {
-                bar.clear();
-                std::fprintf(stderr, "quarrow-read: debug image: %s\n", debugError.c_str());
-                failed = true;
-            }
-            emit(file, frameNo, report);
+            const bool picture = wantPicture();
+            submit([&opt, file, frameNo, frame, picture] {
+                return Done{file, frameNo, false, readFrame(*frame, opt, picture)};
+            });
         }
     }
-    bar.show(tally.files);
+    while (auto rest = pool.takeOldest()) emit(std::move(*rest));
     bar.clear();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (!opt.quiet && (progress || opt.files.size() > 1)) {
+    if (!opt.quiet && (progress || files.size() > 1)) {
         std::fprintf(stderr, "quarrow-read: %zu file%s, %zu frame%s: %zu read, %zu not read, %zu error%s, %.2f s\n",
                      tally.files, tally.files == 1 ? "" : "s", tally.frames, tally.frames == 1 ? "" : "s", tally.read,
                      tally.notRead, tally.errors, tally.errors == 1 ? "" : "s", seconds);

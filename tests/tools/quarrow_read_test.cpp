@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -238,10 +239,44 @@ TEST(QuarrowRead, AllSymbolsAndCentreSearch) {
     EXPECT_EQ(run("--centre --no-light-on-dark '" + good + "'").out, "Every one\n");
 }
 
+// Many files and a video's frames on several threads: the same lines, in
+// the same order, as one thread gives.
+TEST(QuarrowRead, ThreadsKeepTheInputOrder) {
+    namespace fs = std::filesystem;
+    const std::string dir = tempPath("tree");
+    fs::remove_all(dir);
+    fs::create_directories(dir + "/b/c");
+    std::string expected;
+    for (int i = 0; i < 12; ++i) {
+        // Names sort as numbers; every third frame has no symbol.
+        const std::string name = std::string(i < 6 ? "/a" : "/b/c/f") + std::to_string(10 + i) + ".pgm";
+        const Frame f = i % 3 == 2 ? uniformFrame(160, 120, 200) : symbolFrame("file " + std::to_string(i));
+        ASSERT_TRUE(writePgm(dir + name, f));
+        expected += i % 3 == 2 ? "\n" : "file " + std::to_string(i) + "\n";
+    }
+    spit(dir + "/b/notes.txt", "not an image");
+    spit(dir + "/b/video.y4m", y4m({symbolFrame("v0"), uniformFrame(320, 240, 90), symbolFrame("v2")}));
+    expected += "v0\n\nv2\n";  // b/video.y4m sorts after b/c/
+    for (const char* jobs : {"1", "3"}) {
+        const ToolRun r = run(std::string("--quiet --recursive --jobs ") + jobs + " '" + dir + "'");
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, expected) << "jobs " << jobs;
+    }
+    const ToolRun only = run("--quiet -r --jobs=2 --only-read --json '" + dir + "'");
+    EXPECT_EQ(lines(only.out).size(), 10u) << only.out;
+    EXPECT_EQ(only.out.find("NotLocated"), std::string::npos);
+    // Without --recursive a folder is an input error that names it.
+    const ToolRun folder = run("--quiet '" + dir + "'");
+    EXPECT_EQ(folder.status, 1);
+    EXPECT_NE(folder.err.find("is a folder"), std::string::npos) << folder.err;
+    EXPECT_EQ(run("--jobs 0 x.pgm").status, 2);
+    EXPECT_EQ(run("--jobs x.pgm").status, 2);
+}
+
 TEST(QuarrowRead, HelpAndUsageErrors) {
     ToolRun r = run("--help");
     EXPECT_EQ(r.status, 0);
-    for (const char* opt : {"--json", "--all", "--centre", "--no-light-on-dark", "--debug-image", "--progress",
+    for (const char* opt : {"--json", "--all", "--centre", "--no-light-on-dark", "--jobs", "--recursive", "--only-read", "--debug-image", "--progress",
                             "--no-progress", "--quiet", "--help", "Exit status"})
         EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
     EXPECT_EQ(run("--bogus x.pgm").status, 2);
