@@ -5,12 +5,16 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "image_io.h"
 #include "quarrow/quarrow.hpp"
 
 namespace py = pybind11;
@@ -178,15 +182,20 @@ void raiseForStatus(const quarrow::ReadResult& r) {
     }
 }
 
-// Turns `image` into a frame and hands it to `readWith` with the GIL
-// released; the borrowed buffers stay alive until it returns.
-template <class ReadWith>
-auto withFrame(py::object image, std::optional<py::ssize_t> width, std::optional<py::ssize_t> height,
-               std::optional<py::ssize_t> stride, ReadWith&& readWith) {
+// A frame and the Python objects whose memory it borrows; destroyed with
+// the GIL held.
+struct PreparedFrame {
     Frame f;
-    // Holds the borrowed buffer of a bytes-like image until the read is done.
-    std::optional<py::buffer_info> borrowed;
+    std::optional<py::buffer_info> borrowed;  // a bytes-like image
     py::array array;
+};
+
+// Turns `image` into a frame that can be read without the GIL.
+void prepareFrame(py::object image, std::optional<py::ssize_t> width, std::optional<py::ssize_t> height,
+                  std::optional<py::ssize_t> stride, PreparedFrame& p) {
+    Frame& f = p.f;
+    std::optional<py::buffer_info>& borrowed = p.borrowed;
+    py::array& array = p.array;
     if (width || height) {
         if (!width || !height) bad("width and height go together");
         if (!PyObject_CheckBuffer(image.ptr())) bad("with width and height the image must be bytes-like");
@@ -224,17 +233,20 @@ auto withFrame(py::object image, std::optional<py::ssize_t> width, std::optional
         bad("expected a numpy array, a PIL image, or bytes with width and height; got " +
             std::string(py::str(py::type::of(image).attr("__name__"))));
     }
-    py::gil_scoped_release unlocked;
-    return readWith(std::span<const std::uint8_t>(f.data, f.size), f.width, f.height, f.stride);
 }
+
+std::span<const std::uint8_t> bytesOf(const Frame& f) { return {f.data, f.size}; }
 
 Result readImage(py::object image, std::optional<py::ssize_t> width, std::optional<py::ssize_t> height,
                  std::optional<py::ssize_t> stride, const std::string& search, bool lightOnDark) {
     const quarrow::ReadOptions options = optionsOf(search, lightOnDark);
+    PreparedFrame p;
+    prepareFrame(image, width, height, stride, p);
     Result res;
-    res.r = withFrame(image, width, height, stride, [&](std::span<const std::uint8_t> data, int w, int h, int s) {
-        return quarrow::read(data, w, h, s, options);
-    });
+    {
+        py::gil_scoped_release unlocked;
+        res.r = quarrow::read(bytesOf(p.f), p.f.width, p.f.height, p.f.stride, options);
+    }
     raiseForStatus(res.r);
     return res;
 }
@@ -243,10 +255,13 @@ std::vector<Result> readAllImage(py::object image, std::optional<py::ssize_t> wi
                                  std::optional<py::ssize_t> height, std::optional<py::ssize_t> stride,
                                  const std::string& search, bool lightOnDark) {
     const quarrow::ReadOptions options = optionsOf(search, lightOnDark);
-    std::vector<quarrow::ReadResult> all =
-        withFrame(image, width, height, stride, [&](std::span<const std::uint8_t> data, int w, int h, int s) {
-            return quarrow::readAll(data, w, h, s, options);
-        });
+    PreparedFrame p;
+    prepareFrame(image, width, height, stride, p);
+    std::vector<quarrow::ReadResult> all;
+    {
+        py::gil_scoped_release unlocked;
+        all = quarrow::readAll(bytesOf(p.f), p.f.width, p.f.height, p.f.stride, options);
+    }
     std::vector<Result> out;
     for (quarrow::ReadResult& r : all) {
         raiseForStatus(r);
@@ -255,9 +270,97 @@ std::vector<Result> readAllImage(py::object image, std::optional<py::ssize_t> wi
     return out;
 }
 
+// Reads a sequence of images on `threads` threads (one per core when not
+// given) with the GIL released; results in the order of the images.
+std::vector<Result> readMany(const py::sequence& images, std::optional<int> threads, const std::string& search,
+                             bool lightOnDark) {
+    const quarrow::ReadOptions options = optionsOf(search, lightOnDark);
+    if (threads && *threads < 1) bad("threads must be at least 1");
+    const std::size_t n = py::len(images);
+    std::vector<PreparedFrame> frames(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        try {
+            prepareFrame(images[i], std::nullopt, std::nullopt, std::nullopt, frames[i]);
+        } catch (const py::value_error& e) {
+            throw py::value_error("image " + std::to_string(i) + ": " + e.what());
+        }
+    }
+    std::vector<quarrow::ReadResult> results(n);
+    {
+        py::gil_scoped_release unlocked;
+        const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+        const std::size_t count = std::min<std::size_t>(n, threads ? static_cast<std::size_t>(*threads) : cores);
+        std::atomic<std::size_t> next{0};
+        auto work = [&] {
+            for (std::size_t i = next++; i < n; i = next++) {
+                const Frame& f = frames[i].f;
+                results[i] = quarrow::read(bytesOf(f), f.width, f.height, f.stride, options);
+            }
+        };
+        std::vector<std::thread> pool;
+        for (std::size_t t = 1; t < count; ++t) pool.emplace_back(work);
+        work();
+        for (std::thread& t : pool) t.join();
+    }
+    std::vector<Result> out(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        raiseForStatus(results[i]);
+        out[i].r = std::move(results[i]);
+    }
+    return out;
+}
+
+// The grey frames of an image or Y4M file, one at a time.
+class FileFrames {
+public:
+    explicit FileFrames(const std::string& path) {
+        std::string detail;
+        const quarrow::io::IoError e = source_.open(path, detail);
+        if (e != quarrow::io::IoError::Ok) fail(e, detail);
+    }
+    py::array_t<std::uint8_t> next() {
+        quarrow::io::GreyFrame frame;
+        quarrow::io::IoError e = quarrow::io::IoError::Ok;
+        std::string detail;
+        quarrow::io::FrameSource::Next got;
+        {
+            py::gil_scoped_release unlocked;
+            got = source_.next(frame, e, detail);
+        }
+        if (got == quarrow::io::FrameSource::Next::End) throw py::stop_iteration();
+        if (got == quarrow::io::FrameSource::Next::Error) fail(e, detail);
+        py::array_t<std::uint8_t> out({static_cast<py::ssize_t>(frame.height), static_cast<py::ssize_t>(frame.width)});
+        std::memcpy(out.mutable_data(), frame.pixels.data(), frame.pixels.size());
+        return out;
+    }
+    bool isVideo() const { return source_.isVideo(); }
+
+private:
+    [[noreturn]] static void fail(quarrow::io::IoError e, const std::string& detail) {
+        const std::string what = std::string("quarrow.frames: ") + quarrow::io::toString(e) + (detail.empty() ? "" : ": " + detail);
+        if (e == quarrow::io::IoError::OpenFailed || e == quarrow::io::IoError::ReadFailed) {
+            PyErr_SetString(PyExc_OSError, what.c_str());
+            throw py::error_already_set();
+        }
+        throw py::value_error(what);
+    }
+    quarrow::io::FrameSource source_;
+};
+
+const char* formatName(quarrow::io::Format f) {
+    switch (f) {
+        case quarrow::io::Format::Pnm: return "pnm";
+        case quarrow::io::Format::Png: return "png";
+        case quarrow::io::Format::Jpeg: return "jpeg";
+        case quarrow::io::Format::Y4m: return "y4m";
+        case quarrow::io::Format::Unknown: break;
+    }
+    return "unknown";
+}
+
 }  // namespace
 
-PYBIND11_MODULE(quarrow, m) {
+PYBIND11_MODULE(_native, m) {
     m.doc() = "Reads Aztec Code symbols from grey camera frames.";
     m.attr("__version__") = QUARROW_VERSION;
 
@@ -307,6 +410,16 @@ PYBIND11_MODULE(quarrow, m) {
           "on a dark ground (whole-frame search).\n"
           "Raises ValueError for an image that cannot be read as a frame. The GIL is\n"
           "released while reading, so threads can read in parallel.");
+    m.def("_read_many", &readMany, py::arg("images"), py::arg("threads"), py::arg("search"), py::arg("light_on_dark"));
+    py::class_<FileFrames>(m, "_FileFrames")
+        .def(py::init<const std::string&>())
+        .def("__iter__", [](FileFrames& f) -> FileFrames& { return f; })
+        .def("__next__", &FileFrames::next)
+        .def_property_readonly("is_video", &FileFrames::isVideo);
+    m.def("_sniff", [](const py::bytes& head) {
+        const std::string_view b = head;
+        return formatName(quarrow::io::sniffFormat({reinterpret_cast<const std::uint8_t*>(b.data()), b.size()}));
+    });
     m.def("read_all", &readAllImage, py::arg("image"), py::kw_only(), py::arg("width") = py::none(),
           py::arg("height") = py::none(), py::arg("stride") = py::none(), py::arg("search") = "frame",
           py::arg("light_on_dark") = true,

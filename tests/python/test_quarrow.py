@@ -140,6 +140,45 @@ def test_search_options_and_read_all(hello):
         quarrow.read_all(np.zeros(100, dtype=np.uint8))
 
 
+def test_read_many_keeps_the_order(hello):
+    frames = [hello, frame_of("second"), np.full((60, 80), 128, dtype=np.uint8), frame_of("fourth")]
+    want = [b"Hello Python", b"second", b"", b"fourth"]
+    for threads in (None, 1, 3, 16):
+        assert [r.bytes for r in quarrow.read_many(frames * 3, threads)] == want * 3
+    assert quarrow.read_many([]) == []
+    assert [r.bytes for r in quarrow.read_many(iter(frames[:2]), search="centre")] == want[:2]
+    with pytest.raises(ValueError, match="image 1: .*dtype uint8"):
+        quarrow.read_many([hello, np.zeros((4, 4), dtype=np.float32)])
+    with pytest.raises(ValueError, match="threads"):
+        quarrow.read_many(frames, 0)
+
+
+def test_frames_of_files(tmp_path, hello):
+    second = frame_of("second")
+    video = tmp_path / "clip.y4m"
+    with open(video, "wb") as f:
+        f.write(b"YUV4MPEG2 W%d H%d F25:1 Cmono\n" % (FRAME[1], FRAME[0]))
+        for frame in (hello, second):
+            f.write(b"FRAME\n" + frame.tobytes())
+    got = list(quarrow.frames(video))
+    assert len(got) == 2 and got[0].dtype == np.uint8 and got[0].shape == FRAME
+    assert (got[1] == second).all()
+    assert [r.bytes for r in quarrow.read_many(quarrow.frames(str(video)))] == [b"Hello Python", b"second"]
+    still = tmp_path / "one.pgm"
+    still.write_bytes(b"P5 %d %d 255\n" % (FRAME[1], FRAME[0]) + hello.tobytes())
+    assert [quarrow.read(f).bytes for f in quarrow.frames(still)] == [b"Hello Python"]
+    cut = tmp_path / "cut.pgm"
+    cut.write_bytes(b"P5 100 100 255\nabc")
+    with pytest.raises(ValueError, match="truncated"):
+        list(quarrow.frames(cut))
+    other = tmp_path / "notes.txt"
+    other.write_bytes(b"hello there")
+    with pytest.raises(ValueError, match="not a Y4M video|OpenCV cannot read"):
+        list(quarrow.frames(other))
+    with pytest.raises(OSError):
+        list(quarrow.frames(tmp_path / "missing.y4m"))
+
+
 @pytest.mark.parametrize("image, kwargs, words", [
     (np.zeros((10, 10), dtype=np.float32), {}, "dtype uint8"),
     (np.zeros((10, 10), dtype=np.uint16), {}, "dtype uint8"),
