@@ -3,7 +3,7 @@ BUILD   ?= build
 JOBS    ?= $(shell nproc 2>/dev/null || echo 2)
 SAMPLE  ?= samples/boarding-pass.pgm
 
-.PHONY: all deps release asan run test test-release test-asan bench clean
+.PHONY: all deps release asan run test test-release test-asan bench bench-many clean
 
 all: release
 
@@ -39,6 +39,10 @@ bench: deps
 	cmake -S . -B $(BUILD)/bench -DCMAKE_BUILD_TYPE=Release -DQUARROW_BUILD_BENCH=ON -DQUARROW_BUILD_TESTS=OFF
 	cmake --build $(BUILD)/bench -j $(JOBS) --target quarrow-bench
 	$(BUILD)/bench/bench/quarrow-bench
+
+# Frames per second over many 720p frames: threads, read_many and Dask.
+bench-many: release
+	PYTHONPATH=$(BUILD)/release/python python3 bench/many_frames.py $(BUILD)/release
 
 clean:
 	rm -rf $(BUILD)
