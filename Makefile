@@ -42,7 +42,7 @@ bench: deps
 
 # Frames per second over many 720p frames: threads, read_many and Dask.
 bench-many: release
-	PYTHONPATH=$(BUILD)/release/python python3 bench/many_frames.py $(BUILD)/release
+	PYTHONPATH=$(BUILD)/release/python /usr/bin/python3 bench/many_frames.py $(BUILD)/release
 
 clean:
 	rm -rf $(BUILD)
