@@ -3,46 +3,50 @@
 #include <algorithm>
 #include <set>
 
-#include "api/charset_tables.h"
+#include <iconv.h>
+
+#include <cerrno>
 
 namespace quarrow::detail {
 
 namespace {
 
 constexpr std::uint32_t kReplacement = 0xFFFD;
-constexpr std::uint32_t kMaxCodePoint = 0x10FFFF;
+constexpr int kEciLatin1 = 3;
+constexpr int kEciUtf8 = 26;
+constexpr int kEciBinary = 899;
 
-// ECI numbers of the character sets read here.
-enum Eci : int {
-    kEciCp437 = 0,
-    kEciLatin1Old = 1,
-    kEciCp437Old = 2,
-    kEciLatin1 = 3,
-    kEciIso8859First = 4,   // ISO-8859-2
-    kEciIso8859Last = 18,   // ISO-8859-16
-    kEciIso8859Gap = 14,    // there is no ISO-8859-12
-    kEciShiftJis = 20,
-    kEciCp1250 = 21,
-    kEciCp1251 = 22,
-    kEciCp1252 = 23,
-    kEciCp1256 = 24,
-    kEciUtf16Be = 25,
-    kEciUtf8 = 26,
-    kEciAscii = 27,
-    kEciBig5 = 28,
-    kEciGb2312 = 29,
-    kEciKsx1001 = 30,
-    kEciGbk = 31,
-    kEciGb18030 = 32,
-    kEciUtf16Le = 33,
-    kEciUtf32Be = 34,
-    kEciUtf32Le = 35,
-    kEciAsciiInvariant = 170,
-    kEciBinary = 899,
+// The character set of each ECI designator that the C library's iconv
+// converts, with the name a note shows. ECI 1 and 3 (ISO-8859-1) and 899
+// (binary) are handled without iconv.
+struct CharacterSet {
+    int eci;
+    const char* iconvName;
+    const char* name;
+};
+constexpr CharacterSet kSets[] = {
+    {0, "CP437", "CP437"},           {2, "CP437", "CP437"},
+    {4, "ISO-8859-2", "ISO-8859-2"},   {5, "ISO-8859-3", "ISO-8859-3"},   {6, "ISO-8859-4", "ISO-8859-4"},
+    {7, "ISO-8859-5", "ISO-8859-5"},   {8, "ISO-8859-6", "ISO-8859-6"},   {9, "ISO-8859-7", "ISO-8859-7"},
+    {10, "ISO-8859-8", "ISO-8859-8"},  {11, "ISO-8859-9", "ISO-8859-9"},  {12, "ISO-8859-10", "ISO-8859-10"},
+    {13, "ISO-8859-11", "ISO-8859-11"}, {15, "ISO-8859-13", "ISO-8859-13"}, {16, "ISO-8859-14", "ISO-8859-14"},
+    {17, "ISO-8859-15", "ISO-8859-15"}, {18, "ISO-8859-16", "ISO-8859-16"},
+    {20, "SHIFT_JIS", "Shift JIS"},
+    {21, "CP1250", "Windows-1250"},   {22, "CP1251", "Windows-1251"},   {23, "CP1252", "Windows-1252"},
+    {24, "CP1256", "Windows-1256"},
+    {25, "UTF-16BE", "UTF-16BE"},      {26, "UTF-8", "UTF-8"},            {27, "ASCII", "ASCII"},
+    {28, "BIG5", "Big5"},              {29, "GB2312", "GB 2312"},         {30, "EUC-KR", "KS X 1001"},
+    {31, "GBK", "GBK"},                {32, "GB18030", "GB 18030"},       {33, "UTF-16LE", "UTF-16LE"},
+    {34, "UTF-32BE", "UTF-32BE"},      {35, "UTF-32LE", "UTF-32LE"},      {170, "ASCII", "ASCII"},
 };
 
+const CharacterSet* setOf(int eci) {
+    for (const CharacterSet& c : kSets)
+        if (c.eci == eci) return &c;
+    return nullptr;
+}
+
 void appendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp > kMaxCodePoint || (cp >= 0xD800 && cp <= 0xDFFF)) cp = kReplacement;
     if (cp < 0x80) {
         out.push_back(static_cast<char>(cp));
     } else if (cp < 0x800) {
@@ -60,22 +64,6 @@ void appendUtf8(std::string& out, std::uint32_t cp) {
     }
 }
 
-const std::uint16_t* singleByteTable(int eci) {
-    static const std::uint16_t* const kIso8859[] = {
-        kIso8859_2, kIso8859_3, kIso8859_4, kIso8859_5, kIso8859_6, kIso8859_7, kIso8859_8,
-        kIso8859_9, kIso8859_10, kIso8859_11, nullptr, kIso8859_13, kIso8859_14, kIso8859_15, kIso8859_16,
-    };
-    if (eci == kEciCp437 || eci == kEciCp437Old) return kCp437;
-    if (eci >= kEciIso8859First && eci <= kEciIso8859Last) return kIso8859[eci - kEciIso8859First];
-    switch (eci) {
-        case kEciCp1250: return kCp1250;
-        case kEciCp1251: return kCp1251;
-        case kEciCp1252: return kCp1252;
-        case kEciCp1256: return kCp1256;
-        default: return nullptr;
-    }
-}
-
 struct Notes {
     std::set<std::string> seen;
     std::string text;
@@ -90,22 +78,10 @@ void latin1(std::span<const std::uint8_t> b, std::string& out) {
     for (std::uint8_t c : b) appendUtf8(out, c);
 }
 
-void singleByte(std::span<const std::uint8_t> b, const std::uint16_t* table, int eci, std::string& out, Notes& notes) {
-    for (std::uint8_t c : b) {
-        const std::uint32_t cp = c < 0x80 ? c : table[c - 0x80];
-        if (cp == kReplacement) notes.add("bytes undefined in ECI " + std::to_string(eci) + " replaced by U+FFFD");
-        appendUtf8(out, cp);
-    }
-}
-
-void ascii(std::span<const std::uint8_t> b, std::string& out, Notes& notes) {
-    for (std::uint8_t c : b) {
-        if (c >= 0x80) notes.add("bytes above 0x7F in ASCII data replaced by U+FFFD");
-        appendUtf8(out, c < 0x80 ? c : kReplacement);
-    }
-}
-
+// UTF-8 is checked here rather than by iconv, which lets code points past
+// U+10FFFF through: overlong forms, surrogates and those become U+FFFD.
 void utf8(std::span<const std::uint8_t> b, std::string& out, Notes& notes) {
+    constexpr std::uint32_t kMaxCodePoint = 0x10FFFF;
     std::size_t i = 0;
     while (i < b.size()) {
         const std::uint8_t c = b[i];
@@ -120,12 +96,11 @@ void utf8(std::span<const std::uint8_t> b, std::string& out, Notes& notes) {
             if ((b[i + k] & 0xC0) != 0x80) valid = false;
             cp = (cp << 6) | (b[i + k] & 0x3F);
         }
-        // Overlong forms, surrogates and code points beyond U+10FFFF.
         if (valid && ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > kMaxCodePoint)) ||
                       (cp >= 0xD800 && cp <= 0xDFFF)))
             valid = false;
         if (!valid) {
-            notes.add("invalid UTF-8 replaced by U+FFFD");
+            notes.add("bytes not valid in ECI 26 (UTF-8) replaced by U+FFFD");
             appendUtf8(out, kReplacement);
             ++i;
             continue;
@@ -135,112 +110,67 @@ void utf8(std::span<const std::uint8_t> b, std::string& out, Notes& notes) {
     }
 }
 
-void utf16(std::span<const std::uint8_t> b, bool bigEndian, std::string& out, Notes& notes) {
-    auto unit = [&](std::size_t i) -> std::uint32_t {
-        return bigEndian ? (std::uint32_t{b[i]} << 8) | b[i + 1] : (std::uint32_t{b[i + 1]} << 8) | b[i];
-    };
-    std::size_t i = 0;
-    for (; i + 1 < b.size(); i += 2) {
-        const std::uint32_t u = unit(i);
-        if (u >= 0xD800 && u <= 0xDBFF && i + 3 < b.size()) {
-            const std::uint32_t low = unit(i + 2);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
-                i += 2;
-                continue;
-            }
-        }
-        if (u >= 0xD800 && u <= 0xDFFF) notes.add("invalid UTF-16 replaced by U+FFFD");
-        appendUtf8(out, u);
+// An iconv descriptor, closed on every path.
+class Converter {
+public:
+    explicit Converter(const char* from) : cd_(iconv_open("UTF-8", from)) {}
+    ~Converter() {
+        if (ok()) iconv_close(cd_);
     }
-    if (i < b.size()) {
-        notes.add("odd byte count in UTF-16 data");
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+    bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+    iconv_t get() const { return cd_; }
+
+private:
+    iconv_t cd_;
+};
+
+// Converts `b` to UTF-8. A byte that starts no valid sequence (or a
+// sequence cut short at the end) becomes U+FFFD and conversion goes on
+// after it; false when iconv does not know the set at all.
+bool convert(std::span<const std::uint8_t> b, const CharacterSet& set, std::string& out, Notes& notes) {
+    Converter cv(set.iconvName);
+    if (!cv.ok()) return false;
+    // A UTF-8 character takes at most 4 bytes for any input unit; more room
+    // than that only saves calls.
+    constexpr std::size_t kChunk = 4096;
+    char buffer[kChunk];
+    // iconv's interface takes non-const input; it does not write to it.
+    char* in = reinterpret_cast<char*>(const_cast<std::uint8_t*>(b.data()));
+    std::size_t inLeft = b.size();
+    bool replaced = false;
+    while (inLeft > 0) {
+        char* o = buffer;
+        std::size_t oLeft = sizeof buffer;
+        const std::size_t rc = iconv(cv.get(), &in, &inLeft, &o, &oLeft);
+        out.append(buffer, static_cast<std::size_t>(o - buffer));
+        if (rc != static_cast<std::size_t>(-1)) continue;
+        if (errno == E2BIG) continue;  // the buffer is full: take what it holds and go on
+        // EILSEQ: an invalid sequence; EINVAL: one cut short by the end.
         appendUtf8(out, kReplacement);
+        replaced = true;
+        ++in;
+        --inLeft;
+        iconv(cv.get(), nullptr, nullptr, nullptr, nullptr);  // back to the initial shift state
     }
-}
-
-void utf32(std::span<const std::uint8_t> b, bool bigEndian, std::string& out, Notes& notes) {
-    std::size_t i = 0;
-    for (; i + 3 < b.size(); i += 4) {
-        std::uint32_t cp = 0;
-        for (int k = 0; k < 4; ++k) cp = (cp << 8) | b[i + (bigEndian ? k : 3 - k)];
-        if (cp > kMaxCodePoint || (cp >= 0xD800 && cp <= 0xDFFF)) notes.add("invalid UTF-32 replaced by U+FFFD");
-        appendUtf8(out, cp);
-    }
-    if (i < b.size()) {
-        notes.add("byte count of UTF-32 data is not a multiple of 4");
-        appendUtf8(out, kReplacement);
-    }
-}
-
-void shiftJis(std::span<const std::uint8_t> b, std::string& out, Notes& notes) {
-    constexpr std::uint8_t kKanaFirst = 0xA1, kKanaLast = 0xDF;
-    constexpr std::uint32_t kKanaBase = 0xFF61;
-    std::size_t i = 0;
-    while (i < b.size()) {
-        const std::uint8_t c = b[i];
-        if (c < 0x80) {
-            appendUtf8(out, c);
-            ++i;
-            continue;
-        }
-        if (c >= kKanaFirst && c <= kKanaLast) {
-            appendUtf8(out, kKanaBase + (c - kKanaFirst));
-            ++i;
-            continue;
-        }
-        int lead = -1;
-        if (c >= 0x81 && c <= 0x9F) lead = c - 0x81;
-        else if (c >= 0xE0 && c <= 0xEF) lead = 0x9F - 0x81 + 1 + (c - 0xE0);
-        std::uint32_t cp = kReplacement;
-        std::size_t used = 1;
-        if (lead >= 0 && i + 1 < b.size()) {
-            const std::uint8_t t = b[i + 1];
-            if (t >= 0x40 && t <= 0xFC && t != 0x7F) {
-                const int trail = t - 0x40 - (t > 0x7F ? 1 : 0);
-                cp = kShiftJis[lead * kShiftJisTrails + trail];
-                used = 2;
-            }
-        }
-        if (cp == kReplacement) notes.add("invalid Shift JIS replaced by U+FFFD");
-        appendUtf8(out, cp);
-        i += used;
-    }
-}
-
-const char* unsupportedName(int eci) {
-    switch (eci) {
-        case kEciBig5: return "Big5";
-        case kEciGb2312: return "GB 2312";
-        case kEciKsx1001: return "KS X 1001";
-        case kEciGbk: return "GBK";
-        case kEciGb18030: return "GB 18030";
-        default: return nullptr;
-    }
+    if (replaced) notes.add("bytes not valid in ECI " + std::to_string(set.eci) + " (" + set.name + ") replaced by U+FFFD");
+    return true;
 }
 
 void segment(std::span<const std::uint8_t> b, int eci, std::string& out, Notes& notes) {
-    if (eci == kEciLatin1 || eci == kEciLatin1Old) return latin1(b, out);
-    if (const std::uint16_t* table = singleByteTable(eci)) return singleByte(b, table, eci, out, notes);
-    switch (eci) {
-        case kEciShiftJis: return shiftJis(b, out, notes);
-        case kEciUtf16Be: return utf16(b, true, out, notes);
-        case kEciUtf16Le: return utf16(b, false, out, notes);
-        case kEciUtf8: return utf8(b, out, notes);
-        case kEciUtf32Be: return utf32(b, true, out, notes);
-        case kEciUtf32Le: return utf32(b, false, out, notes);
-        case kEciAscii:
-        case kEciAsciiInvariant: return ascii(b, out, notes);
-        case kEciBinary:
-            if (!b.empty()) notes.add("ECI 899 marks binary data; shown as ISO-8859-1");
-            return latin1(b, out);
-        default: break;
+    if (b.empty()) return;
+    if (eci == kEciLatin1 || eci == 1) return latin1(b, out);
+    if (eci == kEciBinary) {
+        notes.add("ECI 899 marks binary data; shown as ISO-8859-1");
+        return latin1(b, out);
     }
-    if (!b.empty()) {
-        const char* name = unsupportedName(eci);
-        notes.add("ECI " + std::to_string(eci) + (name ? std::string(" (") + name + ")" : std::string()) +
-                  (name ? " is not supported" : " is not known") + "; bytes shown as ISO-8859-1");
-    }
+    if (eci == kEciUtf8) return utf8(b, out, notes);
+    const CharacterSet* set = setOf(eci);
+    if (set && convert(b, *set, out, notes)) return;
+    notes.add("ECI " + std::to_string(eci) + (set ? std::string(" (") + set->name + ") is not supported by this system's iconv"
+                                                   : std::string(" is not known")) +
+              "; bytes shown as ISO-8859-1");
     latin1(b, out);
 }
 

@@ -82,10 +82,20 @@ TEST(Charsets, WideUnicodeForms) {
     EXPECT_NE(note, "");
 }
 
+// "Middle" (U+4E2D) in each Chinese set, "Korean" first syllable (U+D55C)
+// in KS X 1001, and a four-byte GB 18030 sequence (U+20000).
+TEST(Charsets, ChineseJapaneseAndKoreanSets) {
+    EXPECT_EQ(conv("\xA4\xA4", {{28, 0}}), "\xE4\xB8\xAD");
+    for (int eci : {29, 31, 32}) EXPECT_EQ(conv("\xD6\xD0", {{eci, 0}}), "\xE4\xB8\xAD") << eci;
+    EXPECT_EQ(conv("\xC7\xD1", {{30, 0}}), "\xED\x95\x9C");
+    EXPECT_EQ(conv("\x95\x32\x82\x36", {{32, 0}}), "\xF0\xA0\x80\x80");
+    std::string note;
+    EXPECT_EQ(conv("\xE9", {{28, 0}}, &note), "\xEF\xBF\xBD");  // a lead byte with nothing after it
+    EXPECT_NE(note.find("ECI 28 (Big5)"), std::string::npos) << note;
+}
+
 TEST(Charsets, UnknownAndBinaryKeepLatinOneAndSaySo) {
     std::string note;
-    EXPECT_EQ(conv("\xE9", {{28, 0}}, &note), "\xC3\xA9");
-    EXPECT_NE(note.find("Big5"), std::string::npos);
     EXPECT_EQ(conv("\xE9", {{14, 0}}, &note), "\xC3\xA9");
     EXPECT_NE(note.find("ECI 14 is not known"), std::string::npos);
     EXPECT_EQ(conv("\xE9", {{899, 0}}, &note), "\xC3\xA9");
