@@ -389,6 +389,16 @@ PYBIND11_MODULE(_native, m) {
         .def_property_readonly("rotation", [](const Result& r) { return r.r.rotation; })
         .def_property_readonly("mirrored", [](const Result& r) { return r.r.mirrored; })
         .def_property_readonly("lightOnDark", [](const Result& r) { return r.r.lightOnDark; })
+        .def_property_readonly("structuredAppend",
+                               [](const Result& r) -> py::object {
+                                   if (!r.r.structuredAppend) return py::none();
+                                   py::dict d;
+                                   d["index"] = r.r.structuredAppend->index;
+                                   d["count"] = r.r.structuredAppend->count;
+                                   d["id"] = decodeText(r.r.structuredAppend->id);
+                                   return d;
+                               })
+        .def_property_readonly("symbologyIdentifier", [](const Result& r) { return r.r.symbologyIdentifier; })
         .def_property_readonly("bullseyeCorners", [](const Result& r) { return corners(r.r.bullseyeCorners); })
         .def_property_readonly("centre", [](const Result& r) { return point(r.r.centre); })
         .def_property_readonly("symbolCorners", [](const Result& r) { return corners(r.r.symbolCorners); })
@@ -410,6 +420,21 @@ PYBIND11_MODULE(_native, m) {
           "on a dark ground (whole-frame search).\n"
           "Raises ValueError for an image that cannot be read as a frame. The GIL is\n"
           "released while reading, so threads can read in parallel.");
+    m.def(
+        "join",
+        [](const std::vector<Result>& results) {
+            std::vector<quarrow::ReadResult> all;
+            all.reserve(results.size());
+            for (const Result& r : results) all.push_back(r.r);
+            const quarrow::JoinedMessage j = quarrow::joinStructuredAppend(all);
+            if (!j.ok) throw py::value_error("quarrow.join: " + j.error);
+            return py::make_tuple(py::bytes(reinterpret_cast<const char*>(j.bytes.data()), j.bytes.size()),
+                                  decodeText(j.text));
+        },
+        py::arg("results"),
+        "join(results) -> (bytes, text)\n\n"
+        "Joins the parts of a structured-append message, read in any order, into\n"
+        "its bytes and text. Raises ValueError naming what is missing.");
     m.def("_read_many", &readMany, py::arg("images"), py::arg("threads"), py::arg("search"), py::arg("light_on_dark"));
     py::class_<FileFrames>(m, "_FileFrames")
         .def(py::init<const std::string&>())

@@ -66,6 +66,10 @@ constexpr const char* kUsage =
     "                       in their subfolders (.pgm .ppm .pnm .png .jpg .jpeg .y4m,\n"
     "                       in name order)\n"
     "  --only-read          print only the frames that were read\n"
+    "  --join               join the parts of a structured-append message read from\n"
+    "                       all inputs (any order) and print the whole message\n"
+    "                       instead of each frame's; with --json one object with\n"
+    "                       outcome Joined (bytes_hex, text) or Error (error)\n"
     "  --json               one JSON object per frame, one per line, in input order:\n"
     "                       file, frame, outcome (Read, Located, NotLocated or\n"
     "                       Error with an error text), bytes_hex, text (the bytes\n"
@@ -100,6 +104,7 @@ struct Options {
     bool json = false;
     bool all = false;
     bool onlyRead = false;
+    bool join = false;
     bool recursive = false;
     int jobs = 0;  // 0: one per core
     quarrow::ReadOptions read;
@@ -151,6 +156,15 @@ void symbolFields(qt::JsonObject& o, const quarrow::ReadResult& r) {
     o.str("type", quarrow::toString(r.type)).num("layers", r.layers).num("data_words", r.dataWords).num("word_bits", r.wordBits);
     o.num("total_words", r.totalWords).num("ecc_percent", r.eccPercent).num("corrected_words", r.correctedWords);
     o.num("rotation", r.rotation).boolean("mirrored", r.mirrored).boolean("light_on_dark", r.lightOnDark);
+    if (r.structuredAppend) {
+        qt::JsonObject sa;
+        sa.num("index", r.structuredAppend->index).num("count", r.structuredAppend->count);
+        sa.str("id", qt::latin1ToUtf8(r.structuredAppend->id));
+        o.raw("structured_append", sa.done());
+    } else {
+        o.raw("structured_append", "null");
+    }
+    o.str("symbology_identifier", r.symbologyIdentifier);
     o.raw("centre", located ? pointJson(r.centre) : "null");
     o.raw("bullseye_corners", located ? cornersJson(r.bullseyeCorners) : "null");
     o.raw("symbol_corners", located ? cornersJson(r.symbolCorners) : "null");
@@ -260,6 +274,9 @@ int parseArgs(int argc, char** argv, Options& opt) {
             opt.json = true;
         } else if (a == "--all") {
             opt.all = true;
+        } else if (a == "--join") {
+            opt.join = true;
+            opt.all = true;  // a frame may hold several parts
         } else if (a == "--only-read") {
             opt.onlyRead = true;
         } else if (a == "--recursive" || a == "-r") {
@@ -391,6 +408,7 @@ int main(int argc, char** argv) {
         bool marker = false;  // only marks the end of a video: nothing to print
     };
     std::size_t filesDone = 0;
+    std::vector<quarrow::ReadResult> parts;  // with --join: every symbol read
     auto emit = [&](Done&& done) {
         if (done.marker) {
             bar.show(++filesDone);
@@ -426,7 +444,12 @@ int main(int argc, char** argv) {
             bar.clear();
             std::fprintf(stderr, "quarrow-read: %s: %s\n", done.file.c_str(), report.error.c_str());
         }
-        if (!opt.onlyRead || read) {
+        if (opt.join) {
+            if (!report.symbols.empty())
+                parts.insert(parts.end(), report.symbols.begin(), report.symbols.end());
+            else if (read)
+                parts.push_back(report.result);
+        } else if (!opt.onlyRead || read) {
             if (opt.json) {
                 const std::string line = jsonLine(done.file, done.frameNo, report, opt.all);
                 std::fwrite(line.data(), 1, line.size(), stdout);
@@ -513,6 +536,24 @@ int main(int argc, char** argv) {
     }
     while (auto rest = pool.takeOldest()) emit(std::move(*rest));
     bar.clear();
+    if (opt.join) {
+        const quarrow::JoinedMessage joined = quarrow::joinStructuredAppend(parts);
+        if (opt.json) {
+            qt::JsonObject o;
+            o.str("outcome", joined.ok ? "Joined" : "Error");
+            if (joined.ok) o.str("bytes_hex", qt::hexBytes(joined.bytes)).str("text", joined.text);
+            else o.str("error", joined.error);
+            const std::string line = o.done() + "\n";
+            std::fwrite(line.data(), 1, line.size(), stdout);
+        } else if (joined.ok) {
+            if (!joined.bytes.empty()) std::fwrite(joined.bytes.data(), 1, joined.bytes.size(), stdout);
+            std::fputc('\n', stdout);
+        }
+        if (!joined.ok) {
+            if (!opt.json) std::fprintf(stderr, "quarrow-read: join: %s\n", joined.error.c_str());
+            failed = true;
+        }
+    }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (!opt.quiet && (progress || files.size() > 1)) {
         std::fprintf(stderr, "quarrow-read: %zu file%s, %zu frame%s: %zu read, %zu not read, %zu error%s, %.2f s\n",

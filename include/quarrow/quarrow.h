@@ -125,6 +125,24 @@ QUARROW_C_EXPORT int quarrow_result_rotation(const quarrow_result* result);
 QUARROW_C_EXPORT int quarrow_result_mirrored(const quarrow_result* result);
 /* 1 when the symbol was printed light on a dark ground. */
 QUARROW_C_EXPORT int quarrow_result_light_on_dark(const quarrow_result* result);
+/* 1 when the symbol is one part of a structured-append message: its 1-based
+ * position, the count of parts and the message ID ("" when none; it lives
+ * as long as the result); 0 otherwise (outputs untouched). */
+QUARROW_C_EXPORT int quarrow_result_structured_append(const quarrow_result* result, int* index, int* count,
+                                                      const char** id);
+/* "]z" and its modifier ("]z0" plain ... "]zB"); "" unless the data was read. */
+QUARROW_C_EXPORT const char* quarrow_result_symbology_identifier(const quarrow_result* result);
+
+/* The parts of a structured-append message joined in order, from results in
+ * any order (others are ignored). NULL only when memory runs out. */
+typedef struct quarrow_joined quarrow_joined;
+QUARROW_C_EXPORT quarrow_joined* quarrow_join_structured_append(const quarrow_result* const* results, size_t count);
+/* 1 when every part was there; otherwise the error says what is missing. */
+QUARROW_C_EXPORT int quarrow_joined_ok(const quarrow_joined* joined);
+QUARROW_C_EXPORT const uint8_t* quarrow_joined_bytes(const quarrow_joined* joined, size_t* length);
+QUARROW_C_EXPORT const char* quarrow_joined_text(const quarrow_joined* joined, size_t* length);
+QUARROW_C_EXPORT const char* quarrow_joined_error(const quarrow_joined* joined);
+QUARROW_C_EXPORT void quarrow_joined_free(quarrow_joined* joined);
 /* Image pixels. Corners 0..3 run clockwise from the frame's top left;
  * 0 for an index outside 0..3 (outputs untouched), 1 otherwise. */
 QUARROW_C_EXPORT int quarrow_result_bullseye_corner(const quarrow_result* result, int index, double* x, double* y);

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -64,6 +65,13 @@ struct EciMark {
     std::size_t position = 0;
 };
 
+// One symbol of a message split over up to 26 symbols.
+struct StructuredAppend {
+    int index = 0;   // 1-based position of this symbol in the message
+    int count = 0;   // symbols in the message, 2..26
+    std::string id;  // the message ID; empty when the symbols carry none
+};
+
 // Largest frame accepted: 2^28 pixels.
 inline constexpr std::int64_t kMaxPixels = std::int64_t{1} << 28;
 
@@ -82,6 +90,14 @@ struct ReadResult {
     std::string textNote;
     bool gs1 = false;  // the data is GS1 element strings (FNC1 first)
     std::vector<EciMark> ecis;
+    // Set when the symbol is one part of a structured-append message; its
+    // header is not in `bytes` (see joinStructuredAppend).
+    std::optional<StructuredAppend> structuredAppend;
+    // "]z" and a modifier for what the symbol holds: 0 plain, 1 GS1 (FNC1
+    // first), 2 FNC1 after one letter or two digits, 3-5 the same with ECI
+    // designators, 6-B those six in a structured-append part. Empty unless
+    // outcome is Read.
+    std::string symbologyIdentifier;
     // The reader's one-line diagnostic (symbol type, rotation, layers,
     // capacity, check-word share and corrections).
     std::string message;
@@ -136,6 +152,19 @@ QUARROW_EXPORT ReadResult read(std::span<const std::uint8_t> frame, int width, i
 QUARROW_EXPORT ReadResult read(const std::uint8_t* frame, int width, int height, int stride, const ReadOptions& options);
 QUARROW_EXPORT ReadResult read(std::span<const std::uint8_t> frame, int width, int height, int stride,
                                const ReadOptions& options);
+
+// A structured-append message put back together.
+struct JoinedMessage {
+    bool ok = false;
+    std::vector<std::uint8_t> bytes;  // every part's bytes in order
+    std::string text;                 // as UTF-8, following the parts' ECI designators
+    std::string error;                // when not ok: what is missing or inconsistent
+};
+
+// Joins the parts of one structured-append message given in any order (other
+// results, and repeated reads of one part, are ignored). Fails, saying why,
+// when a part is missing or the parts disagree on their count or ID.
+QUARROW_EXPORT JoinedMessage joinStructuredAppend(const std::vector<ReadResult>& results);
 
 // Reads every symbol in the frame and returns those whose data decoded,
 // nearest to the frame's centre first; empty when there is none. A

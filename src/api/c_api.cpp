@@ -13,6 +13,10 @@ struct quarrow_result {
     quarrow::ReadResult r;
 };
 
+struct quarrow_joined {
+    quarrow::JoinedMessage m;
+};
+
 struct quarrow_results {
     quarrow::Status status = quarrow::Status::Ok;
     std::vector<quarrow_result> list;
@@ -160,6 +164,53 @@ int quarrow_result_corrected_words(const quarrow_result* result) { return result
 int quarrow_result_rotation(const quarrow_result* result) { return result ? result->r.rotation : 0; }
 int quarrow_result_mirrored(const quarrow_result* result) { return result && result->r.mirrored ? 1 : 0; }
 int quarrow_result_light_on_dark(const quarrow_result* result) { return result && result->r.lightOnDark ? 1 : 0; }
+
+int quarrow_result_structured_append(const quarrow_result* result, int* index, int* count, const char** id) {
+    if (!result || !result->r.structuredAppend) return 0;
+    if (index) *index = result->r.structuredAppend->index;
+    if (count) *count = result->r.structuredAppend->count;
+    if (id) *id = result->r.structuredAppend->id.c_str();
+    return 1;
+}
+
+const char* quarrow_result_symbology_identifier(const quarrow_result* result) {
+    return result ? result->r.symbologyIdentifier.c_str() : "";
+}
+
+quarrow_joined* quarrow_join_structured_append(const quarrow_result* const* results, size_t count) {
+    auto* handle = new (std::nothrow) quarrow_joined;
+    if (!handle) return nullptr;
+    try {
+        std::vector<quarrow::ReadResult> all;
+        all.reserve(count);
+        for (size_t i = 0; results && i < count; ++i)
+            if (results[i]) all.push_back(results[i]->r);
+        handle->m = quarrow::joinStructuredAppend(all);
+    } catch (...) {
+        handle->m = {};
+        handle->m.error = "out of memory";
+    }
+    return handle;
+}
+
+int quarrow_joined_ok(const quarrow_joined* joined) { return joined && joined->m.ok ? 1 : 0; }
+
+const uint8_t* quarrow_joined_bytes(const quarrow_joined* joined, size_t* length) {
+    static const uint8_t kNone[1] = {0};
+    if (length) *length = joined ? joined->m.bytes.size() : 0;
+    return joined && !joined->m.bytes.empty() ? joined->m.bytes.data() : kNone;
+}
+
+const char* quarrow_joined_text(const quarrow_joined* joined, size_t* length) {
+    if (length) *length = joined ? joined->m.text.size() : 0;
+    return joined ? joined->m.text.c_str() : "";
+}
+
+const char* quarrow_joined_error(const quarrow_joined* joined) {
+    return joined ? joined->m.error.c_str() : "no join";
+}
+
+void quarrow_joined_free(quarrow_joined* joined) { delete joined; }
 
 int quarrow_result_bullseye_corner(const quarrow_result* result, int index, double* x, double* y) {
     return result ? corner(result->r.bullseyeCorners, index, x, y) : 0;

@@ -2,7 +2,7 @@
 #include <exception>
 #include <new>
 
-#include "api/charsets.h"
+#include "api/decoded_facts.h"
 #include "api/read_frame.h"
 #include "engine/reader_engine.h"
 
@@ -84,12 +84,8 @@ void gatherFacts(const AztecCore::ReaderEngine& engine, AztecCore::ReadOutcome o
         }
     }
     if (r.outcome == Outcome::Read) {
-        const Aztec::DecodedText& d = engine.decoded();
-        r.bytes = engine.data();
-        r.gs1 = d.gs1;
-        for (const Aztec::EciMark& m : d.ecis) r.ecis.push_back({m.eci, m.position});
+        applyDecodedText(engine.decoded(), r);
         r.correctedWords = engine.correctedWords();
-        r.text = bytesToUtf8(r.bytes, r.ecis, r.textNote);
     }
 }
 

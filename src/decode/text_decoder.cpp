@@ -7,6 +7,7 @@
 // number of n digits (4-bit digit codes); n = 7 is reserved.
 #include "decode/text_decoder.h"
 
+#include <algorithm>
 #include <array>
 
 #include "decode/galois_field.h"
@@ -62,12 +63,51 @@ std::int32_t readBits(const BitList& bits, std::int64_t& position, int n) {
     return v;
 }
 
+namespace {
+
+constexpr std::int32_t kMixedLatchCode = 29;  // in the upper table
+constexpr std::int32_t kUpperLatchCode = 29;  // in the mixed table
+constexpr int kMaxParts = 26;
+
+bool isDigit(std::uint8_t b) { return b >= '0' && b <= '9'; }
+bool isLetter(std::uint8_t b) { return (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z'); }
+
+// The header at the start of a structured-append part: [' ' ID ' ']
+// position count. Nothing (count 0) when the bytes do not hold one.
+StructuredAppend parseAppendHeader(const std::vector<std::uint8_t>& b) {
+    StructuredAppend sa;
+    std::size_t at = 0;
+    std::string id;
+    if (!b.empty() && b[0] == ' ') {
+        at = 1;
+        while (at < b.size() && b[at] != ' ') id.push_back(static_cast<char>(b[at++]));
+        if (at == b.size()) return sa;
+        ++at;
+    }
+    if (at + 2 > b.size()) return sa;
+    const int index = b[at] - 'A' + 1, count = b[at + 1] - 'A' + 1;
+    if (index < 1 || count < 2 || count > kMaxParts || index > count) return sa;
+    sa.index = index;
+    sa.count = count;
+    sa.id = std::move(id);
+    sa.headerBytes = at + 2;
+    return sa;
+}
+
+}  // namespace
+
 DecodedText decodeText(const BitList& bits) {
     DecodedText out;
     const auto total = static_cast<std::int64_t>(bits.size());
     Mode current{&kUpper, 5};
     Mode saved = current;
     std::int64_t pos = 0;
+    // Mixed latch then upper latch as the very first codes: a structured-append part.
+    bool structured = false;
+    if (total >= 10) {
+        std::int64_t peek = 0;
+        structured = readBits(bits, peek, 5) == kMixedLatchCode && readBits(bits, peek, 5) == kUpperLatchCode;
+    }
     auto append = [&out](std::int32_t b) { out.bytes.push_back(static_cast<std::uint8_t>(b)); };
 
     while (pos + current.codeBits <= total) {
@@ -104,9 +144,18 @@ DecodedText decodeText(const BitList& bits) {
                 if (n == kFlagFnc1) {
                     if (out.bytes.empty() && out.ecis.empty() && !out.gs1) {
                         out.gs1 = true;
-                    } else {
-                        append(kGroupSeparator);
+                        break;
                     }
+                    // After one letter or two digits (of the data proper,
+                    // past a structured-append header) it marks an
+                    // application; it still reads as a separator here.
+                    const std::size_t from = structured ? parseAppendHeader(out.bytes).headerBytes : 0;
+                    const std::uint8_t* b = out.bytes.data() + from;
+                    const std::size_t n = out.bytes.size() - std::min(from, out.bytes.size());
+                    if (!out.gs1 && out.fnc1SecondAt < 0 &&
+                        ((n == 1 && isLetter(b[0])) || (n == 2 && isDigit(b[0]) && isDigit(b[1]))))
+                        out.fnc1SecondAt = static_cast<std::int64_t>(out.bytes.size());
+                    append(kGroupSeparator);
                     break;
                 }
                 if (pos + 4 * n > total) throw ReedSolomon::IllegalSymbolException("Invalid FLG(n)");
@@ -123,6 +172,7 @@ DecodedText decodeText(const BitList& bits) {
                 break;
         }
     }
+    if (structured) out.structuredAppend = parseAppendHeader(out.bytes);
     return out;
 }
 

@@ -1,6 +1,7 @@
 // The public C++ interface, linked as users link it (the shared library).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <string>
@@ -208,6 +209,71 @@ TEST(Api, NoSymbolIsNotLocated) {
     EXPECT_EQ(r.text, "");
     EXPECT_FALSE(r.message.empty());
     EXPECT_EQ(r.symbolCorners[0].x, 0.0);
+}
+
+// Parts of a message made by libzint, read from frames in a shuffled
+// order: each reports its position, count and ID apart from its bytes, and
+// the join puts the message back or names what is missing.
+TEST(Api, StructuredAppendPartsAndJoin) {
+    struct Message { int count; std::string id; };
+    const Message messages[] = {{2, ""}, {3, "TICKET7"}, {26, ""}};
+    std::mt19937 rng(11);
+    for (const Message& m : messages) {
+        std::vector<quarrow::ReadResult> parts;
+        std::string whole;
+        for (int i = 1; i <= m.count; ++i) {
+            const std::string piece = "part " + std::to_string(i) + (i % 2 ? " odd" : " even");
+            whole += piece;
+            const Symbol s = makeSymbol(piece, {.partIndex = i, .partCount = m.count, .partId = m.id});
+            quarrow::ReadResult r = readFrame(s.frame);
+            ASSERT_EQ(r.outcome, quarrow::Outcome::Read) << r.message;
+            EXPECT_EQ(bytesOf(r.bytes), piece);
+            ASSERT_TRUE(r.structuredAppend.has_value());
+            EXPECT_EQ(r.structuredAppend->index, i);
+            EXPECT_EQ(r.structuredAppend->count, m.count);
+            EXPECT_EQ(r.structuredAppend->id, m.id);
+            EXPECT_EQ(r.symbologyIdentifier, "]z6");
+            parts.push_back(std::move(r));
+        }
+        std::shuffle(parts.begin(), parts.end(), rng);
+        parts.push_back(parts.front());  // a part read twice counts once
+        const quarrow::JoinedMessage joined = quarrow::joinStructuredAppend(parts);
+        ASSERT_TRUE(joined.ok) << joined.error;
+        EXPECT_EQ(bytesOf(joined.bytes), whole);
+        EXPECT_EQ(joined.text, whole);
+        // Without the part at position 2.
+        std::vector<quarrow::ReadResult> short_;
+        for (const auto& p : parts)
+            if (p.structuredAppend->index != 2) short_.push_back(p);
+        const quarrow::JoinedMessage broken = quarrow::joinStructuredAppend(short_);
+        EXPECT_FALSE(broken.ok);
+        EXPECT_EQ(broken.error, "missing part 2 of " + std::to_string(m.count));
+    }
+    // Parts of two different messages, and plain symbols, do not join.
+    std::vector<quarrow::ReadResult> mixed{readFrame(makeSymbol("a", {.partIndex = 1, .partCount = 2, .partId = "X"}).frame),
+                                           readFrame(makeSymbol("b", {.partIndex = 2, .partCount = 2, .partId = "Y"}).frame)};
+    EXPECT_NE(quarrow::joinStructuredAppend(mixed).error.find("more than one message"), std::string::npos);
+    const quarrow::ReadResult plain = readFrame(makeSymbol("plain").frame);
+    EXPECT_FALSE(plain.structuredAppend.has_value());
+    EXPECT_EQ(plain.symbologyIdentifier, "]z0");
+    EXPECT_EQ(quarrow::joinStructuredAppend({plain}).error, "no structured-append part among the results");
+}
+
+// The identifier's modifier follows what the symbol holds.
+TEST(Api, SymbologyIdentifiers) {
+    struct Case { const char* data; EncodeOptions enc; const char* id; };
+    const Case cases[] = {
+        {"plain", {}, "]z0"},
+        {"[01]09501101530003", {.gs1 = true}, "]z1"},
+        {"\xE9t\xE9", {.eci = 26}, "]z3"},
+        {"[01]09501101530003", {.eci = 3, .gs1 = true}, "]z4"},
+        {"eci part", {.eci = 26, .partIndex = 1, .partCount = 3}, "]z9"},
+    };
+    for (const Case& c : cases) {
+        const quarrow::ReadResult r = readFrame(makeSymbol(c.data, c.enc).frame);
+        ASSERT_EQ(r.outcome, quarrow::Outcome::Read) << c.data;
+        EXPECT_EQ(r.symbologyIdentifier, c.id) << c.data;
+    }
 }
 
 // Reads on many threads at once give what the same reads give one by one.

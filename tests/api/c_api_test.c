@@ -119,6 +119,14 @@ int main(void) {
     CHECK(quarrow_results_count(all) == 1);
     CHECK(strcmp(quarrow_result_text(quarrow_results_get(all, 0), NULL), "Hello from C") == 0);
     CHECK(quarrow_results_get(all, 1) == NULL);
+    /* A plain symbol: no structured-append part; its identifier. */
+    const quarrow_result* first = quarrow_results_get(all, 0);
+    int index = -1;
+    CHECK(quarrow_result_structured_append(first, &index, NULL, NULL) == 0 && index == -1);
+    CHECK(strcmp(quarrow_result_symbology_identifier(first), "]z0") == 0);
+    quarrow_joined* joined = quarrow_join_structured_append(&first, 1);
+    CHECK(quarrow_joined_ok(joined) == 0 && strstr(quarrow_joined_error(joined), "no structured-append part") != NULL);
+    quarrow_joined_free(joined);
     quarrow_results_free(all);
     all = quarrow_read_all(frame, need, 100000, 100000, 0, &opts);
     CHECK(quarrow_results_status(all) == QUARROW_TOO_LARGE && quarrow_results_count(all) == 0);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "decode/galois_field.h"
 #include "decode/rs_test_util.h"
@@ -93,6 +94,52 @@ TEST(TextDecoder, FlagFnc1) {
         BitsBuilder().codes({kML, kPL}, U).add(0, U).add(0, 3).add(0, U).add(0, 3).add(6, U).build());
     EXPECT_TRUE(twice.gs1);
     EXPECT_EQ(std::string(twice.bytes.begin(), twice.bytes.end()), "\x1d!");
+}
+
+// FNC1 after one letter or two digits marks an application indicator; the
+// separator stays in the bytes (as the runtime component returns them) and
+// its index is kept. After three characters it is an ordinary separator.
+TEST(TextDecoder, Fnc1InSecondPosition) {
+    const auto fnc1 = [](BitsBuilder& b) { return b.add(kPS, U).add(0, U).add(0, 3); };
+    BitsBuilder letter = BitsBuilder().add(2, U);
+    const auto a = Aztec::decodeText(fnc1(letter).add(3, U).build());
+    EXPECT_EQ(a.fnc1SecondAt, 1);
+    EXPECT_EQ(std::string(a.bytes.begin(), a.bytes.end()), "A\x1d" "B");
+    // Two digits: P/S is code 0 of the digit table too.
+    BitsBuilder digits = BitsBuilder().add(kDL, U).codes({3, 4}, D).add(0, D).add(0, U).add(0, 3).add(5, D);
+    EXPECT_EQ(Aztec::decodeText(digits.build()).fnc1SecondAt, 2);
+    BitsBuilder three = BitsBuilder().codes({2, 3, 4}, U);
+    EXPECT_EQ(Aztec::decodeText(fnc1(three).build()).fnc1SecondAt, -1);
+    // Behind a structured-append header (mixed then upper latch, "AB").
+    BitsBuilder part = BitsBuilder().codes({kML, 29, 2, 3, 4}, U);
+    const auto p = Aztec::decodeText(fnc1(part).add(5, U).build());
+    EXPECT_EQ(p.structuredAppend.count, 2);
+    EXPECT_EQ(p.structuredAppend.headerBytes, 2u);
+    EXPECT_EQ(p.fnc1SecondAt, 3);
+}
+
+TEST(TextDecoder, StructuredAppendHeaders) {
+    struct Case { std::vector<std::int32_t> upperCodes; int index, count; const char* id; std::size_t header; };
+    // Upper codes: 1 space, 2.. letters A..
+    const Case cases[] = {
+        {{2, 3, 9}, 1, 2, "", 2},           // "AB" then data
+        {{1, 10, 11, 1, 3, 27, 9}, 2, 26, "IJ", 6},  // " IJ BZ"
+        {{3, 2}, 0, 0, "", 0},               // position past the count
+        {{2}, 0, 0, "", 0},                  // cut short
+        {{1, 10, 11, 3, 4}, 0, 0, "", 0},    // an ID without its closing space
+    };
+    for (const Case& c : cases) {
+        BitsBuilder b = BitsBuilder().codes({kML, 29}, U);
+        for (std::int32_t code : c.upperCodes) b.add(code, U);
+        const auto out = Aztec::decodeText(b.build());
+        EXPECT_EQ(out.structuredAppend.index, c.index);
+        EXPECT_EQ(out.structuredAppend.count, c.count);
+        EXPECT_EQ(out.structuredAppend.id, c.id);
+        EXPECT_EQ(out.structuredAppend.headerBytes, c.header);
+        EXPECT_EQ(out.bytes.size(), c.upperCodes.size());  // the header stays in the bytes
+    }
+    // The same letters without the latches are plain data.
+    EXPECT_EQ(Aztec::decodeText(BitsBuilder().codes({2, 3}, U).build()).structuredAppend.count, 0);
 }
 
 TEST(TextDecoder, FlagEci) {

@@ -6,13 +6,11 @@
 
 namespace quarrow_test {
 
-bool encodeAztec(const std::string& data, const EncodeOptions& options, ModuleGrid& out, std::string* error) {
-    std::unique_ptr<zint_symbol, decltype(&ZBarcode_Delete)> sym(ZBarcode_Create(), &ZBarcode_Delete);
-    sym->symbology = BARCODE_AZTEC;
-    sym->option_1 = options.eccLevel > 0 ? options.eccLevel : -1;
-    sym->option_2 = options.size;
-    sym->eci = options.eci;
-    sym->input_mode = options.gs1 ? GS1_MODE : (options.utf8 ? UNICODE_MODE : DATA_MODE);
+namespace {
+
+using SymbolPtr = std::unique_ptr<zint_symbol, decltype(&ZBarcode_Delete)>;
+
+bool encode(SymbolPtr& sym, const std::string& data, ModuleGrid& out, std::string* error) {
     const int rc = ZBarcode_Encode(sym.get(), reinterpret_cast<const unsigned char*>(data.data()),
                                    static_cast<int>(data.size()));
     if (rc >= ZINT_ERROR) {
@@ -28,6 +26,30 @@ bool encodeAztec(const std::string& data, const EncodeOptions& options, ModuleGr
         }
     }
     return true;
+}
+
+}  // namespace
+
+bool encodeAztec(const std::string& data, const EncodeOptions& options, ModuleGrid& out, std::string* error) {
+    SymbolPtr sym(ZBarcode_Create(), &ZBarcode_Delete);
+    sym->symbology = BARCODE_AZTEC;
+    sym->option_1 = options.eccLevel > 0 ? options.eccLevel : -1;
+    sym->option_2 = options.size;
+    sym->eci = options.eci;
+    sym->input_mode = options.gs1 ? GS1_MODE : (options.utf8 ? UNICODE_MODE : DATA_MODE);
+    if (options.partCount > 0) {
+        sym->structapp.index = options.partIndex;
+        sym->structapp.count = options.partCount;
+        options.partId.copy(sym->structapp.id, sizeof sym->structapp.id - 1);
+    }
+    if (options.readerInit) sym->output_options |= READER_INIT;
+    return encode(sym, data, out, error);
+}
+
+bool encodeRune(int value, ModuleGrid& out) {
+    SymbolPtr sym(ZBarcode_Create(), &ZBarcode_Delete);
+    sym->symbology = BARCODE_AZRUNE;
+    return encode(sym, std::to_string(value), out, nullptr);
 }
 
 ModuleGrid transformGrid(const ModuleGrid& g, int quarterTurns, bool mirror) {

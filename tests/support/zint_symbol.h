@@ -14,6 +14,12 @@ struct EncodeOptions {
     int eci = 0;        // 0 none
     bool gs1 = false;   // GS1 mode ("[01]..." input)
     bool utf8 = false;  // input is UTF-8 (UNICODE_MODE)
+    // Structured append: part index of count (1-based; count 0 for none),
+    // with an optional message ID.
+    int partIndex = 0;
+    int partCount = 0;
+    std::string partId = {};
+    bool readerInit = false;  // a reader-initialisation (programming) symbol
 };
 
 // modules[row][col], true for dark; row 0 at the top.
@@ -25,6 +31,9 @@ struct ModuleGrid {
 
 // Encodes `data`; returns false (with zint's message) when zint refuses.
 bool encodeAztec(const std::string& data, const EncodeOptions& options, ModuleGrid& out, std::string* error = nullptr);
+
+// An Aztec Rune (11 x 11, value 0..255).
+bool encodeRune(int value, ModuleGrid& out);
 
 // Quarter turns clockwise, then optionally mirrored left-right.
 ModuleGrid transformGrid(const ModuleGrid& g, int quarterTurns, bool mirror);

@@ -273,10 +273,34 @@ TEST(QuarrowRead, ThreadsKeepTheInputOrder) {
     EXPECT_EQ(run("--jobs x.pgm").status, 2);
 }
 
+TEST(QuarrowRead, JoinsStructuredAppendParts) {
+    std::vector<std::string> files;
+    for (int i = 3; i >= 1; --i) {  // in reverse order
+        ModuleGrid g;
+        ASSERT_TRUE(encodeAztec("<" + std::to_string(i) + ">", {.partIndex = i, .partCount = 3, .partId = "Q"}, g));
+        RenderOptions r;
+        r.width = 320;
+        r.height = 240;
+        files.push_back(pgmFile("part" + std::to_string(i) + ".pgm", renderSymbol(g, r)));
+    }
+    ToolRun r = run("--join --quiet '" + files[0] + "' '" + files[1] + "' '" + files[2] + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "<1><2><3>\n");
+    r = run("--json '" + files[0] + "'");
+    EXPECT_NE(r.out.find("\"structured_append\":{\"index\":3,\"count\":3,\"id\":\"Q\"}"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"symbology_identifier\":\"]z6\""), std::string::npos);
+    r = run("--join --quiet '" + files[0] + "' '" + files[2] + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("join: missing part 2 of 3"), std::string::npos) << r.err;
+    r = run("--join --json --quiet '" + files[0] + "' '" + files[2] + "'");
+    EXPECT_EQ(r.out, "{\"outcome\":\"Error\",\"error\":\"missing part 2 of 3\"}\n");
+}
+
 TEST(QuarrowRead, HelpAndUsageErrors) {
     ToolRun r = run("--help");
     EXPECT_EQ(r.status, 0);
-    for (const char* opt : {"--json", "--all", "--centre", "--no-light-on-dark", "--jobs", "--recursive", "--only-read", "--debug-image", "--progress",
+    for (const char* opt : {"--json", "--all", "--centre", "--no-light-on-dark", "--jobs", "--recursive", "--only-read", "--join", "--debug-image", "--progress",
                             "--no-progress", "--quiet", "--help", "Exit status"})
         EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
     EXPECT_EQ(run("--bogus x.pgm").status, 2);
