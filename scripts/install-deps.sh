@@ -9,6 +9,7 @@ packages=(
   libzint-dev zint
   libpng-dev libjpeg-dev
   pybind11-dev python3-dev python3-numpy python3-pytest python3-pil
+  clang libclang-rt-dev
 )
 
 missing=()
