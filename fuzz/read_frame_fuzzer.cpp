@@ -25,8 +25,8 @@ namespace {
 
 using namespace quarrow_test;
 
-constexpr int kMaxMessageBytes = 120;
-constexpr int kMaxFrameSide = 900;
+constexpr int kMaxMessageBytes = 80;
+constexpr int kMaxFrameSide = 640;
 
 // Damaged modules that the mode message's own check words always correct
 // (5 check words compact, 6 full-range).
@@ -103,9 +103,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ro.clutter = in.ConsumeIntegralInRange(0, 6);
     ro.supersample = 2;
     ro.seed = in.ConsumeIntegral<std::uint32_t>();
-    const double extent = (n + 2.0 * ro.quietZone) * ro.moduleSize * 1.5;
-    ro.width = std::min(kMaxFrameSide, static_cast<int>(extent) + in.ConsumeIntegralInRange(0, 200));
-    ro.height = std::min(kMaxFrameSide, static_cast<int>(extent) + in.ConsumeIntegralInRange(0, 200));
+    const double extent = (n + 2.0 * ro.quietZone) * ro.moduleSize * 1.3;
+    ro.width = std::min(kMaxFrameSide, static_cast<int>(extent) + in.ConsumeIntegralInRange(0, 120));
+    ro.height = std::min(kMaxFrameSide, static_cast<int>(extent) + in.ConsumeIntegralInRange(0, 120));
     ro.dx = in.ConsumeFloatingPointInRange(-0.1, 0.1) * ro.width;
     ro.dy = in.ConsumeFloatingPointInRange(-0.1, 0.1) * ro.height;
     Frame f = renderSymbol(grid, ro);
