@@ -214,6 +214,24 @@ TEST(Png, WriteThenRead) {
     std::remove(path.c_str());
 }
 
+// The formats whose headers state sizes plainly: the data is measured
+// against them before anything is allocated, so a few bytes that declare
+// 2^28 pixels cost nothing (the PNG and JPEG cases are above).
+TEST(Formats, TinyPnmAndY4mDeclaringTheLargestImage) {
+    GreyFrame f;
+    std::string detail;
+    EXPECT_EQ(decodePnm(pnm("P5 16384 16384 255\n", 10), f, detail), IoError::Truncated);
+    EXPECT_EQ(detail, "pixel data holds 10 of 268435456 bytes");
+    std::istringstream in("YUV4MPEG2 W16384 H16384 Cmono\nFRAME\n" + std::string(10, 'x'));
+    FrameSource src;
+    ASSERT_EQ(src.open(in, detail), IoError::Ok);
+    IoError e = IoError::Ok;
+    EXPECT_EQ(src.next(f, e, detail), FrameSource::Next::Error);
+    EXPECT_EQ(e, IoError::Truncated);
+    EXPECT_EQ(detail, "the stream ends inside a frame");
+    EXPECT_TRUE(f.pixels.empty());
+}
+
 // --- JPEG --------------------------------------------------------------------
 
 Bytes encodeJpeg(int w, int h, const Bytes& grey) {
