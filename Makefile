@@ -3,7 +3,7 @@ BUILD   ?= build
 JOBS    ?= $(shell nproc 2>/dev/null || echo 2)
 SAMPLE  ?= samples/boarding-pass.pgm
 
-.PHONY: all deps release asan run test test-release test-asan bench bench-many clean
+.PHONY: all deps release asan run test test-release test-asan bench bench-many clean fuzz fuzz-build fuzz-short tsan
 
 all: release
 
@@ -32,8 +32,54 @@ test-asan: asan
 	cd $(BUILD)/asan && ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
-# The suite runs twice: optimised, then under the sanitizers.
-test: test-release test-asan
+# The suite runs twice: optimised, then under the sanitizers; then every
+# fuzzer briefly over its seeds, and the thread check.
+test: test-release test-asan fuzz-short tsan
+
+# libFuzzer targets, built with clang and the address and undefined-behaviour
+# sanitizers. `make fuzz` runs each for FUZZ_SECONDS, one after the other,
+# keeping what it finds in $(BUILD)/fuzz-corpus (the seeds in fuzz/corpus
+# stay as they are); `fuzz-short` runs each for FUZZ_SHORT_SECONDS.
+FUZZ_TARGETS       := read_frame decode_chain reed_solomon image_pnm image_png image_jpeg image_y4m
+FUZZ_SECONDS       ?= 300
+FUZZ_SHORT_SECONDS ?= 8
+FUZZ_FLAGS         ?= -rss_limit_mb=2048 -malloc_limit_mb=1024 -timeout=10 -print_final_stats=1
+
+$(BUILD)/fuzz/CMakeCache.txt: | deps
+	CC=clang CXX=clang++ cmake -S . -B $(BUILD)/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARROW_BUILD_FUZZ=ON \
+	  -DQUARROW_BUILD_TESTS=OFF
+
+fuzz-build: deps $(BUILD)/fuzz/CMakeCache.txt
+	cmake --build $(BUILD)/fuzz -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
+
+fuzz: fuzz-build
+	@for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(BUILD)/fuzz-corpus/$$t && \
+	  echo "fuzz_$$t: $(FUZZ_SECONDS) s" && \
+	  $(BUILD)/fuzz/fuzz/fuzz_$$t $(FUZZ_FLAGS) -max_total_time=$(FUZZ_SECONDS) \
+	    -artifact_prefix=$(BUILD)/fuzz-corpus/$$t- $(BUILD)/fuzz-corpus/$$t fuzz/corpus/$$t || exit 1; \
+	done
+
+# Each seed once, then new inputs for a few seconds; nothing is written back.
+fuzz-short: fuzz-build
+	@for t in $(FUZZ_TARGETS); do \
+	  echo "fuzz_$$t: seeds, then $(FUZZ_SHORT_SECONDS) s" && \
+	  rm -rf $(BUILD)/fuzz-short/$$t && mkdir -p $(BUILD)/fuzz-short/$$t && \
+	  $(BUILD)/fuzz/fuzz/fuzz_$$t $(FUZZ_FLAGS) -max_total_time=$(FUZZ_SHORT_SECONDS) \
+	    -artifact_prefix=$(BUILD)/fuzz-short/$$t- $(BUILD)/fuzz-short/$$t fuzz/corpus/$$t \
+	    > $(BUILD)/fuzz-short/$$t.log 2>&1 || { tail -40 $(BUILD)/fuzz-short/$$t.log; exit 1; }; \
+	done
+
+# ThreadSanitizer: only the library, the component, the Python module and
+# the concurrency test are built.
+TSAN_TARGETS := concurrency_test quarrow_python
+
+$(BUILD)/tsan/CMakeCache.txt: | deps
+	cmake -S . -B $(BUILD)/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARROW_TSAN=ON
+
+tsan: deps $(BUILD)/tsan/CMakeCache.txt
+	cmake --build $(BUILD)/tsan -j $(JOBS) --target $(TSAN_TARGETS)
+	cd $(BUILD)/tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --output-on-failure -R '^concurrency'
 
 bench: deps
 	cmake -S . -B $(BUILD)/bench -DCMAKE_BUILD_TYPE=Release -DQUARROW_BUILD_BENCH=ON -DQUARROW_BUILD_TESTS=OFF

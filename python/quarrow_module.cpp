@@ -55,6 +55,7 @@ struct Frame {
 [[noreturn]] void bad(const std::string& what) { throw py::value_error("quarrow.read: " + what); }
 
 int checkedSide(py::ssize_t v, const char* name) {
+    if (v < 0) bad(std::string("the image ") + name + " is negative (" + std::to_string(v) + ")");
     if (v < 1) bad(std::string("the image ") + name + " is 0");
     if (v > (py::ssize_t{1} << 30)) bad(std::string("the image ") + name + " is too large");
     return static_cast<int>(v);
@@ -212,7 +213,8 @@ void prepareFrame(py::object image, std::optional<py::ssize_t> width, std::optio
         const int w = checkedSide(*width, "width"), h = checkedSide(*height, "height");
         checkPixels(w, h);
         const py::ssize_t s = stride.value_or(w);
-        if (s < w || s > INT32_MAX) bad("stride must be at least the width");
+        if (s < w) bad("stride must be at least the width");
+        if (s > INT32_MAX) bad("stride " + std::to_string(s) + " is too large (at most 2^31 - 1)");
         f.data = static_cast<const std::uint8_t*>(borrowed->ptr);
         f.size = static_cast<std::size_t>(items);
         f.width = w;

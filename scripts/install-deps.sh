@@ -11,6 +11,7 @@ packages=(
   pybind11-dev python3-dev python3-numpy python3-pytest python3-pil
   python3-pip python3-setuptools python3-wheel python3-venv python3-pybind11 python3-build
   python3-dask python3-distributed python3-pandas
+  clang libclang-rt-dev
 )
 
 missing=()

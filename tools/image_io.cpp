@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string_view>
@@ -228,6 +229,13 @@ FrameSource::~FrameSource() = default;
 IoError FrameSource::open(const std::string& path, std::string& detail) {
     state_ = std::make_unique<State>();
     if (path == "-") return open(std::cin, detail);
+    // A folder opens as a stream on Linux and fails only at the first read,
+    // which would say nothing but "read error".
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
+        detail = "cannot open " + path + ": it is a folder, not a file";
+        return IoError::OpenFailed;
+    }
     auto file = std::make_unique<std::ifstream>(path, std::ios::binary);
     if (!*file) {
         detail = "cannot open " + path + ": " + std::strerror(errno);
@@ -277,7 +285,7 @@ IoError FrameSource::open(std::istream& in, std::string& detail) {
     s.in = &in;
     // Enough bytes to tell the formats apart.
     if (!readUpTo(in, s.head, kY4mMagic.size() + 1)) {
-        detail = "read error";
+        detail = "the input cannot be read";
         return IoError::ReadFailed;
     }
     if (s.head.empty()) {
@@ -287,7 +295,7 @@ IoError FrameSource::open(std::istream& in, std::string& detail) {
     s.format = sniffFormat(s.head);
     if (s.format != Format::Y4m) {
         if (!readUpTo(in, s.head, static_cast<std::size_t>(kMaxFileBytes) + 1)) {
-            detail = "read error";
+            detail = "the input cannot be read after " + std::to_string(s.head.size()) + " bytes";
             return IoError::ReadFailed;
         }
         if (s.head.size() > static_cast<std::size_t>(kMaxFileBytes)) {

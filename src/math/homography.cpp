@@ -40,12 +40,31 @@ Homography fitHomography(Point2d s0, Point2d s1, Point2d s2, Point2d s3,
     return h;
 }
 
+namespace {
+
+// What a fit that cannot be made returns: every point maps to NaN, which
+// toPixel places outside any image, so sampling simply finds nothing.
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr Homography kNoFit = {kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN};
+
+// A measured point can be non-finite (an edge fit through no points); it
+// would make every sum NaN, and the solver would then find no pivot.
+bool allFinite(const std::vector<Point2d>& a, const std::vector<Point2d>& b, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i)
+        if (!std::isfinite(a[i].x) || !std::isfinite(a[i].y) || !std::isfinite(b[i].x) || !std::isfinite(b[i].y))
+            return false;
+    return true;
+}
+
+}  // namespace
+
 Homography fitHomographyLeastSquares(const std::vector<Point2d>& sources, const std::vector<Point2d>& destinations) {
     // Normal equations of the linearised system, with both sides centred and
     // scaled to about unit size so that the 8 x 8 solve stays well
     // conditioned; the result is mapped back afterwards.
     const std::size_t n = std::min(sources.size(), destinations.size());
     if (n < 4) throw std::invalid_argument("a perspective fit needs four point pairs");
+    if (!allFinite(sources, destinations, n)) return kNoFit;
     double su = 0, sv = 0, sx = 0, sy = 0;
     for (std::size_t i = 0; i < n; ++i) {
         su += sources[i].x; sv += sources[i].y; sx += destinations[i].x; sy += destinations[i].y;
@@ -73,7 +92,12 @@ Homography fitHomographyLeastSquares(const std::vector<Point2d>& sources, const 
             }
         }
     }
-    const auto sol = Matrix::Solve(ata, atb);
+    std::shared_ptr<Matrix> sol;
+    try {
+        sol = Matrix::Solve(ata, atb);
+    } catch (const MatrixSingularException&) {
+        return kNoFit;  // all sources on one point
+    }
     double h[8];
     for (int i = 0; i < 8; ++i) h[i] = sol->at(i, 0);
     // Undo the normalisation: u' = ks (u - cu), x = x' / kd + cx.
@@ -94,6 +118,7 @@ Homography fitHomographyLeastSquares(const std::vector<Point2d>& sources, const 
 Homography fitAffineLeastSquares(const std::vector<Point2d>& sources, const std::vector<Point2d>& destinations) {
     const std::size_t n = std::min(sources.size(), destinations.size());
     if (n < 3) throw std::invalid_argument("an affine fit needs three point pairs");
+    if (!allFinite(sources, destinations, n)) return kNoFit;
     auto ata = std::make_shared<Matrix>(3, 3);
     auto atx = std::make_shared<Matrix>(3, 1);
     auto aty = std::make_shared<Matrix>(3, 1);
@@ -105,8 +130,13 @@ Homography fitAffineLeastSquares(const std::vector<Point2d>& sources, const std:
             aty->at(j, 0) += row[j] * destinations[i].y;
         }
     }
-    const auto x = Matrix::Solve(ata, atx);
-    const auto y = Matrix::Solve(ata, aty);
+    std::shared_ptr<Matrix> x, y;
+    try {
+        x = Matrix::Solve(ata, atx);
+        y = Matrix::Solve(ata, aty);
+    } catch (const MatrixSingularException&) {
+        return kNoFit;  // all sources on one point
+    }
     return {x->at(0, 0), x->at(1, 0), x->at(2, 0), y->at(0, 0), y->at(1, 0), y->at(2, 0), 0.0, 0.0};
 }
 

@@ -22,13 +22,15 @@ Homography fitHomography(Point2d s0, Point2d s1, Point2d s2, Point2d s3,
                          Point2d t0, Point2d t1, Point2d t2, Point2d t3);
 
 // The transform that best maps the sources onto the destinations in the
-// least-squares sense (at least four pairs). Used where many measured
+// least-squares sense (at least four pairs; fewer throw invalid_argument).
+// A non-finite point, or sources that leave the fit undetermined, give a
+// transform of NaN coefficients that maps every point off the image. Used where many measured
 // points are available, so that their small errors average out instead of
 // being magnified by extrapolation.
 Homography fitHomographyLeastSquares(const std::vector<Point2d>& sources, const std::vector<Point2d>& destinations);
 
 // The best affine transform (g = h = 0) in the least-squares sense, at
-// least three pairs. Far steadier than a perspective fit when four close
+// least three pairs; bad points as above. Far steadier than a perspective fit when four close
 // points are extended well beyond them.
 Homography fitAffineLeastSquares(const std::vector<Point2d>& sources, const std::vector<Point2d>& destinations);
 

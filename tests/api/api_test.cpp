@@ -10,6 +10,7 @@
 
 #include "quarrow/quarrow.hpp"
 #include "support/frame_renderer.h"
+#include "support/grid_reading.h"
 #include "support/zint_symbol.h"
 
 namespace {
@@ -273,6 +274,24 @@ TEST(Api, SymbologyIdentifiers) {
         const quarrow::ReadResult r = readFrame(makeSymbol(c.data, c.enc).frame);
         ASSERT_EQ(r.outcome, quarrow::Outcome::Read) << c.data;
         EXPECT_EQ(r.symbologyIdentifier, c.id) << c.data;
+    }
+}
+
+// Found but not decodable: Located with the symbol's facts and no data, in
+// both searches.
+TEST(Api, SpoiltDataIsLocatedWithoutData) {
+    Symbol s = makeSymbol("Located, not read", {.size = 3});
+    s.frame = renderSymbol(spoilData(s.grid), s.render);
+    for (const quarrow::Search search : {quarrow::Search::Centre, quarrow::Search::Frame}) {
+        const quarrow::ReadResult r = quarrow::read(s.frame.pixels.data(), s.frame.width, s.frame.height, 0, {.search = search});
+        ASSERT_TRUE(r.ok());
+        EXPECT_EQ(r.outcome, quarrow::Outcome::Located) << r.message;
+        EXPECT_EQ(r.message.rfind("Detected barcode area (C ", 0), 0u) << r.message;
+        EXPECT_TRUE(r.bytes.empty());
+        EXPECT_EQ(r.text, "");
+        EXPECT_EQ(r.type, quarrow::SymbolType::Compact);
+        EXPECT_EQ(r.layers, 3);
+        EXPECT_EQ(r.correctedWords, 0);
     }
 }
 

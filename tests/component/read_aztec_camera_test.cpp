@@ -11,6 +11,8 @@
 
 #include "component/camera_frame.h"
 #include "component/loaded_component.h"
+#include "engine/reader_engine.h"
+#include "support/grid_reading.h"
 
 namespace quarrow_test {
 namespace {
@@ -71,6 +73,24 @@ TEST_P(ReadAztecCamera, FrameWithoutSymbolGivesEmptyString) {
     EXPECT_EQ(read(blank, &hr), u"");
     EXPECT_EQ(hr, S_OK);
     expectEmpty(static_cast<std::uint32_t>(blank.pixels.size()), blank.pixels.data(), 640, 480);
+}
+
+// A symbol found whose data cannot be corrected (the engine says Located):
+// the component answers the empty text with S_OK, as for no symbol.
+TEST_P(ReadAztecCamera, EndToEndSpoiltDataGivesEmptyString) {
+    ModuleGrid g;
+    ASSERT_TRUE(encodeAztec("Located, not read", {.size = 3}, g));
+    const CameraFrame f = symbolFrame(spoilData(g));
+    std::string message;
+    AztecCore::ReaderEngine engine;
+    ASSERT_EQ(engine.read(AztecCore::Image::GrayBuf(f.pixels.data(), f.width, f.height), message),
+              AztecCore::ReadOutcome::Located) << message;
+    HRESULT hr = E_FAIL;
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(read(f, &hr), u"");
+    EXPECT_EQ(hr, S_OK);
+    expectEmpty(static_cast<std::uint32_t>(f.pixels.size()), f.pixels.data(), f.width, f.height);
+    ::testing::internal::GetCapturedStdout();
 }
 
 TEST_P(ReadAztecCamera, NullResultPointerIsRefused) {

@@ -4,7 +4,9 @@
 // symbol's exact bytes.
 #include <gtest/gtest.h>
 
+#include "decode/data_codewords.h"
 #include "engine/engine_cases.h"
+#include "support/grid_reading.h"
 
 namespace {
 
@@ -124,6 +126,34 @@ TEST(EngineSymbols, ZeroBytesSurviveTheRead) {
     const ReadResult r = checkFrame(sc, renderSymbol(sc.grid, o), expectedDescription(sc.grid), true, tally, "zero bytes");
     EXPECT_EQ(r.outcome, ReadOutcome::Read) << r.message;
     EXPECT_EQ(r.bytes.size(), 6u);
+}
+
+// A symbol that is found but whose data cannot be corrected: Located, the
+// "Detected barcode area" message, no data, and the process-wide count of
+// the last successful correction left as it was.
+TEST(EngineSymbols, SpoiltDataIsLocatedWithoutData) {
+    for (int size : {2, 3, 6}) {
+        SymbolCase sc;
+        sc.size = size;
+        sc.data = "Located, not read " + std::to_string(size);
+        ASSERT_TRUE(encodeAztec(sc.data, {.size = size}, sc.grid));
+        RenderOptions o;
+        placeSymbol(o, sc.grid.size, 0, 4.0, 1.0, kFrameMargin);
+        // One wrong module first: a read with one correction.
+        ModuleGrid once = sc.grid;
+        once.modules[0][0] = !once.modules[0][0];
+        const ReadResult first = readFrame(renderSymbol(once, o));
+        ASSERT_EQ(first.outcome, ReadOutcome::Read) << first.message;
+        ASSERT_EQ(Aztec::lastErrorCount.load(), 1);
+
+        const ModuleGrid spoilt = spoilData(sc.grid);
+        const ReadResult r = readFrame(renderSymbol(spoilt, o));
+        EXPECT_EQ(r.outcome, ReadOutcome::Located) << size << ": " << r.message;
+        EXPECT_EQ(r.message, "Detected barcode area " + expectedDescription(spoilt)) << size;
+        EXPECT_EQ(r.bytes, "") << size;
+        EXPECT_FALSE(r.threw) << r.what;
+        EXPECT_EQ(Aztec::lastErrorCount.load(), 1) << size;
+    }
 }
 
 }  // namespace

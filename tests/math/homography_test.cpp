@@ -99,3 +99,41 @@ TEST(Perspective, LeastSquaresFitsRefuseTooFewPoints) {
     EXPECT_THROW(Aztec::Math::fitAffineLeastSquares({{0, 0}, {1, 0}}, {{0, 0}, {1, 0}}), std::invalid_argument);
     EXPECT_THROW(Aztec::Math::fitHomographyLeastSquares({}, {}), std::invalid_argument);
 }
+
+// Points measured from a damaged frame can be NaN or infinite; the fits
+// once threw the solver's singular-matrix exception, which the component
+// turned into E_FAIL. Now they give a transform that maps off the image.
+TEST(Perspective, LeastSquaresFitsOfBadPointsMapOffTheImage) {
+    using Aztec::Math::fitAffineLeastSquares;
+    using Aztec::Math::fitHomographyLeastSquares;
+    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+    const std::vector<Point2d> square = {{0, 0}, {10, 0}, {10, 10}, {0, 10}, {5, 5}};
+    struct Case {
+        const char* what;
+        std::vector<Point2d> src, dst;
+    };
+    const Case cases[] = {
+        {"NaN source", {{0, 0}, {10, 0}, {nan, 10}, {0, 10}, {5, 5}}, square},
+        {"NaN destination", square, {{0, 0}, {10, 0}, {10, 10}, {0, nan}, {5, 5}}},
+        {"infinite destination", square, {{0, 0}, {inf, 0}, {10, 10}, {0, 10}, {5, 5}}},
+    };
+    for (const Case& c : cases) {
+        Homography fits[2];
+        ASSERT_NO_THROW(fits[0] = fitHomographyLeastSquares(c.src, c.dst)) << c.what;
+        ASSERT_NO_THROW(fits[1] = fitAffineLeastSquares(c.src, c.dst)) << c.what;
+        for (const Homography& h : fits) {
+            const Point2d p = mapPoint(h, 4, 6);
+            EXPECT_EQ(toPixel(p.x), std::numeric_limits<std::int32_t>::min()) << c.what;
+            EXPECT_EQ(toPixel(p.y), std::numeric_limits<std::int32_t>::min()) << c.what;
+        }
+    }
+    // Sources on one point leave the perspective fit's normal equations
+    // with rows of zeros: once the same exception.
+    const std::vector<Point2d> onePoint(5, Point2d{3, 3});
+    Homography flat{};
+    ASSERT_NO_THROW(flat = fitHomographyLeastSquares(onePoint, square));
+    EXPECT_EQ(toPixel(mapPoint(flat, 4, 6).x), std::numeric_limits<std::int32_t>::min());
+    // Good points still fit.
+    const Homography h = fitHomographyLeastSquares(square, square);
+    EXPECT_NEAR(mapPoint(h, 4, 6).x, 4, 1e-9);
+}

@@ -49,4 +49,18 @@ Aztec::ModuleMatrix moduleMatrix(const ModuleGrid& g) {
     return m;
 }
 
+ModuleGrid spoilData(const ModuleGrid& g) {
+    ModuleGrid out = g;
+    const int ring = bullseyeType(g) == SymbolType::Compact ? 5 : 7, c = (g.size - 1) / 2;
+    for (int r = 0; r < g.size; ++r) {
+        for (int col = 0; col < g.size; ++col) {
+            // Two modules clear of the ring, so the ring's edges stay sharp.
+            if (std::max(std::abs(r - c), std::abs(col - c)) < ring + 2 || (r + col) % 2 != 0) continue;
+            std::vector<bool>& row = out.modules[static_cast<std::size_t>(r)];
+            row[static_cast<std::size_t>(col)] = !row[static_cast<std::size_t>(col)];
+        }
+    }
+    return out;
+}
+
 }  // namespace quarrow_test

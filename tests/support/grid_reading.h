@@ -15,4 +15,10 @@ Aztec::BitList ringBits(const ModuleGrid& g, AztecCore::SymbolType type);
 // matrix[x].get(y) is the module at column x, row y.
 Aztec::ModuleMatrix moduleMatrix(const ModuleGrid& g);
 
+// The symbol with every other module beyond the mode ring inverted (a
+// checkerboard of damage): bull's-eye and mode message intact, so it is
+// found and measured, but far more codewords wrong than the check words can
+// correct. A reader must answer Located for it, never Read.
+ModuleGrid spoilData(const ModuleGrid& g);
+
 }  // namespace quarrow_test

@@ -165,6 +165,38 @@ TEST(Png, HugeDeclaredSizeIsRejected) {
     EXPECT_TRUE(f.pixels.empty());
 }
 
+// 2^28 pixels, within the limits, declared by a file of under a hundred
+// bytes: once this cost 800 MB and seconds before libpng found the data short.
+TEST(Png, TinyFileDeclaringTheLargestImageIsRefusedBeforeAllocating) {
+    Bytes b = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    auto be32 = [](Bytes& out, std::uint32_t v) {
+        for (int s = 24; s >= 0; s -= 8) out.push_back(static_cast<std::uint8_t>(v >> s));
+    };
+    auto chunk = [&](const char* type, const Bytes& payload) {
+        be32(b, static_cast<std::uint32_t>(payload.size()));
+        const std::size_t start = b.size();
+        b.insert(b.end(), type, type + 4);
+        b.insert(b.end(), payload.begin(), payload.end());
+        be32(b, static_cast<std::uint32_t>(crc32(0, b.data() + start, static_cast<uInt>(b.size() - start))));
+    };
+    Bytes ihdr;
+    be32(ihdr, 16384);
+    be32(ihdr, 16384);
+    for (std::uint8_t v : {8, 0, 0, 0, 0}) ihdr.push_back(v);
+    chunk("IHDR", ihdr);
+    Bytes raw(64, 0), idat(128);
+    uLongf idatSize = idat.size();
+    ASSERT_EQ(compress(idat.data(), &idatSize, raw.data(), raw.size()), Z_OK);
+    idat.resize(idatSize);
+    chunk("IDAT", idat);
+    chunk("IEND", {});
+    GreyFrame f;
+    std::string detail;
+    EXPECT_EQ(decodePng(b, f, detail), IoError::Truncated);
+    EXPECT_EQ(detail, "PNG data of " + std::to_string(idatSize) + " bytes cannot hold a 16384 x 16384 image");
+    EXPECT_TRUE(f.pixels.empty());
+}
+
 TEST(Png, WriteThenRead) {
     const std::string path = ::testing::TempDir() + "quarrow_io_write.png";
     Bytes rgb = {255, 255, 255, 0, 0, 0, 255, 0, 0, 0, 0, 255};
@@ -180,6 +212,24 @@ TEST(Png, WriteThenRead) {
     EXPECT_EQ(writePngRgb(path, 3, 2, rgb, detail), IoError::WriteFailed);
     EXPECT_EQ(writePngRgb("/nonexistent-dir/x.png", 2, 2, rgb, detail), IoError::WriteFailed);
     std::remove(path.c_str());
+}
+
+// The formats whose headers state sizes plainly: the data is measured
+// against them before anything is allocated, so a few bytes that declare
+// 2^28 pixels cost nothing (the PNG and JPEG cases are above).
+TEST(Formats, TinyPnmAndY4mDeclaringTheLargestImage) {
+    GreyFrame f;
+    std::string detail;
+    EXPECT_EQ(decodePnm(pnm("P5 16384 16384 255\n", 10), f, detail), IoError::Truncated);
+    EXPECT_EQ(detail, "pixel data holds 10 of 268435456 bytes");
+    std::istringstream in("YUV4MPEG2 W16384 H16384 Cmono\nFRAME\n" + std::string(10, 'x'));
+    FrameSource src;
+    ASSERT_EQ(src.open(in, detail), IoError::Ok);
+    IoError e = IoError::Ok;
+    EXPECT_EQ(src.next(f, e, detail), FrameSource::Next::Error);
+    EXPECT_EQ(e, IoError::Truncated);
+    EXPECT_EQ(detail, "the stream ends inside a frame");
+    EXPECT_TRUE(f.pixels.empty());
 }
 
 // --- JPEG --------------------------------------------------------------------
@@ -248,6 +298,67 @@ TEST(Jpeg, TruncatedCorruptAndHuge) {
     }
     GreyFrame f;
     EXPECT_EQ(decode(huge, f), IoError::TooLarge);
+    EXPECT_TRUE(f.pixels.empty());
+}
+
+// The same 2^28-pixel declaration in a JPEG of a few hundred bytes: once
+// 268 MB and seconds of grey padding.
+TEST(Jpeg, TinyFileDeclaringTheLargestImageIsRefusedBeforeAllocating) {
+    Bytes b = encodeJpeg(64, 48, testPattern(64, 48));
+    for (std::size_t i = 0; i + 8 < b.size(); ++i) {
+        if (b[i] == 0xFF && b[i + 1] == 0xC0) {
+            b[i + 5] = 0x40, b[i + 6] = 0x00, b[i + 7] = 0x40, b[i + 8] = 0x00;
+            break;
+        }
+    }
+    GreyFrame f;
+    std::string detail;
+    EXPECT_EQ(decodeJpeg(b, f, detail), IoError::Truncated);
+    EXPECT_EQ(detail, "JPEG data of " + std::to_string(b.size()) + " bytes cannot hold a 16384 x 16384 image");
+    EXPECT_TRUE(f.pixels.empty());
+}
+
+// A progressive file whose first scan is repeated: every copy costs a few
+// bytes and a pass over all blocks, so the number of scans is bounded.
+TEST(Jpeg, EndlesslyRepeatedScansAreRefused) {
+    const int w = 64, h = 48;
+    const Bytes grey = testPattern(w, h);
+    jpeg_compress_struct c;
+    jpeg_error_mgr err;
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    unsigned char* mem = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &mem, &size);
+    c.image_width = w;
+    c.image_height = h;
+    c.input_components = 1;
+    c.in_color_space = JCS_GRAYSCALE;
+    jpeg_set_defaults(&c);
+    jpeg_simple_progression(&c);
+    jpeg_start_compress(&c, TRUE);
+    while (c.next_scanline < c.image_height) {
+        JSAMPROW row = const_cast<std::uint8_t*>(grey.data()) + static_cast<std::size_t>(c.next_scanline) * w;
+        jpeg_write_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    const Bytes good(mem, mem + size);
+    std::free(mem);
+    GreyFrame f;
+    std::string detail;
+    ASSERT_EQ(decodeJpeg(good, f, detail), IoError::Ok) << detail;
+    // The last scan runs from its SOS marker to EOI; copy it 150 times.
+    std::size_t sos = 0;
+    for (std::size_t i = 0; i + 1 < good.size(); ++i)
+        if (good[i] == 0xFF && good[i + 1] == 0xDA) sos = i;
+    ASSERT_GT(sos, 0u);
+    const Bytes scan(good.begin() + static_cast<long>(sos), good.end() - 2);
+    Bytes hostile(good.begin(), good.begin() + static_cast<long>(sos));
+    for (int k = 0; k < 150; ++k) hostile.insert(hostile.end(), scan.begin(), scan.end());
+    hostile.insert(hostile.end(), {0xFF, 0xD9});
+    EXPECT_EQ(decodeJpeg(hostile, f, detail), IoError::Corrupt);
+    EXPECT_EQ(detail, "JPEG data: more than 100 scans");
     EXPECT_TRUE(f.pixels.empty());
 }
 

@@ -126,6 +126,11 @@ TEST(QuarrowRead, PlainTextLinesAndStatus) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "Plain text\n\n");
     EXPECT_NE(r.err.find("/nonexistent/x.pgm"), std::string::npos);
+    // A folder is named as one, not as a "read error: read error".
+    r = run("'" + ::testing::TempDir() + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot open file: cannot open " + ::testing::TempDir() + ": it is a folder, not a file"),
+              std::string::npos) << r.err;
     r = run("--quiet '" + good + "' '" + blank + "'");
     EXPECT_EQ(r.err, "");
     r = run("--progress '" + good + "' '" + blank + "'");
