@@ -483,11 +483,6 @@ int main(int argc, char** argv) {
         ++tally.files;
         auto source = std::make_shared<FrameSource>();
         std::string detail;
-        std::error_code ec;
-        if (file != "-" && std::filesystem::is_directory(file, ec)) {
-            submitDone({file, 0, true, errorReport(IoError::OpenFailed, file + " is a folder (--recursive reads the images in it)")});
-            continue;
-        }
         if (const IoError err = source->open(file, detail); err != IoError::Ok) {
             submitDone({file, 0, true, errorReport(err, detail)});
             continue;

@@ -273,7 +273,7 @@ TEST(QuarrowRead, ThreadsKeepTheInputOrder) {
     // Without --recursive a folder is an input error that names it.
     const ToolRun folder = run("--quiet '" + dir + "'");
     EXPECT_EQ(folder.status, 1);
-    EXPECT_NE(folder.err.find("is a folder"), std::string::npos) << folder.err;
+    EXPECT_NE(folder.err.find("it is a folder, not a file"), std::string::npos) << folder.err;
     EXPECT_EQ(run("--jobs 0 x.pgm").status, 2);
     EXPECT_EQ(run("--jobs x.pgm").status, 2);
 }
