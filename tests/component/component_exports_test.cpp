@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -38,6 +40,23 @@ std::set<std::string> exportedSymbols(const std::string& path) {
 
 TEST_P(ComponentExports, ExportsExactlyTheTwoEntryPoints) {
     EXPECT_EQ(exportedSymbols(d.path), (std::set<std::string>{"DllCanUnloadNow", "DllGetActivationFactory"}));
+}
+
+// "XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX", as IDL writes an identifier.
+std::string guidText(const Guid& g) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", g.data1, g.data2, g.data3,
+                  g.data4[0], g.data4[1], g.data4[2], g.data4[3], g.data4[4], g.data4[5], g.data4[6], g.data4[7]);
+    return text;
+}
+
+TEST_P(ComponentExports, MetadataDescribesTheInterfaceTheLibraryAnswers) {
+    const std::string ns(d.readerClass.begin(), d.readerClass.begin() + d.readerClass.find(u'.'));
+    std::ifstream in(std::string(QUARROW_IDL_DIR) + "/" + ns + ".idl");
+    ASSERT_TRUE(in) << ns << ".idl";
+    const std::string idl((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(idl.find("namespace " + ns + "\n"), std::string::npos);
+    EXPECT_NE(idl.find("[uuid(" + guidText(d.readerIid) + ")]"), std::string::npos) << guidText(d.readerIid);
 }
 
 TEST_P(ComponentExports, FactoryAnswersItsClassNameAndBaseTrust) {
