@@ -11,6 +11,7 @@
 #include <io.h>
 #include <roapi.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -193,6 +194,47 @@ private:
     int saved_ = -1;
 };
 
+// The PE tables of a loaded module (the handle is its base address).
+const IMAGE_DATA_DIRECTORY& directory(HMODULE module, int entry) {
+    const auto* base = reinterpret_cast<const BYTE*>(module);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    return nt->OptionalHeader.DataDirectory[entry];
+}
+
+std::vector<std::string> exportedNames(HMODULE module) {
+    const auto* base = reinterpret_cast<const BYTE*>(module);
+    const IMAGE_DATA_DIRECTORY& dir = directory(module, IMAGE_DIRECTORY_ENTRY_EXPORT);
+    std::vector<std::string> names;
+    if (dir.Size == 0) return names;
+    const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
+    const auto* nameRvas = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
+    for (DWORD i = 0; i < exports->NumberOfNames; ++i) names.emplace_back(reinterpret_cast<const char*>(base + nameRvas[i]));
+    // Exports by ordinal only would not be named: count them too.
+    if (exports->NumberOfFunctions != exports->NumberOfNames) names.emplace_back("<ordinal-only export>");
+    return names;
+}
+
+std::vector<std::string> importedDlls(HMODULE module) {
+    const auto* base = reinterpret_cast<const BYTE*>(module);
+    const IMAGE_DATA_DIRECTORY& dir = directory(module, IMAGE_DIRECTORY_ENTRY_IMPORT);
+    std::vector<std::string> names;
+    if (dir.Size == 0) return names;
+    for (const auto* entry = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
+         entry->Name != 0; ++entry) {
+        std::string name(reinterpret_cast<const char*>(base + entry->Name));
+        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        names.push_back(name);
+    }
+    return names;
+}
+
+// Only DLLs that every Windows has: nothing of gcc's runtime.
+bool isSystemDll(const std::string& name) {
+    return name == "kernel32.dll" || name == "msvcrt.dll" || name == "ole32.dll" ||
+           name.rfind("api-ms-win-core-winrt-", 0) == 0;
+}
+
 struct Exports {
     qp::DllGetActivationFactoryFn getFactory = nullptr;
     qp::DllCanUnloadNowFn canUnloadNow = nullptr;
@@ -346,6 +388,8 @@ void testComponent(const std::wstring& dllPath, const Deliverable& d, const std:
         reinterpret_cast<void*>(GetProcAddress(dll, qp::kCanUnloadNowExport)));
     if (!CHECK(lib.getFactory != nullptr && lib.canUnloadNow != nullptr)) return;
     CHECK(lib.canUnloadNow() == S_OK);
+    CHECK((exportedNames(dll) == std::vector<std::string>{"DllCanUnloadNow", "DllGetActivationFactory"}));
+    for (const std::string& name : importedDlls(dll)) CHECK_AT(isSystemDll(name), name);
 
     // Wrong class names: no factory, and the out pointer is cleared.
     std::vector<std::wstring> wrong = {L"", L"AztecReader", std::wstring(d.readerClass) + L"X",
