@@ -3,12 +3,16 @@ BUILD   ?= build
 JOBS    ?= $(shell nproc 2>/dev/null || echo 2)
 SAMPLE  ?= samples/boarding-pass.pgm
 
-.PHONY: all deps release asan run test test-release test-asan bench bench-many clean fuzz fuzz-build fuzz-short tsan
+.PHONY: all deps deps-windows release asan windows run test test-release test-asan bench bench-many clean fuzz fuzz-build fuzz-short tsan
 
 all: release
 
 deps:
 	@bash scripts/install-deps.sh
+
+# mingw-w64 and Wine, for the Windows components.
+deps-windows:
+	@bash scripts/install-windows-deps.sh
 
 $(BUILD)/release/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD)/release -DCMAKE_BUILD_TYPE=Release
@@ -16,11 +20,22 @@ $(BUILD)/release/CMakeCache.txt: | deps
 $(BUILD)/asan/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD)/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARROW_SANITIZE=ON
 
+$(BUILD)/windows/CMakeCache.txt: | deps-windows
+	cmake -S . -B $(BUILD)/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DQUARROW_BUILD_TOOLS=OFF
+
 release: deps $(BUILD)/release/CMakeCache.txt
 	cmake --build $(BUILD)/release -j $(JOBS)
 
 asan: deps $(BUILD)/asan/CMakeCache.txt
 	cmake --build $(BUILD)/asan -j $(JOBS)
+
+# The three component DLLs, cross-built for Windows into $(BUILD)/windows/
+# and tested there under Wine. Only the core, the DLLs and their test
+# program are built for Windows.
+windows: deps-windows $(BUILD)/windows/CMakeCache.txt
+	cmake --build $(BUILD)/windows -j $(JOBS) --target QuarrowWindows10 QuarrowWindows81 QuarrowWP81 component_dll_test
+	cd $(BUILD)/windows && ctest --output-on-failure -j $(JOBS)
 
 run: release
 	@$(BUILD)/release/tools/quarrow-read $(SAMPLE)
@@ -33,8 +48,9 @@ test-asan: asan
 	  ctest --output-on-failure -j $(JOBS)
 
 # The suite runs twice: optimised, then under the sanitizers; then every
-# fuzzer briefly over its seeds, and the thread check.
-test: test-release test-asan fuzz-short tsan
+# fuzzer briefly over its seeds, the thread check, and the Windows
+# components under Wine.
+test: test-release test-asan fuzz-short tsan windows
 
 # libFuzzer targets, built with clang and the address and undefined-behaviour
 # sanitizers. `make fuzz` runs each for FUZZ_SECONDS, one after the other,

@@ -1,21 +1,100 @@
-// The binary interface of the Quarrow runtime components on Linux: result
-// codes, the immutable UTF-16 string handle, the object interfaces and the
-// two entry points that each component library exports.
+// The binary interface of the Quarrow runtime components: result codes,
+// the immutable UTF-16 string handle, the object interfaces, the reader's
+// interface and the two entry points that each component library exports.
 //
-// An application loads a component library (libQuarrowWindows10.so, ...)
-// with dlopen, looks up the two entry points by name, asks for the
-// activation factory of "<Namespace>.AztecReader", activates a reader and
-// calls it through IAztecReader. The string functions live in the shared
-// library quarrow_runtime, which every component and application links.
+// On Windows these are the Windows Runtime's own types (HSTRING,
+// IInspectable, IActivationFactory, ...), brought into quarrow::platform,
+// and the string functions are the system's. An application activates
+// "<Namespace>.AztecReader" (RoActivateInstance, or DllGetActivationFactory
+// of QuarrowWindows10.dll, ...) and calls it through IAztecReader.
+//
+// On Linux the same interface is our stand-in: an application loads a
+// component library (libQuarrowWindows10.so, ...) with dlopen, looks up the
+// two entry points by name and uses them the same way. The string and task
+// memory functions live in the shared library quarrow_runtime, which every
+// component and application links.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+
+#if defined(_WIN32)
+
+#include <windows.h>
+#include <objidl.h>
+#include <inspectable.h>
+#include <activation.h>
+#include <winstring.h>
+#if __has_include(<weakreference.h>)
+#include <weakreference.h>
+#define QUARROW_SYSTEM_WEAK_REFERENCE 1
+#endif
+
+// mingw-w64's winerror.h lacks this one.
+#ifndef E_BOUNDS
+#define E_BOUNDS _HRESULT_TYPEDEF_(0x8000000BL)
+#endif
+
+// The calling convention of interface methods and entry points (it matters
+// on 32-bit x86 only).
+#define QUARROW_STDCALL STDMETHODCALLTYPE
+
+namespace quarrow::platform {
+
+// The result codes (S_OK, E_POINTER, ...) are the system's macros.
+using ::HRESULT;
+using ::HSTRING;
+using Guid = ::GUID;
+using RefCount = ::ULONG;
+using IidCount = ::ULONG;
+using ::TrustLevel;
+using ::IUnknown;
+using ::IInspectable;
+using ::IAgileObject;
+using ::IActivationFactory;
+using ::WindowsCreateString;
+using ::WindowsDeleteString;
+using ::WindowsGetStringRawBuffer;
+using ::CoTaskMemAlloc;
+using ::CoTaskMemFree;
+
+// The code unit of the string functions: UTF-16 in both cases.
+using HStringChar = wchar_t;
+
+constexpr bool succeeded(HRESULT hr) { return hr >= 0; }
+constexpr bool failed(HRESULT hr) { return hr < 0; }
+
+// Our own definitions of the system's identifiers: mingw-w64 declares some
+// of them without a library that defines them.
+inline constexpr Guid IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr Guid IID_IInspectable = {0xAF86E2E0, 0xB12D, 0x4C6A, {0x9C, 0x5A, 0xD7, 0xAA, 0x65, 0x10, 0x1E, 0x90}};
+inline constexpr Guid IID_IAgileObject = {0x94EA2B94, 0xE9CC, 0x49E0, {0xC0, 0xFF, 0xEE, 0x64, 0xCA, 0x8F, 0x5B, 0x90}};
+inline constexpr Guid IID_IActivationFactory = {0x00000035, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
+#if defined(QUARROW_SYSTEM_WEAK_REFERENCE)
+using ::IWeakReference;
+using ::IWeakReferenceSource;
+#else
+// The Windows SDK's weakreference.h, which mingw-w64 does not ship.
+struct IWeakReference : IUnknown {
+    virtual HRESULT QUARROW_STDCALL Resolve(const Guid& iid, IInspectable** object) = 0;
+};
+struct IWeakReferenceSource : IUnknown {
+    virtual HRESULT QUARROW_STDCALL GetWeakReference(IWeakReference** reference) = 0;
+};
+#endif
+
+}  // namespace quarrow::platform
+
+#else  // the stand-in on Linux
 
 #if defined(QUARROW_RUNTIME_BUILDING)
 #define QUARROW_RUNTIME_API __attribute__((visibility("default")))
 #else
 #define QUARROW_RUNTIME_API
 #endif
+
+#define QUARROW_STDCALL
 
 namespace quarrow::platform {
 
@@ -47,6 +126,7 @@ constexpr bool failed(HRESULT hr) { return hr < 0; }
 // it (or received it as a result) and is freed with WindowsDeleteString.
 struct HStringData;
 using HSTRING = HStringData*;
+using HStringChar = char16_t;
 
 // Copies `length` code units from `source` into a new handle. A length of 0
 // gives the null handle. E_INVALIDARG for a null `string`, E_POINTER for a
@@ -60,6 +140,13 @@ QUARROW_RUNTIME_API HRESULT WindowsDeleteString(HSTRING string) noexcept;
 // count. The buffer lives as long as the handle.
 QUARROW_RUNTIME_API const char16_t* WindowsGetStringRawBuffer(HSTRING string,
                                                               std::uint32_t* length) noexcept;
+
+// ---- Task memory --------------------------------------------------------
+
+// Memory that one side allocates and the other frees (the identifier array
+// of GetIids). Null when memory runs out; freeing null does nothing.
+QUARROW_RUNTIME_API void* CoTaskMemAlloc(std::size_t size) noexcept;
+QUARROW_RUNTIME_API void CoTaskMemFree(void* block) noexcept;
 
 // ---- Object interfaces --------------------------------------------------
 
@@ -78,32 +165,36 @@ constexpr bool operator==(const Guid& a, const Guid& b) {
     return true;
 }
 
-// The interface identifiers of Windows, and one per component namespace for
-// the reader interface (each namespace has its own generated interface).
+using RefCount = std::uint32_t;
+using IidCount = std::uint32_t;
+
+// The interface identifiers of Windows.
 inline constexpr Guid IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr Guid IID_IInspectable = {0xAF86E2E0, 0xB12D, 0x4C6A, {0x9C, 0x5A, 0xD7, 0xAA, 0x65, 0x10, 0x1E, 0x90}};
 inline constexpr Guid IID_IAgileObject = {0x94EA2B94, 0xE9CC, 0x49E0, {0xC0, 0xFF, 0xEE, 0x64, 0xCA, 0x8F, 0x5B, 0x90}};
 inline constexpr Guid IID_IActivationFactory = {0x00000035, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-inline constexpr Guid IID_IAztecReader_QuarrowWindows10 = {0x6A9C92C2, 0xB142, 0x4C37, {0xA0, 0x70, 0x2A, 0x76, 0xED, 0xB4, 0x26, 0x6D}};
-inline constexpr Guid IID_IAztecReader_QuarrowWindows81 = {0x32B7C782, 0x858D, 0x47E2, {0xBC, 0x49, 0xEC, 0x52, 0x1A, 0x22, 0x2E, 0x3C}};
-inline constexpr Guid IID_IAztecReader_QuarrowWP81 = {0xF7FAAE97, 0xEBD1, 0x4A76, {0x88, 0xBE, 0x64, 0x44, 0x14, 0x36, 0x28, 0xB5}};
 
 enum class TrustLevel : std::int32_t { BaseTrust = 0, PartialTrust = 1, FullTrust = 2 };
 
-// Interfaces are abstract classes whose vtables are the binary interface.
-// Objects are never deleted through them: Release() frees an object when
-// its count drops to zero, hence the protected non-virtual destructors.
+// Interfaces are abstract classes whose vtables are the binary interface,
+// slot for slot those of Windows. Objects are never deleted through them:
+// Release() frees an object when its count drops to zero, hence the
+// protected non-virtual destructors.
 struct IUnknown {
     virtual HRESULT QueryInterface(const Guid& iid, void** object) = 0;
-    virtual std::uint32_t AddRef() = 0;
-    virtual std::uint32_t Release() = 0;
+    virtual RefCount AddRef() = 0;
+    virtual RefCount Release() = 0;
 
 protected:
     ~IUnknown() = default;
 };
 
-// Every runtime object. (The Windows slot GetIids is left out.)
+// Every runtime object.
 struct IInspectable : IUnknown {
+    // The identifiers of the object's runtime interfaces (IUnknown and
+    // IInspectable not among them), in a new array that the caller frees
+    // with CoTaskMemFree.
+    virtual HRESULT GetIids(IidCount* iidCount, Guid** iids) = 0;
     // A new handle that the caller frees.
     virtual HRESULT GetRuntimeClassName(HSTRING* className) = 0;
     virtual HRESULT GetTrustLevel(TrustLevel* level) = 0;
@@ -126,13 +217,48 @@ protected:
     ~IActivationFactory() = default;
 };
 
-// The reader. `frame` is an 8-bit grey image of `frameLength` bytes, rows of
-// exactly `width` bytes from the top. `*result` receives the decoded text,
-// one code unit per byte, or the null handle when nothing was read; the
-// caller frees it. On a failing result code `*result` is null.
+// A reference that does not keep its object alive.
+struct IWeakReference : IUnknown {
+    // While the object lives: S_OK and a new reference to its interface
+    // `iid` (or that query's failure). Once it is gone: S_OK and null.
+    virtual HRESULT Resolve(const Guid& iid, IInspectable** object) = 0;
+
+protected:
+    ~IWeakReference() = default;
+};
+
+struct IWeakReferenceSource : IUnknown {
+    // A new weak reference to the object, owned by the caller.
+    virtual HRESULT GetWeakReference(IWeakReference** reference) = 0;
+
+protected:
+    ~IWeakReferenceSource() = default;
+};
+
+}  // namespace quarrow::platform
+
+#endif  // _WIN32
+
+namespace quarrow::platform {
+
+inline constexpr Guid IID_IWeakReference = {0x00000037, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr Guid IID_IWeakReferenceSource = {0x00000038, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
+// The reader interface, one per component namespace (each namespace has its
+// own generated interface; the metadata in src/component/idl/ fixes these).
+inline constexpr Guid IID_IAztecReader_QuarrowWindows10 = {0x6A9C92C2, 0xB142, 0x4C37, {0xA0, 0x70, 0x2A, 0x76, 0xED, 0xB4, 0x26, 0x6D}};
+inline constexpr Guid IID_IAztecReader_QuarrowWindows81 = {0x32B7C782, 0x858D, 0x47E2, {0xBC, 0x49, 0xEC, 0x52, 0x1A, 0x22, 0x2E, 0x3C}};
+inline constexpr Guid IID_IAztecReader_QuarrowWP81 = {0xF7FAAE97, 0xEBD1, 0x4A76, {0x88, 0xBE, 0x64, 0x44, 0x14, 0x36, 0x28, 0xB5}};
+
+// The reader (__IAztecReaderPublicNonVirtuals). `frame` is an 8-bit grey
+// image of `frameLength` bytes, rows of exactly `width` bytes from the top.
+// `*result` receives the decoded text, one code unit per byte, or the null
+// handle when nothing was read; the caller frees it. On a failing result
+// code `*result` is null.
 struct IAztecReader : IInspectable {
-    virtual HRESULT readAztecCamera(std::uint32_t frameLength, const std::uint8_t* frame,
-                                    std::int32_t width, std::int32_t height, HSTRING* result) = 0;
+    virtual HRESULT QUARROW_STDCALL readAztecCamera(std::uint32_t frameLength, const std::uint8_t* frame,
+                                                    std::int32_t width, std::int32_t height,
+                                                    HSTRING* result) = 0;
 
 protected:
     ~IAztecReader() = default;
@@ -140,12 +266,12 @@ protected:
 
 // ---- Component library entry points -------------------------------------
 
-// The names to look up with dlsym, and their types.
+// The names to look up (dlsym, GetProcAddress), and their types.
 inline constexpr const char* kGetActivationFactoryExport = "DllGetActivationFactory";
 inline constexpr const char* kCanUnloadNowExport = "DllCanUnloadNow";
 // CLASS_E_CLASSNOTAVAILABLE and a null factory for an unknown class name.
-using DllGetActivationFactoryFn = HRESULT (*)(HSTRING className, IActivationFactory** factory);
+using DllGetActivationFactoryFn = HRESULT(QUARROW_STDCALL*)(HSTRING className, IActivationFactory** factory);
 // S_OK when no object of the library is alive any more, S_FALSE otherwise.
-using DllCanUnloadNowFn = HRESULT (*)();
+using DllCanUnloadNowFn = HRESULT(QUARROW_STDCALL*)();
 
 }  // namespace quarrow::platform

@@ -11,7 +11,8 @@
 
 namespace quarrow::component {
 
-using platform::HRESULT;
+// The result codes are macros on Windows, so they are named unqualified.
+using namespace platform;
 
 namespace {
 
@@ -67,10 +68,10 @@ std::u16string widenLatin1(const std::string& bytes) {
 
 AztecReader::AztecReader() : InspectableObject(kReaderInterfaceId, kReaderClassName) {}
 
-HRESULT AztecReader::readAztecCamera(std::uint32_t frameLength, const std::uint8_t* frame,
-                                     std::int32_t width, std::int32_t height,
-                                     platform::HSTRING* result) {
-    if (result == nullptr) return platform::E_POINTER;
+HRESULT QUARROW_STDCALL AztecReader::readAztecCamera(std::uint32_t frameLength, const std::uint8_t* frame,
+                                                     std::int32_t width, std::int32_t height,
+                                                     platform::HSTRING* result) {
+    if (result == nullptr) return E_POINTER;
     *result = nullptr;
     return platform::guardedCall([&] {
         // Every byte counts, 0 bytes included: the string's length is explicit.

@@ -18,9 +18,9 @@ public:
     // that cannot be read safely. A failing code, with a null result, only
     // when an exception other than a standard one left the read, or when
     // memory ran out outside it.
-    platform::HRESULT readAztecCamera(std::uint32_t frameLength, const std::uint8_t* frame,
-                                      std::int32_t width, std::int32_t height,
-                                      platform::HSTRING* result) override;
+    platform::HRESULT QUARROW_STDCALL readAztecCamera(std::uint32_t frameLength, const std::uint8_t* frame,
+                                                      std::int32_t width, std::int32_t height,
+                                                      platform::HSTRING* result) override;
 
 private:
     ~AztecReader() override = default;

@@ -1,8 +1,10 @@
 // The two entry points of a component library; the linker's version script
-// (exports.map) keeps every other symbol local.
+// (exports.map) or, on Windows, the module definition (exports.def) keeps
+// every other symbol inside.
 #include "component/aztec_reader.h"
 #include "component/deliverable.h"
 #include "platform/activation_factory.h"
+#include "platform/entry_point.h"
 #include "platform/exception_translation.h"
 #include "platform/module.h"
 #include "platform/unique_hstring.h"
@@ -12,7 +14,7 @@ using quarrow::component::AztecReader;
 
 // A new factory for the reader class, with one reference for the caller;
 // CLASS_E_CLASSNOTAVAILABLE and a null factory for any other class name.
-extern "C" __attribute__((visibility("default"))) HRESULT DllGetActivationFactory(
+QUARROW_ENTRY_POINT HRESULT QUARROW_STDCALL DllGetActivationFactory(
     HSTRING className, IActivationFactory** factory) {
     if (factory == nullptr) return E_POINTER;
     *factory = nullptr;
@@ -24,6 +26,6 @@ extern "C" __attribute__((visibility("default"))) HRESULT DllGetActivationFactor
 }
 
 // S_OK when no reader or factory of this library is alive, else S_FALSE.
-extern "C" __attribute__((visibility("default"))) HRESULT DllCanUnloadNow() {
+QUARROW_ENTRY_POINT HRESULT QUARROW_STDCALL DllCanUnloadNow() {
     return Module::instance().canUnload() ? S_OK : S_FALSE;
 }

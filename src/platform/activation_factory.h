@@ -17,7 +17,7 @@ public:
     explicit ActivationFactory(std::u16string_view factoryClassName)
         : InspectableObject(IID_IActivationFactory, factoryClassName) {}
 
-    HRESULT ActivateInstance(IInspectable** instance) override {
+    HRESULT QUARROW_STDCALL ActivateInstance(IInspectable** instance) override {
         if (instance == nullptr) return E_POINTER;
         *instance = nullptr;
         return guardedCall([&] {

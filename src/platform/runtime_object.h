@@ -1,32 +1,34 @@
-// Base of every runtime object of a component: reference counting,
-// interface queries, the runtime class name and trust level, and the live
-// object count of the library's module.
+// Base of every runtime object of a component: reference counting, weak
+// references, interface queries, the runtime class name and trust level,
+// and the live object count of the library's module.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <string_view>
 #include <utility>
 
-#include "platform/module.h"
+#include "platform/object_counts.h"
 #include "platform/unique_hstring.h"
 #include "quarrow/runtime.h"
 
 namespace quarrow::platform {
 
 // `Interface` is the object's own interface, derived from IInspectable. The
-// object is agile (it may be called from any thread) and answers the
-// identifiers of IUnknown, IInspectable, IAgileObject and `interfaceId`.
+// object is agile (it may be called from any thread), hands out weak
+// references, and answers the identifiers of IUnknown, IInspectable,
+// IAgileObject, IWeakReferenceSource and `interfaceId`.
 template <class Interface>
-class InspectableObject : public Interface, public IAgileObject {
+class InspectableObject : public Interface, public IAgileObject, public IWeakReferenceSource {
 public:
-    HRESULT QueryInterface(const Guid& iid, void** object) override {
+    HRESULT QUARROW_STDCALL QueryInterface(const Guid& iid, void** object) override {
         if (object == nullptr) return E_POINTER;
         *object = nullptr;
         if (iid == IID_IUnknown || iid == IID_IInspectable || iid == interfaceId_) {
             *object = static_cast<Interface*>(this);
         } else if (iid == IID_IAgileObject) {
             *object = static_cast<IAgileObject*>(this);
+        } else if (iid == IID_IWeakReferenceSource) {
+            *object = static_cast<IWeakReferenceSource*>(this);
         } else {
             return E_NOINTERFACE;
         }
@@ -34,17 +36,32 @@ public:
         return S_OK;
     }
 
-    std::uint32_t AddRef() override { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
+    RefCount QUARROW_STDCALL AddRef() override { return counts_->addStrong(); }
 
-    std::uint32_t Release() override {
-        const std::uint32_t remaining = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-        // The only place where a runtime object is freed: the last reference
-        // went away, and no caller may touch the object any more.
+    RefCount QUARROW_STDCALL Release() override {
+        const RefCount remaining = counts_->releaseStrong();
+        // The only place where a runtime object is freed: the last strong
+        // reference went away, and no caller may touch the object any more
+        // (weak references no longer resolve).
         if (remaining == 0) delete this;
         return remaining;
     }
 
-    HRESULT GetRuntimeClassName(HSTRING* className) override {
+    // The object's own interface only: IUnknown and IInspectable are never
+    // listed, and the agile and weak-reference interfaces are plumbing.
+    HRESULT QUARROW_STDCALL GetIids(IidCount* iidCount, Guid** iids) override {
+        if (iidCount == nullptr || iids == nullptr) return E_POINTER;
+        *iidCount = 0;
+        *iids = nullptr;
+        auto* list = static_cast<Guid*>(CoTaskMemAlloc(sizeof(Guid)));
+        if (list == nullptr) return E_OUTOFMEMORY;
+        list[0] = interfaceId_;
+        *iids = list;
+        *iidCount = 1;
+        return S_OK;
+    }
+
+    HRESULT QUARROW_STDCALL GetRuntimeClassName(HSTRING* className) override {
         if (className == nullptr) return E_POINTER;
         *className = nullptr;
         UniqueHString name;
@@ -53,25 +70,34 @@ public:
         return hr;
     }
 
-    HRESULT GetTrustLevel(TrustLevel* level) override {
+    HRESULT QUARROW_STDCALL GetTrustLevel(TrustLevel* level) override {
         if (level == nullptr) return E_POINTER;
         *level = TrustLevel::BaseTrust;
+        return S_OK;
+    }
+
+    HRESULT QUARROW_STDCALL GetWeakReference(IWeakReference** reference) override {
+        if (reference == nullptr) return E_POINTER;
+        counts_->AddRef();
+        *reference = counts_;
         return S_OK;
     }
 
 protected:
     // `runtimeClassName` must outlive the object (a string literal).
     InspectableObject(const Guid& interfaceId, std::u16string_view runtimeClassName)
-        : interfaceId_(interfaceId), runtimeClassName_(runtimeClassName) {
-        Module::instance().objectCreated();
-    }
-    virtual ~InspectableObject() { Module::instance().objectDestroyed(); }
+        : counts_(new ObjectCounts(static_cast<Interface*>(this))),
+          interfaceId_(interfaceId),
+          runtimeClassName_(runtimeClassName) {}
+    // Also runs when a derived constructor throws; the block then goes at
+    // once, as no weak reference can exist yet.
+    virtual ~InspectableObject() { counts_->Release(); }
 
     InspectableObject(const InspectableObject&) = delete;
     InspectableObject& operator=(const InspectableObject&) = delete;
 
 private:
-    std::atomic<std::uint32_t> refs_{1};
+    ObjectCounts* const counts_;  // one block reference, held until destruction
     const Guid interfaceId_;
     const std::u16string_view runtimeClassName_;
 };

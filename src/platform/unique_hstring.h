@@ -1,4 +1,6 @@
 // Owning wrapper of a string handle, and conversions to and from views.
+// HStringChar and char16_t are both UTF-16 code units (on Windows the
+// system's wchar_t), so the views are reinterpreted, never converted.
 #pragma once
 
 #include <cstdint>
@@ -12,8 +14,8 @@ namespace quarrow::platform {
 // The code units of a handle with their full length (U+0000 included).
 inline std::u16string_view stringView(HSTRING s) {
     std::uint32_t length = 0;
-    const char16_t* chars = WindowsGetStringRawBuffer(s, &length);
-    return {chars, length};
+    const HStringChar* chars = WindowsGetStringRawBuffer(s, &length);
+    return {reinterpret_cast<const char16_t*>(chars), length};
 }
 
 // Owns one handle and frees it on destruction; null is the empty string.
@@ -49,7 +51,8 @@ private:
 // A new handle holding `text`; E_OUTOFMEMORY when memory runs out.
 inline HRESULT makeHString(std::u16string_view text, UniqueHString& out) {
     if (text.size() > UINT32_MAX) return E_INVALIDARG;
-    return WindowsCreateString(text.data(), static_cast<std::uint32_t>(text.size()), out.put());
+    return WindowsCreateString(reinterpret_cast<const HStringChar*>(text.data()),
+                               static_cast<std::uint32_t>(text.size()), out.put());
 }
 
 }  // namespace quarrow::platform

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -40,6 +42,23 @@ TEST_P(ComponentExports, ExportsExactlyTheTwoEntryPoints) {
     EXPECT_EQ(exportedSymbols(d.path), (std::set<std::string>{"DllCanUnloadNow", "DllGetActivationFactory"}));
 }
 
+// "XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX", as IDL writes an identifier.
+std::string guidText(const Guid& g) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", g.data1, g.data2, g.data3,
+                  g.data4[0], g.data4[1], g.data4[2], g.data4[3], g.data4[4], g.data4[5], g.data4[6], g.data4[7]);
+    return text;
+}
+
+TEST_P(ComponentExports, MetadataDescribesTheInterfaceTheLibraryAnswers) {
+    const std::string ns(d.readerClass.begin(), d.readerClass.begin() + d.readerClass.find(u'.'));
+    std::ifstream in(std::string(QUARROW_IDL_DIR) + "/" + ns + ".idl");
+    ASSERT_TRUE(in) << ns << ".idl";
+    const std::string idl((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(idl.find("namespace " + ns + "\n"), std::string::npos);
+    EXPECT_NE(idl.find("[uuid(" + guidText(d.readerIid) + ")]"), std::string::npos) << guidText(d.readerIid);
+}
+
 TEST_P(ComponentExports, FactoryAnswersItsClassNameAndBaseTrust) {
     RefPtr<IActivationFactory> factory;
     ASSERT_EQ(lib.getActivationFactory(d.readerClass, factory.put()), S_OK);
@@ -51,6 +70,12 @@ TEST_P(ComponentExports, FactoryAnswersItsClassNameAndBaseTrust) {
     TrustLevel trust = TrustLevel::FullTrust;
     ASSERT_EQ(factory->GetTrustLevel(&trust), S_OK);
     EXPECT_EQ(trust, TrustLevel::BaseTrust);
+    IidCount count = 0;
+    Guid* iids = nullptr;
+    ASSERT_EQ(factory->GetIids(&count, &iids), S_OK);
+    ASSERT_EQ(count, 1u);
+    EXPECT_TRUE(iids[0] == IID_IActivationFactory);
+    CoTaskMemFree(iids);
     EXPECT_EQ(factory->GetRuntimeClassName(nullptr), E_POINTER);
     EXPECT_EQ(factory->GetTrustLevel(nullptr), E_POINTER);
 }
@@ -100,7 +125,13 @@ TEST_P(ComponentExports, ActivatedReaderAnswersItsClassNameAndInterfaces) {
     RefPtr<IAztecReader> reader;
     ASSERT_EQ(instance->QueryInterface(d.readerIid, reinterpret_cast<void**>(reader.put())), S_OK);
     EXPECT_NE(reader.get(), nullptr);
-    for (const Guid& iid : {IID_IUnknown, IID_IInspectable, IID_IAgileObject}) {
+    IidCount count = 0;
+    Guid* iids = nullptr;
+    ASSERT_EQ(instance->GetIids(&count, &iids), S_OK);
+    ASSERT_EQ(count, 1u);
+    EXPECT_TRUE(iids[0] == d.readerIid);
+    CoTaskMemFree(iids);
+    for (const Guid& iid : {IID_IUnknown, IID_IInspectable, IID_IAgileObject, IID_IWeakReferenceSource}) {
         RefPtr<IUnknown> other;
         EXPECT_EQ(instance->QueryInterface(iid, reinterpret_cast<void**>(other.put())), S_OK);
         EXPECT_TRUE(other);
@@ -142,10 +173,21 @@ TEST_P(ComponentExports, CanUnloadOnlyWhenEveryObjectIsReleased) {
 
     RefPtr<IAztecReader> reader;
     ASSERT_EQ(first->QueryInterface(d.readerIid, reinterpret_cast<void**>(reader.put())), S_OK);
+    RefPtr<IWeakReferenceSource> source;
+    ASSERT_EQ(second->QueryInterface(IID_IWeakReferenceSource, reinterpret_cast<void**>(source.put())), S_OK);
+    RefPtr<IWeakReference> weak;
+    ASSERT_EQ(source->GetWeakReference(weak.put()), S_OK);
+    source.reset();
     first.reset();
     second.reset();
     EXPECT_EQ(lib.canUnloadNow(), S_FALSE);  // the reader still holds one
     reader.reset();
+    // A weak reference outlives its reader and keeps the library's code.
+    EXPECT_EQ(lib.canUnloadNow(), S_FALSE);
+    RefPtr<IInspectable> resolved;
+    EXPECT_EQ(weak->Resolve(d.readerIid, resolved.put()), S_OK);
+    EXPECT_FALSE(resolved);
+    weak.reset();
     EXPECT_EQ(lib.canUnloadNow(), S_OK);
 }
 
