@@ -11,10 +11,9 @@
 namespace AztecCore {
 
 namespace {
-constexpr std::uint8_t kQuantDarkest = 0;
-constexpr std::uint8_t kQuantDark = 85;
-constexpr std::uint8_t kQuantLight = 170;
-constexpr std::uint8_t kQuantLightest = 255;
+// Quantised levels 0, 85, 170 and 255: below the low threshold, below the
+// middle one, below the high one, and at or above it.
+constexpr int kQuantStep = 85;
 constexpr std::uint8_t kMarkDark = 120;
 constexpr std::uint8_t kMarkLight = 140;
 constexpr std::uint8_t kMarkRing = 150;
@@ -64,6 +63,7 @@ void SymbolDetector::fillRun(std::int32_t x, std::int32_t y, FillKind kind) {
         --x;
     }
     const std::int32_t x0 = x + 1;
+    if (kind != FillKind::Ring && (x0 <= xMin_ + 1 || y <= yMin_ + 1 || y >= yMax_ - 1)) blobReachedEdge_ = true;
     const std::int32_t rows[2] = {y - 1, y + 1};
     const std::uint8_t* const neighbour[2] = {rowOf(y - 1), rowOf(y + 1)};
     bool flag[2] = {true, true};
@@ -102,6 +102,7 @@ void SymbolDetector::fillRun(std::int32_t x, std::int32_t y, FillKind kind) {
             }
         }
     }
+    if (kind != FillKind::Ring) blobReachedEdge_ = true;  // ran to the window's right edge
 }
 
 void SymbolDetector::fillFrom(std::int32_t x, std::int32_t y, FillKind kind) {
@@ -115,12 +116,83 @@ void SymbolDetector::fillFrom(std::int32_t x, std::int32_t y, FillKind kind) {
     }
 }
 
+void SymbolDetector::touch(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32_t y1) {
+    if (!work_) return;
+    x0 = std::max(x0, 0);
+    y0 = std::max(y0, 0);
+    x1 = std::min(x1, work_->width());
+    y1 = std::min(y1, work_->height());
+    if (x1 <= x0 || y1 <= y0) return;
+    const bool empty = touchX1_ <= touchX0_;
+    touchX0_ = empty ? x0 : std::min(touchX0_, x0);
+    touchY0_ = empty ? y0 : std::min(touchY0_, y0);
+    touchX1_ = empty ? x1 : std::max(touchX1_, x1);
+    touchY1_ = empty ? y1 : std::max(touchY1_, y1);
+}
+
+std::int32_t SymbolDetector::seedRadius() const {
+    return std::min((image_.width - 1) / kWindowDivisor, (image_.height - 1) / kWindowDivisor);
+}
+
 Point2d SymbolDetector::blobCentre(std::int32_t sx, std::int32_t sy) {
-    const std::int32_t w = image_ ? image_->width() : 0;
-    const std::int32_t h = image_ ? image_->height() : 0;
-    if (w <= 0 || h <= 0) return {0.0, 0.0};
-    const std::int32_t r = std::min((w - 1) / kWindowDivisor, (h - 1) / kWindowDivisor);
-    count_ = sumX_ = sumY_ = 0;
+    return blobCentreIn(sx, sy, seedRadius());
+}
+
+// The blob fills with the seed strictly inside the window: the blob is then
+// the 4-connected region of the seed's class inside the window's interior,
+// whatever the order in which its runs are found, so it is filled run by
+// run from a stack, with the sums of each run in closed form. (The ring
+// fill stops after a number of pixels and tracks extremes, so its order
+// matters; it keeps the queue of fillRun.)
+void SymbolDetector::fillBlob(std::int32_t sx, std::int32_t sy, bool dark) {
+    const std::uint8_t mark = dark ? kMarkDark : kMarkLight;
+    std::uint8_t* const base = work_->plane.pixels.data();
+    const auto stride = static_cast<std::ptrdiff_t>(work_->plane.stride);
+    // Inside the window's interior there are no marks but this fill's.
+    auto fillable = [dark, mark](std::uint8_t v) { return v != mark && (dark ? v < kDarkBelow : v >= kDarkBelow); };
+    const std::int32_t left = xMin_ + 1, right = xMax_ - 1, top = yMin_ + 1, bottom = yMax_ - 1;
+    auto& stack = spanStack_;
+    stack.clear();
+    stack.push_back({sx, sy});
+    std::int64_t sumX = 0, sumY = 0, count = 0;
+    bool edge = false;
+    while (!stack.empty()) {
+        const PixelPoint p = stack.back();
+        stack.pop_back();
+        std::uint8_t* const row = base + stride * p.y;
+        if (!fillable(row[p.x])) continue;
+        std::int32_t x0 = p.x, x1 = p.x;
+        while (x0 > left && fillable(row[x0 - 1])) --x0;
+        while (x1 < right && fillable(row[x1 + 1])) ++x1;
+        std::fill(row + x0, row + x1 + 1, mark);
+        const std::int64_t n = x1 - x0 + 1;
+        count += n;
+        sumX += (static_cast<std::int64_t>(x0) + x1) * n / 2;
+        sumY += static_cast<std::int64_t>(p.y) * n;
+        if (x0 == left || x1 == right || p.y == top || p.y == bottom) edge = true;
+        for (const std::int32_t ny : {p.y - 1, p.y + 1}) {
+            if (ny < top || ny > bottom) continue;
+            const std::uint8_t* const nrow = base + stride * ny;
+            bool inRun = false;
+            for (std::int32_t x = x0; x <= x1; ++x) {
+                const bool f = fillable(nrow[x]);
+                if (f && !inRun) stack.push_back({x, ny});
+                inRun = f;
+            }
+        }
+    }
+    sumX_ = sumX;
+    sumY_ = sumY;
+    count_ = static_cast<std::int32_t>(count);
+    if (edge) blobReachedEdge_ = true;
+}
+
+Point2d SymbolDetector::blobCentreIn(std::int32_t sx, std::int32_t sy, std::int32_t r) {
+    const std::int32_t w = image_.width;
+    const std::int32_t h = image_.height;
+    if (image_.empty()) return {0.0, 0.0};
+    count_ = 0;
+    sumX_ = sumY_ = 0;
     xMin_ = std::clamp(sx - r, 0, w - 1);
     xMax_ = std::clamp(sx + r, 0, w - 1);
     yMin_ = std::clamp(sy - r, 0, h - 1);
@@ -128,6 +200,11 @@ Point2d SymbolDetector::blobCentre(std::int32_t sx, std::int32_t sy) {
     seedX_.clear();
     seedY_.clear();
     ringFillRan_ = false;
+    blobReachedEdge_ = false;
+    quantX0_ = xMin_;
+    quantX1_ = xMax_;
+    quantY0_ = yMin_;
+    quantY1_ = yMax_;
 
     // Thresholds from the extremes of a small square round the seed.
     std::uint32_t low = 0, middle = 128, high = 255;
@@ -136,47 +213,49 @@ Point2d SymbolDetector::blobCentre(std::int32_t sx, std::int32_t sy) {
         const std::int32_t x0 = std::clamp(sx - q, 0, w - 1), x1 = std::clamp(sx + q, 0, w - 1);
         const std::int32_t y0 = std::clamp(sy - q, 0, h - 1), y1 = std::clamp(sy + q, 0, h - 1);
         if (x1 >= x0 && y1 >= y0) {
-            std::uint32_t lo = image_->plane.get(x0, y0), hi = lo;
+            std::uint8_t lo = image_.row(y0)[x0], hi = lo;
             for (std::int32_t y = y0; y <= y1; ++y) {
-                // The square is clamped inside the image, so whole rows are safe.
-                const std::uint8_t* row =
-                    &image_->plane.pixels.at(static_cast<std::size_t>(y) * static_cast<std::size_t>(image_->plane.stride) +
-                                             static_cast<std::size_t>(x1)) - x1;
+                const std::uint8_t* row = image_.row(y);
                 for (std::int32_t x = x0; x <= x1; ++x) {
-                    lo = std::min<std::uint32_t>(lo, row[x]);
-                    hi = std::max<std::uint32_t>(hi, row[x]);
+                    lo = std::min(lo, row[x]);
+                    hi = std::max(hi, row[x]);
                 }
             }
-            middle = (lo + hi) >> 1;
+            middle = (static_cast<std::uint32_t>(lo) + hi) >> 1;
             low = (lo + middle) >> 1;
             high = (hi + low) >> 1;
         }
     }
 
-    // Quantise the half-open window [xMin, xMax) x [yMin, yMax).
+    // Quantise the half-open window [xMin, xMax) x [yMin, yMax). The
+    // thresholds are ordered (low <= middle <= high), so a pixel's level is
+    // 85 times the number of thresholds it reaches: 0, 85, 170 or 255.
     if (!work_) work_ = std::make_shared<Image::GrayBuf>();
     if (work_->width() != w || work_->height() != h) work_->resize(w, h);
-    // The window is clamped inside both images (of the same size), so each
-    // row's last pixel is checked once and the row is then walked directly.
-    std::uint8_t lut[256];
-    for (std::uint32_t p = 0; p < 256; ++p) {
-        lut[p] = p >= high ? kQuantLightest : p >= middle ? kQuantLight : p >= low ? kQuantDark : kQuantDarkest;
-    }
+    touch(xMin_, yMin_, xMax_ + 1, yMax_ + 1);
+    const auto lowB = static_cast<std::uint8_t>(low), midB = static_cast<std::uint8_t>(middle),
+               highB = static_cast<std::uint8_t>(high);
+    const auto workStride = static_cast<std::ptrdiff_t>(work_->plane.stride);
     for (std::int32_t y = yMin_; y < yMax_ && xMin_ < xMax_; ++y) {
-        const auto length = static_cast<std::size_t>(xMax_ - xMin_);
-        auto rowStart = [&](const Image::Plane& plane) {
-            return static_cast<std::size_t>(y) * static_cast<std::size_t>(plane.stride) + static_cast<std::size_t>(xMin_);
-        };
-        const std::uint8_t* in = &image_->plane.pixels.at(rowStart(image_->plane) + length - 1) - (length - 1);
-        std::uint8_t* out = &work_->plane.pixels.at(rowStart(work_->plane) + length - 1) - (length - 1);
-        for (std::size_t i = 0; i < length; ++i) out[i] = lut[in[i]];
+        const std::uint8_t* in = image_.row(y) + xMin_;
+        std::uint8_t* out = work_->plane.pixels.data() + workStride * y + xMin_;
+        const std::int32_t length = xMax_ - xMin_;
+        for (std::int32_t i = 0; i < length; ++i) {
+            const std::uint8_t v = in[i];
+            out[i] = static_cast<std::uint8_t>(kQuantStep * ((v >= lowB) + (v >= midB) + (v >= highB)));
+        }
     }
 
-    try {
-        const bool seedInside = sx >= 0 && sy >= 0 && sx < w && sy < h;
-        fillFrom(sx, sy, seedInside && workDark(sx, sy) ? FillKind::Dark : FillKind::Light);
-    } catch (const std::exception&) {
-        count_ = 0;
+    const bool seedInside = sx >= 0 && sy >= 0 && sx < w && sy < h;
+    const bool dark = seedInside && workDark(sx, sy);
+    if (xMin_ < sx && sx < xMax_ && yMin_ < sy && sy < yMax_) {
+        fillBlob(sx, sy, dark);
+    } else {
+        try {
+            fillFrom(sx, sy, dark ? FillKind::Dark : FillKind::Light);
+        } catch (const std::exception&) {
+            count_ = 0;
+        }
     }
     if (count_ == 0) return {-1.0, -1.0};
     return {static_cast<double>(sumX_) / count_, static_cast<double>(sumY_) / count_};
