@@ -95,6 +95,8 @@ private:
     bool symbolFitsFrame(const SymbolCandidate& cand) const;
     std::int32_t seedRadius() const;
     void fillBlob(std::int32_t sx, std::int32_t sy, bool dark);
+    template <bool Dark>
+    void fillBlobOf(std::int32_t sx, std::int32_t sy);
     void touch(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32_t y1);
     void startImage();
     bool readModeRingAtScales(SymbolCandidate& cand);
@@ -108,7 +110,7 @@ private:
     double locateLine(std::int32_t uc, std::int32_t vc, bool vertical);
     double locateVerticalLine(std::int32_t uc, std::int32_t vc);
     double locateHorizontalLine(std::int32_t uc, std::int32_t vc);
-    void sampleCell(const SymbolCandidate& cand, int i, int j, std::vector<std::vector<std::uint32_t>>& array, int ox, int oy);
+    void sampleCell(const SymbolCandidate& cand, int i, int j, int ox, int oy);
 
     PixelPoint quadrantCorner_[4] = {};
     std::int32_t quadrantDist2_[4] = {};
@@ -122,6 +124,8 @@ private:
     std::int32_t xMin_ = 0, xMax_ = 0, yMin_ = 0, yMax_ = 0;
     std::deque<std::int32_t> seedX_, seedY_;
     std::vector<PixelPoint> spanStack_;  // pending runs of the blob fills
+    std::vector<std::uint32_t> samples_; // module samples of the data grid, square
+    std::int32_t samplesSide_ = 0;
     PixelPoint ringCentre_;
     Aztec::Math::Homography homography_{};
     std::int32_t gridPasses_ = 0;
