@@ -5,6 +5,9 @@
 // dark/light class and lets later stages find the pixels of one fill.
 #include <algorithm>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <exception>
 
 #include "detect/symbol_detector.h"
@@ -18,7 +21,6 @@ constexpr int kQuantStep = 85;
 constexpr std::uint8_t kMarkDark = 120;
 constexpr std::uint8_t kMarkLight = 140;
 constexpr std::uint8_t kMarkRing = 150;
-constexpr std::uint8_t kDarkBelow = 128;
 // Window half-size r = min(W - 1, H - 1) / 6; thresholds from a square of r / 4.
 constexpr std::int32_t kWindowDivisor = 6;
 constexpr std::int32_t kThresholdDivisor = 4;
@@ -27,11 +29,6 @@ std::uint8_t markOf(int kind) {
     return kind == 0 ? kMarkDark : kind == 1 ? kMarkLight : kMarkRing;
 }
 }  // namespace
-
-bool SymbolDetector::workDark(std::int32_t x, std::int32_t y) const {
-    if (!work_ || x < 0 || y < 0 || x >= work_->width() || y >= work_->height()) return false;
-    return work_->plane.get(x, y) < kDarkBelow;
-}
 
 void SymbolDetector::fillRun(std::int32_t x, std::int32_t y, FillKind kind) {
     const std::uint8_t mark = markOf(static_cast<int>(kind));
@@ -279,11 +276,26 @@ Point2d SymbolDetector::blobCentreIn(std::int32_t sx, std::int32_t sy, std::int3
     const auto lowB = static_cast<std::uint8_t>(low), midB = static_cast<std::uint8_t>(middle),
                highB = static_cast<std::uint8_t>(high);
     const auto workStride = static_cast<std::ptrdiff_t>(work_->plane.stride);
+#if defined(__SSE2__)
+    // v >= t exactly when max(v, t) == v (unsigned bytes).
+    const __m128i tLow = _mm_set1_epi8(static_cast<char>(lowB)), tMid = _mm_set1_epi8(static_cast<char>(midB)),
+                  tHigh = _mm_set1_epi8(static_cast<char>(highB)), step = _mm_set1_epi8(kQuantStep);
+#endif
     for (std::int32_t y = yMin_; y < yMax_ && xMin_ < xMax_; ++y) {
         const std::uint8_t* in = image_.row(y) + xMin_;
         std::uint8_t* out = work_->plane.pixels.data() + workStride * y + xMin_;
         const std::int32_t length = xMax_ - xMin_;
-        for (std::int32_t i = 0; i < length; ++i) {
+        std::int32_t i = 0;
+#if defined(__SSE2__)
+        for (; i + 16 <= length; i += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+            const __m128i a = _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, tLow), v), step);
+            const __m128i b = _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, tMid), v), step);
+            const __m128i c = _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, tHigh), v), step);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_add_epi8(_mm_add_epi8(a, b), c));
+        }
+#endif
+        for (; i < length; ++i) {
             const std::uint8_t v = in[i];
             out[i] = static_cast<std::uint8_t>(kQuantStep * ((v >= lowB) + (v >= midB) + (v >= highB)));
         }

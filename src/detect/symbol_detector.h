@@ -78,6 +78,8 @@ public:
 
     // Value of a pixel outside the image: reads as light everywhere.
     static constexpr std::uint32_t kOffImage = 999999999u;
+    // Working-image levels below this are dark, the rest light.
+    static constexpr std::uint8_t kDarkBelow = 128;
 
 private:
     friend class SymbolDetectorTestPeer;
@@ -86,7 +88,12 @@ private:
     enum class FillKind { Dark, Light, Ring };
     void fillRun(std::int32_t x, std::int32_t y, FillKind kind);
     void fillFrom(std::int32_t x, std::int32_t y, FillKind kind);
-    bool workDark(std::int32_t x, std::int32_t y) const;
+    // Dark in the working image; every pixel outside it is light.
+    bool workDark(std::int32_t x, std::int32_t y) const {
+        if (!work_ || x < 0 || y < 0 || x >= work_->width() || y >= work_->height()) return false;
+        return work_->plane.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(work_->plane.stride) +
+                                   static_cast<std::size_t>(x)] < kDarkBelow;
+    }
     std::uint32_t imageSample(std::int32_t x, std::int32_t y) const;
     std::uint32_t sampleModule(double u, double v, double spread) const;
     bool attemptSeed(SymbolCandidate& cand, std::int32_t x, std::int32_t y);
