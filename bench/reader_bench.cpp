@@ -1,18 +1,29 @@
-// Time per frame of one ReaderEngine::read on 720p and 1080p camera frames:
-// with a compact or full-range symbol, small or large, and without any
-// symbol (the search then walks all its seeds). Frames are rendered once,
-// outside the timed loop. The counter "read" is 1 when the frame was read
-// with its exact bytes, so a fast but failing read cannot pass unnoticed.
+// CPU time per camera frame of one centre-path read (ReaderEngine::read),
+// against the floor of merely copying the frame twice (memcpy). Frames are
+// rendered once, outside the timed loops: 720p and 1080p, with compact and
+// full-range symbols of several sizes, without any symbol (the search then
+// walks all its seeds), and hostile ones (a damaged 32-layer symbol, a
+// symbol far larger than its frame). "new" rows make an engine per frame as
+// the runtime component does; "reused" rows keep one engine and read the
+// caller's pixels in place. The counter "read" is 1 when the frame was
+// read with its exact bytes, so a fast but failing read cannot pass
+// unnoticed. A table of ratios to the floor closes the run.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "engine/reader_engine.h"
 #include "image/gray_buf.h"
 #include "support/frame_renderer.h"
 #include "support/zint_symbol.h"
+#if __has_include("image/image_view.h")
+#include "image/image_view.h"
+#define QUARROW_BENCH_REUSE 1
+#endif
 
 namespace {
 
@@ -26,24 +37,7 @@ struct BenchFrame {
 constexpr int k720Width = 1280, k720Height = 720;
 constexpr int k1080Width = 1920, k1080Height = 1080;
 
-// A symbol of encoder size `size` holding `text` repeated to fill it well,
-// drawn with mild camera effects.
-BenchFrame symbolFrame(int size, int width, int height, double moduleSize) {
-    // Grow the content while it fits, then take the last that did. Compact
-    // 4-layer symbols stay small: libzint 2.11.1 miscounts their data words
-    // beyond 64.
-    constexpr const char* kUnit = "Quarrow benchmark 0123456789 ";
-    constexpr std::size_t kMaxLength = 1200;
-    constexpr std::size_t kCompact4MaxLength = 60;
-    const std::size_t limit = size == 4 ? kCompact4MaxLength : kMaxLength;
-    ModuleGrid grid;
-    std::string text, fitted = "Q";
-    for (;;) {
-        text.append(kUnit);
-        if (text.size() > limit || !encodeAztec(text, {.size = size}, grid)) break;
-        fitted.assign(text);
-    }
-    encodeAztec(fitted, {.size = size}, grid);
+RenderOptions camera(int width, int height, double moduleSize, std::uint32_t seed) {
     RenderOptions o;
     o.width = width;
     o.height = height;
@@ -54,8 +48,54 @@ BenchFrame symbolFrame(int size, int width, int height, double moduleSize) {
     o.noiseSigma = 2.5;
     o.gradient = 0.2;
     o.clutter = 10;
-    o.seed = static_cast<std::uint32_t>(size);
-    return {renderSymbol(grid, o), fitted};
+    o.seed = seed;
+    return o;
+}
+
+// A symbol of encoder size `size` holding `text` repeated to fill it well
+// (or, with `fill` false, a short text: nearly all check words).
+BenchFrame symbolFrame(int size, int width, int height, double moduleSize, bool fill = true) {
+    // Compact 4-layer symbols stay small: libzint 2.11.1 miscounts their
+    // data words beyond 64.
+    constexpr const char* kUnit = "Quarrow benchmark 0123456789 ";
+    constexpr std::size_t kMaxLength = 1200;
+    constexpr std::size_t kCompact4MaxLength = 60;
+    const std::size_t limit = !fill ? 1 : size == 4 ? kCompact4MaxLength : kMaxLength;
+    ModuleGrid grid;
+    std::string text, fitted = "Q";
+    for (;;) {
+        text.append(kUnit);
+        if (text.size() > limit || !encodeAztec(text, {.size = size}, grid)) break;
+        fitted.assign(text);
+    }
+    encodeAztec(fitted, {.size = size}, grid);
+    return {renderSymbol(grid, camera(width, height, moduleSize, static_cast<std::uint32_t>(size))), fitted};
+}
+
+// A full-range 32-layer symbol with blots over half its data: located,
+// never decoded, the most work a damaged symbol can cause.
+BenchFrame damagedFrame() {
+    std::string text;
+    for (int i = 0; i < 60; ++i) text += "Quarrow damaged ";
+    ModuleGrid grid;
+    encodeAztec(text, {.size = 36}, grid);
+    for (int r = 0; r < grid.size; ++r)
+        for (int c = 0; c < grid.size; ++c)
+            if ((r / 12 + c / 12) % 2 == 0 && (r < 60 || r > 90 || c < 60 || c > 90))
+                grid.modules[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)] = (r * 7 + c * 3) % 5 < 2;
+    return {renderSymbol(grid, camera(k1080Width, k1080Height, 6.0, 99)), ""};
+}
+
+// The centre of a 151-module symbol through a 150 x 150 frame.
+BenchFrame oversizedFrame() {
+    std::string text;
+    for (int i = 0; i < 40; ++i) text += "0123456789";
+    ModuleGrid grid;
+    encodeAztec(text, {.size = 36}, grid);
+    RenderOptions o;
+    o.width = o.height = 150;
+    o.moduleSize = 4;
+    return {renderSymbol(grid, o), ""};
 }
 
 const BenchFrame& cachedFrame(const std::string& key) {
@@ -63,44 +103,123 @@ const BenchFrame& cachedFrame(const std::string& key) {
     auto it = cache.find(key);
     if (it != cache.end()) return it->second;
     BenchFrame f;
-    if (key == "720p/compact-1") f = symbolFrame(1, k720Width, k720Height, 5.0);
-    else if (key == "720p/compact-4") f = symbolFrame(4, k720Width, k720Height, 5.0);
-    else if (key == "720p/full-2") f = symbolFrame(6, k720Width, k720Height, 5.0);
+    if (key == "720p/compact-2") f = symbolFrame(2, k720Width, k720Height, 5.0);
+    else if (key == "720p/full-5") f = symbolFrame(9, k720Width, k720Height, 5.0);
     else if (key == "720p/full-20") f = symbolFrame(24, k720Width, k720Height, 4.0);
-    else if (key == "1080p/compact-2") f = symbolFrame(2, k1080Width, k1080Height, 6.0);
-    else if (key == "1080p/full-8") f = symbolFrame(12, k1080Width, k1080Height, 6.0);
-    else if (key == "1080p/full-32") f = symbolFrame(36, k1080Width, k1080Height, 6.0);
-    else if (key == "720p/none-uniform") f.frame = uniformFrame(k720Width, k720Height, 160);
-    else if (key == "720p/none-clutter") f.frame = clutterFrame(k720Width, k720Height, 40, 3);
-    else if (key == "1080p/none-noise") f.frame = noiseFrame(k1080Width, k1080Height, 128.0, 30.0, 5);
-    else if (key == "1080p/none-clutter") f.frame = clutterFrame(k1080Width, k1080Height, 60, 4);
+    else if (key == "1080p/full-32-ecc98") f = symbolFrame(36, k1080Width, k1080Height, 6.0, false);
+    else if (key == "720p/none-grey") f.frame = uniformFrame(k720Width, k720Height, 128);
+    else if (key == "720p/none-noise") f.frame = noiseFrame(k720Width, k720Height, 128.0, 30.0, 5);
+    else if (key == "720p/none-photo") f.frame = clutterFrame(k720Width, k720Height, 40, 3);
+    else if (key == "1080p/none-photo") f.frame = clutterFrame(k1080Width, k1080Height, 60, 4);
+    else if (key == "1080p/damaged-32") f = damagedFrame();
+    else if (key == "150x150/oversized-32") f = oversizedFrame();
     return cache.emplace(key, std::move(f)).first->second;
 }
 
-void readFrame(benchmark::State& state, const std::string& key) {
+void countRead(benchmark::State& state, const BenchFrame& bf, AztecCore::ReadOutcome outcome, const std::string& bytes) {
+    if (!bf.expected.empty()) state.counters["read"] = outcome == AztecCore::ReadOutcome::Read && bytes == bf.expected;
+}
+
+// As the runtime component reads: a new engine for every frame.
+void readNew(benchmark::State& state, const std::string& key) {
     const BenchFrame& bf = cachedFrame(key);
     const AztecCore::Image::GrayBuf image(bf.frame.pixels.data(), bf.frame.width, bf.frame.height);
     AztecCore::ReadOutcome outcome{};
     std::string message;
     for (auto _ : state) {
-        AztecCore::ReaderEngine engine;  // one engine per frame, as the front end does
+        AztecCore::ReaderEngine engine;
         outcome = engine.read(image, message);
         benchmark::DoNotOptimize(outcome);
-        if (!bf.expected.empty()) {
-            state.counters["read"] = outcome == AztecCore::ReadOutcome::Read && engine.dataText() == bf.expected;
-        }
+        countRead(state, bf, outcome, engine.dataText());
     }
     state.SetLabel(message.substr(0, message.find('\n')));
 }
 
+#ifdef QUARROW_BENCH_REUSE
+// One engine for every frame, reading the caller's pixels in place.
+void readReused(benchmark::State& state, const std::string& key) {
+    const BenchFrame& bf = cachedFrame(key);
+    const AztecCore::Image::ImageView view{bf.frame.pixels.data(), bf.frame.width, bf.frame.height, bf.frame.width};
+    AztecCore::ReaderEngine engine;
+    AztecCore::ReadOutcome outcome{};
+    std::string message;
+    for (auto _ : state) {
+        outcome = engine.read(view, message);
+        benchmark::DoNotOptimize(outcome);
+        countRead(state, bf, outcome, engine.dataText());
+    }
+    state.SetLabel(message.substr(0, message.find('\n')));
+}
+#endif
+
+// The floor: the frame copied twice.
+void copyFloor(benchmark::State& state, int width, int height) {
+    const std::vector<std::uint8_t> frame(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 77);
+    std::vector<std::uint8_t> a(frame.size()), b(frame.size());
+    for (auto _ : state) {
+        std::memcpy(a.data(), frame.data(), frame.size());
+        std::memcpy(b.data(), a.data(), a.size());
+        benchmark::DoNotOptimize(b.data());
+        benchmark::ClobberMemory();
+    }
+}
+
+const char* const kKeys[] = {"720p/none-grey",     "720p/none-noise",      "720p/none-photo",  "720p/compact-2",
+                             "720p/full-5",        "720p/full-20",         "1080p/none-photo", "1080p/full-32-ecc98",
+                             "1080p/damaged-32",   "150x150/oversized-32"};
+
+// Prints the usual console lines, then each row's median CPU time as a
+// multiple of the copy floor of its frame size.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& r : runs) {
+            if (r.run_type != Run::RT_Aggregate || r.aggregate_name != "median") {
+                if (r.run_type == Run::RT_Iteration && r.repetitions <= 1) times_[r.run_name.str()] = r.GetAdjustedCPUTime();
+                continue;
+            }
+            times_[r.run_name.str()] = r.GetAdjustedCPUTime();
+        }
+    }
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        std::printf("\n%-36s %12s %10s\n", "row", "CPU ms", "x floor");
+        for (const auto& [name, ms] : times_) {
+            if (name.rfind("floor/", 0) == 0) continue;
+            // "read/<engine>/<frame size>/<content>"
+            const std::size_t a = name.find('/', name.find('/') + 1) + 1, b = name.find('/', a);
+            const auto floor = times_.find("floor/" + name.substr(a, b - a));
+            if (floor == times_.end() || floor->second <= 0) {
+                std::printf("%-36s %12.3f %10s\n", name.c_str(), ms, "-");
+            } else {
+                std::printf("%-36s %12.3f %10.1f\n", name.c_str(), ms, ms / floor->second);
+            }
+        }
+        for (const auto& [name, ms] : times_)
+            if (name.rfind("floor/", 0) == 0) std::printf("%-36s %12.3f\n", name.c_str(), ms);
+    }
+
+private:
+    std::map<std::string, double> times_;
+};
+
 void registerAll() {
-    for (const char* key : {"720p/compact-1", "720p/compact-4", "720p/full-2", "720p/full-20", "1080p/compact-2",
-                            "1080p/full-8", "1080p/full-32", "720p/none-uniform", "720p/none-clutter",
-                            "1080p/none-noise", "1080p/none-clutter"}) {
-        std::string name = "read/";
-        name.append(key);
-        benchmark::RegisterBenchmark(name.c_str(), [key](benchmark::State& s) { readFrame(s, key); })
+    benchmark::RegisterBenchmark("floor/720p", [](benchmark::State& s) { copyFloor(s, k720Width, k720Height); })
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("floor/1080p", [](benchmark::State& s) { copyFloor(s, k1080Width, k1080Height); })
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("floor/150x150", [](benchmark::State& s) { copyFloor(s, 150, 150); })
+        ->Unit(benchmark::kMillisecond);
+    for (const char* key : kKeys) {
+        benchmark::RegisterBenchmark((std::string("read/new/") + key).c_str(),
+                                     [key](benchmark::State& s) { readNew(s, key); })
             ->Unit(benchmark::kMillisecond);
+#ifdef QUARROW_BENCH_REUSE
+        benchmark::RegisterBenchmark((std::string("read/reused/") + key).c_str(),
+                                     [key](benchmark::State& s) { readReused(s, key); })
+            ->Unit(benchmark::kMillisecond);
+#endif
     }
 }
 
@@ -110,7 +229,8 @@ int main(int argc, char** argv) {
     registerAll();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;
 }

@@ -98,13 +98,8 @@ ReadResult readFrame(const std::uint8_t* frame, int width, int height, int strid
     r.status = checkFrame(frame, width, height, stride, available);
     if (r.status != Status::Ok) return r;
     try {
-        // Rows are copied one by one, so padded rows never reach the reader.
-        AztecCore::Image::GrayBuf image;
-        image.resize(width, height);
-        std::uint8_t* dst = image.plane.pixels.data();
-        const auto w = static_cast<std::size_t>(width);
-        for (int y = 0; y < height; ++y)
-            std::memcpy(dst + w * static_cast<std::size_t>(y), frame + static_cast<std::size_t>(stride) * static_cast<std::size_t>(y), w);
+        // The engine reads the caller's rows in place, padding skipped.
+        const AztecCore::Image::ImageView image{frame, width, height, stride};
         AztecCore::ReaderEngine engine;
         engine.setTrace(trace);
         const AztecCore::ReadOutcome outcome = engine.read(image, r.message);

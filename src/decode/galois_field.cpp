@@ -24,6 +24,9 @@ void GenericGF::initialise() {
     }
     // expTable[size - 1] wraps round to 1, so only size - 1 logs are set.
     for (std::int32_t i = 0; i < size_ - 1; ++i) logTable_[static_cast<std::size_t>(expTable_[static_cast<std::size_t>(i)])] = i;
+    expWide_.assign(static_cast<std::size_t>(2 * size_), 0);
+    for (std::int32_t i = 0; i < 2 * size_; ++i)
+        expWide_[static_cast<std::size_t>(i)] = expTable_[static_cast<std::size_t>(i % (size_ - 1))];
     zero_ = std::make_unique<GenericGFPoly>(this, std::vector<std::int32_t>{0});
     one_ = std::make_unique<GenericGFPoly>(this, std::vector<std::int32_t>{1});
     initialised_ = true;
@@ -38,6 +41,7 @@ void GenericGF::release() {
     one_.reset();
     expTable_.clear();
     logTable_.clear();
+    expWide_.clear();
     size_ = 0;
     initialised_ = false;
 }
@@ -65,10 +69,10 @@ std::int32_t GenericGF::multiply(std::int32_t a, std::int32_t b) {
     // One range check for both operands (the hot path of every correction);
     // the table reads below are then in range.
     if (a < 0 || b < 0 || a >= size_ || b >= size_) throw std::out_of_range("invalid vector<T> subscript");
-    // s / size + s % size equals s mod (size - 1) for every reachable sum,
-    // because expTable[size - 1] == expTable[0] == 1.
+    // The sum of two logs is below 2 (size - 1), where the wide table
+    // repeats the powers, so no reduction (and no division) is needed.
     const std::int32_t s = logTable_[static_cast<std::size_t>(a)] + logTable_[static_cast<std::size_t>(b)];
-    return expTable_[static_cast<std::size_t>(s / size_ + s % size_)];
+    return expWide_[static_cast<std::size_t>(s)];
 }
 
 GenericGFPoly GenericGF::monomial(std::int32_t degree, std::int32_t coefficient) {

@@ -56,6 +56,12 @@ public:
     GenericGFPoly zero();
     GenericGFPoly one();
 
+    // Raw tables for loops that multiply many values (initialised fields
+    // only): log of each non-zero element, and exp over [0, 2 size - 2) so
+    // that the exponent of a product needs no reduction.
+    const std::int32_t* logs() const { return logTable_.data(); }
+    const std::int32_t* wideExps() const { return expWide_.data(); }
+
     std::int32_t size() const { return size_; }
     std::int32_t primitive() const { return primitive_; }
 
@@ -64,6 +70,7 @@ private:
     std::unique_ptr<GenericGFPoly> one_;
     std::vector<std::int32_t> expTable_;
     std::vector<std::int32_t> logTable_;
+    std::vector<std::int32_t> expWide_;
     std::int32_t size_;
     std::int32_t primitive_;
     bool initialised_ = false;

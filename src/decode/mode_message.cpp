@@ -162,6 +162,9 @@ bool decodeModeMessage(SymbolCandidate& candidate, const BitList& ring) {
     const std::int32_t layers = compact ? readField(mode, 0, 2) + 1 : readField(mode, 0, 5) + 1;
     const std::int32_t dataWords = compact ? readField(mode, 2, 6) + 1 : readField(mode, 5, 11) + 1;
     const LayerInfo& info = compact ? compactLayerInfo(layers) : fullRangeLayerInfo(layers);
+    // A message that claims more data words than its layers hold is damage
+    // that happens to be a codeword: no symbol can be sampled from it.
+    if (dataWords > info.totalWords) return false;
     candidate.wordBits = info.wordBits;
     candidate.totalWords = info.totalWords;
     candidate.size = info.size;

@@ -7,19 +7,60 @@ namespace {
 constexpr std::int32_t kFirstRoot = 1;
 }  // namespace
 
+namespace {
+// The syndromes S_i = r(alpha^(i + kFirstRoot)), i = 0 ... twoS - 1, all in
+// one pass over the block: word j (the coefficient of x^(n - 1 - j))
+// adds alpha^(log r_j + (i + kFirstRoot)(n - 1 - j)) to S_i, and that
+// exponent grows by a fixed step from one i to the next. Stored with S_i as
+// the coefficient of x^i (highest degree first). False when a word is not
+// an element of the field; the polynomial arithmetic then decides.
+bool syndromesSideBySide(const GenericGF& f, const std::vector<std::int32_t>& received, std::int32_t twoS,
+                         std::vector<std::int32_t>& syndromes) {
+    const std::int32_t order = f.size() - 1;  // of the multiplicative group
+    const std::int32_t* logs = f.logs();
+    const std::int32_t* exps = f.wideExps();
+    const auto n = static_cast<std::int32_t>(received.size());
+    syndromes.assign(static_cast<std::size_t>(twoS), 0);
+    std::int32_t* out = syndromes.data();
+    for (std::int32_t j = 0; j < n; ++j) {
+        const std::int32_t r = received[static_cast<std::size_t>(j)];
+        if (r < 0 || r > order) return false;
+        if (r == 0) continue;
+        const std::int32_t step = (n - 1 - j) % order;
+        std::int32_t e = (logs[r] + kFirstRoot * step) % order;
+        for (std::int32_t i = twoS - 1; i >= 0; --i) {
+            out[i] ^= exps[e];
+            e += step;
+            if (e >= order) e -= order;
+        }
+    }
+    return true;
+}
+
+// The same with the polynomial's own evaluation, for blocks holding words
+// outside the field (which it reports as it always has).
+void syndromesByPolynomial(GenericGF& f, GenericGF* field, const std::vector<std::int32_t>& received, std::int32_t twoS,
+                           std::vector<std::int32_t>& syndromes) {
+    const GenericGFPoly poly(field, received);
+    syndromes.assign(static_cast<std::size_t>(twoS), 0);
+    for (std::int32_t i = 0; i < twoS; ++i)
+        syndromes[static_cast<std::size_t>(twoS - 1 - i)] = poly.valueAt(f.exp((i + kFirstRoot) % (f.size() - 1)));
+}
+
+bool allZero(const std::vector<std::int32_t>& v) {
+    for (std::int32_t x : v)
+        if (x != 0) return false;
+    return true;
+}
+}  // namespace
+
 std::int32_t Decoder::correct(std::vector<std::int32_t>& received, std::int32_t twoS) {
     if (twoS <= 0) return 0;
     GenericGF& f = *field_;
-    const GenericGFPoly poly(field_, received);
-    // S_i at alpha^(i + 1), stored as the coefficient of x^i.
-    std::vector<std::int32_t> syndromes(static_cast<std::size_t>(twoS), 0);
-    bool clean = true;
-    for (std::int32_t i = 0; i < twoS; ++i) {
-        const std::int32_t s = poly.valueAt(f.exp((i + kFirstRoot) % (f.size() - 1)));
-        syndromes[static_cast<std::size_t>(twoS - 1 - i)] = s;
-        if (s != 0) clean = false;
-    }
-    if (clean) return 0;
+    f.ensureInitialised();
+    std::vector<std::int32_t> syndromes;
+    if (!syndromesSideBySide(f, received, twoS, syndromes)) syndromesByPolynomial(f, field_, received, twoS, syndromes);
+    if (allZero(syndromes)) return 0;
 
     const GenericGFPoly syndrome(field_, syndromes);
     auto [sigma, omega] = solveKeyEquation(f.monomial(twoS, 1), syndrome, twoS);
@@ -36,12 +77,8 @@ std::int32_t Decoder::correct(std::vector<std::int32_t>& received, std::int32_t 
     }
     // A miscorrection can place errors that do not yield a codeword; the
     // corrected block must have all syndromes zero.
-    const GenericGFPoly corrected(field_, received);
-    for (std::int32_t i = 0; i < twoS; ++i) {
-        if (corrected.valueAt(f.exp((i + kFirstRoot) % (f.size() - 1))) != 0) {
-            throw ReedSolomonException("Error locator degree does not match number of roots");
-        }
-    }
+    if (!syndromesSideBySide(f, received, twoS, syndromes)) syndromesByPolynomial(f, field_, received, twoS, syndromes);
+    if (!allZero(syndromes)) throw ReedSolomonException("Error locator degree does not match number of roots");
     return static_cast<std::int32_t>(locators.size());
 }
 

@@ -4,6 +4,10 @@
 // visits (dark 120, light 140, ring 150), which keeps each pixel's
 // dark/light class and lets later stages find the pixels of one fill.
 #include <algorithm>
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <exception>
 
 #include "detect/symbol_detector.h"
@@ -11,14 +15,12 @@
 namespace AztecCore {
 
 namespace {
-constexpr std::uint8_t kQuantDarkest = 0;
-constexpr std::uint8_t kQuantDark = 85;
-constexpr std::uint8_t kQuantLight = 170;
-constexpr std::uint8_t kQuantLightest = 255;
+// Quantised levels 0, 85, 170 and 255: below the low threshold, below the
+// middle one, below the high one, and at or above it.
+constexpr int kQuantStep = 85;
 constexpr std::uint8_t kMarkDark = 120;
 constexpr std::uint8_t kMarkLight = 140;
 constexpr std::uint8_t kMarkRing = 150;
-constexpr std::uint8_t kDarkBelow = 128;
 // Window half-size r = min(W - 1, H - 1) / 6; thresholds from a square of r / 4.
 constexpr std::int32_t kWindowDivisor = 6;
 constexpr std::int32_t kThresholdDivisor = 4;
@@ -27,11 +29,6 @@ std::uint8_t markOf(int kind) {
     return kind == 0 ? kMarkDark : kind == 1 ? kMarkLight : kMarkRing;
 }
 }  // namespace
-
-bool SymbolDetector::workDark(std::int32_t x, std::int32_t y) const {
-    if (!work_ || x < 0 || y < 0 || x >= work_->width() || y >= work_->height()) return false;
-    return work_->plane.get(x, y) < kDarkBelow;
-}
 
 void SymbolDetector::fillRun(std::int32_t x, std::int32_t y, FillKind kind) {
     const std::uint8_t mark = markOf(static_cast<int>(kind));
@@ -64,6 +61,7 @@ void SymbolDetector::fillRun(std::int32_t x, std::int32_t y, FillKind kind) {
         --x;
     }
     const std::int32_t x0 = x + 1;
+    if (kind != FillKind::Ring && (x0 <= xMin_ + 1 || y <= yMin_ + 1 || y >= yMax_ - 1)) blobReachedEdge_ = true;
     const std::int32_t rows[2] = {y - 1, y + 1};
     const std::uint8_t* const neighbour[2] = {rowOf(y - 1), rowOf(y + 1)};
     bool flag[2] = {true, true};
@@ -102,6 +100,7 @@ void SymbolDetector::fillRun(std::int32_t x, std::int32_t y, FillKind kind) {
             }
         }
     }
+    if (kind != FillKind::Ring) blobReachedEdge_ = true;  // ran to the window's right edge
 }
 
 void SymbolDetector::fillFrom(std::int32_t x, std::int32_t y, FillKind kind) {
@@ -115,12 +114,125 @@ void SymbolDetector::fillFrom(std::int32_t x, std::int32_t y, FillKind kind) {
     }
 }
 
+void SymbolDetector::touch(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32_t y1) {
+    if (!work_) return;
+    x0 = std::max(x0, 0);
+    y0 = std::max(y0, 0);
+    x1 = std::min(x1, work_->width());
+    y1 = std::min(y1, work_->height());
+    if (x1 <= x0 || y1 <= y0) return;
+    const bool empty = touchX1_ <= touchX0_;
+    touchX0_ = empty ? x0 : std::min(touchX0_, x0);
+    touchY0_ = empty ? y0 : std::min(touchY0_, y0);
+    touchX1_ = empty ? x1 : std::max(touchX1_, x1);
+    touchY1_ = empty ? y1 : std::max(touchY1_, y1);
+}
+
+std::int32_t SymbolDetector::seedRadius() const {
+    return std::min((image_.width - 1) / kWindowDivisor, (image_.height - 1) / kWindowDivisor);
+}
+
 Point2d SymbolDetector::blobCentre(std::int32_t sx, std::int32_t sy) {
-    const std::int32_t w = image_ ? image_->width() : 0;
-    const std::int32_t h = image_ ? image_->height() : 0;
-    if (w <= 0 || h <= 0) return {0.0, 0.0};
-    const std::int32_t r = std::min((w - 1) / kWindowDivisor, (h - 1) / kWindowDivisor);
-    count_ = sumX_ = sumY_ = 0;
+    return blobCentreIn(sx, sy, seedRadius());
+}
+
+// The blob fills with the seed strictly inside the window: the blob is then
+// the 4-connected region of the seed's class inside the window's interior,
+// whatever the order in which its runs are found, so it is filled run by
+// run from a stack, with the sums of each run in closed form. (The ring
+// fill stops after a number of pixels and tracks extremes, so its order
+// matters; it keeps the queue of fillRun.)
+//
+// Inside the interior, freshly quantised, a pixel holds 0, 85, 170, 255 or
+// this fill's mark, so one bit pair tells whether it can still be filled:
+// a dark fill takes 0 and 85 (bits 7 and 3 clear; its mark 120 has bit 3),
+// a light fill 170 and 255 (bits 7 and 5 set; its mark 140 lacks bit 5).
+// Eight pixels are tested at once that way.
+namespace {
+static_assert(kMarkDark == 0x78 && kMarkLight == 0x8C && kQuantStep == 0x55, "fill bit tests");
+constexpr std::uint64_t kTopBits = 0x8080808080808080ull;
+
+template <bool Dark>
+bool canFill(std::uint8_t v) {
+    return Dark ? (v & 0x88) == 0 : (v & 0xA0) == 0xA0;
+}
+
+// Bit 7 of each byte set where that pixel can be filled.
+template <bool Dark>
+std::uint64_t canFill8(const std::uint8_t* p) {
+    std::uint64_t w;
+    std::memcpy(&w, p, sizeof w);
+    return Dark ? ~w & ~(w << 4) & kTopBits : w & (w << 2) & kTopBits;
+}
+}  // namespace
+
+template <bool Dark>
+void SymbolDetector::fillBlobOf(std::int32_t sx, std::int32_t sy) {
+    constexpr std::uint8_t mark = Dark ? kMarkDark : kMarkLight;
+    std::uint8_t* const base = work_->plane.pixels.data();
+    const auto stride = static_cast<std::ptrdiff_t>(work_->plane.stride);
+    const std::int32_t left = xMin_ + 1, right = xMax_ - 1, top = yMin_ + 1, bottom = yMax_ - 1;
+    auto& stack = spanStack_;
+    stack.clear();
+    stack.push_back({sx, sy});
+    std::int64_t sumX = 0, sumY = 0, count = 0;
+    bool edge = false;
+    while (!stack.empty()) {
+        const PixelPoint p = stack.back();
+        stack.pop_back();
+        std::uint8_t* const row = base + stride * p.y;
+        if (!canFill<Dark>(row[p.x])) continue;
+        std::int32_t x0 = p.x, x1 = p.x;
+        while (x0 - 8 >= left && canFill8<Dark>(row + x0 - 8) == kTopBits) x0 -= 8;
+        while (x0 > left && canFill<Dark>(row[x0 - 1])) --x0;
+        while (x1 + 8 <= right && canFill8<Dark>(row + x1 + 1) == kTopBits) x1 += 8;
+        while (x1 < right && canFill<Dark>(row[x1 + 1])) ++x1;
+        std::memset(row + x0, mark, static_cast<std::size_t>(x1 - x0 + 1));
+        const std::int64_t n = x1 - x0 + 1;
+        count += n;
+        sumX += (static_cast<std::int64_t>(x0) + x1) * n / 2;
+        sumY += static_cast<std::int64_t>(p.y) * n;
+        if (x0 == left || x1 == right || p.y == top || p.y == bottom) edge = true;
+        for (const std::int32_t ny : {p.y - 1, p.y + 1}) {
+            if (ny < top || ny > bottom) continue;
+            const std::uint8_t* const nrow = base + stride * ny;
+            // One seed at the start of every fillable stretch under the run.
+            bool inRun = false;
+            for (std::int32_t x = x0; x <= x1;) {
+                if (x + 8 <= x1 + 1) {
+                    const std::uint64_t m = canFill8<Dark>(nrow + x);
+                    if (m == (inRun ? kTopBits : 0)) {
+                        x += 8;
+                        continue;
+                    }
+                }
+                const bool f = canFill<Dark>(nrow[x]);
+                if (f && !inRun) stack.push_back({x, ny});
+                inRun = f;
+                ++x;
+            }
+        }
+    }
+    sumX_ = sumX;
+    sumY_ = sumY;
+    count_ = static_cast<std::int32_t>(count);
+    if (edge) blobReachedEdge_ = true;
+}
+
+void SymbolDetector::fillBlob(std::int32_t sx, std::int32_t sy, bool dark) {
+    if (dark) {
+        fillBlobOf<true>(sx, sy);
+    } else {
+        fillBlobOf<false>(sx, sy);
+    }
+}
+
+Point2d SymbolDetector::blobCentreIn(std::int32_t sx, std::int32_t sy, std::int32_t r) {
+    const std::int32_t w = image_.width;
+    const std::int32_t h = image_.height;
+    if (image_.empty()) return {0.0, 0.0};
+    count_ = 0;
+    sumX_ = sumY_ = 0;
     xMin_ = std::clamp(sx - r, 0, w - 1);
     xMax_ = std::clamp(sx + r, 0, w - 1);
     yMin_ = std::clamp(sy - r, 0, h - 1);
@@ -128,6 +240,11 @@ Point2d SymbolDetector::blobCentre(std::int32_t sx, std::int32_t sy) {
     seedX_.clear();
     seedY_.clear();
     ringFillRan_ = false;
+    blobReachedEdge_ = false;
+    quantX0_ = xMin_;
+    quantX1_ = xMax_;
+    quantY0_ = yMin_;
+    quantY1_ = yMax_;
 
     // Thresholds from the extremes of a small square round the seed.
     std::uint32_t low = 0, middle = 128, high = 255;
@@ -136,47 +253,64 @@ Point2d SymbolDetector::blobCentre(std::int32_t sx, std::int32_t sy) {
         const std::int32_t x0 = std::clamp(sx - q, 0, w - 1), x1 = std::clamp(sx + q, 0, w - 1);
         const std::int32_t y0 = std::clamp(sy - q, 0, h - 1), y1 = std::clamp(sy + q, 0, h - 1);
         if (x1 >= x0 && y1 >= y0) {
-            std::uint32_t lo = image_->plane.get(x0, y0), hi = lo;
+            std::uint8_t lo = image_.row(y0)[x0], hi = lo;
             for (std::int32_t y = y0; y <= y1; ++y) {
-                // The square is clamped inside the image, so whole rows are safe.
-                const std::uint8_t* row =
-                    &image_->plane.pixels.at(static_cast<std::size_t>(y) * static_cast<std::size_t>(image_->plane.stride) +
-                                             static_cast<std::size_t>(x1)) - x1;
+                const std::uint8_t* row = image_.row(y);
                 for (std::int32_t x = x0; x <= x1; ++x) {
-                    lo = std::min<std::uint32_t>(lo, row[x]);
-                    hi = std::max<std::uint32_t>(hi, row[x]);
+                    lo = std::min(lo, row[x]);
+                    hi = std::max(hi, row[x]);
                 }
             }
-            middle = (lo + hi) >> 1;
+            middle = (static_cast<std::uint32_t>(lo) + hi) >> 1;
             low = (lo + middle) >> 1;
             high = (hi + low) >> 1;
         }
     }
 
-    // Quantise the half-open window [xMin, xMax) x [yMin, yMax).
+    // Quantise the half-open window [xMin, xMax) x [yMin, yMax). The
+    // thresholds are ordered (low <= middle <= high), so a pixel's level is
+    // 85 times the number of thresholds it reaches: 0, 85, 170 or 255.
     if (!work_) work_ = std::make_shared<Image::GrayBuf>();
     if (work_->width() != w || work_->height() != h) work_->resize(w, h);
-    // The window is clamped inside both images (of the same size), so each
-    // row's last pixel is checked once and the row is then walked directly.
-    std::uint8_t lut[256];
-    for (std::uint32_t p = 0; p < 256; ++p) {
-        lut[p] = p >= high ? kQuantLightest : p >= middle ? kQuantLight : p >= low ? kQuantDark : kQuantDarkest;
-    }
+    touch(xMin_, yMin_, xMax_ + 1, yMax_ + 1);
+    const auto lowB = static_cast<std::uint8_t>(low), midB = static_cast<std::uint8_t>(middle),
+               highB = static_cast<std::uint8_t>(high);
+    const auto workStride = static_cast<std::ptrdiff_t>(work_->plane.stride);
+#if defined(__SSE2__)
+    // v >= t exactly when max(v, t) == v (unsigned bytes).
+    const __m128i tLow = _mm_set1_epi8(static_cast<char>(lowB)), tMid = _mm_set1_epi8(static_cast<char>(midB)),
+                  tHigh = _mm_set1_epi8(static_cast<char>(highB)), step = _mm_set1_epi8(kQuantStep);
+#endif
     for (std::int32_t y = yMin_; y < yMax_ && xMin_ < xMax_; ++y) {
-        const auto length = static_cast<std::size_t>(xMax_ - xMin_);
-        auto rowStart = [&](const Image::Plane& plane) {
-            return static_cast<std::size_t>(y) * static_cast<std::size_t>(plane.stride) + static_cast<std::size_t>(xMin_);
-        };
-        const std::uint8_t* in = &image_->plane.pixels.at(rowStart(image_->plane) + length - 1) - (length - 1);
-        std::uint8_t* out = &work_->plane.pixels.at(rowStart(work_->plane) + length - 1) - (length - 1);
-        for (std::size_t i = 0; i < length; ++i) out[i] = lut[in[i]];
+        const std::uint8_t* in = image_.row(y) + xMin_;
+        std::uint8_t* out = work_->plane.pixels.data() + workStride * y + xMin_;
+        const std::int32_t length = xMax_ - xMin_;
+        std::int32_t i = 0;
+#if defined(__SSE2__)
+        for (; i + 16 <= length; i += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+            const __m128i a = _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, tLow), v), step);
+            const __m128i b = _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, tMid), v), step);
+            const __m128i c = _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, tHigh), v), step);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_add_epi8(_mm_add_epi8(a, b), c));
+        }
+#endif
+        for (; i < length; ++i) {
+            const std::uint8_t v = in[i];
+            out[i] = static_cast<std::uint8_t>(kQuantStep * ((v >= lowB) + (v >= midB) + (v >= highB)));
+        }
     }
 
-    try {
-        const bool seedInside = sx >= 0 && sy >= 0 && sx < w && sy < h;
-        fillFrom(sx, sy, seedInside && workDark(sx, sy) ? FillKind::Dark : FillKind::Light);
-    } catch (const std::exception&) {
-        count_ = 0;
+    const bool seedInside = sx >= 0 && sy >= 0 && sx < w && sy < h;
+    const bool dark = seedInside && workDark(sx, sy);
+    if (xMin_ < sx && sx < xMax_ && yMin_ < sy && sy < yMax_) {
+        fillBlob(sx, sy, dark);
+    } else {
+        try {
+            fillFrom(sx, sy, dark ? FillKind::Dark : FillKind::Light);
+        } catch (const std::exception&) {
+            count_ = 0;
+        }
     }
     if (count_ == 0) return {-1.0, -1.0};
     return {static_cast<double>(sumX_) / count_, static_cast<double>(sumY_) / count_};

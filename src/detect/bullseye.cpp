@@ -60,6 +60,8 @@ bool SymbolDetector::checkBullseye(SymbolCandidate& cand, bool fullRange) {
     // A scan that reached the border without its n changes saw no ring
     // there. Taking the border for the ring would let a blank frame pass
     // every later test (its "ring" is the whole window).
+    // Pixels beyond the seed's quantised window hold what earlier seeds left.
+    if (xL < quantX0_ || xR >= quantX1_ || yT < quantY0_ || yB >= quantY1_) windowOutrun_ = true;
     if (!foundL || !foundR || !foundT || !foundB) return false;
     if (!inRatio(static_cast<double>(xR - xL) / static_cast<double>(yB - yT))) return false;
 
@@ -87,6 +89,8 @@ bool SymbolDetector::checkBullseye(SymbolCandidate& cand, bool fullRange) {
     yMin_ = std::clamp(cy - radius, 0, h);
     yMax_ = std::clamp(cy + radius, 0, h);
     maxCount_ = (yMax_ - yMin_) * (xMax_ - xMin_);
+    if (xMin_ < quantX0_ || xMax_ > quantX1_ || yMin_ < quantY0_ || yMax_ > quantY1_) windowOutrun_ = true;
+    touch(xMin_, yMin_, xMax_ + 1, yMax_ + 1);
     seedX_.clear();
     seedY_.clear();
     for (int q = 0; q < 4; ++q) {

@@ -37,35 +37,47 @@ constexpr double kMaxLineShift = 1.0;
 int referenceLines(std::int32_t size) { return 2 * (((size - 1) / 2) / kCell) + 1; }
 }  // namespace
 
-std::int32_t alternationScore(const std::vector<std::int32_t>& profile) {
+namespace {
+std::int32_t alternationScoreOf(const std::int32_t* profile, int n) {
     std::int32_t lo = 255, hi = 0;
-    for (std::int32_t s : profile) {
-        lo = std::min(lo, s);
-        hi = std::max(hi, s);
+    for (int i = 0; i < n; ++i) {
+        lo = std::min(lo, profile[i]);
+        hi = std::max(hi, profile[i]);
     }
     const std::int32_t mid = (hi + lo) / 2;
     if (hi - mid < kMinContrast || mid - lo < kMinContrast) return -1;
-    std::vector<std::int32_t> s(profile);
-    for (auto& v : s) v -= mid;
+    // A sample is dark when below the mid-level.
     std::int32_t best = kNoScore;
-    const auto n = static_cast<int>(s.size());
     for (int p = 0; p < kSamplesPerModule && p < n; ++p) {
-        bool expected = s[static_cast<std::size_t>(p)] < 0;
+        bool expected = profile[p] < mid;
         std::int32_t breaks = 0;
         for (int q = p + kSamplesPerModule; q < n; q += kSamplesPerModule) {
             expected = !expected;
-            if ((s[static_cast<std::size_t>(q)] < 0) != expected) ++breaks;
+            if ((profile[q] < mid) != expected) ++breaks;
         }
         best = std::min(best, breaks);
     }
     return best;
 }
 
+double bestRunCentreOf(const std::int32_t* scores, std::int32_t n);
+}  // namespace
+
+std::int32_t alternationScore(const std::vector<std::int32_t>& profile) {
+    return alternationScoreOf(profile.data(), static_cast<int>(profile.size()));
+}
+
 double bestRunCentre(const std::vector<std::int32_t>& scores) {
-    if (scores.size() < 2) return 0;
+    return bestRunCentreOf(scores.data(), static_cast<std::int32_t>(scores.size()));
+}
+
+namespace {
+double bestRunCentreOf(const std::int32_t* scores, std::int32_t n) {
+    if (n < 2) return 0;
     std::int32_t lo = 0, hi = 0;
     bool any = false;
-    for (std::int32_t s : scores) {
+    for (std::int32_t i = 0; i < n; ++i) {
+        const std::int32_t s = scores[i];
         if (s < 0) continue;
         if (!any) { lo = hi = s; any = true; }
         lo = std::min(lo, s);
@@ -75,10 +87,9 @@ double bestRunCentre(const std::vector<std::int32_t>& scores) {
     const std::int32_t limit = (hi - lo) / 5 + lo;
     float best = 0.0f;
     double result = 0.0;
-    const auto n = static_cast<std::int32_t>(scores.size());
     for (std::int32_t i = 0; i < n;) {
         auto good = [&](std::int32_t k) {
-            const std::int32_t s = scores[static_cast<std::size_t>(k)];
+            const std::int32_t s = scores[k];
             return s >= 0 && s <= limit ? hi - s : -1;
         };
         if (good(i) < 0) { ++i; continue; }
@@ -100,6 +111,33 @@ double bestRunCentre(const std::vector<std::int32_t>& scores) {
     }
     return result;
 }
+
+// isDarkModule on the sample array kept flat: entry [p][q] at p * n + q.
+bool isDarkSample(const std::uint32_t* array, std::int32_t n, std::int32_t p, std::int32_t q) {
+    auto window = [n](std::int32_t i, std::int32_t& i0, std::int32_t& i1) {
+        i0 = i - kWindowHalf;
+        i1 = i + kWindowHalf;
+        if (i0 < 0) { i0 = 0; i1 = kBorderWindow - 1; }
+        if (i1 >= n) { i1 = n - 1; i0 = n - kBorderWindow; }
+    };
+    std::int32_t p0, p1, q0, q1;
+    window(p, p0, p1);
+    window(q, q0, q1);
+    const std::uint32_t v = array[p * n + q];
+    if (v > kMaxGrey) return false;
+    std::uint32_t lo = v, hi = v;
+    for (std::int32_t i = p0; i <= p1; ++i) {
+        const std::uint32_t* row = array + i * n;
+        for (std::int32_t j = q0; j <= q1; ++j) {
+            const std::uint32_t s = row[j];
+            if (s > kMaxGrey) continue;
+            lo = std::min(lo, s);
+            hi = std::max(hi, s);
+        }
+    }
+    return v < (lo + hi) / 2u;
+}
+}  // namespace
 
 bool isDarkModule(const std::vector<std::vector<std::uint32_t>>& array, std::int32_t p, std::int32_t q) {
     const auto np = static_cast<std::int32_t>(array.size());
@@ -140,11 +178,13 @@ Aztec::ModuleMatrix SymbolDetector::sampleDataGrid(SymbolCandidate& cand) {
     }
     const int k = compact ? 1 : ((cand.size - 1) / 2) / kCell + 1;
     const auto n = static_cast<std::size_t>(2 * kCell * k);
-    std::vector<std::vector<std::uint32_t>> array(n, std::vector<std::uint32_t>(n, 0));
+    // The sample array, kept between symbols: [p][q] at p * n + q.
+    samples_.assign(n * n, 0);
+    samplesSide_ = static_cast<std::int32_t>(n);
     if (trace_) tracedCentres_.assign(n, std::vector<Point2d>(n));
     for (int bj = -k; bj < k; ++bj) {
         for (int bi = -k; bi < k; ++bi) {
-            sampleCell(cand, kOrigin + bi, kOrigin + bj, array, kCell * (bi + k), kCell * (bj + k));
+            sampleCell(cand, kOrigin + bi, kOrigin + bj, kCell * (bi + k), kCell * (bj + k));
         }
     }
     const std::int32_t m = cand.size;
@@ -152,7 +192,7 @@ Aztec::ModuleMatrix SymbolDetector::sampleDataGrid(SymbolCandidate& cand) {
     Aztec::ModuleMatrix matrix(static_cast<std::size_t>(std::max(m, 0)), Aztec::BitList(static_cast<std::size_t>(std::max(m, 0))));
     for (std::int32_t y = 0; y < m; ++y) {
         for (std::int32_t x = 0; x < m; ++x) {
-            const bool dark = isDarkModule(array, x + off, y + off);
+            const bool dark = isDarkSample(samples_.data(), static_cast<std::int32_t>(n), x + off, y + off);
             matrix[static_cast<std::size_t>(x)].set(y, dark);
             if (trace_) {
                 trace_->modules.push_back(
@@ -322,32 +362,32 @@ double SymbolDetector::alongLine(std::int32_t c) const {
 double SymbolDetector::locateLine(std::int32_t uc, std::int32_t vc, bool vertical) {
     const std::int32_t across = vertical ? uc : vc;
     const double along = alongLine(vertical ? vc : uc);
-    std::vector<std::int32_t> scores(2 * kSearchOffsets + 1);
-    std::vector<std::int32_t> profile(2 * kProfileHalf + 1);
+    std::int32_t scores[2 * kSearchOffsets + 1];
+    std::int32_t profile[2 * kProfileHalf + 1];
     for (int m = -kSearchOffsets; m <= kSearchOffsets; ++m) {
         const double a = across + m / kStep;
         for (int k = -kProfileHalf; k <= kProfileHalf; ++k) {
             const double b = along + k / kStep;
             const Point2d p = vertical ? Aztec::Math::mapPoint(homography_, a, b) : Aztec::Math::mapPoint(homography_, b, a);
-            profile[static_cast<std::size_t>(k + kProfileHalf)] =
+            profile[k + kProfileHalf] =
                 static_cast<std::int32_t>(imageSample(Aztec::Math::toPixel(p.x), Aztec::Math::toPixel(p.y)));
         }
-        scores[static_cast<std::size_t>(m + kSearchOffsets)] = alternationScore(profile);
+        scores[m + kSearchOffsets] = alternationScoreOf(profile, 2 * kProfileHalf + 1);
     }
-    return across + (bestRunCentre(scores) - kSearchOffsets) / kStep;
+    return across + (bestRunCentreOf(scores, 2 * kSearchOffsets + 1) - kSearchOffsets) / kStep;
 }
 
 double SymbolDetector::locateVerticalLine(std::int32_t uc, std::int32_t vc) { return locateLine(uc, vc, true); }
 double SymbolDetector::locateHorizontalLine(std::int32_t uc, std::int32_t vc) { return locateLine(uc, vc, false); }
 
-void SymbolDetector::sampleCell(const SymbolCandidate& cand, int i, int j, std::vector<std::vector<std::uint32_t>>& array,
-                                int ox, int oy) {
+void SymbolDetector::sampleCell(const SymbolCandidate& cand, int i, int j, int ox, int oy) {
     const auto& g = cand.grid;
     setHomography({0, 0}, {16, 0}, {16, 16}, {0, 16}, g[i][j], g[i + 1][j], g[i + 1][j + 1], g[i][j + 1]);
     const bool compact = cand.type == SymbolType::Compact;
+    const auto n = static_cast<std::size_t>(samplesSide_);
     for (int a = 0; a < kCell; ++a) {
         for (int b = 0; b < kCell; ++b) {
-            array.at(static_cast<std::size_t>(ox + b)).at(static_cast<std::size_t>(oy + a)) =
+            samples_[static_cast<std::size_t>(ox + b) * n + static_cast<std::size_t>(oy + a)] =
                 compact ? sampleModuleFine(b, a) : sampleModuleCoarse(b, a);
             if (trace_) {
                 tracedCentres_.at(static_cast<std::size_t>(ox + b)).at(static_cast<std::size_t>(oy + a)) =

@@ -3,6 +3,8 @@
 // blob_fill.cpp, bullseye.cpp, mode_ring.cpp and data_grid.cpp.
 #include "detect/symbol_detector.h"
 
+#include <algorithm>
+
 #include "decode/data_codewords.h"
 
 namespace AztecCore {
@@ -25,25 +27,60 @@ constexpr CompactRetry kCompactRetries[] = {{true, 1.0},   {true, 1.01},  {true,
                                             {false, 0.98}};
 // The compact bull's-eye corners lie on its light ring, 3 modules out.
 constexpr int kCompactCornerRing = 3;
+// A seed's second, wider window: half the frame's shorter side, at most
+// twice per search.
+constexpr std::int32_t kWideWindowDivisor = 2;
+constexpr int kMaxWideRetries = 2;
+// Share of the symbol that must lie in the frame before it is sampled.
+constexpr double kMinInsideShare = 0.4;
 }  // namespace
 
 SymbolDetector::SymbolDetector() = default;
 
-void SymbolDetector::setImage(const Image::GrayBuf& image) { image_ = std::make_shared<Image::GrayBuf>(image); }
+void SymbolDetector::setImage(const Image::GrayBuf& image) {
+    owned_ = std::make_unique<Image::GrayBuf>(image);
+    image_ = {owned_->plane.pixels.data(), owned_->width(), owned_->height(), owned_->plane.stride};
+    startImage();
+}
+
+void SymbolDetector::borrowImage(const Image::ImageView& view) {
+    owned_.reset();
+    image_ = view;
+    startImage();
+}
+
+void SymbolDetector::releaseImage() {
+    owned_.reset();
+    image_ = {};
+}
+
+void SymbolDetector::startImage() {
+    // Every seed's window lies inside the image, and so does every mark, so
+    // clearing the box they spanned brings the working image back to zeros.
+    if (work_ && touchX1_ > touchX0_ && touchY1_ > touchY0_) {
+        const auto stride = static_cast<std::size_t>(work_->plane.stride);
+        for (std::int32_t y = touchY0_; y < touchY1_; ++y) {
+            std::uint8_t* row = work_->plane.pixels.data() + stride * static_cast<std::size_t>(y);
+            std::fill(row + touchX0_, row + touchX1_, std::uint8_t{0});
+        }
+    }
+    touchX0_ = touchY0_ = touchX1_ = touchY1_ = 0;
+}
 
 CandidateList SymbolDetector::findCandidates() {
     CandidateList list;
     auto cand = std::make_unique<SymbolCandidate>();
-    if (image_) cand->centre = {image_->width() * 0.5, image_->height() * 0.5};
+    if (image_.pixels) cand->centre = {image_.width * 0.5, image_.height * 0.5};
     list.push_back(std::move(cand));
     return list;
 }
 
 bool SymbolDetector::locate(SymbolCandidate& cand) {
     // An empty image has no working image to test; nothing can be found.
-    if (!image_ || image_->width() <= 0 || image_->height() <= 0) return false;
-    const std::int32_t cx = image_->width() / 2;
-    const std::int32_t cy = image_->height() / 2;
+    if (image_.empty()) return false;
+    wideRetries_ = 0;
+    const std::int32_t cx = image_.width / 2;
+    const std::int32_t cy = image_.height / 2;
     if (attemptSeed(cand, cx, cy)) return true;
     for (std::int32_t ring = 1; ring <= kSeedRings; ++ring) {
         const std::int32_t d = ring * kSeedStep;
@@ -62,24 +99,60 @@ bool SymbolDetector::locate(SymbolCandidate& cand) {
 }
 
 bool SymbolDetector::attemptSeed(SymbolCandidate& cand, std::int32_t x, std::int32_t y) {
-    cand.centre = blobCentre(x, y);
+    const std::int32_t w = image_.width, h = image_.height;
+    const std::int32_t r = seedRadius();
+    windowOutrun_ = false;
+    bool found = attemptSeedIn(cand, x, y, r);
     if (trace_) {
         trace_->seeds.push_back({x, y});
         trace_->blobCentres.push_back(cand.centre);
     }
+    // Very large modules: the bull's-eye's rings reach past the seed's
+    // window, so its test judged pixels that this seed never quantised
+    // (zeros, or what earlier seeds left). Try the seed once more with a
+    // window of half the frame, unless the seed's own blob already ran into
+    // the window's edge (flat content, where a wider window only costs).
+    // A read from the first attempt is kept when the wider one fails.
+    const std::int32_t wide = std::min(w - 1, h - 1) / kWideWindowDivisor;
+    if (!windowOutrun_ || blobReachedEdge_ || wide <= r || wideRetries_ >= kMaxWideRetries) return found;
+    ++wideRetries_;
+    const SymbolCandidate first = cand;
+    const Aztec::Math::Homography firstHomography = homography_;
+    Point2d firstCorners[4];
+    std::copy(symbolCorners_, symbolCorners_ + 4, firstCorners);
+    if (attemptSeedIn(cand, x, y, wide)) return true;
+    if (found) {
+        cand = first;
+        homography_ = firstHomography;
+        std::copy(firstCorners, firstCorners + 4, symbolCorners_);
+    }
+    return found;
+}
+
+bool SymbolDetector::attemptSeedIn(SymbolCandidate& cand, std::int32_t x, std::int32_t y, std::int32_t radius) {
+    cand.centre = blobCentreIn(x, y, radius);
     if (checkBullseye(cand, true)) {
         cand.type = SymbolType::FullRange;
         if (readModeRingAtScales(cand)) return true;
         // Round a small compact symbol the data layers and the quiet zone
         // continue the ring pattern, so the full-range test can pass on a
         // compact bull's-eye. When no full-range mode message reads, the
-        // seed is tried as compact too.
+        // seed is tried as compact too; if that fails as well, the
+        // candidate tells of the full-range bull's-eye that passed.
+        const SymbolCandidate fullRange = cand;
+        if (ringFillRan_) cand.centre = blobCentreIn(x, y, radius);
+        if (checkBullseye(cand, false)) {
+            cand.type = SymbolType::Compact;
+            if (readModeRingAtScales(cand)) return true;
+        }
+        cand = fullRange;
+        return false;
     }
     if (ringFillRan_) {
         // The full-range ring fill left its marks in the working image;
         // inside the compact ring's window they would stop the compact fill
         // or pull the corner lines off the ring. Quantise the window afresh.
-        cand.centre = blobCentre(x, y);
+        cand.centre = blobCentreIn(x, y, radius);
     }
     if (checkBullseye(cand, false)) {
         cand.type = SymbolType::Compact;
@@ -110,7 +183,27 @@ bool SymbolDetector::readModeRingAtScales(SymbolCandidate& cand) {
     return false;
 }
 
+// Whether enough of the symbol, as the bull's-eye's transform places it,
+// lies in the frame for its data to be readable: modules off the frame
+// read light, and with more than about half of them off no correction can
+// succeed. A damaged mode message claiming a large symbol in a small frame
+// is thus refused before any sampling.
+bool SymbolDetector::symbolFitsFrame(const SymbolCandidate& cand) const {
+    constexpr int kLattice = 9;
+    const double half = cand.size / 2.0;
+    int inside = 0;
+    for (int i = 0; i < kLattice; ++i) {
+        for (int j = 0; j < kLattice; ++j) {
+            const double u = -half + 2.0 * half * i / (kLattice - 1), v = -half + 2.0 * half * j / (kLattice - 1);
+            const Point2d p = Aztec::Math::mapPoint(homography_, u, v);
+            if (p.x >= 0.0 && p.y >= 0.0 && p.x < image_.width && p.y < image_.height) ++inside;
+        }
+    }
+    return inside >= kMinInsideShare * kLattice * kLattice;
+}
+
 std::optional<Aztec::DecodedData> SymbolDetector::decode(SymbolCandidate& cand) {
+    if (!symbolFitsFrame(cand)) return std::nullopt;
     const Aztec::Math::Homography located = homography_;
     compactScale_ = 1.0;
     auto decoded = Aztec::decodeData(cand, sampleDataGrid(cand));
@@ -148,8 +241,8 @@ void SymbolDetector::setHomography(Point2d s0, Point2d s1, Point2d s2, Point2d s
 }
 
 std::uint32_t SymbolDetector::imageSample(std::int32_t x, std::int32_t y) const {
-    if (x < 0 || y < 0 || x >= image_->width() || y >= image_->height()) return kOffImage;
-    return image_->plane.get(x, y);
+    if (!image_.contains(x, y)) return kOffImage;
+    return image_.row(y)[x];
 }
 
 std::uint32_t SymbolDetector::sampleModule(double u, double v, double s) const {

@@ -12,6 +12,7 @@
 #include "decode/bit_list.h"
 #include "decode/data_codewords.h"
 #include "image/gray_buf.h"
+#include "image/image_view.h"
 #include "math/homography.h"
 
 namespace AztecCore {
@@ -39,6 +40,12 @@ public:
 
     // Keeps a deep copy of the image.
     void setImage(const Image::GrayBuf& image);
+    // Reads the caller's pixels in place: they must stay unchanged and alive
+    // until the next setImage, borrowImage or releaseImage. The reader
+    // engine borrows for the length of one read, so no frame is copied.
+    void borrowImage(const Image::ImageView& view);
+    // Forgets a borrowed or copied image (the working image is kept).
+    void releaseImage();
     // One new candidate centred on the image; never empty.
     CandidateList findCandidates();
     // Walks the seed spiral round the image centre; true when a mode
@@ -64,12 +71,15 @@ public:
 
     const Aztec::Math::Homography& homography() const { return homography_; }
     const std::shared_ptr<Image::GrayBuf>& workImage() const { return work_; }
+    const Image::ImageView& image() const { return image_; }
     // The outer corners of the located symbol, from the transform fitted to
     // the bull's-eye (valid after a successful locate).
     const Point2d* symbolCorners() const { return symbolCorners_; }
 
     // Value of a pixel outside the image: reads as light everywhere.
     static constexpr std::uint32_t kOffImage = 999999999u;
+    // Working-image levels below this are dark, the rest light.
+    static constexpr std::uint8_t kDarkBelow = 128;
 
 private:
     friend class SymbolDetectorTestPeer;
@@ -78,10 +88,24 @@ private:
     enum class FillKind { Dark, Light, Ring };
     void fillRun(std::int32_t x, std::int32_t y, FillKind kind);
     void fillFrom(std::int32_t x, std::int32_t y, FillKind kind);
-    bool workDark(std::int32_t x, std::int32_t y) const;
+    // Dark in the working image; every pixel outside it is light.
+    bool workDark(std::int32_t x, std::int32_t y) const {
+        if (!work_ || x < 0 || y < 0 || x >= work_->width() || y >= work_->height()) return false;
+        return work_->plane.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(work_->plane.stride) +
+                                   static_cast<std::size_t>(x)] < kDarkBelow;
+    }
     std::uint32_t imageSample(std::int32_t x, std::int32_t y) const;
     std::uint32_t sampleModule(double u, double v, double spread) const;
     bool attemptSeed(SymbolCandidate& cand, std::int32_t x, std::int32_t y);
+    bool attemptSeedIn(SymbolCandidate& cand, std::int32_t x, std::int32_t y, std::int32_t radius);
+    Point2d blobCentreIn(std::int32_t sx, std::int32_t sy, std::int32_t radius);
+    bool symbolFitsFrame(const SymbolCandidate& cand) const;
+    std::int32_t seedRadius() const;
+    void fillBlob(std::int32_t sx, std::int32_t sy, bool dark);
+    template <bool Dark>
+    void fillBlobOf(std::int32_t sx, std::int32_t sy);
+    void touch(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32_t y1);
+    void startImage();
     bool readModeRingAtScales(SymbolCandidate& cand);
 
     // Data grid helpers.
@@ -93,11 +117,12 @@ private:
     double locateLine(std::int32_t uc, std::int32_t vc, bool vertical);
     double locateVerticalLine(std::int32_t uc, std::int32_t vc);
     double locateHorizontalLine(std::int32_t uc, std::int32_t vc);
-    void sampleCell(const SymbolCandidate& cand, int i, int j, std::vector<std::vector<std::uint32_t>>& array, int ox, int oy);
+    void sampleCell(const SymbolCandidate& cand, int i, int j, int ox, int oy);
 
     PixelPoint quadrantCorner_[4] = {};
     std::int32_t quadrantDist2_[4] = {};
-    std::shared_ptr<Image::GrayBuf> image_;
+    Image::ImageView image_;                   // what is read; owned_ or the caller's
+    std::unique_ptr<Image::GrayBuf> owned_;    // setImage's copy
     std::shared_ptr<Image::GrayBuf> work_;
     // 64-bit sums: a large ring window times pixel coordinates can pass 2^31.
     std::int64_t sumX_ = 0, sumY_ = 0;
@@ -105,12 +130,26 @@ private:
     std::int32_t maxCount_ = 0;
     std::int32_t xMin_ = 0, xMax_ = 0, yMin_ = 0, yMax_ = 0;
     std::deque<std::int32_t> seedX_, seedY_;
+    std::vector<PixelPoint> spanStack_;  // pending runs of the blob fills
+    std::vector<std::uint32_t> samples_; // module samples of the data grid, square
+    std::int32_t samplesSide_ = 0;
     PixelPoint ringCentre_;
     Aztec::Math::Homography homography_{};
     std::int32_t gridPasses_ = 0;
     bool ringFillRan_ = false;
     std::int32_t symbolHalf_ = 0;
-    double compactScale_ = 1.0;  // scale of the compact grid round the centre, for retries  // modules from the centre to the edge, for the line search  // a ring fill marked pixels since the last quantisation
+    double compactScale_ = 1.0;  // scale of the compact grid round the centre, for retries
+    // The seed's quantised window [x0, x1) x [y0, y1), whether its blob fill
+    // reached the window's edge, and whether a bull's-eye test since looked
+    // beyond it (very large modules).
+    std::int32_t quantX0_ = 0, quantX1_ = 0, quantY0_ = 0, quantY1_ = 0;
+    bool blobReachedEdge_ = false;
+    bool windowOutrun_ = false;
+    int wideRetries_ = 0;
+    // Bounding box [x0, x1) x [y0, y1) of what this image wrote into the
+    // working image; cleared for the next image, so that a reused detector
+    // answers exactly as a new one.
+    std::int32_t touchX0_ = 0, touchX1_ = 0, touchY0_ = 0, touchY1_ = 0;
 
     Point2d symbolCorners_[4] = {};
     DetectorTrace* trace_ = nullptr;

@@ -9,11 +9,20 @@ ReaderEngine::ReaderEngine() : detector_(std::make_unique<SymbolDetector>()) {}
 ReaderEngine::~ReaderEngine() = default;
 
 ReadOutcome ReaderEngine::read(const Image::GrayBuf& image, std::string& message) {
+    return read(Image::ImageView{image.plane.pixels.data(), image.width(), image.height(), image.plane.stride}, message);
+}
+
+ReadOutcome ReaderEngine::read(const Image::ImageView& image, std::string& message) {
     data_.clear();
     data_.shrink_to_fit();
     decoded_ = {};
     correctedWords_ = 0;
-    detector_->setImage(image);
+    // The detector reads the caller's pixels in place for this call only.
+    struct Release {
+        SymbolDetector& d;
+        ~Release() { d.releaseImage(); }
+    } release{*detector_};
+    detector_->borrowImage(image);
     CandidateList candidates = detector_->findCandidates();
     SymbolCandidate& cand = *candidates.front();
     ReadOutcome outcome = ReadOutcome::NotLocated;

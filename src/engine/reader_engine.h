@@ -11,6 +11,7 @@
 #include "decode/text_decoder.h"
 #include "detect/symbol_detector.h"
 #include "image/gray_buf.h"
+#include "image/image_view.h"
 
 namespace AztecCore {
 
@@ -26,6 +27,10 @@ public:
     // Reads `image` (which may go away afterwards) and replaces `message`
     // with the one-line diagnostic. Exceptions of the stages pass through.
     ReadOutcome read(const Image::GrayBuf& image, std::string& message);
+    // The same on the caller's pixels, read in place (rows may be padded);
+    // they must stay unchanged during the call. An engine may be reused:
+    // it keeps its working buffers, and every read answers as on a new one.
+    ReadOutcome read(const Image::ImageView& image, std::string& message);
     // The decoded bytes of the last Read, one char per byte, 0 bytes kept.
     std::string dataText() const;
 

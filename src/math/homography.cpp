@@ -13,30 +13,30 @@ namespace Aztec::Math {
 
 Homography fitHomography(Point2d s0, Point2d s1, Point2d s2, Point2d s3,
                          Point2d t0, Point2d t1, Point2d t2, Point2d t3) {
-    auto a = std::make_shared<Matrix>(8, 8);
-    auto b = std::make_shared<Matrix>(8, 1);
+    std::array<std::array<double, 8>, 8> a{};
+    std::array<double, 8> b{};
     const Point2d src[4] = {s0, s1, s2, s3};
     const Point2d dst[4] = {t0, t1, t2, t3};
-    for (int k = 0; k < 4; ++k) {
+    for (std::size_t k = 0; k < 4; ++k) {
         const double u = src[k].x, v = src[k].y, x = dst[k].x, y = dst[k].y;
-        const int r = 2 * k;
+        const std::size_t r = 2 * k;
         // a u + b v + c - g x u - h x v = x, and the same for y with d, e, f.
-        a->at(r, 0) = -u;
-        a->at(r, 1) = -v;
-        a->at(r, 2) = -1.0;
-        a->at(r, 6) = x * u;
-        a->at(r, 7) = x * v;
-        b->at(r, 0) = -x;
-        a->at(r + 1, 3) = -u;
-        a->at(r + 1, 4) = -v;
-        a->at(r + 1, 5) = -1.0;
-        a->at(r + 1, 6) = y * u;
-        a->at(r + 1, 7) = y * v;
-        b->at(r + 1, 0) = -y;
+        a[r][0] = -u;
+        a[r][1] = -v;
+        a[r][2] = -1.0;
+        a[r][6] = x * u;
+        a[r][7] = x * v;
+        b[r] = -x;
+        a[r + 1][3] = -u;
+        a[r + 1][4] = -v;
+        a[r + 1][5] = -1.0;
+        a[r + 1][6] = y * u;
+        a[r + 1][7] = y * v;
+        b[r + 1] = -y;
     }
-    const auto x = Matrix::Solve(a, b);
+    solveInPlace(a, b);
     Homography h{};
-    for (int i = 0; i < 8; ++i) h[static_cast<std::size_t>(i)] = x->at(i, 0);
+    for (std::size_t i = 0; i < 8; ++i) h[i] = b[i];
     return h;
 }
 
@@ -78,28 +78,26 @@ Homography fitHomographyLeastSquares(const std::vector<Point2d>& sources, const 
     ks = ks > 0 ? n / ks : 1.0;
     kd = kd > 0 ? n / kd : 1.0;
 
-    auto ata = std::make_shared<Matrix>(8, 8);
-    auto atb = std::make_shared<Matrix>(8, 1);
+    std::array<std::array<double, 8>, 8> ata{};
+    std::array<double, 8> atb{};
     for (std::size_t i = 0; i < n; ++i) {
         const double u = (sources[i].x - cu) * ks, v = (sources[i].y - cv) * ks;
         const double x = (destinations[i].x - cx) * kd, y = (destinations[i].y - cy) * kd;
         const double rows[2][8] = {{u, v, 1, 0, 0, 0, -x * u, -x * v}, {0, 0, 0, u, v, 1, -y * u, -y * v}};
         const double rhs[2] = {x, y};
-        for (int r = 0; r < 2; ++r) {
-            for (int j = 0; j < 8; ++j) {
-                for (int k = 0; k < 8; ++k) ata->at(j, k) += rows[r][j] * rows[r][k];
-                atb->at(j, 0) += rows[r][j] * rhs[r];
+        for (std::size_t r = 0; r < 2; ++r) {
+            for (std::size_t j = 0; j < 8; ++j) {
+                for (std::size_t k = 0; k < 8; ++k) ata[j][k] += rows[r][j] * rows[r][k];
+                atb[j] += rows[r][j] * rhs[r];
             }
         }
     }
-    std::shared_ptr<Matrix> sol;
     try {
-        sol = Matrix::Solve(ata, atb);
+        solveInPlace(ata, atb);
     } catch (const MatrixSingularException&) {
         return kNoFit;  // all sources on one point
     }
-    double h[8];
-    for (int i = 0; i < 8; ++i) h[i] = sol->at(i, 0);
+    const std::array<double, 8>& h = atb;
     // Undo the normalisation: u' = ks (u - cu), x = x' / kd + cx.
     const double g = h[6] * ks, hh = h[7] * ks;
     const double w0 = 1.0 - h[6] * ks * cu - h[7] * ks * cv;  // denominator constant
@@ -119,44 +117,25 @@ Homography fitAffineLeastSquares(const std::vector<Point2d>& sources, const std:
     const std::size_t n = std::min(sources.size(), destinations.size());
     if (n < 3) throw std::invalid_argument("an affine fit needs three point pairs");
     if (!allFinite(sources, destinations, n)) return kNoFit;
-    auto ata = std::make_shared<Matrix>(3, 3);
-    auto atx = std::make_shared<Matrix>(3, 1);
-    auto aty = std::make_shared<Matrix>(3, 1);
+    std::array<std::array<double, 3>, 3> ata{};
+    std::array<double, 3> x{}, y{};
     for (std::size_t i = 0; i < n; ++i) {
         const double row[3] = {sources[i].x, sources[i].y, 1.0};
-        for (int j = 0; j < 3; ++j) {
-            for (int k = 0; k < 3; ++k) ata->at(j, k) += row[j] * row[k];
-            atx->at(j, 0) += row[j] * destinations[i].x;
-            aty->at(j, 0) += row[j] * destinations[i].y;
+        for (std::size_t j = 0; j < 3; ++j) {
+            for (std::size_t k = 0; k < 3; ++k) ata[j][k] += row[j] * row[k];
+            x[j] += row[j] * destinations[i].x;
+            y[j] += row[j] * destinations[i].y;
         }
     }
-    std::shared_ptr<Matrix> x, y;
     try {
-        x = Matrix::Solve(ata, atx);
-        y = Matrix::Solve(ata, aty);
+        auto lu = ata;
+        solveInPlace(lu, x);
+        lu = ata;
+        solveInPlace(lu, y);
     } catch (const MatrixSingularException&) {
         return kNoFit;  // all sources on one point
     }
-    return {x->at(0, 0), x->at(1, 0), x->at(2, 0), y->at(0, 0), y->at(1, 0), y->at(2, 0), 0.0, 0.0};
-}
-
-Point2d mapPoint(const Homography& h, double u, double v) {
-    const double w = h[6] * u + h[7] * v + 1.0;
-    return {(h[0] * u + h[1] * v + h[2]) / w, (h[3] * u + h[4] * v + h[5]) / w};
-}
-
-std::int32_t toPixel(double value) {
-    constexpr double kMin = static_cast<double>(std::numeric_limits<std::int32_t>::min());
-    constexpr double kMax = static_cast<double>(std::numeric_limits<std::int32_t>::max());
-    // Positions found from pixels (blob centres, ring lines) count pixel x
-    // as the point x, so the pixel that holds the point v is the nearest
-    // one, not the one that truncation would pick (up to a pixel left or
-    // above: a third of a module at 3 pixels per module).
-    const double rounded = std::floor(value + 0.5);
-    if (!std::isfinite(rounded) || rounded < kMin || rounded > kMax) {
-        return std::numeric_limits<std::int32_t>::min();
-    }
-    return static_cast<std::int32_t>(rounded);
+    return {x[0], x[1], x[2], y[0], y[1], y[2], 0.0, 0.0};
 }
 
 }  // namespace Aztec::Math

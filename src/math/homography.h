@@ -3,6 +3,8 @@
 #pragma once
 
 #include <array>
+#include <cmath>
+#include <limits>
 #include <cstdint>
 #include <vector>
 
@@ -34,12 +36,28 @@ Homography fitHomographyLeastSquares(const std::vector<Point2d>& sources, const 
 // points are extended well beyond them.
 Homography fitAffineLeastSquares(const std::vector<Point2d>& sources, const std::vector<Point2d>& destinations);
 
-// Maps (u, v); no test of the denominator.
-Point2d mapPoint(const Homography& h, double u, double v);
+// Maps (u, v); no test of the denominator. Inline: samplers call it for
+// every point they read.
+inline Point2d mapPoint(const Homography& h, double u, double v) {
+    const double w = h[6] * u + h[7] * v + 1.0;
+    return {(h[0] * u + h[1] * v + h[2]) / w, (h[3] * u + h[4] * v + h[5]) / w};
+}
 
 // The pixel that holds a mapped coordinate: the nearest integer. A
 // non-finite value or one outside the 32-bit range becomes INT32_MIN,
 // which every sampler treats as outside the image.
-std::int32_t toPixel(double value);
+//
+// Positions found from pixels (blob centres, ring lines) count pixel x as
+// the point x, so the pixel that holds the point v is the nearest one, not
+// the one that truncation would pick (up to a pixel left or above: a third
+// of a module at 3 pixels per module).
+inline std::int32_t toPixel(double value) {
+    constexpr double kMin = static_cast<double>(std::numeric_limits<std::int32_t>::min());
+    constexpr double kMax = static_cast<double>(std::numeric_limits<std::int32_t>::max());
+    const double rounded = std::floor(value + 0.5);
+    // Written so that NaN fails too.
+    if (!(rounded >= kMin && rounded <= kMax)) return std::numeric_limits<std::int32_t>::min();
+    return static_cast<std::int32_t>(rounded);
+}
 
 }  // namespace Aztec::Math

@@ -2,7 +2,11 @@
 // 8 x 8 perspective fit.
 #pragma once
 
+#include <array>
+#include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <exception>
 #include <memory>
 #include <vector>
@@ -61,5 +65,71 @@ public:
     std::int32_t rows = 0;
     std::int32_t cols = 0;
 };
+
+// What Solve does, on a fixed-size system held in arrays: the same
+// arithmetic in the same order (so the same results to the last bit),
+// without allocating. For the perspective fits, which solve thousands of
+// small systems per symbol. A row of zeros throws MatrixSingularException.
+template <std::size_t N>
+void solveInPlace(std::array<std::array<double, N>, N>& lu, std::array<double, N>& x) {
+    std::array<std::size_t, N> indx{};
+    std::array<double, N> vv{};
+    for (std::size_t i = 0; i < N; ++i) {
+        double big = 0.0;
+        for (std::size_t j = 0; j < N; ++j) {
+            const double t = std::fabs(lu[i][j]);
+            if (t > big) big = t;
+        }
+        if (big == 0.0) throw MatrixSingularException();
+        vv[i] = 1.0 / big;
+    }
+    for (std::size_t j = 0; j < N; ++j) {
+        for (std::size_t i = 0; i < j; ++i) {
+            double sum = lu[i][j];
+            for (std::size_t k = 0; k < i; ++k) sum -= lu[i][k] * lu[k][j];
+            lu[i][j] = sum;
+        }
+        double big = 0.0;
+        std::size_t imax = j;
+        for (std::size_t i = j; i < N; ++i) {
+            double sum = lu[i][j];
+            for (std::size_t k = 0; k < j; ++k) sum -= lu[i][k] * lu[k][j];
+            lu[i][j] = sum;
+            const double dum = vv[i] * std::fabs(sum);
+            if (dum >= big) {
+                big = dum;
+                imax = i;
+            }
+        }
+        if (imax != j) {
+            std::swap(lu[imax], lu[j]);
+            vv[imax] = vv[j];
+        }
+        indx[j] = imax;
+        if (j != N - 1) {
+            if (lu[j][j] == 0.0) lu[j][j] = 1e-20;
+            const double dum = 1.0 / lu[j][j];
+            for (std::size_t i = j + 1; i < N; ++i) lu[i][j] *= dum;
+        }
+    }
+    if (lu[N - 1][N - 1] == 0.0) lu[N - 1][N - 1] = 1e-20;
+    std::ptrdiff_t ii = -1;
+    for (std::size_t i = 0; i < N; ++i) {
+        const std::size_t ip = indx[i];
+        double sum = x[ip];
+        x[ip] = x[i];
+        if (ii != -1) {
+            for (std::size_t k = static_cast<std::size_t>(ii); k < i; ++k) sum -= lu[i][k] * x[k];
+        } else if (sum != 0.0) {
+            ii = static_cast<std::ptrdiff_t>(i);
+        }
+        x[i] = sum;
+    }
+    for (std::size_t i = N; i-- > 0;) {
+        double sum = x[i];
+        for (std::size_t k = i + 1; k < N; ++k) sum -= lu[i][k] * x[k];
+        x[i] = sum / lu[i][i];
+    }
+}
 
 }  // namespace Aztec::Math

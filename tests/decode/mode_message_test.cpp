@@ -92,8 +92,8 @@ TEST(ModeMessage, FieldsComeFromTheLayerTables) {
     const Case cases[] = {
         {true, 0, 0, 1, 1, 15, 6, 17, 2},        {true, 0, 9, 1, 10, 15, 6, 17, 2},
         {true, 3, 63, 4, 64, 27, 8, 76, 0},      {false, 0, 0, 1, 1, 19, 6, 21, 2},
-        {false, 8, 200, 9, 201, 53, 10, 230, 4}, {false, 31, 2047, 32, 2048, 151, 12, 1664, 0},
-        {true, 0, 63, 1, 64, 15, 6, 17, 2},      // more data words than the symbol holds: accepted here
+        {false, 8, 200, 9, 201, 53, 10, 230, 4}, {false, 31, 1663, 32, 1664, 151, 12, 1664, 0},
+        {true, 0, 16, 1, 17, 15, 6, 17, 2},      // every word data: taken here, refused when decoding
     };
     for (const Case& c : cases) {
         SymbolCandidate cand;
@@ -107,6 +107,24 @@ TEST(ModeMessage, FieldsComeFromTheLayerTables) {
         EXPECT_EQ(cand.wordBits, c.wordBits);
         EXPECT_EQ(cand.totalWords, c.totalWords);
         EXPECT_EQ(cand.bitOffset, c.bitOffset);
+    }
+}
+
+TEST(ModeMessage, MoreDataWordsThanTheLayersHoldIsRefused) {
+    // Correct codewords whose fields no symbol can have: refused, and the
+    // candidate keeps its earlier layer facts (no negative check-word share).
+    struct Case { bool compact; int layersField, dataField; bool taken; };
+    const Case cases[] = {{true, 0, 16, true},   {true, 0, 17, false},      {true, 0, 63, false},
+                          {true, 3, 63, true},   {false, 0, 21, false},     {false, 31, 2047, false},
+                          {false, 8, 229, true}, {false, 8, 230, false}};
+    for (const Case& c : cases) {
+        SymbolCandidate cand;
+        cand.type = c.compact ? SymbolType::Compact : SymbolType::FullRange;
+        EXPECT_EQ(Aztec::decodeModeMessage(cand, makeRing(c.compact, c.layersField, c.dataField)), c.taken)
+            << c.compact << " " << c.layersField << " " << c.dataField;
+        if (!c.taken) {
+            EXPECT_EQ(cand.layers, 0);
+        }
     }
 }
 
@@ -140,7 +158,9 @@ TEST(ModeMessage, WrongWordsUpToTheLimitAreCorrected) {
         int refused = 0, wrong = 0;
         for (int trial = 0; trial < 60; ++trial) {
             const int layersField = static_cast<int>(rng() % (compact ? 4 : 32));
-            const int dataField = static_cast<int>(rng() % (compact ? 64 : 2048));
+            // Only fields a symbol can have (no more data words than it holds).
+            const auto& info = compact ? Aztec::compactLayerInfo(layersField + 1) : Aztec::fullRangeLayerInfo(layersField + 1);
+            const int dataField = static_cast<int>(rng() % static_cast<unsigned>(std::min(info.totalWords, compact ? 64 : 2048)));
             BitList ring = makeRing(compact, layersField, dataField);
             const int bad = trial < 40 ? 1 + trial % limit : limit + 1 + trial % 2;
             std::vector<int> order(static_cast<std::size_t>(words));

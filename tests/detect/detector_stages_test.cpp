@@ -18,6 +18,7 @@ namespace AztecCore {
 class SymbolDetectorTestPeer {
 public:
     static std::shared_ptr<Image::GrayBuf>& work(SymbolDetector& d) { return d.work_; }
+    static bool attemptSeed(SymbolDetector& d, SymbolCandidate& c, int x, int y) { return d.attemptSeed(c, x, y); }
     static void setWindow(SymbolDetector& d, int x0, int x1, int y0, int y1) {
         d.xMin_ = x0;
         d.xMax_ = x1;
@@ -340,4 +341,24 @@ TEST(IsDarkModule, WindowsAtTheBordersAndOffImageSamples) {
     EXPECT_FALSE(isDarkModule(b, 6, 5));
 }
 
+}  // namespace
+
+namespace {
+TEST(SeedAttempt, FailedFullRangeModeRingKeepsTheFullRangeType) {
+    // A full-range bull's-eye whose mode ring does not decode is tried as
+    // compact too (its inner rings pass that test); when that fails as
+    // well, the candidate still tells of the full-range bull's-eye.
+    for (std::uint32_t seed = 1; seed <= 4; ++seed) {
+        quarrow_test::RenderOptions o;
+        o.moduleSize = 6;
+        const quarrow_test::Frame f = quarrow_test::renderSymbol(quarrow_test::loneBullseyeGrid(true, 27, seed), o);
+        SymbolDetector d;
+        d.setImage(GrayBuf(f.pixels.data(), f.width, f.height));
+        SymbolCandidate cand;
+        EXPECT_FALSE(SymbolDetectorTestPeer::attemptSeed(d, cand, f.width / 2, f.height / 2));
+        EXPECT_EQ(cand.type, SymbolType::FullRange) << seed;
+        EXPECT_EQ(cand.layers, 0);
+        EXPECT_NE(cand.corners[0].x, -1.0);  // the full-range ring's corners
+    }
+}
 }  // namespace
