@@ -401,6 +401,10 @@ PYBIND11_MODULE(_native, m) {
                                    return d;
                                })
         .def_property_readonly("symbologyIdentifier", [](const Result& r) { return r.r.symbologyIdentifier; })
+        .def_property_readonly("rune", [](const Result& r) -> py::object {
+            return r.r.rune ? py::object(py::int_(*r.r.rune)) : py::object(py::none());
+        })
+        .def_property_readonly("readerInit", [](const Result& r) { return r.r.readerInit; })
         .def_property_readonly("bullseyeCorners", [](const Result& r) { return corners(r.r.bullseyeCorners); })
         .def_property_readonly("centre", [](const Result& r) { return point(r.r.centre); })
         .def_property_readonly("symbolCorners", [](const Result& r) { return corners(r.r.symbolCorners); })

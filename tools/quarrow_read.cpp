@@ -165,6 +165,7 @@ void symbolFields(qt::JsonObject& o, const quarrow::ReadResult& r) {
         o.raw("structured_append", "null");
     }
     o.str("symbology_identifier", r.symbologyIdentifier);
+    o.raw("rune", r.rune ? std::to_string(*r.rune) : "null").boolean("reader_init", r.readerInit);
     o.raw("centre", located ? pointJson(r.centre) : "null");
     o.raw("bullseye_corners", located ? cornersJson(r.bullseyeCorners) : "null");
     o.raw("symbol_corners", located ? cornersJson(r.symbolCorners) : "null");

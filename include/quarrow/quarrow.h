@@ -130,7 +130,11 @@ QUARROW_C_EXPORT int quarrow_result_light_on_dark(const quarrow_result* result);
  * as long as the result); 0 otherwise (outputs untouched). */
 QUARROW_C_EXPORT int quarrow_result_structured_append(const quarrow_result* result, int* index, int* count,
                                                       const char** id);
-/* "]z" and its modifier ("]z0" plain ... "]zB"); "" unless the data was read. */
+/* An Aztec Rune's value 0..255 (its digits are the bytes); -1 for other symbols. */
+QUARROW_C_EXPORT int quarrow_result_rune(const quarrow_result* result);
+/* 1 for a reader-initialisation (scanner programming) symbol. */
+QUARROW_C_EXPORT int quarrow_result_reader_init(const quarrow_result* result);
+/* "]z" and its modifier ("]z0" plain ... "]zB", "]zC" a rune); "" unless the data was read. */
 QUARROW_C_EXPORT const char* quarrow_result_symbology_identifier(const quarrow_result* result);
 
 /* The parts of a structured-append message joined in order, from results in

@@ -95,9 +95,13 @@ struct ReadResult {
     std::optional<StructuredAppend> structuredAppend;
     // "]z" and a modifier for what the symbol holds: 0 plain, 1 GS1 (FNC1
     // first), 2 FNC1 after one letter or two digits, 3-5 the same with ECI
-    // designators, 6-B those six in a structured-append part. Empty unless
-    // outcome is Read.
+    // designators, 6-B those six in a structured-append part, C a rune.
+    // Empty unless outcome is Read.
     std::string symbologyIdentifier;
+    // An Aztec Rune's value (0..255; `bytes` then holds its decimal digits).
+    std::optional<int> rune;
+    // A reader-initialisation symbol: data meant to program the scanner.
+    bool readerInit = false;
     // The reader's one-line diagnostic (symbol type, rotation, layers,
     // capacity, check-word share and corrections).
     std::string message;

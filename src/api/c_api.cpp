@@ -173,6 +173,9 @@ int quarrow_result_structured_append(const quarrow_result* result, int* index, i
     return 1;
 }
 
+int quarrow_result_rune(const quarrow_result* result) { return result && result->r.rune ? *result->r.rune : -1; }
+int quarrow_result_reader_init(const quarrow_result* result) { return result && result->r.readerInit ? 1 : 0; }
+
 const char* quarrow_result_symbology_identifier(const quarrow_result* result) {
     return result ? result->r.symbologyIdentifier.c_str() : "";
 }

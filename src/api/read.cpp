@@ -86,6 +86,11 @@ void gatherFacts(const AztecCore::ReaderEngine& engine, AztecCore::ReadOutcome o
     if (r.outcome == Outcome::Read) {
         applyDecodedText(engine.decoded(), r);
         r.correctedWords = engine.correctedWords();
+        r.readerInit = c.readerInit;
+        if (c.rune >= 0) {
+            r.rune = c.rune;
+            r.symbologyIdentifier = "]zC";
+        }
     }
 }
 
@@ -102,6 +107,7 @@ ReadResult readFrame(const std::uint8_t* frame, int width, int height, int strid
         const AztecCore::Image::ImageView image{frame, width, height, stride};
         AztecCore::ReaderEngine engine;
         engine.setTrace(trace);
+        engine.setExtended(true);
         const AztecCore::ReadOutcome outcome = engine.read(image, r.message);
         gatherFacts(engine, outcome, r);
     } catch (const std::bad_alloc&) {

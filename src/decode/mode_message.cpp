@@ -132,7 +132,36 @@ void correctModeMessage(BitList& modeBits, bool compact) {
     writeWords(words, count, modeBits);
 }
 
-bool decodeModeMessage(SymbolCandidate& candidate, const BitList& ring) {
+namespace {
+
+// A rune's mode bits are inverted at every even index (first bit 0).
+bool decodeRune(SymbolCandidate& candidate, BitList mode) {
+    for (std::int64_t k = 0; k < static_cast<std::int64_t>(mode.size()); k += 2) mode.set(k, !mode.get(k));
+    try {
+        correctModeMessage(mode, true);
+    } catch (const std::exception&) {
+        return false;
+    }
+    candidate.rune = readField(mode, 0, 8);
+    candidate.layers = 0;
+    candidate.dataWords = 0;
+    candidate.totalWords = 0;
+    candidate.wordBits = 0;
+    candidate.bitOffset = 0;
+    candidate.size = kRuneSize;
+    return true;
+}
+
+// The top bit of the data-word count of a reader-initialisation symbol.
+constexpr std::int32_t kCompactInitFlag = 32;
+constexpr std::int32_t kFullRangeInitFlag = 1024;
+constexpr std::int32_t kMaxInitFullRangeLayers = 22;
+
+}  // namespace
+
+bool decodeModeMessage(SymbolCandidate& candidate, const BitList& ring, bool extended) {
+    candidate.readerInit = false;
+    candidate.rune = -1;
     const auto n = static_cast<std::int64_t>(ring.size());
     if (n == 0) return false;
     const std::int64_t q = n / 4;
@@ -153,15 +182,25 @@ bool decodeModeMessage(SymbolCandidate& candidate, const BitList& ring) {
 
     BitList mode = compact ? extractCompact(ring, found->rotation, found->mirrored)
                            : extractFullRange(ring, found->rotation, found->mirrored);
+    const BitList received = mode;
     try {
         correctModeMessage(mode, compact);
     } catch (const std::exception&) {
-        return false;
+        return extended && compact && decodeRune(candidate, received);
     }
 
     const std::int32_t layers = compact ? readField(mode, 0, 2) + 1 : readField(mode, 0, 5) + 1;
-    const std::int32_t dataWords = compact ? readField(mode, 2, 6) + 1 : readField(mode, 5, 11) + 1;
+    std::int32_t dataWords = compact ? readField(mode, 2, 6) + 1 : readField(mode, 5, 11) + 1;
     const LayerInfo& info = compact ? compactLayerInfo(layers) : fullRangeLayerInfo(layers);
+    if (extended && dataWords > info.totalWords) {
+        // Only in sizes whose capacity is below the flag can it be one.
+        const std::int32_t flag = compact ? kCompactInitFlag : kFullRangeInitFlag;
+        const bool allowed = compact ? layers == 1 : layers <= kMaxInitFullRangeLayers;
+        if (allowed && dataWords > flag) {
+            dataWords -= flag;
+            candidate.readerInit = true;
+        }
+    }
     // A message that claims more data words than its layers hold is damage
     // that happens to be a codeword: no symbol can be sampled from it.
     if (dataWords > info.totalWords) return false;

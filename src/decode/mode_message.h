@@ -30,7 +30,20 @@ const LayerInfo& fullRangeLayerInfo(std::int32_t layers);
 // dataWords, size, wordBits, totalWords and bitOffset. False when the
 // orientation marks match no pattern, the type is neither compact nor
 // full-range, or the mode message cannot be corrected. Throws nothing.
-bool decodeModeMessage(AztecCore::SymbolCandidate& candidate, const BitList& ring);
+//
+// With `extended`, two further kinds of symbol are read, which the runtime
+// component does not know: reader-initialisation symbols, whose mode
+// message sets the top bit of the data-word count (compact symbols of one
+// layer, full-range ones of up to 22 layers, where that bit can mean
+// nothing else); and Aztec Runes, 11 x 11 symbols with no data layers whose
+// mode message holds one value 0..255 with every other bit inverted
+// (layers, data words and total words are then 0 and `rune` the value; the
+// caller must confirm the quiet zone round the ring, as damage to an
+// ordinary mode message can come within correcting distance of a rune's).
+bool decodeModeMessage(AztecCore::SymbolCandidate& candidate, const BitList& ring, bool extended = false);
+
+// Modules on a side of an Aztec Rune.
+constexpr std::int32_t kRuneSize = 11;
 
 // Corrects the 28 (compact) or 40 (full-range) mode bits in place. Throws
 // ReedSolomon::ReedSolomonException when they cannot be corrected.

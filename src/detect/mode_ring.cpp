@@ -125,7 +125,7 @@ bool SymbolDetector::readModeRing(SymbolCandidate& cand, double scale) {
     Aztec::BitList bits(samples.size());
     for (float t : kThresholdFractions) {
         binariseRing(samples, bits, t);
-        if (Aztec::decodeModeMessage(cand, bits)) return true;
+        if (Aztec::decodeModeMessage(cand, bits, extended_)) return true;
     }
     return false;
 }

@@ -60,6 +60,9 @@ public:
     std::uint32_t sampleModuleFine(double u, double v) const;
 
     void setTrace(DetectorTrace* trace) { trace_ = trace; }
+    // Reads reader-initialisation symbols and runes too (see
+    // Aztec::decodeModeMessage); off unless a modern front end asks.
+    void setExtended(bool on) { extended_ = on; }
 
     // Stages, public so that tests can drive them one at a time.
     Point2d blobCentre(std::int32_t sx, std::int32_t sy);
@@ -153,6 +156,7 @@ private:
 
     Point2d symbolCorners_[4] = {};
     DetectorTrace* trace_ = nullptr;
+    bool extended_ = false;
     std::vector<std::vector<Point2d>> tracedCentres_;  // image positions of the sampled modules, when tracing
 };
 

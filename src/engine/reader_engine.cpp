@@ -26,7 +26,20 @@ ReadOutcome ReaderEngine::read(const Image::ImageView& image, std::string& messa
     CandidateList candidates = detector_->findCandidates();
     SymbolCandidate& cand = *candidates.front();
     ReadOutcome outcome = ReadOutcome::NotLocated;
-    if (detector_->locate(cand)) {
+    const bool located = detector_->locate(cand);
+    if (located && cand.rune >= 0) {
+        // A rune carries its value in the mode ring and nothing else; only
+        // a quiet zone round the ring tells it from a damaged larger symbol.
+        if (runeHasQuietZone()) {
+            outcome = ReadOutcome::Read;
+            message = "Read rune " + std::to_string(cand.rune) + "\n #err=0";
+            const std::string digits = std::to_string(cand.rune);
+            data_.assign(digits.begin(), digits.end());
+            decoded_.bytes = data_;
+        } else {
+            message = "Aztec code detected. The image quality does not allow for reading the data. " + describe(cand);
+        }
+    } else if (located) {
         outcome = ReadOutcome::Located;
         message = "Detected barcode area " + describe(cand);
         if (auto decoded = detector_->decode(cand)) {
@@ -43,6 +56,29 @@ ReadOutcome ReaderEngine::read(const Image::ImageView& image, std::string& messa
     }
     candidate_ = cand;
     return outcome;
+}
+
+bool ReaderEngine::runeHasQuietZone() const {
+    // Symbol-grid rings round the centre: 4 is the bull's-eye's outer dark
+    // ring, 3 a light one, 5 the mode ring, 6 the quiet zone.
+    constexpr int kDarkRing = 4, kLightRing = 3, kQuietRing = 6;
+    auto ringSamples = [this](int r, auto&& each) {
+        for (int i = -r; i < r; ++i) {
+            each(detector_->sampleModuleCoarse(i, -r));
+            each(detector_->sampleModuleCoarse(r, i));
+            each(detector_->sampleModuleCoarse(-i, r));
+            each(detector_->sampleModuleCoarse(-r, -i));
+        }
+    };
+    std::uint64_t dark = 0, light = 0;
+    ringSamples(kDarkRing, [&](std::uint32_t v) { dark += v; });
+    ringSamples(kLightRing, [&](std::uint32_t v) { light += v; });
+    const std::uint64_t darkMean = dark / (8 * kDarkRing), lightMean = light / (8 * kLightRing);
+    if (lightMean <= darkMean) return false;
+    const std::uint64_t threshold = (darkMean + lightMean) / 2;
+    bool quiet = true;
+    ringSamples(kQuietRing, [&](std::uint32_t v) { quiet = quiet && v > threshold; });
+    return quiet;
 }
 
 std::string ReaderEngine::dataText() const { return std::string(data_.begin(), data_.end()); }

@@ -41,8 +41,13 @@ public:
     std::int32_t correctedWords() const { return correctedWords_; }
     const Point2d* symbolCorners() const { return detector_->symbolCorners(); }
     void setTrace(DetectorTrace* trace) { detector_->setTrace(trace); }
+    // Reader-initialisation symbols and runes too, for the modern front
+    // ends; the runtime component leaves this off.
+    void setExtended(bool on) { detector_->setExtended(on); }
 
 private:
+    bool runeHasQuietZone() const;
+
     std::unique_ptr<SymbolDetector> detector_;
     std::vector<std::uint8_t> data_;
     Aztec::DecodedText decoded_;

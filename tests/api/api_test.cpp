@@ -260,6 +260,37 @@ TEST(Api, StructuredAppendPartsAndJoin) {
     EXPECT_EQ(quarrow::joinStructuredAppend({plain}).error, "no structured-append part among the results");
 }
 
+// Every rune value, in each quarter turn and mirrored in turn; and a damaged
+// compact symbol whose mode ring comes near a rune's is not taken for one.
+TEST(Api, RunesEveryValue) {
+    for (int value = 0; value < 256; ++value) {
+        ModuleGrid g;
+        ASSERT_TRUE(encodeRune(value, g));
+        const Frame f = renderSymbol(transformGrid(g, value % 4, value % 8 >= 4), {.width = 200, .height = 160, .moduleSize = 6});
+        const quarrow::ReadResult r = readFrame(f);
+        ASSERT_EQ(r.outcome, quarrow::Outcome::Read) << value << " " << r.message;
+        EXPECT_EQ(r.rune, value);
+        EXPECT_EQ(bytesOf(r.bytes), std::to_string(value));
+        EXPECT_EQ(r.symbologyIdentifier, "]zC");
+        EXPECT_EQ(r.message.rfind("Read rune ", 0), 0u);
+        // The centre search of the modern API reads it too.
+        EXPECT_EQ(quarrow::read(f.pixels.data(), f.width, f.height, 0, {.search = quarrow::Search::Centre}).rune, value);
+    }
+    const quarrow::ReadResult plain = readFrame(makeSymbol("not a rune", {.size = 1}).frame);
+    EXPECT_FALSE(plain.rune.has_value());
+    EXPECT_FALSE(plain.readerInit);
+}
+
+TEST(Api, ReaderInitialisationSymbols) {
+    for (const int size : {1, 5, 12}) {  // compact 1 layer; full-range 1 and 8 layers
+        const Symbol s = makeSymbol("SCAN 42", {.size = size, .readerInit = true});
+        const quarrow::ReadResult r = readFrame(s.frame);
+        ASSERT_EQ(r.outcome, quarrow::Outcome::Read) << size << " " << r.message;
+        EXPECT_TRUE(r.readerInit);
+        EXPECT_EQ(bytesOf(r.bytes), "SCAN 42");
+    }
+}
+
 // The identifier's modifier follows what the symbol holds.
 TEST(Api, SymbologyIdentifiers) {
     struct Case { const char* data; EncodeOptions enc; const char* id; };

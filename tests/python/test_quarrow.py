@@ -172,6 +172,7 @@ def test_structured_append_and_join(hello):
         quarrow.join(parts[:2])
     plain = quarrow.read(hello)
     assert plain.structuredAppend is None and plain.symbologyIdentifier == "]z0"
+    assert plain.rune is None and plain.readerInit is False
 
 
 def test_frames_of_files(tmp_path, hello):

@@ -294,6 +294,12 @@ TEST(QuarrowRead, JoinsStructuredAppendParts) {
     r = run("--json '" + files[0] + "'");
     EXPECT_NE(r.out.find("\"structured_append\":{\"index\":3,\"count\":3,\"id\":\"Q\"}"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("\"symbology_identifier\":\"]z6\""), std::string::npos);
+    EXPECT_NE(r.out.find("\"rune\":null,\"reader_init\":false"), std::string::npos);
+    ModuleGrid rune;
+    ASSERT_TRUE(encodeRune(25, rune));
+    const ToolRun runeRun = run("--json '" + pgmFile("rune.pgm", renderSymbol(rune, {.width = 160, .height = 120})) + "'");
+    EXPECT_NE(runeRun.out.find("\"text\":\"25\""), std::string::npos) << runeRun.out;
+    EXPECT_NE(runeRun.out.find("\"symbology_identifier\":\"]zC\",\"rune\":25"), std::string::npos);
     r = run("--join --quiet '" + files[0] + "' '" + files[2] + "'");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
