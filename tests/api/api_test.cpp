@@ -291,6 +291,49 @@ TEST(Api, ReaderInitialisationSymbols) {
     }
 }
 
+// Every character set that libzint encodes, end to end: UTF-8 text in,
+// libzint converts it to the set and marks it with the ECI, the read
+// converts it back.
+TEST(Api, EveryEciCharacterSetFromLibzint) {
+    struct Case { int eci; const char* utf8; };
+    const Case cases[] = {
+        {3, "caf\u00e9"}, {4, "\u0141\u00f3d\u017a"}, {5, "\u0126a\u0109"}, {6, "\u0138\u0101"},
+        {7, "\u041f\u0440\u0438\u0432\u0435\u0442"}, {8, "\u0645\u0631\u062d\u0628\u0627"},
+        {9, "\u0391\u03bb\u03c6\u03b1"}, {10, "\u05e9\u05dc\u05d5\u05dd"}, {11, "\u0130stanbul"},
+        {12, "\u014a\u0166"}, {13, "\u0e2a\u0e27\u0e31\u0e2a"}, {15, "\u0104\u017e"}, {16, "\u0174\u0175"},
+        {17, "\u20ac5"}, {18, "\u0218\u021b"}, {20, "\u65e5\u672c\uff71"}, {21, "\u0141\u00f3d\u017a"},
+        {22, "\u041f\u0440\u0438"}, {23, "\u20acuro"}, {24, "\u0645\u0631\u062d"}, {25, "\u65e5\u672c"},
+        {26, "\u65e5\u672c\u20ac"}, {27, "ascii"}, {28, "\u4e2d\u6587"}, {29, "\u4e2d\u6587"},
+        {30, "\ud55c\uad6d"}, {31, "\u4e2d\u6587"}, {32, "\u4e2d\u6587\U00020000"}, {33, "\u65e5\u672c"},
+        {34, "\U0001F600"}, {35, "\U0001F600"}, {170, "abc"},
+    };
+    for (const Case& c : cases) {
+        ModuleGrid g;
+        std::string error;
+        ASSERT_TRUE(encodeAztec(c.utf8, {.eci = c.eci, .utf8 = true}, g, &error)) << c.eci << ": " << error;
+        const quarrow::ReadResult r = readFrame(renderSymbol(g, {.moduleSize = 6}));
+        ASSERT_EQ(r.outcome, quarrow::Outcome::Read) << c.eci;
+        EXPECT_EQ(r.text, c.utf8) << "ECI " << c.eci;
+        EXPECT_EQ(r.textNote, "") << "ECI " << c.eci;
+        ASSERT_FALSE(r.ecis.empty());
+        EXPECT_EQ(r.ecis[0].eci, c.eci);
+    }
+}
+
+// Segments in different sets: each run of bytes in its own set.
+TEST(Api, EciSegments) {
+    ModuleGrid g;
+    const std::vector<Segment> segs{{7, "\u041f\u0440\u0438"}, {20, "\u65e5\u672c"}, {26, "\u20ac!"}};
+    ASSERT_TRUE(encodeAztecSegments(segs, g));
+    const quarrow::ReadResult r = readFrame(renderSymbol(g, {.moduleSize = 6}));
+    ASSERT_EQ(r.outcome, quarrow::Outcome::Read);
+    EXPECT_EQ(r.text, "\u041f\u0440\u0438\u65e5\u672c\u20ac!");
+    ASSERT_EQ(r.ecis.size(), 3u);
+    EXPECT_EQ(r.ecis[1].eci, 20);
+    EXPECT_EQ(r.ecis[1].position, 3u);
+    EXPECT_EQ(r.symbologyIdentifier, "]z3");
+}
+
 // The identifier's modifier follows what the symbol holds.
 TEST(Api, SymbologyIdentifiers) {
     struct Case { const char* data; EncodeOptions enc; const char* id; };

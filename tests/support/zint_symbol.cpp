@@ -10,9 +10,11 @@ namespace {
 
 using SymbolPtr = std::unique_ptr<zint_symbol, decltype(&ZBarcode_Delete)>;
 
-bool encode(SymbolPtr& sym, const std::string& data, ModuleGrid& out, std::string* error) {
-    const int rc = ZBarcode_Encode(sym.get(), reinterpret_cast<const unsigned char*>(data.data()),
-                                   static_cast<int>(data.size()));
+// Encodes `data` (unless the symbol is `encoded` already) and copies the modules out.
+bool encode(SymbolPtr& sym, const std::string& data, ModuleGrid& out, std::string* error, bool encoded = false) {
+    const int rc = encoded ? 0
+                           : ZBarcode_Encode(sym.get(), reinterpret_cast<const unsigned char*>(data.data()),
+                                             static_cast<int>(data.size()));
     if (rc >= ZINT_ERROR) {
         if (error) *error = sym->errtxt;
         return false;
@@ -44,6 +46,21 @@ bool encodeAztec(const std::string& data, const EncodeOptions& options, ModuleGr
     }
     if (options.readerInit) sym->output_options |= READER_INIT;
     return encode(sym, data, out, error);
+}
+
+bool encodeAztecSegments(const std::vector<Segment>& segments, ModuleGrid& out, std::string* error) {
+    SymbolPtr sym(ZBarcode_Create(), &ZBarcode_Delete);
+    sym->symbology = BARCODE_AZTEC;
+    sym->input_mode = UNICODE_MODE;
+    std::vector<zint_seg> segs;
+    for (const Segment& s : segments)
+        segs.push_back({reinterpret_cast<unsigned char*>(const_cast<char*>(s.utf8.data())), static_cast<int>(s.utf8.size()), s.eci});
+    const int rc = ZBarcode_Encode_Segs(sym.get(), segs.data(), static_cast<int>(segs.size()));
+    if (rc >= ZINT_ERROR) {
+        if (error) *error = sym->errtxt;
+        return false;
+    }
+    return encode(sym, "", out, error, /*encoded=*/true);
 }
 
 bool encodeRune(int value, ModuleGrid& out) {

@@ -32,6 +32,13 @@ struct ModuleGrid {
 // Encodes `data`; returns false (with zint's message) when zint refuses.
 bool encodeAztec(const std::string& data, const EncodeOptions& options, ModuleGrid& out, std::string* error = nullptr);
 
+// UTF-8 segments, each converted by libzint to the character set of its ECI.
+struct Segment {
+    int eci = 0;
+    std::string utf8;
+};
+bool encodeAztecSegments(const std::vector<Segment>& segments, ModuleGrid& out, std::string* error = nullptr);
+
 // An Aztec Rune (11 x 11, value 0..255).
 bool encodeRune(int value, ModuleGrid& out);
 
