@@ -1,0 +1,130 @@
+#include "locate/frame_search.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+#include "locate/bullseye_finder.h"
+
+namespace AztecCore::Locate {
+
+namespace {
+
+constexpr int kReduction = 4;
+// Frames smaller than this on their shorter side have no room for a
+// reduced copy that could still show a bull's-eye.
+constexpr int kMinReducedSide = 40;
+
+std::vector<std::uint8_t> reduce(const GreyView& v, GreyView& out) {
+    out.width = v.width / kReduction;
+    out.height = v.height / kReduction;
+    out.stride = out.width;
+    std::vector<std::uint8_t> px(static_cast<std::size_t>(out.width) * static_cast<std::size_t>(out.height));
+    for (int y = 0; y < out.height; ++y) {
+        for (int x = 0; x < out.width; ++x) {
+            int sum = 0;
+            for (int j = 0; j < kReduction; ++j) {
+                const std::uint8_t* row = v.pixels + static_cast<std::ptrdiff_t>(y * kReduction + j) * v.stride + x * kReduction;
+                for (int i = 0; i < kReduction; ++i) sum += row[i];
+            }
+            px[static_cast<std::size_t>(y) * static_cast<std::size_t>(out.width) + static_cast<std::size_t>(x)] =
+                static_cast<std::uint8_t>((sum + kReduction * kReduction / 2) / (kReduction * kReduction));
+        }
+    }
+    out.pixels = px.data();
+    return px;
+}
+
+Quad mapQuad(const Aztec::Math::Homography& h, double e) {
+    return {Aztec::Math::mapPoint(h, -e, -e), Aztec::Math::mapPoint(h, e, -e), Aztec::Math::mapPoint(h, e, e),
+            Aztec::Math::mapPoint(h, -e, e)};
+}
+
+std::optional<FoundSymbol> readAt(const GreyView& view, const FinderHit& hit) {
+    const Sampler sampler(view, hit.lightOnDark);
+    for (bool compact : {false, true}) {
+        auto fit = fitBullseye(sampler, hit.x, hit.y, hit.module, compact);
+        if (!fit) continue;
+        SymbolCandidate cand;
+        if (!readModeRing(sampler, *fit, cand)) continue;
+        auto read = readSymbolData(sampler, *fit, cand);
+        if (!read) continue;
+        FoundSymbol found;
+        SymbolCandidate& c = read->candidate;
+        c.centre = Aztec::Math::mapPoint(read->toImage, 0.0, 0.0);
+        const Quad ring = mapQuad(read->toImage, compact ? 3.5 : 5.5);
+        for (int k = 0; k < 4; ++k) c.corners[k] = ring[static_cast<std::size_t>(k)];
+        found.symbolCorners = mapQuad(read->toImage, c.size / 2.0);
+        found.lightOnDark = hit.lightOnDark;
+        found.read = std::move(*read);
+        return found;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+bool insideQuad(const Quad& q, Point2d p) {
+    int positive = 0, negative = 0;
+    for (std::size_t k = 0; k < 4; ++k) {
+        const Point2d a = q[k], b = q[(k + 1) % 4];
+        const double cross = (b.x - a.x) * (p.y - a.y) - (b.y - a.y) * (p.x - a.x);
+        if (cross > 0) ++positive;
+        if (cross < 0) ++negative;
+    }
+    return positive == 0 || negative == 0;
+}
+
+std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOptions& options) {
+    std::vector<FoundSymbol> found;
+    if (!view.pixels || view.width < 1 || view.height < 1) return found;
+    FinderOptions fo;
+    fo.darkOnLight = options.darkOnLight;
+    fo.lightOnDark = options.lightOnDark;
+    fo.maxCandidates = kMaxCandidatesTried;
+
+    std::vector<FinderHit> tried;
+    int attempts = 0;
+    auto covered = [&](const FinderHit& h) {
+        const Point2d p{h.x, h.y};
+        for (const Quad& q : options.known)
+            if (insideQuad(q, p)) return true;
+        for (const FoundSymbol& f : found)
+            if (insideQuad(f.symbolCorners, p)) return true;
+        for (const FinderHit& t : tried)
+            if (t.lightOnDark == h.lightOnDark && std::hypot(t.x - h.x, t.y - h.y) < 1.5 * std::max(t.module, h.module) &&
+                std::max(t.module, h.module) < 1.5 * std::min(t.module, h.module))
+                return true;
+        return false;
+    };
+    auto tryHits = [&](const std::vector<FinderHit>& hits) {
+        for (const FinderHit& h : hits) {
+            if (attempts >= kMaxCandidatesTried) return true;
+            if (covered(h)) continue;
+            ++attempts;
+            tried.push_back(h);
+            if (auto f = readAt(view, h)) {
+                found.push_back(std::move(*f));
+                if (!options.all) return true;
+            }
+        }
+        return false;
+    };
+
+    if (tryHits(findBullseyes(view, fo))) return found;
+    if (std::min(view.width, view.height) / kReduction >= kMinReducedSide) {
+        GreyView small;
+        const std::vector<std::uint8_t> store = reduce(view, small);
+        std::vector<FinderHit> hits = findBullseyes(small, fo);
+        // Back to frame pixels: reduced pixel i covers frame pixels 4i .. 4i + 3.
+        for (FinderHit& h : hits) {
+            h.x = h.x * kReduction + (kReduction - 1) / 2.0;
+            h.y = h.y * kReduction + (kReduction - 1) / 2.0;
+            h.module *= kReduction;
+        }
+        tryHits(hits);
+    }
+    return found;
+}
+
+}  // namespace AztecCore::Locate

@@ -1,0 +1,37 @@
+// From a fitted bull's-eye to decoded data: the mode ring is sampled and
+// offered to the mode-message decoder at a few thresholds between the
+// bull's-eye's dark and light levels; then every module of the symbol is
+// sampled over a small area round its centre and classified against a
+// threshold of its own neighbourhood. When the codewords do not correct,
+// a bounded number of further attempts follow: module levels sharpened
+// against their neighbours (blur spills each module into the next), other
+// thresholds, and the transform moved by a fraction of a module. Reed-
+// Solomon checks every attempt, so a retry can only find the right data
+// or nothing.
+#pragma once
+
+#include <optional>
+
+#include "common/symbol_candidate.h"
+#include "decode/data_codewords.h"
+#include "locate/bullseye_geometry.h"
+#include "locate/grey_view.h"
+
+namespace AztecCore::Locate {
+
+struct SymbolRead {
+    SymbolCandidate candidate;  // kind, orientation, layers, words; centre and bull's-eye corners
+    Aztec::DecodedData data;
+    Aztec::Math::Homography toImage{};  // symbol grid to image pixels
+};
+
+// Reads the mode message round a fitted bull's-eye into `candidate` (type,
+// rotation, mirrored, layers, dataWords and the size facts). False when no
+// threshold gives a mode message that corrects.
+bool readModeRing(const Sampler& sampler, const BullseyeFit& fit, SymbolCandidate& candidate);
+
+// Samples and decodes the symbol whose mode message `candidate` holds.
+std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeFit& fit,
+                                         const SymbolCandidate& candidate);
+
+}  // namespace AztecCore::Locate
