@@ -107,6 +107,51 @@ void crossings(const std::vector<double>& p, double step, double threshold, doub
     }
 }
 
+// The bull's-eye is point-symmetric about its centre at any angle (and
+// nearly so under perspective), blurred or not; the finder's centre can be
+// a module off when blur has merged the centre module with its ring. The
+// centre is moved to where the image round it is most symmetric: a coarse
+// search of half-module steps over +-1.5 modules, then quarter steps
+// round the best.
+Point2d symmetricCentre(const Sampler& s, double x, double y, double module, int edges) {
+    constexpr int kRings = 8, kAngles = 12;
+    std::array<Point2d, kRings * kAngles> offsets{};
+    const double radius = (edges - 0.5) * module;
+    for (int i = 0; i < kRings; ++i) {
+        const double r = radius * (i + 1.0) / kRings;
+        for (int j = 0; j < kAngles; ++j) {
+            // Half a turn suffices: each offset is paired with its opposite.
+            const double a = std::numbers::pi * (j + 0.5 * (i % 2)) / kAngles;
+            offsets[static_cast<std::size_t>(i * kAngles + j)] = {r * std::cos(a), r * std::sin(a)};
+        }
+    }
+    auto asymmetry = [&](double cx, double cy) {
+        double e = 0.0;
+        for (const Point2d& o : offsets) {
+            const double d = s.at(cx + o.x, cy + o.y) - s.at(cx - o.x, cy - o.y);
+            e += d * d;
+        }
+        return e;
+    };
+    Point2d best{x, y};
+    double bestScore = asymmetry(x, y);
+    for (double step : {0.5 * module, 0.25 * module, 0.125 * module}) {
+        const int reach = step == 0.5 * module ? 3 : 1;
+        const Point2d from = best;
+        for (int j = -reach; j <= reach; ++j) {
+            for (int i = -reach; i <= reach; ++i) {
+                if (i == 0 && j == 0) continue;
+                const double score = asymmetry(from.x + i * step, from.y + j * step);
+                if (score < bestScore) {
+                    bestScore = score;
+                    best = {from.x + i * step, from.y + j * step};
+                }
+            }
+        }
+    }
+    return best;
+}
+
 }  // namespace
 
 Aztec::Math::Homography inverseHomography(const Aztec::Math::Homography& h) { return fromMat(invert(toMat(h))); }
@@ -114,6 +159,9 @@ Aztec::Math::Homography inverseHomography(const Aztec::Math::Homography& h) { re
 std::optional<BullseyeFit> fitBullseye(const Sampler& sampler, double cx, double cy, double module, bool compact) {
     if (!(module > 0.5)) return std::nullopt;
     const int edges = compact ? kCompactEdges : kFullRangeEdges;
+    const Point2d centre = symmetricCentre(sampler, cx, cy, module, kCompactEdges);
+    cx = centre.x;
+    cy = centre.y;
     const double step = std::max(kMinStep, module / kSamplesPerModule);
     // Far enough for the last edge along a diagonal even when the finder
     // saw the module a little small.

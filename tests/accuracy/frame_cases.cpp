@@ -57,6 +57,8 @@ void placeWithin(Dice& d, RenderOptions& o, int gridSize, double minShare, doubl
     o.dy = std::clamp(dy, -my, my);
 }
 
+FramePoint centreOf(const RenderOptions& o, int size) { return gridToFrame(o, size, size / 2 + 0.5, size / 2 + 0.5); }
+
 }  // namespace
 
 const char* categoryName(Category c) {
@@ -100,6 +102,7 @@ FrameCase makeCase(Category category, int index, std::uint32_t seed) {
             o.width = 640;
             o.height = 480;
             c.frame = renderSymbol(g, o);
+            c.centres.push_back(centreOf(o, g.size));
             break;
         }
         case Category::Blur30:
@@ -119,6 +122,7 @@ FrameCase makeCase(Category category, int index, std::uint32_t seed) {
             const ModuleGrid g = encode(text);
             placeWithin(d, o, g.size, 0.0, 0.1);
             c.frame = renderSymbol(g, o);
+            c.centres.push_back(centreOf(o, g.size));
             break;
         }
         case Category::Rotation: {
@@ -128,6 +132,7 @@ FrameCase makeCase(Category category, int index, std::uint32_t seed) {
             const ModuleGrid g = encode(text);
             placeWithin(d, o, g.size, 0.0, 0.1);
             c.frame = renderSymbol(g, o);
+            c.centres.push_back(centreOf(o, g.size));
             break;
         }
         case Category::Tilt: {
@@ -135,7 +140,8 @@ FrameCase makeCase(Category category, int index, std::uint32_t seed) {
             o.tiltXDeg = tilt * std::cos(dir);
             o.tiltYDeg = tilt * std::sin(dir);
             o.moduleSize = d.uniform(4.0, 6.0);
-            c.frame = renderText(text, o);
+            c.frame = renderSymbol(encode(text), o);
+            c.centres.push_back(centreOf(o, encode(text).size));
             break;
         }
         case Category::TwoPixel: {
@@ -143,6 +149,7 @@ FrameCase makeCase(Category category, int index, std::uint32_t seed) {
             const ModuleGrid g = encode(text);
             placeWithin(d, o, g.size, 0.0, 0.2);
             c.frame = renderSymbol(g, o);
+            c.centres.push_back(centreOf(o, g.size));
             break;
         }
         case Category::Fill: {
@@ -151,6 +158,7 @@ FrameCase makeCase(Category category, int index, std::uint32_t seed) {
             o.moduleSize = d.uniform(0.5, 0.95) * o.height / g.size;
             o.rotationDeg = d.uniform(-10.0, 10.0);
             c.frame = renderSymbol(g, o);
+            c.centres.push_back(centreOf(o, g.size));
             break;
         }
         case Category::Anywhere: {
@@ -159,6 +167,7 @@ FrameCase makeCase(Category category, int index, std::uint32_t seed) {
             const ModuleGrid g = encode(text);
             placeWithin(d, o, g.size, 0.2, 0.45);
             c.frame = renderSymbol(g, o);
+            c.centres.push_back(centreOf(o, g.size));
             break;
         }
         case Category::Several: {
@@ -177,6 +186,7 @@ FrameCase makeCase(Category category, int index, std::uint32_t seed) {
                 s.scene = &scene;
                 const std::string t = randomText(d, 4, 40);
                 scene = renderText(t, s);
+                c.centres.push_back(centreOf(s, encode(t).size));
                 c.expected.push_back(t);
             }
             c.frame = std::move(scene);
@@ -191,6 +201,7 @@ FrameCase makeCase(Category category, int index, std::uint32_t seed) {
             const ModuleGrid g = encode(text);
             placeWithin(d, o, g.size, 0.0, 0.4);
             c.frame = renderSymbol(g, o);
+            c.centres.push_back(centreOf(o, g.size));
             break;
         }
         case Category::CameraMix: {
@@ -203,6 +214,7 @@ FrameCase makeCase(Category category, int index, std::uint32_t seed) {
             o.gradient = d.uniform(0.0, 0.5);
             o.gradientAngleDeg = d.uniform(0.0, 360.0);
             c.frame = jpegRoundTrip(renderText(text, o), d.between(45, 85));
+            c.centres.push_back(centreOf(o, encode(text).size));
             break;
         }
     }

@@ -43,6 +43,7 @@ struct FrameCase {
     // otherwise the one symbol.
     std::vector<std::string> expected;
     bool all = false;
+    std::vector<FramePoint> centres;  // where each symbol's centre lies
 };
 
 FrameCase makeCase(Category category, int index, std::uint32_t seed);
