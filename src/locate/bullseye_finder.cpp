@@ -128,6 +128,7 @@ void runsOf(const std::vector<std::uint8_t>& dark, std::vector<int>& starts) {
 struct Signature {
     double module = 0.0;
     bool symbolDark = true;  // dark-on-light
+    bool nine = false;       // all nine runs seen (the centre module too)
 };
 
 // Whether run c of a row (or walk) is the middle of a bull's-eye: nine
@@ -152,6 +153,7 @@ bool signatureAt(const std::vector<int>& starts, int c, bool centreDark, bool sy
         if (ok && std::fabs((w(-3) + w(-2) + w(-1)) - (w(1) + w(2) + w(3))) < m) {
             sig.module = m;
             sig.symbolDark = symbolDark;
+            sig.nine = true;
             return true;
         }
     }
@@ -190,21 +192,30 @@ struct Walker {
         }
         classify(p, margin, sums, dark);
         runsOf(dark, starts);
-        // The walk may start a ring off the centre (a row through ring 1
-        // shows the seven-run signature too): the nearest run that carries
-        // the signature wins.
+        // The walk may start a ring or two off the centre (rows through
+        // ring 1 show the seven-run signature too, and at 45 degrees every
+        // row through the bull's-eye is symmetric): the nearest run with
+        // the full nine-run signature wins, else the nearest with seven.
         const auto it = std::upper_bound(starts.begin(), starts.end(), back);
         const int at = static_cast<int>(it - starts.begin()) - 1;
         const int runs = static_cast<int>(starts.size()) - 1;
-        for (int d : {0, -1, 1, -2, 2}) {
+        int chosen = -1;
+        Signature best;
+        for (int d : {0, -1, 1, -2, 2, -3, 3}) {
             const int c = at + d;
             if (c < 0 || c >= runs) continue;
             const bool centreDark = dark[static_cast<std::size_t>(starts[static_cast<std::size_t>(c)])] != 0;
-            if (!signatureAt(starts, c, centreDark, symbolDark, sig)) continue;
-            offset = 0.5 * (starts[static_cast<std::size_t>(c)] + starts[static_cast<std::size_t>(c + 1)] - 1) - back;
-            return true;
+            Signature s;
+            if (!signatureAt(starts, c, centreDark, symbolDark, s)) continue;
+            if (chosen < 0 || (s.nine && !best.nine)) {
+                chosen = c;
+                best = s;
+            }
         }
-        return false;
+        if (chosen < 0) return false;
+        sig = best;
+        offset = 0.5 * (starts[static_cast<std::size_t>(chosen)] + starts[static_cast<std::size_t>(chosen + 1)] - 1) - back;
+        return true;
     }
     bool inside(int x, int y) const { return x >= 0 && y >= 0 && x < v.width && y < v.height; }
 };
@@ -223,13 +234,17 @@ bool crossCheck(Walker& walker, double hx, double hy, double module, bool symbol
     Signature sv, sh;
     double offset = 0.0;
     int x = static_cast<int>(std::lround(hx)), y = static_cast<int>(std::lround(hy));
-    if (!walker.check(x, y, 0, 1, reach, symbolDark, sv, offset)) return false;
-    if (sv.module < 0.5 * module || sv.module > 2.0 * module) return false;
-    const double cy = y + offset;
-    y = static_cast<int>(std::lround(cy));
-    if (!walker.check(x, y, 1, 0, reach, symbolDark, sh, offset)) return false;
-    const double cx = x + offset;
-    x = static_cast<int>(std::lround(cx));
+    double cx = hx, cy = hy;
+    // Column, row, and once more each: every walk centres the other.
+    for (int round = 0; round < 2; ++round) {
+        if (!walker.check(x, y, 0, 1, reach, symbolDark, sv, offset)) return false;
+        if (sv.module < 0.5 * module || sv.module > 2.0 * module) return false;
+        cy = y + offset;
+        y = static_cast<int>(std::lround(cy));
+        if (!walker.check(x, y, 1, 0, reach, symbolDark, sh, offset)) return false;
+        cx = x + offset;
+        x = static_cast<int>(std::lround(cx));
+    }
     int diagonals = 0;
     for (int dy : {1, -1}) {
         Signature sd;
@@ -300,7 +315,10 @@ std::vector<FinderHit> findBullseyes(const GreyView& v, const FinderOptions& opt
         f.rows = h.rows;
         bool duplicate = false;
         for (FinderHit& o : out) {
-            if (o.lightOnDark == f.lightOnDark && std::hypot(o.x - f.x, o.y - f.y) < 2.0 * o.module) {
+            // Only the same centre is the same hit: a cluster of rows a ring
+            // off can settle a module or two away from the true centre, and
+            // must not hide it.
+            if (o.lightOnDark == f.lightOnDark && std::hypot(o.x - f.x, o.y - f.y) < 0.5 * o.module) {
                 o.rows += f.rows;
                 duplicate = true;
                 break;

@@ -111,8 +111,8 @@ void crossings(const std::vector<double>& p, double step, double threshold, doub
 // nearly so under perspective), blurred or not; the finder's centre can be
 // a module off when blur has merged the centre module with its ring. The
 // centre is moved to where the image round it is most symmetric: a coarse
-// search of half-module steps over +-1.5 modules, then quarter steps
-// round the best.
+// search of half-module steps over +-2.5 modules, then finer steps round
+// the best.
 Point2d symmetricCentre(const Sampler& s, double x, double y, double module, int edges) {
     constexpr int kRings = 8, kAngles = 12;
     std::array<Point2d, kRings * kAngles> offsets{};
@@ -136,7 +136,7 @@ Point2d symmetricCentre(const Sampler& s, double x, double y, double module, int
     Point2d best{x, y};
     double bestScore = asymmetry(x, y);
     for (double step : {0.5 * module, 0.25 * module, 0.125 * module}) {
-        const int reach = step == 0.5 * module ? 3 : 1;
+        const int reach = step == 0.5 * module ? 5 : 1;
         const Point2d from = best;
         for (int j = -reach; j <= reach; ++j) {
             for (int i = -reach; i <= reach; ++i) {

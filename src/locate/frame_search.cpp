@@ -46,8 +46,9 @@ std::optional<FoundSymbol> readAt(const GreyView& view, const FinderHit& hit) {
         auto fit = fitBullseye(sampler, hit.x, hit.y, hit.module, compact);
         if (!fit) continue;
         SymbolCandidate cand;
-        if (!readModeRing(sampler, *fit, cand)) continue;
-        auto read = readSymbolData(sampler, *fit, cand);
+        const ModuleModel model = measureModules(sampler, *fit);
+        if (!readModeRing(sampler, *fit, model, cand)) continue;
+        auto read = readSymbolData(sampler, *fit, model, cand);
         if (!read) continue;
         FoundSymbol found;
         SymbolCandidate& c = read->candidate;
@@ -92,7 +93,7 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
         for (const FoundSymbol& f : found)
             if (insideQuad(f.symbolCorners, p)) return true;
         for (const FinderHit& t : tried)
-            if (t.lightOnDark == h.lightOnDark && std::hypot(t.x - h.x, t.y - h.y) < 1.5 * std::max(t.module, h.module) &&
+            if (t.lightOnDark == h.lightOnDark && std::hypot(t.x - h.x, t.y - h.y) < 0.5 * std::max(t.module, h.module) &&
                 std::max(t.module, h.module) < 1.5 * std::min(t.module, h.module))
                 return true;
         return false;

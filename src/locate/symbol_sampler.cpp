@@ -165,43 +165,153 @@ Homography referenceGridFit(const Sampler& s, const Homography& start, int size)
     return h;
 }
 
+
+// Weights of a module and its neighbours 1 and 2 modules away in the level
+// sampled at a module centre, for Gaussian blur of `sigma` modules (one
+// axis; the blur is separable).
+std::array<double, 3> blurWeights(double sigma) {
+    if (sigma <= 0.05) return {1.0, 0.0, 0.0};
+    const double k = 1.0 / (sigma * std::sqrt(2.0));
+    const double e05 = std::erf(0.5 * k), e15 = std::erf(1.5 * k), e25 = std::erf(2.5 * k);
+    return {e05, 0.5 * (e15 - e05), 0.5 * (e25 - e15)};
+}
+
+// The blur applied to an n x n grid of module values (edges repeated).
+void blurGrid(const std::vector<double>& in, std::vector<double>& out, std::vector<double>& tmp, int n,
+              const std::array<double, 3>& w) {
+    tmp.resize(in.size());
+    out.resize(in.size());
+    auto at = [n](int x, int y) { return static_cast<std::size_t>(std::clamp(x, 0, n - 1) * n + std::clamp(y, 0, n - 1)); };
+    for (int x = 0; x < n; ++x)
+        for (int y = 0; y < n; ++y)
+            tmp[at(x, y)] = w[0] * in[at(x, y)] + w[1] * (in[at(x - 1, y)] + in[at(x + 1, y)]) + w[2] * (in[at(x - 2, y)] + in[at(x + 2, y)]);
+    for (int x = 0; x < n; ++x)
+        for (int y = 0; y < n; ++y)
+            out[at(x, y)] = w[0] * tmp[at(x, y)] + w[1] * (tmp[at(x, y - 1)] + tmp[at(x, y + 1)]) + w[2] * (tmp[at(x, y - 2)] + tmp[at(x, y + 2)]);
+}
+
+// Undoes the blur of a grid of module levels by Van Cittert iteration:
+// x <- x + (levels - blur(x)). Each round restores more of the finest
+// detail (a checkerboard keeps only a few per cent of its contrast under
+// heavy blur); a bounded number of rounds keeps noise in check.
+constexpr int kDeblurRounds = 30;
+std::vector<double> deblur(const std::vector<double>& levels, int n, double sigma) {
+    if (sigma <= 0.25) return levels;
+    const auto w = blurWeights(sigma);
+    std::vector<double> x(levels), blurred, tmp;
+    for (int round = 0; round < kDeblurRounds; ++round) {
+        blurGrid(x, blurred, tmp, n, w);
+        for (std::size_t i = 0; i < x.size(); ++i) x[i] += levels[i] - blurred[i];
+    }
+    return x;
+}
+
 }  // namespace
 
-bool readModeRing(const Sampler& sampler, const BullseyeFit& fit, SymbolCandidate& cand) {
+ModuleModel measureModules(const Sampler& sampler, const BullseyeFit& fit) {
+    // The bull's-eye's modules out to its outermost dark ring are known
+    // (dark at even ring distances); those whose neighbours two modules
+    // away are known too are compared with the blur of the known pattern.
+    const int outer = fit.compact ? 4 : 6;
+    const int n = 2 * outer + 1;
+    std::vector<double> known(static_cast<std::size_t>(n * n)), seen(known.size());
+    for (int x = 0; x < n; ++x) {
+        for (int y = 0; y < n; ++y) {
+            const int u = x - outer, v = y - outer;
+            known[static_cast<std::size_t>(x * n + y)] = std::max(std::abs(u), std::abs(v)) % 2 == 0 ? 0.0 : 1.0;
+            seen[static_cast<std::size_t>(x * n + y)] = moduleLevel(sampler, fit.toImage, u, v);
+        }
+    }
+    ModuleModel best;
+    best.dark = fit.dark;
+    best.light = fit.light;
+    double bestError = -1.0;
+    std::vector<double> blurred, tmp;
+    for (int step = 0; step <= 11; ++step) {
+        const double sigma = 0.1 * step;
+        blurGrid(known, blurred, tmp, n, blurWeights(sigma));
+        // Least squares of seen = dark + (light - dark) * blurred.
+        double sb = 0, ss = 0, sbb = 0, sbs = 0;
+        int count = 0;
+        for (int x = 2; x < n - 2; ++x) {
+            for (int y = 2; y < n - 2; ++y) {
+                const double b = blurred[static_cast<std::size_t>(x * n + y)], v = seen[static_cast<std::size_t>(x * n + y)];
+                sb += b;
+                ss += v;
+                sbb += b * b;
+                sbs += b * v;
+                ++count;
+            }
+        }
+        const double det = count * sbb - sb * sb;
+        if (std::fabs(det) < 1e-9) continue;
+        const double gain = (count * sbs - sb * ss) / det;
+        const double dark = (ss - gain * sb) / count;
+        double error = 0.0;
+        for (int x = 2; x < n - 2; ++x) {
+            for (int y = 2; y < n - 2; ++y) {
+                const double e = seen[static_cast<std::size_t>(x * n + y)] - (dark + gain * blurred[static_cast<std::size_t>(x * n + y)]);
+                error += e * e;
+            }
+        }
+        if (gain > 0.0 && (bestError < 0.0 || error < bestError)) {
+            bestError = error;
+            best.sigma = sigma;
+            best.dark = dark;
+            best.light = dark + gain;
+        }
+    }
+    return best;
+}
+
+bool readModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model, SymbolCandidate& cand) {
     cand.type = fit.compact ? SymbolType::Compact : SymbolType::FullRange;
     const int h = fit.compact ? kCompactModeRing : kFullRangeModeRing;
     const int len = 2 * h;
-    // Clockwise from the corner module (-h, -h), each side from its first corner.
+    // The core and one module round the ring, deblurred together.
+    const int n = 2 * h + 3;
+    const int o = h + 1;
+    std::vector<double> patch(static_cast<std::size_t>(n * n));
+    for (int x = 0; x < n; ++x)
+        for (int y = 0; y < n; ++y) patch[static_cast<std::size_t>(x * n + y)] = moduleLevel(sampler, fit.toImage, x - o, y - o);
+    Aztec::BitList bits(static_cast<std::size_t>(4 * len));
     std::vector<double> samples(static_cast<std::size_t>(4 * len));
-    double sum = 0.0;
-    for (int k = 0; k < 4; ++k) {
-        for (int i = 0; i < len; ++i) {
-            double u = 0, v = 0;
-            switch (k) {
-                case 0: u = -h + i; v = -h; break;
-                case 1: u = h; v = -h + i; break;
-                case 2: u = h - i; v = h; break;
-                default: u = -h; v = h - i; break;
+    for (double sigma : {0.0, model.sigma}) {
+        if (sigma > 0.0 && sigma <= 0.25) continue;
+        const std::vector<double> sharp = deblur(patch, n, sigma);
+        // Clockwise from the corner module (-h, -h), each side from its first corner.
+        double sum = 0.0;
+        for (int k = 0; k < 4; ++k) {
+            for (int i = 0; i < len; ++i) {
+                int u = 0, v = 0;
+                switch (k) {
+                    case 0: u = -h + i; v = -h; break;
+                    case 1: u = h; v = -h + i; break;
+                    case 2: u = h - i; v = h; break;
+                    default: u = -h; v = h - i; break;
+                }
+                const double level = sharp[static_cast<std::size_t>((u + o) * n + (v + o))];
+                samples[static_cast<std::size_t>(k * len + i)] = level;
+                sum += level;
             }
-            const double level = moduleLevel(sampler, fit.toImage, u, v);
-            samples[static_cast<std::size_t>(k * len + i)] = level;
-            sum += level;
         }
+        auto tryThreshold = [&](double t) {
+            for (std::size_t i = 0; i < samples.size(); ++i) bits.set(static_cast<std::int64_t>(i), samples[i] < t);
+            return Aztec::decodeModeMessage(cand, bits);
+        };
+        const double dark = sigma > 0.0 ? model.dark : fit.dark, light = sigma > 0.0 ? model.light : fit.light;
+        for (double f : kRingFractions) {
+            if (tryThreshold(dark + f * (light - dark))) return true;
+        }
+        // The ring's own mean: under blur its modules lean towards the dark
+        // ring inside them.
+        if (tryThreshold(sum / static_cast<double>(samples.size()))) return true;
     }
-    Aztec::BitList bits(samples.size());
-    auto tryThreshold = [&](double t) {
-        for (std::size_t i = 0; i < samples.size(); ++i) bits.set(static_cast<std::int64_t>(i), samples[i] < t);
-        return Aztec::decodeModeMessage(cand, bits);
-    };
-    for (double f : kRingFractions) {
-        if (tryThreshold(fit.dark + f * (fit.light - fit.dark))) return true;
-    }
-    // The ring's own mean: under blur its modules lean towards the dark
-    // ring inside them.
-    return tryThreshold(sum / static_cast<double>(samples.size()));
+    return false;
 }
 
-std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeFit& fit, const SymbolCandidate& cand) {
+std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model,
+                                         const SymbolCandidate& cand) {
     const int m = cand.size;
     if (m <= 0) return std::nullopt;
     Homography h = fit.toImage;
@@ -217,14 +327,26 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
         return read;
     };
     const std::vector<double> levels = sampleLevels(sampler, h, m, {0.0, 0.0, 1.0});
+    const bool blurred = model.sigma > 0.25;
+    if (blurred) {
+        // Deblurred with the blur measured on the bull's-eye, and a little
+        // less and more.
+        for (double ds : {0.0, -0.1, 0.1}) {
+            if (auto r = attempt(deblur(levels, m + 2, model.sigma + ds), 0.0, -1.0)) return r;
+        }
+    }
     for (double alpha : kSharpen) {
         if (auto r = attempt(levels, alpha, -1.0)) return r;
     }
     if (auto r = attempt(levels, 0.0, mid)) return r;
     for (const Move& move : kMoves) {
         const std::vector<double> moved = sampleLevels(sampler, h, m, move);
-        for (double alpha : {0.0, 1.0}) {
-            if (auto r = attempt(moved, alpha, -1.0)) return r;
+        if (blurred) {
+            if (auto r = attempt(deblur(moved, m + 2, model.sigma), 0.0, -1.0)) return r;
+        } else {
+            for (double alpha : {0.0, 1.0}) {
+                if (auto r = attempt(moved, alpha, -1.0)) return r;
+            }
         }
     }
     return std::nullopt;

@@ -25,13 +25,27 @@ struct SymbolRead {
     Aztec::Math::Homography toImage{};  // symbol grid to image pixels
 };
 
+// How the camera renders modules, measured on the bull's-eye, whose
+// modules are known: the blur (Gaussian sigma, in modules) and the grey
+// levels a dark and a light module would have without it. Blur mixes each
+// module's level with its neighbours'; knowing how much lets the sampler
+// undo it.
+struct ModuleModel {
+    double sigma = 0.0;
+    double dark = 0.0;
+    double light = 255.0;
+};
+
+ModuleModel measureModules(const Sampler& sampler, const BullseyeFit& fit);
+
 // Reads the mode message round a fitted bull's-eye into `candidate` (type,
 // rotation, mirrored, layers, dataWords and the size facts). False when no
 // threshold gives a mode message that corrects.
-bool readModeRing(const Sampler& sampler, const BullseyeFit& fit, SymbolCandidate& candidate);
+bool readModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model,
+                  SymbolCandidate& candidate);
 
 // Samples and decodes the symbol whose mode message `candidate` holds.
-std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeFit& fit,
+std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model,
                                          const SymbolCandidate& candidate);
 
 }  // namespace AztecCore::Locate

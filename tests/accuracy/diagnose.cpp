@@ -39,11 +39,13 @@ int main(int argc, char** argv) {
                     continue;
                 }
                 AztecCore::SymbolCandidate cand;
-                const bool mode = readModeRing(s, *fit, cand);
+                const ModuleModel model = measureModules(s, *fit);
+                const bool mode = readModeRing(s, *fit, model, cand);
+                std::printf(" blur %.1f (%.0f..%.0f)", model.sigma, model.dark, model.light);
                 std::printf(" %s:fit(res %.3f, dark %.0f light %.0f) mode=%d", compact ? "C" : "F", fit->residual, fit->dark,
                             fit->light, mode);
                 if (mode) {
-                    auto d = readSymbolData(s, *fit, cand);
+                    auto d = readSymbolData(s, *fit, model, cand);
                     std::printf(" L%d size %d data=%d", cand.layers, cand.size, d ? 1 : 0);
                 }
             }
