@@ -131,6 +131,14 @@ struct Signature {
     bool nine = false;       // all nine runs seen (the centre module too)
 };
 
+// Whether a run of width w fits a module of m between the ratios lo and
+// hi. At two or three pixels per module a run is easily a pixel longer or
+// shorter than its module, so a pixel and a quarter is always allowed.
+constexpr double kPixelSlack = 1.25;
+bool within(double w, double m, double lo, double hi) {
+    return w >= std::min(lo * m, m - kPixelSlack) && w <= std::max(hi * m, m + kPixelSlack);
+}
+
 // Whether run c of a row (or walk) is the middle of a bull's-eye: nine
 // runs of about a module (the middle one may shrink or swell a little, the
 // outer two only need half a module: beyond them lies anything), or seven
@@ -146,10 +154,7 @@ bool signatureAt(const std::vector<int>& starts, int c, bool centreDark, bool sy
         for (int k = -3; k <= 3; ++k) inner += w(k);
         const double m = inner / 7.0;
         bool ok = m >= kMinModule && w(-4) >= 0.5 * m && w(4) >= 0.5 * m;
-        for (int k = -3; k <= 3 && ok; ++k) {
-            const double r = w(k) / m;
-            ok = k == 0 ? (r >= 0.35 && r <= 1.8) : (r >= 0.5 && r <= 1.5);
-        }
+        for (int k = -3; k <= 3 && ok; ++k) ok = k == 0 ? within(w(k), m, 0.35, 1.8) : within(w(k), m, 0.5, 1.5);
         if (ok && std::fabs((w(-3) + w(-2) + w(-1)) - (w(1) + w(2) + w(3))) < m) {
             sig.module = m;
             sig.symbolDark = symbolDark;
@@ -160,7 +165,7 @@ bool signatureAt(const std::vector<int>& starts, int c, bool centreDark, bool sy
     if (centreDark != symbolDark && c - 3 >= 0 && c + 3 < runs) {
         const double m = (w(-2) + w(-1) + w(1) + w(2)) / 4.0;
         bool ok = m >= kMinModule && w(0) >= 1.7 * m && w(0) <= 4.0 * m && w(-3) >= 0.5 * m && w(3) >= 0.5 * m;
-        for (int k : {-2, -1, 1, 2}) ok = ok && w(k) >= 0.5 * m && w(k) <= 1.5 * m;
+        for (int k : {-2, -1, 1, 2}) ok = ok && within(w(k), m, 0.5, 1.5);
         if (ok && std::fabs((w(-2) + w(-1)) - (w(1) + w(2))) < m) {
             sig.module = m;
             sig.symbolDark = symbolDark;
@@ -239,9 +244,15 @@ bool crossCheck(Walker& walker, double hx, double hy, double module, bool symbol
     for (int round = 0; round < 2; ++round) {
         if (!walker.check(x, y, 0, 1, reach, symbolDark, sv, offset)) return false;
         if (sv.module < 0.5 * module || sv.module > 2.0 * module) return false;
+        // At two pixels per module the refined row can fall between the
+        // centre module's rows; the row walked before is the fallback.
+        const int before = y;
         cy = y + offset;
         y = static_cast<int>(std::lround(cy));
-        if (!walker.check(x, y, 1, 0, reach, symbolDark, sh, offset)) return false;
+        if (!walker.check(x, y, 1, 0, reach, symbolDark, sh, offset)) {
+            if (before == y || !walker.check(x, before, 1, 0, reach, symbolDark, sh, offset)) return false;
+            y = before;
+        }
         cx = x + offset;
         x = static_cast<int>(std::lround(cx));
     }

@@ -110,9 +110,11 @@ void crossings(const std::vector<double>& p, double step, double threshold, doub
 // The bull's-eye is point-symmetric about its centre at any angle (and
 // nearly so under perspective), blurred or not; the finder's centre can be
 // a module off when blur has merged the centre module with its ring. The
-// centre is moved to where the image round it is most symmetric: a coarse
-// search of half-module steps over +-2.5 modules, then finer steps round
-// the best.
+// centre is moved to where the image round it is most symmetric: half-
+// module steps over +-1.5 modules, then finer steps round the best. Each
+// sample is the mean over a quarter module each way, so that sharp edges
+// at two pixels per module do not make the measure jump between the
+// points of the coarse search.
 Point2d symmetricCentre(const Sampler& s, double x, double y, double module, int edges) {
     constexpr int kRings = 8, kAngles = 12;
     std::array<Point2d, kRings * kAngles> offsets{};
@@ -125,18 +127,23 @@ Point2d symmetricCentre(const Sampler& s, double x, double y, double module, int
             offsets[static_cast<std::size_t>(i * kAngles + j)] = {r * std::cos(a), r * std::sin(a)};
         }
     }
+    const double q = 0.25 * module;
+    auto smooth = [&](double px, double py) {
+        return s.at(px - q, py - q) + s.at(px + q, py - q) + s.at(px - q, py + q) + s.at(px + q, py + q);
+    };
     auto asymmetry = [&](double cx, double cy) {
         double e = 0.0;
         for (const Point2d& o : offsets) {
-            const double d = s.at(cx + o.x, cy + o.y) - s.at(cx - o.x, cy - o.y);
+            const double d = smooth(cx + o.x, cy + o.y) - smooth(cx - o.x, cy - o.y);
             e += d * d;
         }
         return e;
     };
     Point2d best{x, y};
     double bestScore = asymmetry(x, y);
-    for (double step : {0.5 * module, 0.25 * module, 0.125 * module}) {
-        const int reach = step == 0.5 * module ? 5 : 1;
+    for (double share : {0.5, 0.25, 0.125}) {
+        const double step = share * module;
+        const int reach = share == 0.5 ? 3 : 1;
         const Point2d from = best;
         for (int j = -reach; j <= reach; ++j) {
             for (int i = -reach; i <= reach; ++i) {
@@ -156,12 +163,10 @@ Point2d symmetricCentre(const Sampler& s, double x, double y, double module, int
 
 Aztec::Math::Homography inverseHomography(const Aztec::Math::Homography& h) { return fromMat(invert(toMat(h))); }
 
-std::optional<BullseyeFit> fitBullseye(const Sampler& sampler, double cx, double cy, double module, bool compact) {
-    if (!(module > 0.5)) return std::nullopt;
+namespace {
+
+std::optional<BullseyeFit> fitAt(const Sampler& sampler, double cx, double cy, double module, bool compact) {
     const int edges = compact ? kCompactEdges : kFullRangeEdges;
-    const Point2d centre = symmetricCentre(sampler, cx, cy, module, kCompactEdges);
-    cx = centre.x;
-    cy = centre.y;
     const double step = std::max(kMinStep, module / kSamplesPerModule);
     // Far enough for the last edge along a diagonal even when the finder
     // saw the module a little small.
@@ -348,6 +353,19 @@ std::optional<BullseyeFit> fitBullseye(const Sampler& sampler, double cx, double
     const Point2d o = Aztec::Math::mapPoint(fit.toImage, 0.0, 0.0);
     if (std::hypot(o.x - cx, o.y - cy) > 1.5 * module) return std::nullopt;
     return fit;
+}
+
+}  // namespace
+
+std::optional<BullseyeFit> fitBullseye(const Sampler& sampler, double cx, double cy, double module, bool compact) {
+    if (!(module > 0.5)) return std::nullopt;
+    // The finder's centre first: on sharp small modules it is good to half a
+    // pixel, where the symmetry measure is rough. When the rays do not fit
+    // from there, from the most symmetric point round it.
+    if (auto fit = fitAt(sampler, cx, cy, module, compact)) return fit;
+    const Point2d centre = symmetricCentre(sampler, cx, cy, module, kCompactEdges);
+    if (std::hypot(centre.x - cx, centre.y - cy) < 0.3 * module) return std::nullopt;
+    return fitAt(sampler, centre.x, centre.y, module, compact);
 }
 
 }  // namespace AztecCore::Locate

@@ -16,7 +16,8 @@ int main(int argc, char** argv) {
     const auto cat = static_cast<quarrow_test::Category>(std::atoi(argv[1]));
     const int count = std::atoi(argv[2]);
     const std::uint32_t seed = argc > 3 ? static_cast<std::uint32_t>(std::atoi(argv[3])) : 7;
-    for (int i = 0; i < count; ++i) {
+    const int from = std::getenv("DIAG_FROM") ? std::atoi(std::getenv("DIAG_FROM")) : 0;
+    for (int i = from; i < count; ++i) {
         const auto c = quarrow_test::makeCase(cat, i, seed);
         const auto r = quarrow::read(c.frame.pixels.data(), c.frame.width, c.frame.height);
         if (r.outcome == quarrow::Outcome::Read && !c.all) continue;
