@@ -3,7 +3,7 @@ BUILD   ?= build
 JOBS    ?= $(shell nproc 2>/dev/null || echo 2)
 SAMPLE  ?= samples/boarding-pass.pgm
 
-.PHONY: all deps release asan run test test-release test-asan bench clean
+.PHONY: all deps release asan run test test-release test-asan bench accuracy soak clean
 
 all: release
 
@@ -39,6 +39,14 @@ bench: deps
 	cmake -S . -B $(BUILD)/bench -DCMAKE_BUILD_TYPE=Release -DQUARROW_BUILD_BENCH=ON -DQUARROW_BUILD_TESTS=OFF
 	cmake --build $(BUILD)/bench -j $(JOBS) --target quarrow-bench
 	$(BUILD)/bench/bench/quarrow-bench
+
+# Read rates of the whole-frame stage per kind of camera frame, and the
+# wrong-read soak over 100,000 frames that must never read wrong.
+accuracy: release
+	$(BUILD)/release/tests/accuracy/quarrow-accuracy --frames 200
+
+soak: release
+	$(BUILD)/release/tests/accuracy/quarrow-accuracy --soak 100000
 
 clean:
 	rm -rf $(BUILD)

@@ -311,10 +311,10 @@ SoakCase makeSoakCase(int kind, int index, std::uint32_t seed) {
     return c;
 }
 
-Tally runCategory(Category category, int count, std::uint32_t seed) {
+Tally runCategory(Category category, int count, std::uint32_t seed, int step) {
     Tally t;
     for (int i = 0; i < count; ++i) {
-        const FrameCase c = makeCase(category, i, seed);
+        const FrameCase c = makeCase(category, i * step, seed);
         ++t.frames;
         if (c.all) {
             const auto results = quarrow::readAll(c.frame.pixels.data(), c.frame.width, c.frame.height);

@@ -67,8 +67,9 @@ struct Tally {
     int cleanCorrections = 0;  // clean frames read with corrected codewords
 };
 
-// Reads `count` frames of a category through the public API.
-Tally runCategory(Category category, int count, std::uint32_t seed);
+// Reads `count` frames of a category through the public API: frames 0,
+// step, 2 step, ...
+Tally runCategory(Category category, int count, std::uint32_t seed, int step = 1);
 // Reads `count` soak frames of a kind; `read` counts frames that read at all.
 Tally runSoak(int kind, int count, std::uint32_t seed);
 
