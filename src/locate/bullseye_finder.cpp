@@ -278,20 +278,40 @@ std::vector<FinderHit> findBullseyes(const GreyView& v, const FinderOptions& opt
     if (!v.pixels || v.width < 4 * kBlock || v.height < 4 * kBlock) return out;
     const FlatMap flat(v);
 
-    std::vector<float> p, margin, sums;
-    std::vector<std::uint8_t> dark;
     std::vector<int> starts;
+    std::vector<int> blockMargin(static_cast<std::size_t>(v.width / kBlock + 1));
     std::vector<RowHit> clusters;
-    for (int y = 1; y < v.height - 1; y += kRowStep) {
+    // Integer form of the row test: s(x) = p(x-1) + 2 p(x) + p(x+1) is four
+    // times the smoothed level, and a pixel is dark when kWindow s(x) lies
+    // below the window's sum of s by more than the scaled hysteresis.
+    constexpr int kWindow = 2 * kHalfWindow + 1;
+    constexpr int kScaledHysteresis = static_cast<int>(kHysteresis * 4 * kWindow);
+    constexpr int kNeverScaled = 1 << 28;
+    const int x0 = 1 + kHalfWindow, x1 = v.width - 2 - kHalfWindow;
+    for (int y = 1; y < v.height - 1 && x1 > x0; y += kRowStep) {
         const std::uint8_t* row = v.pixels + static_cast<std::ptrdiff_t>(y) * v.stride;
-        p.assign(row, row + v.width);
-        margin.resize(static_cast<std::size_t>(v.width));
-        for (int x = 0; x < v.width; ++x) margin[static_cast<std::size_t>(x)] = flat.margin(x, y);
-        classify(p, margin, sums, dark);
-        runsOf(dark, starts);
+        for (std::size_t b = 0; b < blockMargin.size(); ++b)
+            blockMargin[b] = flat.margin(static_cast<int>(b) * kBlock, y) >= kNever ? kNeverScaled : kScaledHysteresis;
+        auto smooth = [row](int x) { return row[x - 1] + 2 * row[x] + row[x + 1]; };
+        int window = 0;
+        for (int x = x0 - kHalfWindow; x <= x0 + kHalfWindow; ++x) window += smooth(x);
+        starts.clear();
+        starts.push_back(x0);
+        const bool firstDark = kWindow * smooth(x0) < window;
+        bool dark = firstDark;
+        for (int x = x0; x < x1; ++x) {
+            const int scaled = kWindow * smooth(x);
+            const int m = blockMargin[static_cast<std::size_t>(x / kBlock)];
+            if (dark ? scaled > window + m : scaled < window - m) {
+                starts.push_back(x);
+                dark = !dark;
+            }
+            window += smooth(x + kHalfWindow + 1) - smooth(x - kHalfWindow);
+        }
+        starts.push_back(x1);
         const int runs = static_cast<int>(starts.size()) - 1;
         for (int c = 3; c + 3 < runs; ++c) {
-          const bool centreDark = dark[static_cast<std::size_t>(starts[static_cast<std::size_t>(c)])] != 0;
+          const bool centreDark = firstDark == (c % 2 == 0);
           for (bool symbolDark : {true, false}) {
             if (symbolDark ? !options.darkOnLight : !options.lightOnDark) continue;
             Signature sig;

@@ -116,7 +116,7 @@ void crossings(const std::vector<double>& p, double step, double threshold, doub
 // at two pixels per module do not make the measure jump between the
 // points of the coarse search.
 Point2d symmetricCentre(const Sampler& s, double x, double y, double module, int edges) {
-    constexpr int kRings = 8, kAngles = 12;
+    constexpr int kRings = 6, kAngles = 8;
     std::array<Point2d, kRings * kAngles> offsets{};
     const double radius = (edges - 0.5) * module;
     for (int i = 0; i < kRings; ++i) {
@@ -359,13 +359,14 @@ std::optional<BullseyeFit> fitAt(const Sampler& sampler, double cx, double cy, d
 
 std::optional<BullseyeFit> fitBullseye(const Sampler& sampler, double cx, double cy, double module, bool compact) {
     if (!(module > 0.5)) return std::nullopt;
-    // The finder's centre first: on sharp small modules it is good to half a
-    // pixel, where the symmetry measure is rough. When the rays do not fit
-    // from there, from the most symmetric point round it.
-    if (auto fit = fitAt(sampler, cx, cy, module, compact)) return fit;
+    return fitAt(sampler, cx, cy, module, compact);
+}
+
+std::optional<Point2d> moreSymmetricCentre(const Sampler& sampler, double cx, double cy, double module) {
+    if (!(module > 0.5)) return std::nullopt;
     const Point2d centre = symmetricCentre(sampler, cx, cy, module, kCompactEdges);
     if (std::hypot(centre.x - cx, centre.y - cy) < 0.3 * module) return std::nullopt;
-    return fitAt(sampler, centre.x, centre.y, module, compact);
+    return centre;
 }
 
 }  // namespace AztecCore::Locate

@@ -31,6 +31,13 @@ struct BullseyeFit {
 // there or do not fit squares.
 std::optional<BullseyeFit> fitBullseye(const Sampler& sampler, double x, double y, double module, bool compact);
 
+// A centre round (x, y) about which the image is more nearly point-
+// symmetric, when there is one a third of a module or more away: where to
+// try again when the finder's centre gave no fit (blur can merge the
+// centre module with its ring and put the finder's centre a module off;
+// on sharp small modules the finder's centre is the better one).
+std::optional<Point2d> moreSymmetricCentre(const Sampler& sampler, double x, double y, double module);
+
 // The inverse transform (image to grid for a grid-to-image one).
 Aztec::Math::Homography inverseHomography(const Aztec::Math::Homography& h);
 

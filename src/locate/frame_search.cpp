@@ -40,25 +40,41 @@ Quad mapQuad(const Aztec::Math::Homography& h, double e) {
             Aztec::Math::mapPoint(h, -e, e)};
 }
 
+std::optional<FoundSymbol> readFitted(const Sampler& sampler, const BullseyeFit& fit, bool lightOnDark) {
+    SymbolCandidate cand;
+    const ModuleModel model = measureModules(sampler, fit);
+    if (!readModeRing(sampler, fit, model, cand)) return std::nullopt;
+    auto read = readSymbolData(sampler, fit, model, cand);
+    if (!read) return std::nullopt;
+    FoundSymbol found;
+    SymbolCandidate& c = read->candidate;
+    c.centre = Aztec::Math::mapPoint(read->toImage, 0.0, 0.0);
+    const Quad ring = mapQuad(read->toImage, fit.compact ? 3.5 : 5.5);
+    for (int k = 0; k < 4; ++k) c.corners[k] = ring[static_cast<std::size_t>(k)];
+    found.symbolCorners = mapQuad(read->toImage, c.size / 2.0);
+    found.lightOnDark = lightOnDark;
+    found.read = std::move(*read);
+    return found;
+}
+
+// Full-range first: a full-range bull's-eye also holds the rings of a
+// compact one, but not the other way round.
 std::optional<FoundSymbol> readAt(const GreyView& view, const FinderHit& hit) {
     const Sampler sampler(view, hit.lightOnDark);
+    bool fitted = false;
     for (bool compact : {false, true}) {
-        auto fit = fitBullseye(sampler, hit.x, hit.y, hit.module, compact);
-        if (!fit) continue;
-        SymbolCandidate cand;
-        const ModuleModel model = measureModules(sampler, *fit);
-        if (!readModeRing(sampler, *fit, model, cand)) continue;
-        auto read = readSymbolData(sampler, *fit, model, cand);
-        if (!read) continue;
-        FoundSymbol found;
-        SymbolCandidate& c = read->candidate;
-        c.centre = Aztec::Math::mapPoint(read->toImage, 0.0, 0.0);
-        const Quad ring = mapQuad(read->toImage, compact ? 3.5 : 5.5);
-        for (int k = 0; k < 4; ++k) c.corners[k] = ring[static_cast<std::size_t>(k)];
-        found.symbolCorners = mapQuad(read->toImage, c.size / 2.0);
-        found.lightOnDark = hit.lightOnDark;
-        found.read = std::move(*read);
-        return found;
+        if (auto fit = fitBullseye(sampler, hit.x, hit.y, hit.module, compact)) {
+            fitted = true;
+            if (auto found = readFitted(sampler, *fit, hit.lightOnDark)) return found;
+        }
+    }
+    if (fitted) return std::nullopt;
+    const auto centre = moreSymmetricCentre(sampler, hit.x, hit.y, hit.module);
+    if (!centre) return std::nullopt;
+    for (bool compact : {false, true}) {
+        if (auto fit = fitBullseye(sampler, centre->x, centre->y, hit.module, compact)) {
+            if (auto found = readFitted(sampler, *fit, hit.lightOnDark)) return found;
+        }
     }
     return std::nullopt;
 }

@@ -36,6 +36,9 @@ int main(int argc, char** argv) {
             for (bool compact : {false, true}) {
                 auto fit = fitBullseye(s, h.x, h.y, h.module, compact);
                 if (!fit) {
+                    if (auto c = moreSymmetricCentre(s, h.x, h.y, h.module)) fit = fitBullseye(s, c->x, c->y, h.module, compact);
+                }
+                if (!fit) {
                     std::printf(" %s:nofit", compact ? "C" : "F");
                     continue;
                 }
