@@ -24,8 +24,10 @@ constexpr double kMinStep = 0.2;
 constexpr double kRayTolerance = 0.3;
 constexpr double kMinValidRays = 0.55;
 // Points this close to a square's corner (in modules of |u| - |v|) could
-// belong to either side and are left out of the fit.
+// belong to either side and are left out of the fit. Blur rounds the
+// rings' corners over about its own width, so the band grows with it.
 constexpr double kCornerBand = 0.3;
+constexpr double kBlurCornerBand = 1.5;
 constexpr double kOutlier = 0.35;
 constexpr double kMaxResidual = 0.2;
 constexpr double kMinContrast = 6.0;
@@ -165,7 +167,8 @@ Aztec::Math::Homography inverseHomography(const Aztec::Math::Homography& h) { re
 
 namespace {
 
-std::optional<BullseyeFit> fitAt(const Sampler& sampler, double cx, double cy, double module, bool compact) {
+std::optional<BullseyeFit> fitAt(const Sampler& sampler, double cx, double cy, double module, bool compact, double blur) {
+    const double cornerBand = std::max(kCornerBand, kBlurCornerBand * blur);
     const int edges = compact ? kCompactEdges : kFullRangeEdges;
     const double step = std::max(kMinStep, module / kSamplesPerModule);
     // Far enough for the last edge along a diagonal even when the finder
@@ -325,7 +328,7 @@ std::optional<BullseyeFit> fitAt(const Sampler& sampler, double cx, double cy, d
                 p.onU = std::fabs(u) > std::fabs(v);
                 const double along = p.onU ? u : v;
                 p.target = along < 0 ? -p.half : p.half;
-                p.used = std::fabs(std::fabs(u) - std::fabs(v)) > kCornerBand &&
+                p.used = std::fabs(std::fabs(u) - std::fabs(v)) > cornerBand &&
                          std::fabs(std::fabs(along) - p.half) < kOutlier;
             }
             if (p.used) {
@@ -357,9 +360,10 @@ std::optional<BullseyeFit> fitAt(const Sampler& sampler, double cx, double cy, d
 
 }  // namespace
 
-std::optional<BullseyeFit> fitBullseye(const Sampler& sampler, double cx, double cy, double module, bool compact) {
+std::optional<BullseyeFit> fitBullseye(const Sampler& sampler, double cx, double cy, double module, bool compact,
+                                       double blur) {
     if (!(module > 0.5)) return std::nullopt;
-    return fitAt(sampler, cx, cy, module, compact);
+    return fitAt(sampler, cx, cy, module, compact, blur);
 }
 
 std::optional<Point2d> moreSymmetricCentre(const Sampler& sampler, double cx, double cy, double module) {

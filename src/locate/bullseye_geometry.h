@@ -27,9 +27,11 @@ struct BullseyeFit {
 };
 
 // Fits the bull's-eye of the given kind round (x, y), whose module size the
-// finder put at about `module` pixels. Nothing when the rings are not
-// there or do not fit squares.
-std::optional<BullseyeFit> fitBullseye(const Sampler& sampler, double x, double y, double module, bool compact);
+// finder put at about `module` pixels. With `blur` (Gaussian sigma in
+// modules, when known) the rings' rounded corners are left out of the fit.
+// Nothing when the rings are not there or do not fit squares.
+std::optional<BullseyeFit> fitBullseye(const Sampler& sampler, double x, double y, double module, bool compact,
+                                       double blur = 0.0);
 
 // A centre round (x, y) about which the image is more nearly point-
 // symmetric, when there is one a third of a module or more away: where to

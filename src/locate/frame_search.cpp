@@ -10,12 +10,15 @@ namespace AztecCore::Locate {
 
 namespace {
 
-constexpr int kReduction = 4;
+// Reduced copies searched after the frame itself: halved, where sensor
+// noise is halved too and heavy blur spans fewer pixels, and quartered,
+// for close-ups whose modules outgrow the finder's window.
+constexpr int kReductions[] = {2, 4};
 // Frames smaller than this on their shorter side have no room for a
 // reduced copy that could still show a bull's-eye.
 constexpr int kMinReducedSide = 40;
 
-std::vector<std::uint8_t> reduce(const GreyView& v, GreyView& out) {
+std::vector<std::uint8_t> reduce(const GreyView& v, int kReduction, GreyView& out) {
     out.width = v.width / kReduction;
     out.height = v.height / kReduction;
     out.stride = out.width;
@@ -40,9 +43,20 @@ Quad mapQuad(const Aztec::Math::Homography& h, double e) {
             Aztec::Math::mapPoint(h, -e, e)};
 }
 
-std::optional<FoundSymbol> readFitted(const Sampler& sampler, const BullseyeFit& fit, bool lightOnDark) {
+// Under heavy blur the fit is made again without the rings' rounded
+// corners, once the blur is known.
+constexpr double kRefitBlur = 0.45;
+
+std::optional<FoundSymbol> readFitted(const Sampler& sampler, BullseyeFit fit, const FinderHit& hit, Point2d centre) {
+    const bool lightOnDark = hit.lightOnDark;
     SymbolCandidate cand;
-    const ModuleModel model = measureModules(sampler, fit);
+    ModuleModel model = measureModules(sampler, fit);
+    if (model.sigma > kRefitBlur) {
+        if (auto refit = fitBullseye(sampler, centre.x, centre.y, hit.module, fit.compact, model.sigma)) {
+            fit = *refit;
+            model = measureModules(sampler, fit);
+        }
+    }
     if (!readModeRing(sampler, fit, model, cand)) return std::nullopt;
     auto read = readSymbolData(sampler, fit, model, cand);
     if (!read) return std::nullopt;
@@ -65,7 +79,7 @@ std::optional<FoundSymbol> readAt(const GreyView& view, const FinderHit& hit) {
     for (bool compact : {false, true}) {
         if (auto fit = fitBullseye(sampler, hit.x, hit.y, hit.module, compact)) {
             fitted = true;
-            if (auto found = readFitted(sampler, *fit, hit.lightOnDark)) return found;
+            if (auto found = readFitted(sampler, *fit, hit, {hit.x, hit.y})) return found;
         }
     }
     if (fitted) return std::nullopt;
@@ -73,7 +87,7 @@ std::optional<FoundSymbol> readAt(const GreyView& view, const FinderHit& hit) {
     if (!centre) return std::nullopt;
     for (bool compact : {false, true}) {
         if (auto fit = fitBullseye(sampler, centre->x, centre->y, hit.module, compact)) {
-            if (auto found = readFitted(sampler, *fit, hit.lightOnDark)) return found;
+            if (auto found = readFitted(sampler, *fit, hit, *centre)) return found;
         }
     }
     return std::nullopt;
@@ -129,17 +143,19 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
     };
 
     if (tryHits(findBullseyes(view, fo))) return found;
-    if (std::min(view.width, view.height) / kReduction >= kMinReducedSide) {
+    for (int reduction : kReductions) {
+        if (std::min(view.width, view.height) / reduction < kMinReducedSide) break;
         GreyView small;
-        const std::vector<std::uint8_t> store = reduce(view, small);
+        const std::vector<std::uint8_t> store = reduce(view, reduction, small);
         std::vector<FinderHit> hits = findBullseyes(small, fo);
-        // Back to frame pixels: reduced pixel i covers frame pixels 4i .. 4i + 3.
+        // Back to frame pixels: reduced pixel i covers frame pixels
+        // r i .. r i + r - 1.
         for (FinderHit& h : hits) {
-            h.x = h.x * kReduction + (kReduction - 1) / 2.0;
-            h.y = h.y * kReduction + (kReduction - 1) / 2.0;
-            h.module *= kReduction;
+            h.x = h.x * reduction + (reduction - 1) / 2.0;
+            h.y = h.y * reduction + (reduction - 1) / 2.0;
+            h.module *= reduction;
         }
-        tryHits(hits);
+        if (tryHits(hits)) return found;
     }
     return found;
 }

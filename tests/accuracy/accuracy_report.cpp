@@ -4,7 +4,7 @@
 // wrong (damaged symbols, noise, text, lone bull's-eyes, look-alikes) and
 // fails when one does.
 //
-//   quarrow-accuracy [--frames N] [--seed S] [--soak N]
+//   quarrow-accuracy [--frames N] [--seed S] [--soak N] [--only CATEGORY]
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,12 +12,13 @@
 #include "accuracy/frame_cases.h"
 
 int main(int argc, char** argv) {
-    int frames = 200, soak = 0;
+    int frames = 200, soak = 0, only = -1;
     std::uint32_t seed = 7;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--frames")) frames = std::atoi(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--seed")) seed = static_cast<std::uint32_t>(std::strtoul(argv[i + 1], nullptr, 10));
         else if (!std::strcmp(argv[i], "--soak")) soak = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--only")) only = std::atoi(argv[i + 1]);
     }
     using namespace quarrow_test;
     int wrong = 0;
@@ -34,6 +35,7 @@ int main(int argc, char** argv) {
     }
     std::printf("| category | frames | read | rate | wrong |\n|---|---|---|---|---|\n");
     for (Category c : kAllCategories) {
+        if (only >= 0 && static_cast<int>(c) != only) continue;
         // Every degree plain and mirrored is 720 frames, whatever --frames says.
         const int n = c == Category::Rotation ? 720 : frames;
         const Tally t = runCategory(c, n, seed);
