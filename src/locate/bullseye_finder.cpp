@@ -184,7 +184,7 @@ struct Walker {
 
     // The signature along (dx, dy) through (x, y), with the middle run's
     // centre in steps from (x, y).
-    bool check(int x, int y, int dx, int dy, int reach, bool symbolDark, Signature& sig, double& offset) {
+    bool check(int x, int y, int dx, int dy, int reach, bool symbolDark, bool preferNine, Signature& sig, double& offset) {
         int back = 0, fwd = 0;
         while (back < reach && inside(x - (back + 1) * dx, y - (back + 1) * dy)) ++back;
         while (fwd < reach && inside(x + (fwd + 1) * dx, y + (fwd + 1) * dy)) ++fwd;
@@ -200,7 +200,8 @@ struct Walker {
         // The walk may start a ring or two off the centre (rows through
         // ring 1 show the seven-run signature too, and at 45 degrees every
         // row through the bull's-eye is symmetric): the nearest run with
-        // the full nine-run signature wins, else the nearest with seven.
+        // the signature wins or, with `preferNine`, the nearest with the
+        // full nine-run signature (blur leaves only seven at the centre).
         const auto it = std::upper_bound(starts.begin(), starts.end(), back);
         const int at = static_cast<int>(it - starts.begin()) - 1;
         const int runs = static_cast<int>(starts.size()) - 1;
@@ -212,7 +213,7 @@ struct Walker {
             const bool centreDark = dark[static_cast<std::size_t>(starts[static_cast<std::size_t>(c)])] != 0;
             Signature s;
             if (!signatureAt(starts, c, centreDark, symbolDark, s)) continue;
-            if (chosen < 0 || (s.nine && !best.nine)) {
+            if (chosen < 0 || (preferNine && s.nine && !best.nine)) {
                 chosen = c;
                 best = s;
             }
@@ -234,7 +235,7 @@ struct RowHit {
 
 // Confirms a clustered row hit on the column and the diagonals; returns
 // the refined centre and module size.
-bool crossCheck(Walker& walker, double hx, double hy, double module, bool symbolDark, FinderHit& out) {
+bool crossCheckOnce(Walker& walker, double hx, double hy, double module, bool symbolDark, bool preferNine, FinderHit& out) {
     const int reach = static_cast<int>(module * 12.0) + 4 + kHalfWindow;
     Signature sv, sh;
     double offset = 0.0;
@@ -242,15 +243,15 @@ bool crossCheck(Walker& walker, double hx, double hy, double module, bool symbol
     double cx = hx, cy = hy;
     // Column, row, and once more each: every walk centres the other.
     for (int round = 0; round < 2; ++round) {
-        if (!walker.check(x, y, 0, 1, reach, symbolDark, sv, offset)) return false;
+        if (!walker.check(x, y, 0, 1, reach, symbolDark, preferNine, sv, offset)) return false;
         if (sv.module < 0.5 * module || sv.module > 2.0 * module) return false;
         // At two pixels per module the refined row can fall between the
         // centre module's rows; the row walked before is the fallback.
         const int before = y;
         cy = y + offset;
         y = static_cast<int>(std::lround(cy));
-        if (!walker.check(x, y, 1, 0, reach, symbolDark, sh, offset)) {
-            if (before == y || !walker.check(x, before, 1, 0, reach, symbolDark, sh, offset)) return false;
+        if (!walker.check(x, y, 1, 0, reach, symbolDark, preferNine, sh, offset)) {
+            if (before == y || !walker.check(x, before, 1, 0, reach, symbolDark, preferNine, sh, offset)) return false;
             y = before;
         }
         cx = x + offset;
@@ -260,7 +261,7 @@ bool crossCheck(Walker& walker, double hx, double hy, double module, bool symbol
     for (int dy : {1, -1}) {
         Signature sd;
         double o = 0.0;
-        if (walker.check(x, y, 1, dy, reach, symbolDark, sd, o) && sd.module > 0.3 * sh.module && sd.module < 1.6 * sh.module)
+        if (walker.check(x, y, 1, dy, reach, symbolDark, preferNine, sd, o) && sd.module > 0.3 * sh.module && sd.module < 1.6 * sh.module)
             ++diagonals;
     }
     if (diagonals == 0) return false;
@@ -269,6 +270,11 @@ bool crossCheck(Walker& walker, double hx, double hy, double module, bool symbol
     out.module = 0.5 * (sh.module + sv.module);
     out.lightOnDark = !symbolDark;
     return true;
+}
+
+bool crossCheck(Walker& walker, double hx, double hy, double module, bool symbolDark, FinderHit& out) {
+    return crossCheckOnce(walker, hx, hy, module, symbolDark, false, out) ||
+           crossCheckOnce(walker, hx, hy, module, symbolDark, true, out);
 }
 
 }  // namespace

@@ -43,20 +43,9 @@ Quad mapQuad(const Aztec::Math::Homography& h, double e) {
             Aztec::Math::mapPoint(h, -e, e)};
 }
 
-// Under heavy blur the fit is made again without the rings' rounded
-// corners, once the blur is known.
-constexpr double kRefitBlur = 0.45;
-
-std::optional<FoundSymbol> readFitted(const Sampler& sampler, BullseyeFit fit, const FinderHit& hit, Point2d centre) {
-    const bool lightOnDark = hit.lightOnDark;
+std::optional<FoundSymbol> readWith(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model,
+                                     bool lightOnDark) {
     SymbolCandidate cand;
-    ModuleModel model = measureModules(sampler, fit);
-    if (model.sigma > kRefitBlur) {
-        if (auto refit = fitBullseye(sampler, centre.x, centre.y, hit.module, fit.compact, model.sigma)) {
-            fit = *refit;
-            model = measureModules(sampler, fit);
-        }
-    }
     if (!readModeRing(sampler, fit, model, cand)) return std::nullopt;
     auto read = readSymbolData(sampler, fit, model, cand);
     if (!read) return std::nullopt;
@@ -69,6 +58,20 @@ std::optional<FoundSymbol> readFitted(const Sampler& sampler, BullseyeFit fit, c
     found.lightOnDark = lightOnDark;
     found.read = std::move(*read);
     return found;
+}
+
+// Under heavy blur a second fit leaves out the rings' rounded corners,
+// once the blur is known.
+constexpr double kRefitBlur = 0.45;
+
+std::optional<FoundSymbol> readFitted(const Sampler& sampler, const BullseyeFit& fit, const FinderHit& hit,
+                                      Point2d centre) {
+    const ModuleModel model = measureModules(sampler, fit);
+    if (auto found = readWith(sampler, fit, model, hit.lightOnDark)) return found;
+    if (model.sigma <= kRefitBlur) return std::nullopt;
+    const auto refit = fitBullseye(sampler, centre.x, centre.y, hit.module, fit.compact, model.sigma);
+    if (!refit) return std::nullopt;
+    return readWith(sampler, *refit, measureModules(sampler, *refit), hit.lightOnDark);
 }
 
 // Full-range first: a full-range bull's-eye also holds the rings of a
