@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 namespace AztecCore::Locate {
 
@@ -285,34 +286,47 @@ std::vector<FinderHit> findBullseyes(const GreyView& v, const FinderOptions& opt
     const FlatMap flat(v);
 
     std::vector<int> starts;
-    std::vector<int> blockMargin(static_cast<std::size_t>(v.width / kBlock + 1));
     std::vector<RowHit> clusters;
     // Integer form of the row test: s(x) = p(x-1) + 2 p(x) + p(x+1) is four
     // times the smoothed level, and a pixel is dark when kWindow s(x) lies
-    // below the window's sum of s by more than the scaled hysteresis.
+    // below the window's sum of s by more than the scaled hysteresis. The
+    // tests run over the whole row first (the compiler vectorises them);
+    // the walk along the row then only jumps from one flip to the next.
     constexpr int kWindow = 2 * kHalfWindow + 1;
     constexpr int kScaledHysteresis = static_cast<int>(kHysteresis * 4 * kWindow);
     constexpr int kNeverScaled = 1 << 28;
     const int x0 = 1 + kHalfWindow, x1 = v.width - 2 - kHalfWindow;
+    const auto width = static_cast<std::size_t>(v.width);
+    std::vector<int> smooth(width, 0), prefix(width + 1, 0), margin(width, 0);
+    std::vector<std::uint8_t> below(width, 0), above(width, 0);
     for (int y = 1; y < v.height - 1 && x1 > x0; y += kRowStep) {
         const std::uint8_t* row = v.pixels + static_cast<std::ptrdiff_t>(y) * v.stride;
-        for (std::size_t b = 0; b < blockMargin.size(); ++b)
-            blockMargin[b] = flat.margin(static_cast<int>(b) * kBlock, y) >= kNever ? kNeverScaled : kScaledHysteresis;
-        auto smooth = [row](int x) { return row[x - 1] + 2 * row[x] + row[x + 1]; };
-        int window = 0;
-        for (int x = x0 - kHalfWindow; x <= x0 + kHalfWindow; ++x) window += smooth(x);
+        for (int x = 0; x < v.width; x += kBlock) {
+            const int m = flat.margin(x, y) >= kNever ? kNeverScaled : kScaledHysteresis;
+            for (int i = x; i < std::min(x + kBlock, v.width); ++i) margin[static_cast<std::size_t>(i)] = m;
+        }
+        for (int x = 1; x < v.width - 1; ++x) smooth[static_cast<std::size_t>(x)] = row[x - 1] + 2 * row[x] + row[x + 1];
+        for (std::size_t x = 0; x < width; ++x) prefix[x + 1] = prefix[x] + smooth[x];
+        for (int x = x0; x < x1; ++x) {
+            const auto i = static_cast<std::size_t>(x);
+            const int window = prefix[i + kHalfWindow + 1] - prefix[i - kHalfWindow];
+            const int scaled = kWindow * smooth[i];
+            below[i] = scaled < window - margin[i] ? 1 : 0;
+            above[i] = scaled > window + margin[i] ? 1 : 0;
+        }
         starts.clear();
         starts.push_back(x0);
-        const bool firstDark = kWindow * smooth(x0) < window;
+        const bool firstDark = kWindow * smooth[static_cast<std::size_t>(x0)] <
+                               prefix[static_cast<std::size_t>(x0 + kHalfWindow + 1)] - prefix[static_cast<std::size_t>(x0 - kHalfWindow)];
         bool dark = firstDark;
-        for (int x = x0; x < x1; ++x) {
-            const int scaled = kWindow * smooth(x);
-            const int m = blockMargin[static_cast<std::size_t>(x / kBlock)];
-            if (dark ? scaled > window + m : scaled < window - m) {
-                starts.push_back(x);
-                dark = !dark;
-            }
-            window += smooth(x + kHalfWindow + 1) - smooth(x - kHalfWindow);
+        for (int x = x0; x < x1;) {
+            const std::uint8_t* flips = dark ? above.data() : below.data();
+            const void* next = std::memchr(flips + x, 1, static_cast<std::size_t>(x1 - x));
+            if (!next) break;
+            x = static_cast<int>(static_cast<const std::uint8_t*>(next) - flips);
+            starts.push_back(x);
+            dark = !dark;
+            ++x;
         }
         starts.push_back(x1);
         const int runs = static_cast<int>(starts.size()) - 1;
