@@ -34,8 +34,6 @@ constexpr double kMinContrast = 6.0;
 
 using Mat3 = std::array<double, 9>;
 
-Mat3 toMat(const Aztec::Math::Homography& h) { return {h[0], h[1], h[2], h[3], h[4], h[5], h[6], h[7], 1.0}; }
-
 Aztec::Math::Homography fromMat(const Mat3& m) {
     const double s = m[8];
     return {m[0] / s, m[1] / s, m[2] / s, m[3] / s, m[4] / s, m[5] / s, m[6] / s, m[7] / s};
@@ -163,7 +161,6 @@ Point2d symmetricCentre(const Sampler& s, double x, double y, double module, int
 
 }  // namespace
 
-Aztec::Math::Homography inverseHomography(const Aztec::Math::Homography& h) { return fromMat(invert(toMat(h))); }
 
 namespace {
 

@@ -40,7 +40,4 @@ std::optional<BullseyeFit> fitBullseye(const Sampler& sampler, double x, double 
 // on sharp small modules the finder's centre is the better one).
 std::optional<Point2d> moreSymmetricCentre(const Sampler& sampler, double x, double y, double module);
 
-// The inverse transform (image to grid for a grid-to-image one).
-Aztec::Math::Homography inverseHomography(const Aztec::Math::Homography& h);
-
 }  // namespace AztecCore::Locate

@@ -1,8 +1,8 @@
 // The whole-frame stage: finds bull's-eyes anywhere in the frame (on the
-// frame itself and on a copy reduced four times for close-ups, whose
-// modules are too large for the finder's threshold window), fits and reads
-// each, nearest to the frame centre first, and returns the symbols whose
-// data decoded.
+// frame itself, then on copies reduced two and four times: less noise and
+// narrower blur, and close-ups whose modules outgrow the finder's window),
+// fits and reads each, nearest to the frame centre first, and returns the
+// symbols whose data decoded.
 #pragma once
 
 #include <array>

@@ -1,13 +1,16 @@
-// From a fitted bull's-eye to decoded data: the mode ring is sampled and
-// offered to the mode-message decoder at a few thresholds between the
-// bull's-eye's dark and light levels; then every module of the symbol is
-// sampled over a small area round its centre and classified against a
-// threshold of its own neighbourhood. When the codewords do not correct,
-// a bounded number of further attempts follow: module levels sharpened
-// against their neighbours (blur spills each module into the next), other
-// thresholds, and the transform moved by a fraction of a module. Reed-
-// Solomon checks every attempt, so a retry can only find the right data
-// or nothing.
+// From a fitted bull's-eye to decoded data. The blur of the frame is
+// measured on the bull's-eye, whose modules are known. The mode ring is
+// sampled and offered to the mode-message decoder at a few thresholds
+// between the bull's-eye's dark and light levels, as sampled and with the
+// measured blur undone. Then every module of the symbol is sampled over a
+// small area round its centre (full-range symbols through their reference
+// grid) and classified against the mean of its neighbourhood. A bounded
+// list of attempts follows one another until the codewords correct: the
+// blur undone (as measured, a little less, a little more), the levels as
+// sampled or sharpened against their neighbours, the bull's-eye's mid-level
+// as threshold, and the transform moved by a fraction of a module. Reed-
+// Solomon checks every attempt, so a retry can only find the right data or
+// nothing.
 #pragma once
 
 #include <optional>
