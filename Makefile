@@ -3,7 +3,7 @@ BUILD   ?= build
 JOBS    ?= $(shell nproc 2>/dev/null || echo 2)
 SAMPLE  ?= samples/boarding-pass.pgm
 
-.PHONY: all deps deps-windows release asan windows run test test-release test-asan bench bench-many clean fuzz fuzz-build fuzz-short tsan
+.PHONY: all deps deps-windows release asan windows run test test-release test-asan bench bench-many clean fuzz fuzz-build fuzz-short tsan accuracy soak
 
 all: release
 
@@ -105,6 +105,13 @@ bench: deps
 # Frames per second over many 720p frames: threads, read_many and Dask.
 bench-many: release
 	PYTHONPATH=$(BUILD)/release/python /usr/bin/python3 bench/many_frames.py $(BUILD)/release
+# Read rates of the whole-frame stage per kind of camera frame, and the
+# wrong-read soak over 100,000 frames that must never read wrong.
+accuracy: release
+	$(BUILD)/release/tests/accuracy/quarrow-accuracy --frames 200
+
+soak: release
+	$(BUILD)/release/tests/accuracy/quarrow-accuracy --soak 100000
 
 clean:
 	rm -rf $(BUILD)

@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -5,6 +7,7 @@
 #include "api/decoded_facts.h"
 #include "api/read_frame.h"
 #include "engine/reader_engine.h"
+#include "locate/frame_search.h"
 
 namespace quarrow {
 
@@ -94,22 +97,68 @@ void gatherFacts(const AztecCore::ReaderEngine& engine, AztecCore::ReadOutcome o
     }
 }
 
-}  // namespace
 
-ReadResult readFrame(const std::uint8_t* frame, int width, int height, int stride, std::size_t available,
-                     const ReadOptions& options, AztecCore::DetectorTrace* trace) {
-    (void)options;  // the whole-frame stage is not wired in yet: the centre search serves both
+// The caller's rows, read in place by both searches (padding skipped).
+AztecCore::Locate::GreyView viewOf(const std::uint8_t* frame, int width, int height, int stride) {
+    return {frame, width, height, stride};
+}
+
+// Corners rotated so that the one nearest the frame's top left comes first;
+// they already run clockwise in the frame.
+std::array<Point, 4> fromTopLeft(const AztecCore::Locate::Quad& q) {
+    std::size_t first = 0;
+    for (std::size_t k = 1; k < 4; ++k)
+        if (q[k].x + q[k].y < q[first].x + q[first].y) first = k;
+    std::array<Point, 4> out{};
+    for (std::size_t k = 0; k < 4; ++k) out[k] = toPoint(q[(first + k) % 4]);
+    return out;
+}
+
+AztecCore::Locate::Quad quadOf(const std::array<Point, 4>& p) {
+    AztecCore::Locate::Quad q{};
+    for (std::size_t k = 0; k < 4; ++k) q[k] = {p[k].x, p[k].y};
+    return q;
+}
+
+// A result from a symbol that the whole-frame stage read.
+ReadResult resultOf(const AztecCore::Locate::FoundSymbol& f) {
     ReadResult r;
-    r.status = checkFrame(frame, width, height, stride, available);
-    if (r.status != Status::Ok) return r;
+    const AztecCore::SymbolCandidate& c = f.read.candidate;
+    r.outcome = Outcome::Read;
+    r.type = c.type == AztecCore::SymbolType::Compact ? SymbolType::Compact : SymbolType::FullRange;
+    r.layers = c.layers;
+    r.dataWords = c.dataWords;
+    r.wordBits = c.wordBits;
+    r.totalWords = c.totalWords;
+    const std::int64_t checkShare = (static_cast<std::int64_t>(c.totalWords) - c.dataWords) * 100;
+    r.eccPercent = static_cast<int>(checkShare / (c.totalWords > 0 ? c.totalWords : 1));
+    r.rotation = c.rotation;
+    r.mirrored = c.mirrored;
+    r.lightOnDark = f.lightOnDark;
+    r.centre = toPoint(c.centre);
+    AztecCore::Locate::Quad ring{};
+    for (std::size_t k = 0; k < 4; ++k) ring[k] = c.corners[k];
+    r.bullseyeCorners = fromTopLeft(ring);
+    r.symbolCorners = fromTopLeft(f.symbolCorners);
+    applyDecodedText(f.read.data.text, r);
+    r.correctedWords = f.read.data.correctedWords;
+    r.readerInit = c.readerInit;
+    r.message = "Read data " + AztecCore::describe(c) + "\n #err=" + std::to_string(r.correctedWords);
+    return r;
+}
+
+AztecCore::Locate::FrameSearchOptions searchOptions(const ReadOptions& options, bool all) {
+    AztecCore::Locate::FrameSearchOptions so;
+    so.lightOnDark = options.lightOnDark;
+    so.all = all;
+    return so;
+}
+
+// Runs `body` and turns the failures a read can meet into a status.
+template <typename Body>
+void guarded(ReadResult& r, Body&& body) {
     try {
-        // The engine reads the caller's rows in place, padding skipped.
-        const AztecCore::Image::ImageView image{frame, width, height, stride};
-        AztecCore::ReaderEngine engine;
-        engine.setTrace(trace);
-        engine.setExtended(true);
-        const AztecCore::ReadOutcome outcome = engine.read(image, r.message);
-        gatherFacts(engine, outcome, r);
+        body();
     } catch (const std::bad_alloc&) {
         r = {};
         r.status = Status::OutOfMemory;
@@ -123,14 +172,62 @@ ReadResult readFrame(const std::uint8_t* frame, int width, int height, int strid
         r.status = Status::InternalError;
         r.message = "unexpected exception";
     }
+}
+
+}  // namespace
+
+ReadResult readFrame(const std::uint8_t* frame, int width, int height, int stride, std::size_t available,
+                     const ReadOptions& options, AztecCore::DetectorTrace* trace) {
+    ReadResult r;
+    r.status = checkFrame(frame, width, height, stride, available);
+    if (r.status != Status::Ok) return r;
+    guarded(r, [&] {
+        AztecCore::ReaderEngine engine;
+        engine.setTrace(trace);
+        engine.setExtended(true);
+        const AztecCore::ReadOutcome outcome =
+            engine.read(AztecCore::Image::ImageView{frame, width, height, stride}, r.message);
+        gatherFacts(engine, outcome, r);
+        if (r.outcome == Outcome::Read || options.search == Search::Centre) return;
+        // The centre search did not read the frame: look everywhere. What
+        // the centre search learnt stays when the frame search finds nothing.
+        const auto found =
+            AztecCore::Locate::searchFrame(viewOf(frame, width, height, stride), searchOptions(options, false));
+        if (!found.empty()) r = resultOf(found.front());
+    });
     return r;
 }
 
 std::vector<ReadResult> readAllFrame(const std::uint8_t* frame, int width, int height, int stride,
                                      std::size_t available, const ReadOptions& options) {
     std::vector<ReadResult> all;
-    ReadResult r = readFrame(frame, width, height, stride, available, options, nullptr);
-    if (!r.ok() || r.outcome == Outcome::Read) all.push_back(std::move(r));
+    ReadResult r;
+    r.status = checkFrame(frame, width, height, stride, available);
+    if (r.status != Status::Ok) {
+        all.push_back(std::move(r));
+        return all;
+    }
+    guarded(r, [&] {
+        AztecCore::ReaderEngine engine;
+        engine.setExtended(true);
+        ReadResult centre;
+        const AztecCore::ReadOutcome outcome =
+            engine.read(AztecCore::Image::ImageView{frame, width, height, stride}, centre.message);
+        gatherFacts(engine, outcome, centre);
+        AztecCore::Locate::FrameSearchOptions so = searchOptions(options, true);
+        if (centre.outcome == Outcome::Read) {
+            so.known.push_back(quadOf(centre.symbolCorners));
+            all.push_back(std::move(centre));
+        }
+        if (options.search == Search::Centre) return;
+        for (const auto& f : AztecCore::Locate::searchFrame(viewOf(frame, width, height, stride), so))
+            all.push_back(resultOf(f));
+        const double cx = width / 2.0, cy = height / 2.0;
+        std::stable_sort(all.begin(), all.end(), [cx, cy](const ReadResult& a, const ReadResult& b) {
+            return std::hypot(a.centre.x - cx, a.centre.y - cy) < std::hypot(b.centre.x - cx, b.centre.y - cy);
+        });
+    });
+    if (r.status != Status::Ok) return {std::move(r)};
     return all;
 }
 

@@ -11,6 +11,8 @@
 #include <random>
 #include <sstream>
 
+#include <jpeglib.h>
+
 #include "decode/mode_message.h"
 #include "support/grid_reading.h"
 
@@ -246,6 +248,9 @@ FramePoint gridToFrame(const RenderOptions& options, int gridSize, double col, d
 Frame renderSymbol(const ModuleGrid& grid, const RenderOptions& o) {
     Rng rng(o.seed);
     FloatImage scene(o.width, o.height, static_cast<float>(o.background));
+    if (o.scene && o.scene->width == o.width && o.scene->height == o.height) {
+        for (std::size_t i = 0; i < scene.v.size(); ++i) scene.v[i] = o.scene->pixels[i];
+    }
     drawClutter(scene, o.clutter, rng);
     FloatImage img = scene;
 
@@ -302,6 +307,47 @@ Frame renderSymbol(const ModuleGrid& grid, const RenderOptions& o) {
     applyIllumination(img, o.gradient, o.gradientAngleDeg);
     blur(img, o.blurSigma);
     return quantise(img, o.noiseSigma, rng);
+}
+
+Frame jpegRoundTrip(const Frame& frame, int quality) {
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_compress_struct c{};
+    jpeg_error_mgr cerr{};
+    c.err = jpeg_std_error(&cerr);
+    jpeg_create_compress(&c);
+    jpeg_mem_dest(&c, &buffer, &size);
+    c.image_width = static_cast<JDIMENSION>(frame.width);
+    c.image_height = static_cast<JDIMENSION>(frame.height);
+    c.input_components = 1;
+    c.in_color_space = JCS_GRAYSCALE;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, quality, TRUE);
+    jpeg_start_compress(&c, TRUE);
+    while (c.next_scanline < c.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(frame.pixels.data() + static_cast<std::size_t>(c.next_scanline) * static_cast<std::size_t>(frame.width));
+        jpeg_write_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+
+    Frame out{frame.width, frame.height, std::vector<std::uint8_t>(frame.pixels.size())};
+    jpeg_decompress_struct d{};
+    jpeg_error_mgr derr{};
+    d.err = jpeg_std_error(&derr);
+    jpeg_create_decompress(&d);
+    jpeg_mem_src(&d, buffer, size);
+    jpeg_read_header(&d, TRUE);
+    d.out_color_space = JCS_GRAYSCALE;
+    jpeg_start_decompress(&d);
+    while (d.output_scanline < d.output_height) {
+        JSAMPROW row = out.pixels.data() + static_cast<std::size_t>(d.output_scanline) * static_cast<std::size_t>(frame.width);
+        jpeg_read_scanlines(&d, &row, 1);
+    }
+    jpeg_finish_decompress(&d);
+    jpeg_destroy_decompress(&d);
+    std::free(buffer);
+    return out;
 }
 
 Frame uniformFrame(int width, int height, std::uint8_t value) {

@@ -46,6 +46,9 @@ struct RenderOptions {
     double noiseSigma = 0.0;     // Gaussian sensor noise, grey levels
     int clutter = 0;             // random rectangles and text lines behind the symbol
     std::uint32_t seed = 1;
+    // When set (same size as the frame), the scene starts from this frame
+    // instead of the background level, so several symbols can share one.
+    const Frame* scene = nullptr;
 };
 
 // Renders `grid` (row 0 at the top) into a frame.
@@ -59,6 +62,9 @@ struct FramePoint {
     double y = 0.0;
 };
 FramePoint gridToFrame(const RenderOptions& options, int gridSize, double col, double row);
+
+// The frame after a JPEG round trip at `quality` (1..100).
+Frame jpegRoundTrip(const Frame& frame, int quality);
 
 // Frames without a symbol.
 Frame uniformFrame(int width, int height, std::uint8_t value);

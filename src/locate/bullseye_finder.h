@@ -1,0 +1,45 @@
+// The whole-frame finder: one pass over every other row of a frame looks
+// for the signature of an Aztec bull's-eye, nine runs of alternating dark
+// and light of about one module each across its centre (a compact
+// bull's-eye shows exactly these nine; a full-range one shows thirteen, of
+// which the middle nine look the same). Under blur the lone centre module
+// fades first and its run merges with its two neighbours into one run of
+// three modules: seven runs, the middle one three times as wide, are the
+// same signature.
+//
+// Rows are binarised against their own running mean over a couple of
+// modules. Across the rings the profile is antisymmetric about every edge,
+// so a window centred on an edge averages to exactly the mid-level and the
+// edges stay where they are however much blur has flattened the rings.
+// Uneven light does not matter, and both polarities are found in the same
+// pass: a dark middle run is a dark-on-light symbol, a light one a
+// light-on-dark symbol. Row hits are clustered, cross-checked along the
+// column and both diagonals, and ranked by distance from the frame centre.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "locate/grey_view.h"
+
+namespace AztecCore::Locate {
+
+struct FinderHit {
+    double x = 0.0;       // centre of the bull's-eye, pixels
+    double y = 0.0;
+    double module = 0.0;  // module size seen along the row, pixels
+    bool lightOnDark = false;
+    int rows = 0;         // scanned rows that showed the signature
+};
+
+struct FinderOptions {
+    bool darkOnLight = true;
+    bool lightOnDark = true;
+    // At most this many candidates are returned, the ones nearest to the
+    // frame centre; bounds the work that a busy frame can cause.
+    std::size_t maxCandidates = 24;
+};
+
+std::vector<FinderHit> findBullseyes(const GreyView& view, const FinderOptions& options);
+
+}  // namespace AztecCore::Locate

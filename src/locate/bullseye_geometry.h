@@ -1,0 +1,43 @@
+// The bull's-eye's geometry, measured without assuming an angle: along 64
+// rays from its centre the edges between its rings are found to a
+// fraction of a pixel, and the perspective transform that puts those edge
+// points best on nested squares (half-sizes 1.5, 2.5, ... modules) is
+// fitted by least squares. The transform is fitted in its inverse form,
+// image to symbol grid, where "this point lies on the line u = 2.5" is a
+// linear equation in its eight coefficients.
+#pragma once
+
+#include <optional>
+
+#include "locate/grey_view.h"
+#include "math/homography.h"
+
+namespace AztecCore::Locate {
+
+struct BullseyeFit {
+    // Symbol grid (modules; origin at the centre of the centre module; u
+    // and v along the bull's-eye's sides, clockwise as seen in the frame,
+    // u = v = -1 towards the frame's top left as near as the square allows)
+    // to image pixels.
+    Aztec::Math::Homography toImage{};
+    bool compact = false;
+    double dark = 0.0;   // grey level of the dark rings, as sampled
+    double light = 0.0;  // of the light rings
+    double residual = 0.0;  // RMS distance of the edge points from their squares, modules
+};
+
+// Fits the bull's-eye of the given kind round (x, y), whose module size the
+// finder put at about `module` pixels. With `blur` (Gaussian sigma in
+// modules, when known) the rings' rounded corners are left out of the fit.
+// Nothing when the rings are not there or do not fit squares.
+std::optional<BullseyeFit> fitBullseye(const Sampler& sampler, double x, double y, double module, bool compact,
+                                       double blur = 0.0);
+
+// A centre round (x, y) about which the image is more nearly point-
+// symmetric, when there is one a third of a module or more away: where to
+// try again when the finder's centre gave no fit (blur can merge the
+// centre module with its ring and put the finder's centre a module off;
+// on sharp small modules the finder's centre is the better one).
+std::optional<Point2d> moreSymmetricCentre(const Sampler& sampler, double x, double y, double module);
+
+}  // namespace AztecCore::Locate

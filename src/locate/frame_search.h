@@ -1,0 +1,43 @@
+// The whole-frame stage: finds bull's-eyes anywhere in the frame (on the
+// frame itself, then on copies reduced two and four times: less noise and
+// narrower blur, and close-ups whose modules outgrow the finder's window),
+// fits and reads each, nearest to the frame centre first, and returns the
+// symbols whose data decoded.
+#pragma once
+
+#include <array>
+#include <vector>
+
+#include "locate/grey_view.h"
+#include "locate/symbol_sampler.h"
+
+namespace AztecCore::Locate {
+
+using Quad = std::array<Point2d, 4>;
+
+struct FoundSymbol {
+    SymbolRead read;
+    bool lightOnDark = false;
+    // The symbol's outer corners, clockwise in the frame.
+    Quad symbolCorners{};
+};
+
+struct FrameSearchOptions {
+    bool darkOnLight = true;
+    bool lightOnDark = true;
+    // Every symbol in the frame, or stop at the first one read.
+    bool all = false;
+    // Symbols read already (by the centre search): bull's-eyes inside them
+    // are not read again.
+    std::vector<Quad> known;
+};
+
+// Bull's-eyes tried per frame at most, over both scales.
+inline constexpr int kMaxCandidatesTried = 24;
+
+std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOptions& options);
+
+// True when p lies inside the convex quadrilateral q (either winding).
+bool insideQuad(const Quad& q, Point2d p);
+
+}  // namespace AztecCore::Locate

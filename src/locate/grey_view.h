@@ -1,0 +1,51 @@
+// A read-only view of 8-bit grey pixels and the sub-pixel sampler that the
+// whole-frame stages measure with. Light-on-dark symbols are read through
+// an inverting sampler, so every later stage sees a dark bull's-eye centre.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+namespace AztecCore::Locate {
+
+struct GreyView {
+    const std::uint8_t* pixels = nullptr;
+    int width = 0;
+    int height = 0;
+    int stride = 0;
+
+    std::uint8_t at(int x, int y) const {
+        return pixels[static_cast<std::ptrdiff_t>(y) * stride + x];
+    }
+};
+
+class Sampler {
+public:
+    Sampler(const GreyView& view, bool invert) : view_(view), invert_(invert) {}
+
+    // Bilinear grey level at (x, y), pixel centres at integer coordinates.
+    // Points off the image take the nearest edge pixel, so a symbol whose
+    // quiet zone is cut by the frame edge still samples sensibly.
+    double at(double x, double y) const {
+        const double cx = std::clamp(x, 0.0, static_cast<double>(view_.width - 1));
+        const double cy = std::clamp(y, 0.0, static_cast<double>(view_.height - 1));
+        const int x0 = std::min(static_cast<int>(cx), view_.width - 2 < 0 ? 0 : view_.width - 2);
+        const int y0 = std::min(static_cast<int>(cy), view_.height - 2 < 0 ? 0 : view_.height - 2);
+        const int x1 = std::min(x0 + 1, view_.width - 1);
+        const int y1 = std::min(y0 + 1, view_.height - 1);
+        const double fx = cx - x0, fy = cy - y0;
+        const double top = view_.at(x0, y0) + fx * (view_.at(x1, y0) - view_.at(x0, y0));
+        const double bottom = view_.at(x0, y1) + fx * (view_.at(x1, y1) - view_.at(x0, y1));
+        const double v = top + fy * (bottom - top);
+        return invert_ ? 255.0 - v : v;
+    }
+    bool inverted() const { return invert_; }
+    const GreyView& view() const { return view_; }
+
+private:
+    GreyView view_;
+    bool invert_;
+};
+
+}  // namespace AztecCore::Locate

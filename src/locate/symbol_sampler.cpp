@@ -1,0 +1,355 @@
+#include "locate/symbol_sampler.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+#include "decode/mode_message.h"
+
+namespace AztecCore::Locate {
+
+namespace {
+
+using Aztec::Math::Homography;
+
+// Each module is the mean of its centre and four points this far (modules)
+// along its axes: enough to average sensor noise, little enough to stay
+// off the neighbours.
+constexpr double kSpread = 0.2;
+constexpr int kCompactModeRing = 5, kFullRangeModeRing = 7;
+constexpr double kRingFractions[] = {0.5, 0.4, 0.6, 0.3, 0.7};
+constexpr int kCell = 16;  // reference grid spacing
+// Classification window: the module and two on each side.
+constexpr int kWindowHalf = 2;
+// Sharpening strengths tried when plain samples fail: blur mixes each
+// module with its four neighbours, and subtracting that mix back restores
+// contrast.
+constexpr double kSharpen[] = {0.0, 1.0, 2.5};
+// Sub-module moves of the transform tried after that: shifts along u and v
+// and a slightly larger and smaller scale.
+struct Move {
+    double du, dv, scale;
+};
+constexpr Move kMoves[] = {{0.2, 0.0, 1.0},  {-0.2, 0.0, 1.0}, {0.0, 0.2, 1.0},
+                           {0.0, -0.2, 1.0}, {0.0, 0.0, 1.012}, {0.0, 0.0, 0.988}};
+// Reference-grid search: offsets up to this many modules, in quarter steps.
+constexpr int kSearchSteps = 4;
+constexpr double kSearchStep = 0.25;
+constexpr int kLineReach = 6;
+
+double moduleLevel(const Sampler& s, const Homography& h, double u, double v) {
+    const double pts[5][2] = {{u, v}, {u - kSpread, v}, {u + kSpread, v}, {u, v - kSpread}, {u, v + kSpread}};
+    double sum = 0.0;
+    for (const auto& p : pts) {
+        const Point2d m = Aztec::Math::mapPoint(h, p[0], p[1]);
+        sum += s.at(m.x, m.y);
+    }
+    return sum / 5.0;
+}
+
+// Module levels of the symbol and one module round it: entry (x + 1) *
+// (m + 2) + (y + 1) holds grid u = x - (m - 1) / 2, v = y - (m - 1) / 2.
+std::vector<double> sampleLevels(const Sampler& s, const Homography& h, int m, const Move& move) {
+    const int n = m + 2;
+    const int half = (m - 1) / 2;
+    std::vector<double> levels(static_cast<std::size_t>(n) * static_cast<std::size_t>(n));
+    for (int x = -1; x <= m; ++x) {
+        for (int y = -1; y <= m; ++y) {
+            const double u = (x - half) * move.scale + move.du;
+            const double v = (y - half) * move.scale + move.dv;
+            levels[static_cast<std::size_t>((x + 1) * n + (y + 1))] = moduleLevel(s, h, u, v);
+        }
+    }
+    return levels;
+}
+
+// Classifies each module against the mean of its window, after
+// sharpening by `alpha`; with `fixedThreshold` >= 0 against that instead.
+Aztec::ModuleMatrix classify(const std::vector<double>& levels, int m, double alpha, double fixedThreshold) {
+    const int n = m + 2;
+    std::vector<double> sharp(levels);
+    if (alpha > 0.0) {
+        for (int x = 1; x <= m; ++x) {
+            for (int y = 1; y <= m; ++y) {
+                const auto at = [&](int a, int b) { return levels[static_cast<std::size_t>(a * n + b)]; };
+                const double around = 0.25 * (at(x - 1, y) + at(x + 1, y) + at(x, y - 1) + at(x, y + 1));
+                sharp[static_cast<std::size_t>(x * n + y)] = at(x, y) + alpha * (at(x, y) - around);
+            }
+        }
+    }
+    // Window means from a summed-area table of the padded levels.
+    std::vector<double> sat(static_cast<std::size_t>(n + 1) * static_cast<std::size_t>(n + 1), 0.0);
+    for (int x = 0; x < n; ++x)
+        for (int y = 0; y < n; ++y)
+            sat[static_cast<std::size_t>((x + 1) * (n + 1) + (y + 1))] = sharp[static_cast<std::size_t>(x * n + y)] +
+                                                                         sat[static_cast<std::size_t>(x * (n + 1) + (y + 1))] +
+                                                                         sat[static_cast<std::size_t>((x + 1) * (n + 1) + y)] -
+                                                                         sat[static_cast<std::size_t>(x * (n + 1) + y)];
+    Aztec::ModuleMatrix matrix(static_cast<std::size_t>(m), Aztec::BitList(static_cast<std::size_t>(m)));
+    for (int x = 0; x < m; ++x) {
+        const int x0 = std::max(0, x + 1 - kWindowHalf), x1 = std::min(n - 1, x + 1 + kWindowHalf);
+        for (int y = 0; y < m; ++y) {
+            const double value = sharp[static_cast<std::size_t>((x + 1) * n + (y + 1))];
+            double threshold = fixedThreshold;
+            if (threshold < 0.0) {
+                const int y0 = std::max(0, y + 1 - kWindowHalf), y1 = std::min(n - 1, y + 1 + kWindowHalf);
+                const double total = sat[static_cast<std::size_t>((x1 + 1) * (n + 1) + (y1 + 1))] -
+                                     sat[static_cast<std::size_t>(x0 * (n + 1) + (y1 + 1))] -
+                                     sat[static_cast<std::size_t>((x1 + 1) * (n + 1) + y0)] +
+                                     sat[static_cast<std::size_t>(x0 * (n + 1) + y0)];
+                threshold = total / ((x1 - x0 + 1) * (y1 - y0 + 1));
+            }
+            matrix[static_cast<std::size_t>(x)].set(y, value < threshold);
+        }
+    }
+    return matrix;
+}
+
+// How well the two reference lines through grid point (u, v) show their
+// alternating modules when looked for at (u + du, v + dv): dark at even
+// coordinates, light at odd ones.
+double lineScore(const Sampler& s, const Homography& h, int u, int v, double du, double dv, int half) {
+    double score = 0.0;
+    for (int k = -kLineReach; k <= kLineReach; ++k) {
+        if (k == 0) continue;
+        const double sign = (k % 2 == 0) ? -1.0 : 1.0;  // light levels count up, dark down
+        if (std::abs(u + k) <= half) score += sign * moduleLevel(s, h, u + k + du, v + dv);
+        if (std::abs(v + k) <= half) score += sign * moduleLevel(s, h, u + du, v + k + dv);
+    }
+    return score;
+}
+
+// A full-range symbol's transform corrected by its reference grid: each
+// crossing of the lines every 16 modules is looked for near where the
+// current transform puts it, ring by ring outwards, and the transform is
+// refitted through all crossings found and the bull's-eye's corners.
+Homography referenceGridFit(const Sampler& s, const Homography& start, int size) {
+    const int half = (size - 1) / 2;
+    const int rings = half / kCell;
+    if (rings == 0) return start;
+    Homography h = start;
+    std::vector<Point2d> src, dst;
+    for (double d : {-3.5, 3.5}) {
+        for (double e : {-3.5, 3.5}) {
+            src.push_back({d, e});
+            dst.push_back(Aztec::Math::mapPoint(start, d, e));
+        }
+    }
+    src.push_back({0.0, 0.0});
+    dst.push_back(Aztec::Math::mapPoint(start, 0.0, 0.0));
+    for (int ring = 1; ring <= rings; ++ring) {
+        for (int j = -ring; j <= ring; ++j) {
+            for (int i = -ring; i <= ring; ++i) {
+                if (std::max(std::abs(i), std::abs(j)) != ring) continue;
+                const int u = kCell * i, v = kCell * j;
+                double best = -1e18, bu = 0.0, bv = 0.0;
+                for (int a = -kSearchSteps; a <= kSearchSteps; ++a) {
+                    for (int b = -kSearchSteps; b <= kSearchSteps; ++b) {
+                        const double sc = lineScore(s, h, u, v, a * kSearchStep, b * kSearchStep, half);
+                        if (sc > best) {
+                            best = sc;
+                            bu = a * kSearchStep;
+                            bv = b * kSearchStep;
+                        }
+                    }
+                }
+                if (best <= 0.0) continue;
+                src.push_back({1.0 * u, 1.0 * v});
+                dst.push_back(Aztec::Math::mapPoint(h, u + bu, v + bv));
+            }
+        }
+        if (src.size() >= 5) h = Aztec::Math::fitHomographyLeastSquares(src, dst);
+    }
+    return h;
+}
+
+
+// Weights of a module and its neighbours 1 and 2 modules away in the level
+// sampled at a module centre, for Gaussian blur of `sigma` modules (one
+// axis; the blur is separable).
+std::array<double, 3> blurWeights(double sigma) {
+    if (sigma <= 0.05) return {1.0, 0.0, 0.0};
+    const double k = 1.0 / (sigma * std::sqrt(2.0));
+    const double e05 = std::erf(0.5 * k), e15 = std::erf(1.5 * k), e25 = std::erf(2.5 * k);
+    return {e05, 0.5 * (e15 - e05), 0.5 * (e25 - e15)};
+}
+
+// The blur applied to an n x n grid of module values (edges repeated).
+void blurGrid(const std::vector<double>& in, std::vector<double>& out, std::vector<double>& tmp, int n,
+              const std::array<double, 3>& w) {
+    tmp.resize(in.size());
+    out.resize(in.size());
+    auto at = [n](int x, int y) { return static_cast<std::size_t>(std::clamp(x, 0, n - 1) * n + std::clamp(y, 0, n - 1)); };
+    for (int x = 0; x < n; ++x)
+        for (int y = 0; y < n; ++y)
+            tmp[at(x, y)] = w[0] * in[at(x, y)] + w[1] * (in[at(x - 1, y)] + in[at(x + 1, y)]) + w[2] * (in[at(x - 2, y)] + in[at(x + 2, y)]);
+    for (int x = 0; x < n; ++x)
+        for (int y = 0; y < n; ++y)
+            out[at(x, y)] = w[0] * tmp[at(x, y)] + w[1] * (tmp[at(x, y - 1)] + tmp[at(x, y + 1)]) + w[2] * (tmp[at(x, y - 2)] + tmp[at(x, y + 2)]);
+}
+
+// Undoes the blur of a grid of module levels by Van Cittert iteration:
+// x <- x + (levels - blur(x)). Each round restores more of the finest
+// detail (a checkerboard keeps only a few per cent of its contrast under
+// heavy blur); a bounded number of rounds keeps noise in check.
+constexpr int kDeblurRounds = 30;
+std::vector<double> deblur(const std::vector<double>& levels, int n, double sigma) {
+    if (sigma <= 0.25) return levels;
+    const auto w = blurWeights(sigma);
+    std::vector<double> x(levels), blurred, tmp;
+    for (int round = 0; round < kDeblurRounds; ++round) {
+        blurGrid(x, blurred, tmp, n, w);
+        for (std::size_t i = 0; i < x.size(); ++i) x[i] += levels[i] - blurred[i];
+    }
+    return x;
+}
+
+}  // namespace
+
+ModuleModel measureModules(const Sampler& sampler, const BullseyeFit& fit) {
+    // The bull's-eye's modules out to its outermost dark ring are known
+    // (dark at even ring distances); those whose neighbours two modules
+    // away are known too are compared with the blur of the known pattern.
+    const int outer = fit.compact ? 4 : 6;
+    const int n = 2 * outer + 1;
+    std::vector<double> known(static_cast<std::size_t>(n * n)), seen(known.size());
+    for (int x = 0; x < n; ++x) {
+        for (int y = 0; y < n; ++y) {
+            const int u = x - outer, v = y - outer;
+            known[static_cast<std::size_t>(x * n + y)] = std::max(std::abs(u), std::abs(v)) % 2 == 0 ? 0.0 : 1.0;
+            seen[static_cast<std::size_t>(x * n + y)] = moduleLevel(sampler, fit.toImage, u, v);
+        }
+    }
+    ModuleModel best;
+    best.dark = fit.dark;
+    best.light = fit.light;
+    double bestError = -1.0;
+    std::vector<double> blurred, tmp;
+    for (int step = 0; step <= 11; ++step) {
+        const double sigma = 0.1 * step;
+        blurGrid(known, blurred, tmp, n, blurWeights(sigma));
+        // Least squares of seen = dark + (light - dark) * blurred.
+        double sb = 0, ss = 0, sbb = 0, sbs = 0;
+        int count = 0;
+        for (int x = 2; x < n - 2; ++x) {
+            for (int y = 2; y < n - 2; ++y) {
+                const double b = blurred[static_cast<std::size_t>(x * n + y)], v = seen[static_cast<std::size_t>(x * n + y)];
+                sb += b;
+                ss += v;
+                sbb += b * b;
+                sbs += b * v;
+                ++count;
+            }
+        }
+        const double det = count * sbb - sb * sb;
+        if (std::fabs(det) < 1e-9) continue;
+        const double gain = (count * sbs - sb * ss) / det;
+        const double dark = (ss - gain * sb) / count;
+        double error = 0.0;
+        for (int x = 2; x < n - 2; ++x) {
+            for (int y = 2; y < n - 2; ++y) {
+                const double e = seen[static_cast<std::size_t>(x * n + y)] - (dark + gain * blurred[static_cast<std::size_t>(x * n + y)]);
+                error += e * e;
+            }
+        }
+        if (gain > 0.0 && (bestError < 0.0 || error < bestError)) {
+            bestError = error;
+            best.sigma = sigma;
+            best.dark = dark;
+            best.light = dark + gain;
+        }
+    }
+    return best;
+}
+
+bool readModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model, SymbolCandidate& cand) {
+    cand.type = fit.compact ? SymbolType::Compact : SymbolType::FullRange;
+    const int h = fit.compact ? kCompactModeRing : kFullRangeModeRing;
+    const int len = 2 * h;
+    // The core and one module round the ring, deblurred together.
+    const int n = 2 * h + 3;
+    const int o = h + 1;
+    std::vector<double> patch(static_cast<std::size_t>(n * n));
+    for (int x = 0; x < n; ++x)
+        for (int y = 0; y < n; ++y) patch[static_cast<std::size_t>(x * n + y)] = moduleLevel(sampler, fit.toImage, x - o, y - o);
+    Aztec::BitList bits(static_cast<std::size_t>(4 * len));
+    std::vector<double> samples(static_cast<std::size_t>(4 * len));
+    for (double sigma : {0.0, model.sigma}) {
+        if (sigma > 0.0 && sigma <= 0.25) continue;
+        const std::vector<double> sharp = deblur(patch, n, sigma);
+        // Clockwise from the corner module (-h, -h), each side from its first corner.
+        double sum = 0.0;
+        for (int k = 0; k < 4; ++k) {
+            for (int i = 0; i < len; ++i) {
+                int u = 0, v = 0;
+                switch (k) {
+                    case 0: u = -h + i; v = -h; break;
+                    case 1: u = h; v = -h + i; break;
+                    case 2: u = h - i; v = h; break;
+                    default: u = -h; v = h - i; break;
+                }
+                const double level = sharp[static_cast<std::size_t>((u + o) * n + (v + o))];
+                samples[static_cast<std::size_t>(k * len + i)] = level;
+                sum += level;
+            }
+        }
+        auto tryThreshold = [&](double t) {
+            for (std::size_t i = 0; i < samples.size(); ++i) bits.set(static_cast<std::int64_t>(i), samples[i] < t);
+            return Aztec::decodeModeMessage(cand, bits);
+        };
+        const double dark = sigma > 0.0 ? model.dark : fit.dark, light = sigma > 0.0 ? model.light : fit.light;
+        for (double f : kRingFractions) {
+            if (tryThreshold(dark + f * (light - dark))) return true;
+        }
+        // The ring's own mean: under blur its modules lean towards the dark
+        // ring inside them.
+        if (tryThreshold(sum / static_cast<double>(samples.size()))) return true;
+    }
+    return false;
+}
+
+std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model,
+                                         const SymbolCandidate& cand) {
+    const int m = cand.size;
+    if (m <= 0) return std::nullopt;
+    Homography h = fit.toImage;
+    if (cand.type == SymbolType::FullRange) h = referenceGridFit(sampler, h, m);
+    const double mid = 0.5 * (fit.dark + fit.light);
+    auto attempt = [&](const std::vector<double>& levels, double alpha, double fixed) -> std::optional<SymbolRead> {
+        auto decoded = Aztec::decodeData(cand, classify(levels, m, alpha, fixed));
+        if (!decoded) return std::nullopt;
+        SymbolRead read;
+        read.candidate = cand;
+        read.data = std::move(*decoded);
+        read.toImage = h;
+        return read;
+    };
+    const std::vector<double> levels = sampleLevels(sampler, h, m, {0.0, 0.0, 1.0});
+    const bool blurred = model.sigma > 0.25;
+    if (blurred) {
+        // Deblurred with the blur measured on the bull's-eye, and a little
+        // less and more.
+        for (double ds : {0.0, -0.1, 0.1}) {
+            if (auto r = attempt(deblur(levels, m + 2, model.sigma + ds), 0.0, -1.0)) return r;
+        }
+    }
+    for (double alpha : kSharpen) {
+        if (auto r = attempt(levels, alpha, -1.0)) return r;
+    }
+    if (auto r = attempt(levels, 0.0, mid)) return r;
+    for (const Move& move : kMoves) {
+        const std::vector<double> moved = sampleLevels(sampler, h, m, move);
+        if (blurred) {
+            if (auto r = attempt(deblur(moved, m + 2, model.sigma), 0.0, -1.0)) return r;
+        } else {
+            for (double alpha : {0.0, 1.0}) {
+                if (auto r = attempt(moved, alpha, -1.0)) return r;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace AztecCore::Locate

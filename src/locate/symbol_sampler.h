@@ -1,0 +1,54 @@
+// From a fitted bull's-eye to decoded data. The blur of the frame is
+// measured on the bull's-eye, whose modules are known. The mode ring is
+// sampled and offered to the mode-message decoder at a few thresholds
+// between the bull's-eye's dark and light levels, as sampled and with the
+// measured blur undone. Then every module of the symbol is sampled over a
+// small area round its centre (full-range symbols through their reference
+// grid) and classified against the mean of its neighbourhood. A bounded
+// list of attempts follows one another until the codewords correct: the
+// blur undone (as measured, a little less, a little more), the levels as
+// sampled or sharpened against their neighbours, the bull's-eye's mid-level
+// as threshold, and the transform moved by a fraction of a module. Reed-
+// Solomon checks every attempt, so a retry can only find the right data or
+// nothing.
+#pragma once
+
+#include <optional>
+
+#include "common/symbol_candidate.h"
+#include "decode/data_codewords.h"
+#include "locate/bullseye_geometry.h"
+#include "locate/grey_view.h"
+
+namespace AztecCore::Locate {
+
+struct SymbolRead {
+    SymbolCandidate candidate;  // kind, orientation, layers, words; centre and bull's-eye corners
+    Aztec::DecodedData data;
+    Aztec::Math::Homography toImage{};  // symbol grid to image pixels
+};
+
+// How the camera renders modules, measured on the bull's-eye, whose
+// modules are known: the blur (Gaussian sigma, in modules) and the grey
+// levels a dark and a light module would have without it. Blur mixes each
+// module's level with its neighbours'; knowing how much lets the sampler
+// undo it.
+struct ModuleModel {
+    double sigma = 0.0;
+    double dark = 0.0;
+    double light = 255.0;
+};
+
+ModuleModel measureModules(const Sampler& sampler, const BullseyeFit& fit);
+
+// Reads the mode message round a fitted bull's-eye into `candidate` (type,
+// rotation, mirrored, layers, dataWords and the size facts). False when no
+// threshold gives a mode message that corrects.
+bool readModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model,
+                  SymbolCandidate& candidate);
+
+// Samples and decodes the symbol whose mode message `candidate` holds.
+std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model,
+                                         const SymbolCandidate& candidate);
+
+}  // namespace AztecCore::Locate

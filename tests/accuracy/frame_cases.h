@@ -1,0 +1,76 @@
+// The frames of the accuracy report and the soak: camera-like frames
+// rendered from libzint symbols, one kind per category, each with the
+// bytes it must read back (or none), and frames that must read nothing.
+// Every frame follows from its category, index and seed alone.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "support/frame_renderer.h"
+
+namespace quarrow_test {
+
+enum class Category {
+    Clean,
+    Blur30,
+    Blur45,
+    Blur60,
+    Blur75,
+    Blur90,
+    Rotation,
+    Tilt,
+    TwoPixel,
+    Fill,
+    Anywhere,
+    Several,
+    LightOnDark,
+    CameraMix,
+};
+
+inline constexpr Category kAllCategories[] = {
+    Category::Clean,    Category::Blur30,   Category::Blur45,   Category::Blur60,      Category::Blur75,
+    Category::Blur90,   Category::Rotation, Category::Tilt,     Category::TwoPixel,    Category::Fill,
+    Category::Anywhere, Category::Several,  Category::LightOnDark, Category::CameraMix,
+};
+
+const char* categoryName(Category c);
+
+struct FrameCase {
+    Frame frame;
+    // The symbols' bytes; with `all` every one must be read (readAll),
+    // otherwise the one symbol.
+    std::vector<std::string> expected;
+    bool all = false;
+    std::vector<FramePoint> centres;  // where each symbol's centre lies
+};
+
+FrameCase makeCase(Category category, int index, std::uint32_t seed);
+
+// Soak frames: damaged symbols, noise, text, lone bull's-eyes, QR- and
+// Data Matrix-like patterns, empty frames. `original` is the damaged
+// symbol's true content (empty when there is none): any read that differs
+// from it is wrong.
+struct SoakCase {
+    Frame frame;
+    std::string original;
+};
+inline constexpr int kSoakKinds = 8;
+const char* soakKindName(int kind);
+SoakCase makeSoakCase(int kind, int index, std::uint32_t seed);
+
+struct Tally {
+    int frames = 0;
+    int read = 0;
+    int wrong = 0;
+    int cleanCorrections = 0;  // clean frames read with corrected codewords
+};
+
+// Reads `count` frames of a category through the public API: frames 0,
+// step, 2 step, ...
+Tally runCategory(Category category, int count, std::uint32_t seed, int step = 1);
+// Reads `count` soak frames of a kind; `read` counts frames that read at all.
+Tally runSoak(int kind, int count, std::uint32_t seed);
+
+}  // namespace quarrow_test

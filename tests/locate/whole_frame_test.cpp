@@ -1,0 +1,211 @@
+// The whole-frame stage end to end: libzint symbols rendered turned,
+// mirrored, tilted, blurred, small, large, light-on-dark and anywhere in
+// the frame must read back byte for byte through the public API, with the
+// facts of where and how they lie; frames without a readable symbol must
+// read nothing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "quarrow/quarrow.hpp"
+#include "support/frame_renderer.h"
+#include "support/zint_symbol.h"
+
+namespace {
+
+using namespace quarrow_test;
+
+std::string bytesOf(const std::vector<std::uint8_t>& v) { return std::string(v.begin(), v.end()); }
+
+// Renderer coordinates put pixel centres at +0.5; the reader's at +0.
+FramePoint readerPoint(const RenderOptions& o, int size, double col, double row) {
+    FramePoint p = gridToFrame(o, size, col, row);
+    return {p.x - 0.5, p.y - 0.5};
+}
+
+struct FrameCase {
+    const char* name;
+    const char* text;
+    int size;  // libzint size: 1..4 compact layers, 5.. full-range layers + 4
+    RenderOptions render;
+};
+
+RenderOptions with(double module, double rotation, double dx, double dy) {
+    RenderOptions o;
+    o.moduleSize = module;
+    o.rotationDeg = rotation;
+    o.dx = dx;
+    o.dy = dy;
+    return o;
+}
+
+std::vector<FrameCase> frameCases() {
+    std::vector<FrameCase> cases;
+    cases.push_back({"turned 45, off centre", "TURNED 45", 2, with(4.0, 45.0, 180.0, -100.0)});
+    RenderOptions mirrored = with(3.5, 133.0, -200.0, 20.0);
+    mirrored.mirror = true;
+    cases.push_back({"mirrored, 133 degrees", "mirror image", 3, mirrored});
+    RenderOptions lod = with(4.5, 17.0, 150.0, 90.0);
+    lod.dark = 225;
+    lod.light = 25;
+    lod.background = 40;
+    cases.push_back({"light on dark", "LIGHT ON DARK", 2, lod});
+    RenderOptions blurred = with(6.0, 70.0, 100.0, 0.0);
+    blurred.blurSigma = 3.0;  // half a module
+    blurred.noiseSigma = 2.0;
+    cases.push_back({"blurred half a module", "blurred 0.5", 2, blurred});
+    RenderOptions tilted = with(4.5, 20.0, -120.0, 40.0);
+    tilted.tiltXDeg = 30.0;
+    tilted.tiltYDeg = 10.0;
+    cases.push_back({"tilted 30 degrees", "tilted symbol", 3, tilted});
+    cases.push_back({"2 px per module", "two pixels per module", 3, with(2.25, 10.0, 120.0, 60.0)});
+    // 15 modules filling 90 % of the frame's height.
+    cases.push_back({"close-up, 90 % of the height", "CLOSE", 1, with(0.9 * 480 / 15, 5.0, 0.0, 0.0)});
+    RenderOptions grid = with(3.5, 25.0, 100.0, 20.0);
+    grid.clutter = 15;
+    cases.push_back({"full-range, 5 layers, reference grid", "full range symbol with five layers of data and a grid", 9, grid});
+    // The text is set by the test: 300 letters.
+    cases.push_back({"full-range, 12 layers, turned", nullptr, 16, with(3.0, 200.0, 0.0, 0.0)});
+    return cases;
+}
+
+TEST(WholeFrame, ReadsEveryKindOfFrameWithItsFacts) {
+    std::vector<FrameCase> cases = frameCases();
+    const std::string longText(300, 'Q');
+    cases.back().text = longText.c_str();
+    for (const FrameCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ModuleGrid g;
+        ASSERT_TRUE(encodeAztec(c.text, {.size = c.size}, g));
+        const Frame f = renderSymbol(g, c.render);
+        const quarrow::ReadResult r = quarrow::read(f.pixels.data(), f.width, f.height);
+        ASSERT_EQ(r.outcome, quarrow::Outcome::Read) << r.message;
+        EXPECT_EQ(bytesOf(r.bytes), c.text);
+        EXPECT_EQ(r.type, c.size <= 4 ? quarrow::SymbolType::Compact : quarrow::SymbolType::FullRange);
+        EXPECT_EQ(r.layers, c.size <= 4 ? c.size : c.size - 4);
+        EXPECT_EQ(r.lightOnDark, c.render.light < c.render.dark);
+        EXPECT_EQ(r.mirrored, c.render.mirror);
+        EXPECT_EQ(r.message.rfind("Read data (", 0), 0u) << r.message;
+        EXPECT_NE(r.message.find("\n #err=" + std::to_string(r.correctedWords)), std::string::npos) << r.message;
+
+        const double module = c.render.moduleSize;
+        const FramePoint centre = readerPoint(c.render, g.size, g.size / 2 + 0.5, g.size / 2 + 0.5);
+        EXPECT_LT(std::hypot(r.centre.x - centre.x, r.centre.y - centre.y), module);
+        // The outer corners: each near one of the rendered ones, the first
+        // at the frame's top left, then clockwise.
+        const FramePoint truth[4] = {readerPoint(c.render, g.size, 0, 0), readerPoint(c.render, g.size, g.size, 0),
+                                     readerPoint(c.render, g.size, g.size, g.size), readerPoint(c.render, g.size, 0, g.size)};
+        for (int k = 0; k < 4; ++k) {
+            const quarrow::Point& p = r.symbolCorners[static_cast<std::size_t>(k)];
+            double nearest = 1e9;
+            for (const FramePoint& t : truth) nearest = std::min(nearest, std::hypot(p.x - t.x, p.y - t.y));
+            EXPECT_LT(nearest, 1.5 * module) << "corner " << k;
+            EXPECT_GE(p.x + p.y, r.symbolCorners[0].x + r.symbolCorners[0].y - 1e-9);
+            const quarrow::Point& a = r.symbolCorners[static_cast<std::size_t>(k)];
+            const quarrow::Point& b = r.symbolCorners[static_cast<std::size_t>((k + 1) % 4)];
+            const quarrow::Point& d = r.symbolCorners[static_cast<std::size_t>((k + 2) % 4)];
+            EXPECT_GT((b.x - a.x) * (d.y - b.y) - (b.y - a.y) * (d.x - b.x), 0.0) << "clockwise at " << k;
+        }
+    }
+}
+
+// A symbol well away from the centre, for the option tests.
+Frame offCentre(const std::string& text, bool lightOnDark, ModuleGrid* grid = nullptr) {
+    ModuleGrid g;
+    encodeAztec(text, {.size = 2}, g);
+    RenderOptions o = with(4.0, 30.0, 200.0, 120.0);
+    if (lightOnDark) {
+        o.dark = 220;
+        o.light = 30;
+        o.background = 60;
+    }
+    if (grid) *grid = g;
+    return renderSymbol(g, o);
+}
+
+TEST(WholeFrame, OptionsChooseWhereAndWhatToLookFor) {
+    const Frame dark = offCentre("OFF CENTRE", false);
+    const Frame light = offCentre("OFF CENTRE", true);
+    struct Row {
+        const Frame* frame;
+        quarrow::ReadOptions options;
+        bool reads;
+    };
+    const Row rows[] = {
+        {&dark, {quarrow::Search::Frame, true}, true},
+        {&dark, {quarrow::Search::Centre, true}, false},  // the component's search: centre only
+        {&light, {quarrow::Search::Frame, true}, true},
+        {&light, {quarrow::Search::Frame, false}, false},
+        {&dark, {quarrow::Search::Frame, false}, true},
+    };
+    for (const Row& row : rows) {
+        const auto r = quarrow::read(row.frame->pixels.data(), row.frame->width, row.frame->height, 0, row.options);
+        EXPECT_EQ(r.outcome == quarrow::Outcome::Read, row.reads)
+            << quarrow::toString(row.options.search) << " lightOnDark=" << row.options.lightOnDark << " " << r.message;
+        if (r.outcome == quarrow::Outcome::Read) {
+            EXPECT_EQ(bytesOf(r.bytes), "OFF CENTRE");
+        }
+    }
+}
+
+TEST(WholeFrame, ReadAllFindsEverySymbolNearestTheCentreFirst) {
+    // One symbol at the centre (the centre search reads it), two elsewhere,
+    // one of them light on dark.
+    Frame scene = uniformFrame(1280, 720, 120);
+    const std::string texts[] = {"CENTRE", "RIGHT SIDE", "far left corner"};
+    const double dx[] = {0.0, 330.0, -480.0}, dy[] = {0.0, 60.0, -200.0};
+    for (int i = 0; i < 3; ++i) {
+        ModuleGrid g;
+        ASSERT_TRUE(encodeAztec(texts[i], {.size = 2}, g));
+        RenderOptions o = with(4.0, 40.0 * i, dx[i], dy[i]);
+        o.width = 1280;
+        o.height = 720;
+        o.scene = &scene;
+        if (i == 2) {
+            o.dark = 220;
+            o.light = 30;
+        }
+        scene = renderSymbol(g, o);
+    }
+    const auto all = quarrow::readAll(scene.pixels.data(), scene.width, scene.height);
+    ASSERT_EQ(all.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(bytesOf(all[static_cast<std::size_t>(i)].bytes), texts[i]);
+        EXPECT_EQ(all[static_cast<std::size_t>(i)].lightOnDark, i == 2);
+    }
+    // The first symbol alone through read.
+    const auto one = quarrow::read(scene.pixels.data(), scene.width, scene.height);
+    EXPECT_EQ(bytesOf(one.bytes), "CENTRE");
+}
+
+TEST(WholeFrame, FramesWithoutAReadableSymbolReadNothing) {
+    std::vector<std::pair<const char*, Frame>> frames;
+    frames.emplace_back("uniform", uniformFrame(640, 480, 128));
+    frames.emplace_back("noise", noiseFrame(640, 480, 128.0, 40.0, 5));
+    frames.emplace_back("text and shapes", clutterFrame(640, 480, 60, 9));
+    frames.emplace_back("lone bull's-eye", renderSymbol(loneBullseyeGrid(true, 31, 3), with(4.0, 20.0, 150.0, 50.0)));
+    // A symbol whose data is damaged beyond what its check words repair.
+    ModuleGrid damaged;
+    encodeAztec("DAMAGED BEYOND REPAIR", {.size = 3}, damaged);
+    const int c = damaged.size / 2;
+    std::uint32_t state = 12345;
+    for (int r = 0; r < damaged.size; ++r)
+        for (int k = 0; k < damaged.size; ++k) {
+            state = state * 1103515245u + 12345u;
+            if (std::max(std::abs(r - c), std::abs(k - c)) > 5 && (state >> 16) % 100 < 40)
+                damaged.modules[static_cast<std::size_t>(r)][static_cast<std::size_t>(k)] = !damaged.at(r, k);
+        }
+    frames.emplace_back("damaged data", renderSymbol(damaged, with(4.0, 15.0, 120.0, 0.0)));
+    for (const auto& [name, f] : frames) {
+        SCOPED_TRACE(name);
+        const auto r = quarrow::read(f.pixels.data(), f.width, f.height);
+        EXPECT_NE(r.outcome, quarrow::Outcome::Read) << bytesOf(r.bytes);
+        EXPECT_TRUE(r.bytes.empty());
+        EXPECT_TRUE(quarrow::readAll(f.pixels.data(), f.width, f.height).empty());
+    }
+}
+
+}  // namespace
