@@ -1,5 +1,7 @@
 // The module object of a component library: it counts the library's live
 // runtime objects so that the library can tell whether it may be unloaded.
+// A weak reference counts too while it outlives its object: its code is
+// the library's (see ObjectCounts).
 #pragma once
 
 #include <atomic>
@@ -9,8 +11,9 @@ namespace quarrow::platform {
 
 class Module {
 public:
-    // One per library: the platform code is linked into each component with
-    // hidden visibility, so every library gets its own instance.
+    // One per library: the platform code is linked into each component
+    // (with hidden visibility on Linux; a DLL exports only what its .def
+    // file lists), so every library gets its own instance.
     static Module& instance();
 
     void objectCreated() { liveObjects_.fetch_add(1, std::memory_order_relaxed); }
