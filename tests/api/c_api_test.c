@@ -134,6 +134,26 @@ int main(void) {
     CHECK(quarrow_results_status(NULL) == QUARROW_NULL_FRAME && quarrow_results_get(NULL, 0) == NULL);
     quarrow_results_free(NULL);
 
+    /* Light on dark: only the whole-frame search reads it, and says so. */
+    unsigned char* negative = malloc(need);
+    CHECK(negative != NULL);
+    if (negative) {
+        for (size_t i = 0; i < need; ++i) negative[i] = (unsigned char)(255 - frame[i]);
+        r = quarrow_read_with_options(negative, need, w, h, stride, NULL);
+        CHECK(quarrow_result_outcome(r) == QUARROW_OUTCOME_READ && quarrow_result_light_on_dark(r) == 1);
+        CHECK(strcmp(quarrow_result_text(r, NULL), "Hello from C") == 0);
+        quarrow_result_free(r);
+        r = quarrow_read_with_options(negative, need, w, h, stride, &opts); /* centre only */
+        CHECK(quarrow_result_outcome(r) != QUARROW_OUTCOME_READ);
+        quarrow_result_free(r);
+        opts.search = QUARROW_SEARCH_FRAME;
+        opts.light_on_dark = 0;
+        r = quarrow_read_with_options(negative, need, w, h, stride, &opts);
+        CHECK(quarrow_result_outcome(r) != QUARROW_OUTCOME_READ);
+        quarrow_result_free(r);
+        free(negative);
+    }
+
     /* Bad input. */
     r = quarrow_read(NULL, 10, 10, 0);
     CHECK(quarrow_result_status(r) == QUARROW_NULL_FRAME);

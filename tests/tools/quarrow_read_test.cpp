@@ -1,6 +1,7 @@
 // quarrow-read as its users run it: files in, lines out, exit status.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -23,7 +24,10 @@ struct ToolRun {
     std::string err;
 };
 
-std::string tempPath(const std::string& name) { return ::testing::TempDir() + "quarrow_read_" + name; }
+// Per process, so that suites run side by side do not share files.
+std::string tempPath(const std::string& name) {
+    return ::testing::TempDir() + "quarrow_read_" + std::to_string(getpid()) + "_" + name;
+}
 
 std::string slurp(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -276,6 +280,30 @@ TEST(QuarrowRead, ThreadsKeepTheInputOrder) {
     EXPECT_NE(folder.err.find("it is a folder, not a file"), std::string::npos) << folder.err;
     EXPECT_EQ(run("--jobs 0 x.pgm").status, 2);
     EXPECT_EQ(run("--jobs x.pgm").status, 2);
+}
+
+// Two symbols side by side, neither at the centre: the default search reads
+// the nearer one, --all both (nearest the centre first), --centre neither.
+TEST(QuarrowRead, WholeFrameSearchAndEverySymbol) {
+    Frame f = uniformFrame(480, 200, 220);
+    const char* texts[] = {"Left one", "Right one"};
+    const int lefts[] = {20, 290};  // centres 150 and 120 pixels from the frame's
+    for (int k = 0; k < 2; ++k) {
+        ModuleGrid g;
+        ASSERT_TRUE(encodeAztec(texts[k], {}, g));
+        RenderOptions r;
+        r.width = 140;
+        r.height = 140;
+        r.moduleSize = 4;
+        const Frame part = renderSymbol(g, r);
+        for (int y = 0; y < part.height; ++y)
+            for (int x = 0; x < part.width; ++x)
+                f.pixels[static_cast<std::size_t>(y + 30) * 480 + static_cast<std::size_t>(x + lefts[k])] = part.at(x, y);
+    }
+    const std::string path = pgmFile("two.pgm", f);
+    EXPECT_EQ(run("--quiet '" + path + "'").out, "Right one\n");
+    EXPECT_EQ(run("--quiet --all '" + path + "'").out, "Right one\nLeft one\n");
+    EXPECT_EQ(run("--quiet --centre '" + path + "'").out, "\n");
 }
 
 TEST(QuarrowRead, JoinsStructuredAppendParts) {
