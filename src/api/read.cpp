@@ -62,11 +62,8 @@ Status checkFrame(const std::uint8_t* frame, int width, int height, int& stride,
     return Status::Ok;
 }
 
-void gatherFacts(const AztecCore::ReaderEngine& engine, AztecCore::ReadOutcome outcome, ReadResult& r) {
-    r.outcome = outcome == AztecCore::ReadOutcome::Read      ? Outcome::Read
-                : outcome == AztecCore::ReadOutcome::Located ? Outcome::Located
-                                                             : Outcome::NotLocated;
-    const AztecCore::SymbolCandidate& c = engine.candidate();
+// The facts of a symbol that every search reports alike.
+void symbolFacts(const AztecCore::SymbolCandidate& c, ReadResult& r) {
     r.type = c.type == AztecCore::SymbolType::Compact     ? SymbolType::Compact
              : c.type == AztecCore::SymbolType::FullRange ? SymbolType::FullRange
                                                           : SymbolType::None;
@@ -79,6 +76,14 @@ void gatherFacts(const AztecCore::ReaderEngine& engine, AztecCore::ReadOutcome o
     r.eccPercent = static_cast<int>(checkShare / (c.totalWords > 0 ? c.totalWords : 1));
     r.rotation = c.rotation;
     r.mirrored = c.mirrored;
+}
+
+void gatherFacts(const AztecCore::ReaderEngine& engine, AztecCore::ReadOutcome outcome, ReadResult& r) {
+    r.outcome = outcome == AztecCore::ReadOutcome::Read      ? Outcome::Read
+                : outcome == AztecCore::ReadOutcome::Located ? Outcome::Located
+                                                             : Outcome::NotLocated;
+    const AztecCore::SymbolCandidate& c = engine.candidate();
+    symbolFacts(c, r);
     if (r.outcome != Outcome::NotLocated) {
         r.centre = toPoint(c.centre);
         for (int k = 0; k < 4; ++k) {
@@ -125,15 +130,7 @@ ReadResult resultOf(const AztecCore::Locate::FoundSymbol& f) {
     ReadResult r;
     const AztecCore::SymbolCandidate& c = f.read.candidate;
     r.outcome = Outcome::Read;
-    r.type = c.type == AztecCore::SymbolType::Compact ? SymbolType::Compact : SymbolType::FullRange;
-    r.layers = c.layers;
-    r.dataWords = c.dataWords;
-    r.wordBits = c.wordBits;
-    r.totalWords = c.totalWords;
-    const std::int64_t checkShare = (static_cast<std::int64_t>(c.totalWords) - c.dataWords) * 100;
-    r.eccPercent = static_cast<int>(checkShare / (c.totalWords > 0 ? c.totalWords : 1));
-    r.rotation = c.rotation;
-    r.mirrored = c.mirrored;
+    symbolFacts(c, r);
     r.lightOnDark = f.lightOnDark;
     r.centre = toPoint(c.centre);
     AztecCore::Locate::Quad ring{};
