@@ -114,40 +114,85 @@ std::int32_t Decoder::correct(std::vector<std::int32_t>& received, std::int32_t 
     return static_cast<std::int32_t>(locators.size());
 }
 
+namespace {
+// A polynomial as the Euclidean algorithm below works on it: coefficients
+// lowest degree first, no leading zeros except in the zero polynomial
+// (one coefficient, 0), like GenericGFPoly but without an allocation per
+// operation. Products use the log and exp tables directly.
+struct Poly {
+    std::vector<std::int32_t> c;  // c[k]: coefficient of x^k
+    std::int32_t degree() const { return static_cast<std::int32_t>(c.size()) - 1; }
+    bool isZero() const { return c.size() == 1 && c[0] == 0; }
+    std::int32_t lead() const { return c.back(); }
+    void normalise() {
+        while (c.size() > 1 && c.back() == 0) c.pop_back();
+    }
+};
+
+Poly polyOf(const GenericGFPoly& p) {
+    Poly out;
+    out.c.assign(p.coefficients().rbegin(), p.coefficients().rend());
+    out.normalise();
+    return out;
+}
+
+GenericGFPoly toGeneric(GenericGF* field, const Poly& p) {
+    return GenericGFPoly(field, std::vector<std::int32_t>(p.c.rbegin(), p.c.rend()));
+}
+
+struct Tables {
+    const std::int32_t* logs;
+    const std::int32_t* exps;
+    std::int32_t mul(std::int32_t a, std::int32_t b) const { return a == 0 || b == 0 ? 0 : exps[logs[a] + logs[b]]; }
+};
+}  // namespace
+
 std::pair<GenericGFPoly, GenericGFPoly> Decoder::solveKeyEquation(GenericGFPoly a, GenericGFPoly b, std::int32_t big) {
     GenericGF& f = *field_;
+    f.ensureInitialised();
+    const Tables g{f.logs(), f.wideExps()};
     if (a.degree() < b.degree()) std::swap(a, b);
-    GenericGFPoly rLast = a;
-    GenericGFPoly r = b;
-    GenericGFPoly tLast = f.zero();
-    GenericGFPoly t = f.one();
+    Poly rLast = polyOf(a), r = polyOf(b);
+    Poly tLast{{0}}, t{{1}};
+    Poly rLastLast, tLastLast, q;
     // Stop once deg r < big / 2 over the rationals. With integer division
     // an odd count of check words would let the loop run once more and
     // place one error more than the code can correct: the result is then
     // another codeword, which no later syndrome check can tell apart.
     while (2 * r.degree() >= big) {
-        GenericGFPoly rLastLast = rLast;
-        GenericGFPoly tLastLast = tLast;
+        std::swap(rLastLast, rLast);
+        std::swap(tLastLast, tLast);
         rLast = r;
         tLast = t;
         if (rLast.isZero()) throw ReedSolomonException("r_{i-1} was zero");
         r = rLastLast;
-        GenericGFPoly q = f.zero();
-        const std::int32_t dltInverse = f.inverse(rLast.coefficient(rLast.degree()));
+        q.c.assign(1, 0);
+        const std::int32_t dltInverse = f.inverse(rLast.lead());
         while (r.degree() >= rLast.degree() && !r.isZero()) {
             const std::int32_t d = r.degree() - rLast.degree();
-            const std::int32_t scale = f.multiply(r.coefficient(r.degree()), dltInverse);
-            q = q.plus(f.monomial(d, scale));
-            r = r.plus(rLast.timesMonomial(d, scale));
+            const std::int32_t scale = g.mul(r.lead(), dltInverse);
+            if (static_cast<std::int32_t>(q.c.size()) <= d) q.c.resize(static_cast<std::size_t>(d) + 1, 0);
+            q.c[static_cast<std::size_t>(d)] ^= scale;
+            for (std::size_t k = 0; k < rLast.c.size(); ++k) r.c[k + static_cast<std::size_t>(d)] ^= g.mul(rLast.c[k], scale);
+            r.normalise();
         }
-        t = q.times(tLast).plus(tLastLast);
+        q.normalise();
+        // t = q tLast + tLastLast
+        t.c.assign(q.c.size() + tLast.c.size() - 1, 0);
+        for (std::size_t i = 0; i < q.c.size(); ++i) {
+            if (q.c[i] == 0) continue;
+            for (std::size_t j = 0; j < tLast.c.size(); ++j) t.c[i + j] ^= g.mul(q.c[i], tLast.c[j]);
+        }
+        if (t.c.size() < tLastLast.c.size()) t.c.resize(tLastLast.c.size(), 0);
+        for (std::size_t i = 0; i < tLastLast.c.size(); ++i) t.c[i] ^= tLastLast.c[i];
+        t.normalise();
     }
     // A locator of degree e needs 2e check words to be trusted.
     if (2 * t.degree() > big) throw ReedSolomonException("Too many errors");
-    const std::int32_t sigmaTildeAtZero = t.coefficient(0);
+    const std::int32_t sigmaTildeAtZero = t.c[0];
     if (sigmaTildeAtZero == 0) throw ReedSolomonException("sigmaTilde(0) was zero");
     const std::int32_t inv = f.inverse(sigmaTildeAtZero);
-    return {t.scale(inv), r.scale(inv)};
+    return {toGeneric(field_, t).scale(inv), toGeneric(field_, r).scale(inv)};
 }
 
 std::vector<std::int32_t> Decoder::locateErrors(const GenericGFPoly& sigma) {
