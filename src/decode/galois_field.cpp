@@ -27,6 +27,9 @@ void GenericGF::initialise() {
     expWide_.assign(static_cast<std::size_t>(2 * size_), 0);
     for (std::int32_t i = 0; i < 2 * size_; ++i)
         expWide_[static_cast<std::size_t>(i)] = expTable_[static_cast<std::size_t>(i % (size_ - 1))];
+    expQuad_.assign(static_cast<std::size_t>(4 * size_), 0);
+    for (std::int32_t i = 0; i < 4 * size_; ++i)
+        expQuad_[static_cast<std::size_t>(i)] = static_cast<std::uint16_t>(expTable_[static_cast<std::size_t>(i % (size_ - 1))]);
     zero_ = std::make_unique<GenericGFPoly>(this, std::vector<std::int32_t>{0});
     one_ = std::make_unique<GenericGFPoly>(this, std::vector<std::int32_t>{1});
     initialised_ = true;
@@ -42,6 +45,7 @@ void GenericGF::release() {
     expTable_.clear();
     logTable_.clear();
     expWide_.clear();
+    expQuad_.clear();
     size_ = 0;
     initialised_ = false;
 }

@@ -61,6 +61,9 @@ public:
     // that the exponent of a product needs no reduction.
     const std::int32_t* logs() const { return logTable_.data(); }
     const std::int32_t* wideExps() const { return expWide_.data(); }
+    // exp over [0, 4 (size - 1)): sums of a reduced exponent and up to three
+    // reduced steps index it directly.
+    const std::uint16_t* quadExps() const { return expQuad_.data(); }
 
     std::int32_t size() const { return size_; }
     std::int32_t primitive() const { return primitive_; }
@@ -71,6 +74,7 @@ private:
     std::vector<std::int32_t> expTable_;
     std::vector<std::int32_t> logTable_;
     std::vector<std::int32_t> expWide_;
+    std::vector<std::uint16_t> expQuad_;
     std::int32_t size_;
     std::int32_t primitive_;
     bool initialised_ = false;

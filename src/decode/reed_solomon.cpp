@@ -1,5 +1,7 @@
 #include "decode/reed_solomon.h"
 
+#include <algorithm>
+
 namespace Aztec::ReedSolomon {
 
 namespace {
@@ -8,32 +10,62 @@ constexpr std::int32_t kFirstRoot = 1;
 }  // namespace
 
 namespace {
-// The syndromes S_i = r(alpha^(i + kFirstRoot)), i = 0 ... twoS - 1, all in
-// one pass over the block: word j (the coefficient of x^(n - 1 - j))
-// adds alpha^(log r_j + (i + kFirstRoot)(n - 1 - j)) to S_i, and that
-// exponent grows by a fixed step from one i to the next. Stored with S_i as
-// the coefficient of x^i (highest degree first). False when a word is not
-// an element of the field; the polynomial arithmetic then decides.
+// Sums of powers: out[m] = XOR over the terms of alpha^(base + (first + m) step),
+// m = 0 ... count - 1. Both the syndromes of a block (one term per word) and
+// the error locator at every power of alpha (one term per coefficient) are
+// such sums. Four values of m are built side by side, each term adding its
+// four powers from the table that spans four periods, so no exponent needs
+// reducing inside the loop.
+struct PowerTerm {
+    std::int32_t exponent;  // reduced, for the current m
+    std::int32_t step;      // reduced
+    std::int32_t step4;     // 4 step, reduced
+};
+
+void powerSums(const GenericGF& f, std::vector<PowerTerm>& terms, std::int32_t count, std::int32_t* out) {
+    const std::int32_t order = f.size() - 1;
+    const std::uint16_t* q = f.quadExps();
+    for (std::int32_t m0 = 0; m0 < count; m0 += 4) {
+        std::int32_t a0 = 0, a1 = 0, a2 = 0, a3 = 0;
+        for (PowerTerm& t : terms) {
+            const std::int32_t e = t.exponent, s = t.step;
+            a0 ^= q[e];
+            a1 ^= q[e + s];
+            a2 ^= q[e + 2 * s];
+            a3 ^= q[e + 3 * s];
+            const std::int32_t next = e + t.step4;
+            t.exponent = next >= order ? next - order : next;
+        }
+        const std::int32_t a[4] = {a0, a1, a2, a3};
+        for (std::int32_t k = 0; k < 4 && m0 + k < count; ++k) out[m0 + k] = a[k];
+    }
+}
+
+PowerTerm termOf(std::int32_t logValue, std::int32_t step, std::int32_t first, std::int32_t order) {
+    step %= order;
+    return {(logValue + first * step) % order, step, (4 * step) % order};
+}
+
+// The syndromes S_i = r(alpha^(i + kFirstRoot)), i = 0 ... twoS - 1: word j
+// (the coefficient of x^(n - 1 - j)) adds alpha^(log r_j + (i + kFirstRoot)(n - 1 - j)).
+// Stored with S_i as the coefficient of x^i (highest degree first). False
+// when a word is not an element of the field; the polynomial arithmetic
+// then decides.
 bool syndromesSideBySide(const GenericGF& f, const std::vector<std::int32_t>& received, std::int32_t twoS,
                          std::vector<std::int32_t>& syndromes) {
-    const std::int32_t order = f.size() - 1;  // of the multiplicative group
+    const std::int32_t order = f.size() - 1;
     const std::int32_t* logs = f.logs();
-    const std::int32_t* exps = f.wideExps();
     const auto n = static_cast<std::int32_t>(received.size());
-    syndromes.assign(static_cast<std::size_t>(twoS), 0);
-    std::int32_t* out = syndromes.data();
+    std::vector<PowerTerm> terms;
+    terms.reserve(received.size());
     for (std::int32_t j = 0; j < n; ++j) {
         const std::int32_t r = received[static_cast<std::size_t>(j)];
         if (r < 0 || r > order) return false;
-        if (r == 0) continue;
-        const std::int32_t step = (n - 1 - j) % order;
-        std::int32_t e = (logs[r] + kFirstRoot * step) % order;
-        for (std::int32_t i = twoS - 1; i >= 0; --i) {
-            out[i] ^= exps[e];
-            e += step;
-            if (e >= order) e -= order;
-        }
+        if (r != 0) terms.push_back(termOf(logs[r], n - 1 - j, kFirstRoot, order));
     }
+    std::vector<std::int32_t> sums(static_cast<std::size_t>(twoS), 0);
+    powerSums(f, terms, twoS, sums.data());
+    syndromes.assign(sums.rbegin(), sums.rend());
     return true;
 }
 
@@ -82,50 +114,109 @@ std::int32_t Decoder::correct(std::vector<std::int32_t>& received, std::int32_t 
     return static_cast<std::int32_t>(locators.size());
 }
 
+namespace {
+// A polynomial as the Euclidean algorithm below works on it: coefficients
+// lowest degree first, no leading zeros except in the zero polynomial
+// (one coefficient, 0), like GenericGFPoly but without an allocation per
+// operation. Products use the log and exp tables directly.
+struct Poly {
+    std::vector<std::int32_t> c;  // c[k]: coefficient of x^k
+    std::int32_t degree() const { return static_cast<std::int32_t>(c.size()) - 1; }
+    bool isZero() const { return c.size() == 1 && c[0] == 0; }
+    std::int32_t lead() const { return c.back(); }
+    void normalise() {
+        while (c.size() > 1 && c.back() == 0) c.pop_back();
+    }
+};
+
+Poly polyOf(const GenericGFPoly& p) {
+    Poly out;
+    out.c.assign(p.coefficients().rbegin(), p.coefficients().rend());
+    out.normalise();
+    return out;
+}
+
+GenericGFPoly toGeneric(GenericGF* field, const Poly& p) {
+    return GenericGFPoly(field, std::vector<std::int32_t>(p.c.rbegin(), p.c.rend()));
+}
+
+struct Tables {
+    const std::int32_t* logs;
+    const std::int32_t* exps;
+    std::int32_t mul(std::int32_t a, std::int32_t b) const { return a == 0 || b == 0 ? 0 : exps[logs[a] + logs[b]]; }
+};
+}  // namespace
+
 std::pair<GenericGFPoly, GenericGFPoly> Decoder::solveKeyEquation(GenericGFPoly a, GenericGFPoly b, std::int32_t big) {
     GenericGF& f = *field_;
+    f.ensureInitialised();
+    const Tables g{f.logs(), f.wideExps()};
     if (a.degree() < b.degree()) std::swap(a, b);
-    GenericGFPoly rLast = a;
-    GenericGFPoly r = b;
-    GenericGFPoly tLast = f.zero();
-    GenericGFPoly t = f.one();
+    Poly rLast = polyOf(a), r = polyOf(b);
+    Poly tLast{{0}}, t{{1}};
+    Poly rLastLast, tLastLast, q;
     // Stop once deg r < big / 2 over the rationals. With integer division
     // an odd count of check words would let the loop run once more and
     // place one error more than the code can correct: the result is then
     // another codeword, which no later syndrome check can tell apart.
     while (2 * r.degree() >= big) {
-        GenericGFPoly rLastLast = rLast;
-        GenericGFPoly tLastLast = tLast;
+        std::swap(rLastLast, rLast);
+        std::swap(tLastLast, tLast);
         rLast = r;
         tLast = t;
         if (rLast.isZero()) throw ReedSolomonException("r_{i-1} was zero");
         r = rLastLast;
-        GenericGFPoly q = f.zero();
-        const std::int32_t dltInverse = f.inverse(rLast.coefficient(rLast.degree()));
+        q.c.assign(1, 0);
+        const std::int32_t dltInverse = f.inverse(rLast.lead());
         while (r.degree() >= rLast.degree() && !r.isZero()) {
             const std::int32_t d = r.degree() - rLast.degree();
-            const std::int32_t scale = f.multiply(r.coefficient(r.degree()), dltInverse);
-            q = q.plus(f.monomial(d, scale));
-            r = r.plus(rLast.timesMonomial(d, scale));
+            const std::int32_t scale = g.mul(r.lead(), dltInverse);
+            if (static_cast<std::int32_t>(q.c.size()) <= d) q.c.resize(static_cast<std::size_t>(d) + 1, 0);
+            q.c[static_cast<std::size_t>(d)] ^= scale;
+            for (std::size_t k = 0; k < rLast.c.size(); ++k) r.c[k + static_cast<std::size_t>(d)] ^= g.mul(rLast.c[k], scale);
+            r.normalise();
         }
-        t = q.times(tLast).plus(tLastLast);
+        q.normalise();
+        // t = q tLast + tLastLast
+        t.c.assign(q.c.size() + tLast.c.size() - 1, 0);
+        for (std::size_t i = 0; i < q.c.size(); ++i) {
+            if (q.c[i] == 0) continue;
+            for (std::size_t j = 0; j < tLast.c.size(); ++j) t.c[i + j] ^= g.mul(q.c[i], tLast.c[j]);
+        }
+        if (t.c.size() < tLastLast.c.size()) t.c.resize(tLastLast.c.size(), 0);
+        for (std::size_t i = 0; i < tLastLast.c.size(); ++i) t.c[i] ^= tLastLast.c[i];
+        t.normalise();
     }
     // A locator of degree e needs 2e check words to be trusted.
     if (2 * t.degree() > big) throw ReedSolomonException("Too many errors");
-    const std::int32_t sigmaTildeAtZero = t.coefficient(0);
+    const std::int32_t sigmaTildeAtZero = t.c[0];
     if (sigmaTildeAtZero == 0) throw ReedSolomonException("sigmaTilde(0) was zero");
     const std::int32_t inv = f.inverse(sigmaTildeAtZero);
-    return {t.scale(inv), r.scale(inv)};
+    return {toGeneric(field_, t).scale(inv), toGeneric(field_, r).scale(inv)};
 }
 
 std::vector<std::int32_t> Decoder::locateErrors(const GenericGFPoly& sigma) {
     GenericGF& f = *field_;
     const std::int32_t e = sigma.degree();
     if (e == 1) return {sigma.coefficient(1)};
-    std::vector<std::int32_t> result;
-    for (std::int32_t i = 1; i < f.size() && static_cast<std::int32_t>(result.size()) < e; ++i) {
-        if (sigma.valueAt(i) == 0) result.push_back(f.inverse(i));
+    // Chien search: sigma at every power of alpha at once, as power sums
+    // with one term per non-zero coefficient; its roots, in increasing
+    // order of their value, give the locators.
+    const std::int32_t order = f.size() - 1;
+    std::vector<PowerTerm> terms;
+    for (std::int32_t k = 0; k <= e; ++k) {
+        const std::int32_t c = sigma.coefficient(k);
+        if (c != 0) terms.push_back(termOf(f.log(c), k, 0, order));
     }
+    std::vector<std::int32_t> values(static_cast<std::size_t>(order), 0);
+    powerSums(f, terms, order, values.data());
+    std::vector<std::int32_t> roots;
+    for (std::int32_t m = 0; m < order; ++m)
+        if (values[static_cast<std::size_t>(m)] == 0) roots.push_back(f.exp(m));
+    std::sort(roots.begin(), roots.end());
+    if (static_cast<std::int32_t>(roots.size()) > e) roots.resize(static_cast<std::size_t>(e));
+    std::vector<std::int32_t> result;
+    for (std::int32_t r : roots) result.push_back(f.inverse(r));
     if (static_cast<std::int32_t>(result.size()) != e) {
         throw ReedSolomonException("Error locator degree does not match number of roots");
     }

@@ -182,13 +182,26 @@ void SymbolDetector::fillBlobOf(std::int32_t sx, std::int32_t sy) {
         stack.pop_back();
         std::uint8_t* const row = base + stride * p.y;
         if (!canFill<Dark>(row[p.x])) continue;
+        // Runs are short in fine texture and long on flat ground: a few
+        // pixels one by one, then eight at a time.
         std::int32_t x0 = p.x, x1 = p.x;
-        while (x0 - 8 >= left && canFill8<Dark>(row + x0 - 8) == kTopBits) x0 -= 8;
-        while (x0 > left && canFill<Dark>(row[x0 - 1])) --x0;
-        while (x1 + 8 <= right && canFill8<Dark>(row + x1 + 1) == kTopBits) x1 += 8;
-        while (x1 < right && canFill<Dark>(row[x1 + 1])) ++x1;
-        std::memset(row + x0, mark, static_cast<std::size_t>(x1 - x0 + 1));
+        int k = 0;
+        for (; k < 8 && x0 > left && canFill<Dark>(row[x0 - 1]); ++k) --x0;
+        if (k == 8) {
+            while (x0 - 8 >= left && canFill8<Dark>(row + x0 - 8) == kTopBits) x0 -= 8;
+            while (x0 > left && canFill<Dark>(row[x0 - 1])) --x0;
+        }
+        for (k = 0; k < 8 && x1 < right && canFill<Dark>(row[x1 + 1]); ++k) ++x1;
+        if (k == 8) {
+            while (x1 + 8 <= right && canFill8<Dark>(row + x1 + 1) == kTopBits) x1 += 8;
+            while (x1 < right && canFill<Dark>(row[x1 + 1])) ++x1;
+        }
         const std::int64_t n = x1 - x0 + 1;
+        if (n <= 16) {
+            for (std::int32_t x = x0; x <= x1; ++x) row[x] = mark;
+        } else {
+            std::memset(row + x0, mark, static_cast<std::size_t>(n));
+        }
         count += n;
         sumX += (static_cast<std::int64_t>(x0) + x1) * n / 2;
         sumY += static_cast<std::int64_t>(p.y) * n;
@@ -198,8 +211,9 @@ void SymbolDetector::fillBlobOf(std::int32_t sx, std::int32_t sy) {
             const std::uint8_t* const nrow = base + stride * ny;
             // One seed at the start of every fillable stretch under the run.
             bool inRun = false;
+            const bool wide = n > 16;
             for (std::int32_t x = x0; x <= x1;) {
-                if (x + 8 <= x1 + 1) {
+                if (wide && x + 8 <= x1 + 1) {
                     const std::uint64_t m = canFill8<Dark>(nrow + x);
                     if (m == (inRun ? kTopBits : 0)) {
                         x += 8;

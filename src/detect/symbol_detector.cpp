@@ -240,11 +240,6 @@ void SymbolDetector::setHomography(Point2d s0, Point2d s1, Point2d s2, Point2d s
     homography_ = Aztec::Math::fitHomography(s0, s1, s2, s3, t0, t1, t2, t3);
 }
 
-std::uint32_t SymbolDetector::imageSample(std::int32_t x, std::int32_t y) const {
-    if (!image_.contains(x, y)) return kOffImage;
-    return image_.row(y)[x];
-}
-
 std::uint32_t SymbolDetector::sampleModule(double u, double v, double s) const {
     const double points[5][2] = {{u, v}, {u - s, v}, {u + s, v}, {u, v - s}, {u, v + s}};
     std::uint32_t sum = 0;  // wraps when several samples are off the image; still far above 255

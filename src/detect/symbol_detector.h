@@ -97,7 +97,9 @@ private:
         return work_->plane.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(work_->plane.stride) +
                                    static_cast<std::size_t>(x)] < kDarkBelow;
     }
-    std::uint32_t imageSample(std::int32_t x, std::int32_t y) const;
+    std::uint32_t imageSample(std::int32_t x, std::int32_t y) const {
+        return image_.contains(x, y) ? image_.row(y)[x] : kOffImage;
+    }
     std::uint32_t sampleModule(double u, double v, double spread) const;
     bool attemptSeed(SymbolCandidate& cand, std::int32_t x, std::int32_t y);
     bool attemptSeedIn(SymbolCandidate& cand, std::int32_t x, std::int32_t y, std::int32_t radius);
