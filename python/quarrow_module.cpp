@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <mutex>
 #include <thread>
 #include <optional>
 #include <span>
@@ -272,6 +273,27 @@ std::vector<Result> readAllImage(py::object image, std::optional<py::ssize_t> wi
     return out;
 }
 
+// quarrow.Reader: a reader whose buffers stay between frames. Python threads
+// may share one; they take turns (each read holds its lock, not the GIL).
+struct PyReader {
+    quarrow::Reader reader;
+    std::mutex lock;
+
+    Result read(py::object image, std::optional<py::ssize_t> width, std::optional<py::ssize_t> height,
+                std::optional<py::ssize_t> stride) {
+        PreparedFrame p;
+        prepareFrame(image, width, height, stride, p);
+        Result res;
+        {
+            py::gil_scoped_release unlocked;
+            std::lock_guard<std::mutex> hold(lock);
+            res.r = reader.read(bytesOf(p.f), p.f.width, p.f.height, p.f.stride);
+        }
+        raiseForStatus(res.r);
+        return res;
+    }
+};
+
 // Reads a sequence of images on `threads` threads (one per core when not
 // given) with the GIL released; results in the order of the images.
 std::vector<Result> readMany(const py::sequence& images, std::optional<int> threads, const std::string& search,
@@ -441,6 +463,18 @@ PYBIND11_MODULE(_native, m) {
         "join(results) -> (bytes, text)\n\n"
         "Joins the parts of a structured-append message, read in any order, into\n"
         "its bytes and text. Raises ValueError naming what is missing.");
+    py::class_<PyReader>(m, "Reader",
+                         "Reader(*, search='frame', light_on_dark=True): reads frame after frame,\n"
+                         "keeping its working buffers between them. read() takes the same images as\n"
+                         "quarrow.read.")
+        .def(py::init([](const std::string& search, bool lightOnDark) {
+                 auto r = std::make_unique<PyReader>();
+                 r->reader.setOptions(optionsOf(search, lightOnDark));
+                 return r;
+             }),
+             py::kw_only(), py::arg("search") = "frame", py::arg("light_on_dark") = true)
+        .def("read", &PyReader::read, py::arg("image"), py::kw_only(), py::arg("width") = py::none(),
+             py::arg("height") = py::none(), py::arg("stride") = py::none());
     m.def("_read_many", &readMany, py::arg("images"), py::arg("threads"), py::arg("search"), py::arg("light_on_dark"));
     py::class_<FileFrames>(m, "_FileFrames")
         .def(py::init<const std::string&>())

@@ -82,6 +82,15 @@ QUARROW_C_EXPORT quarrow_result* quarrow_read_with_options(const uint8_t* frame,
 /* Frees a result; NULL is ignored. */
 QUARROW_C_EXPORT void quarrow_result_free(quarrow_result* result);
 
+/* A reader that keeps its buffers between frames (one thread at a time; separate
+ * readers are independent). NULL only when memory runs out; options NULL: the
+ * defaults. quarrow_reader_read answers as quarrow_read_with_options. */
+typedef struct quarrow_reader quarrow_reader;
+QUARROW_C_EXPORT quarrow_reader* quarrow_reader_new(const quarrow_options* options);
+QUARROW_C_EXPORT quarrow_result* quarrow_reader_read(quarrow_reader* reader, const uint8_t* frame, size_t size,
+                                                     int width, int height, int stride);
+QUARROW_C_EXPORT void quarrow_reader_free(quarrow_reader* reader);
+
 /* Every symbol of a frame that could be read, nearest to the centre first.
  * Returns NULL only when memory runs out. The results belong to the list:
  * they live until quarrow_results_free and must not be freed one by one. */

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -156,6 +157,31 @@ QUARROW_EXPORT ReadResult read(std::span<const std::uint8_t> frame, int width, i
 QUARROW_EXPORT ReadResult read(const std::uint8_t* frame, int width, int height, int stride, const ReadOptions& options);
 QUARROW_EXPORT ReadResult read(std::span<const std::uint8_t> frame, int width, int height, int stride,
                                const ReadOptions& options);
+
+// A reader that keeps its working buffers from one frame to the next, so
+// that a stream of frames is read without allocating. One Reader serves one
+// thread at a time; separate Readers are independent. The free functions
+// above keep one such reader per thread. A moved-from Reader may only be
+// assigned to or destroyed.
+class QUARROW_EXPORT Reader {
+public:
+    explicit Reader(ReadOptions options = {});
+    ~Reader();
+    Reader(Reader&&) noexcept;
+    Reader& operator=(Reader&&) noexcept;
+
+    const ReadOptions& options() const;
+    void setOptions(const ReadOptions& options);
+
+    // As quarrow::read and quarrow::readAll with this reader's options.
+    ReadResult read(const std::uint8_t* frame, int width, int height, int stride = 0);
+    ReadResult read(std::span<const std::uint8_t> frame, int width, int height, int stride = 0);
+    std::vector<ReadResult> readAll(std::span<const std::uint8_t> frame, int width, int height, int stride = 0);
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 // A structured-append message put back together.
 struct JoinedMessage {

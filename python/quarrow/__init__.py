@@ -8,10 +8,10 @@
 The reading itself is native code (quarrow._native) and releases the GIL.
 """
 
-from ._native import Result, __version__, join, read, read_all
+from ._native import Reader, Result, __version__, join, read, read_all
 from . import _native
 
-__all__ = ["Result", "__version__", "frames", "join", "read", "read_all", "read_many"]
+__all__ = ["Reader", "Result", "__version__", "frames", "join", "read", "read_all", "read_many"]
 
 
 def read_many(images, threads=None, *, search="frame", light_on_dark=True):

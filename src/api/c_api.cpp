@@ -3,6 +3,7 @@
 #include "quarrow/quarrow.h"
 
 #include <new>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -11,6 +12,10 @@
 
 struct quarrow_result {
     quarrow::ReadResult r;
+};
+
+struct quarrow_reader {
+    quarrow::Reader reader;
 };
 
 struct quarrow_joined {
@@ -87,6 +92,33 @@ quarrow_result* quarrow_read_with_options(const uint8_t* frame, size_t size, int
 }
 
 void quarrow_result_free(quarrow_result* result) { delete result; }
+
+quarrow_reader* quarrow_reader_new(const quarrow_options* options) {
+    try {
+        return new quarrow_reader{quarrow::Reader(toOptions(options))};
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+quarrow_result* quarrow_reader_read(quarrow_reader* reader, const uint8_t* frame, size_t size, int width, int height,
+                                    int stride) {
+    if (!reader) return makeResult(nullptr, 0, width, height, stride, nullptr);
+    auto* handle = new (std::nothrow) quarrow_result;
+    if (!handle) return nullptr;
+    try {
+        if (!frame)
+            handle->r.status = quarrow::Status::NullFrame;  // a span must not start at null
+        else
+            handle->r = reader->reader.read(std::span<const std::uint8_t>(frame, checkedSize(size)), width, height, stride);
+    } catch (...) {
+        handle->r = {};
+        handle->r.status = quarrow::Status::OutOfMemory;
+    }
+    return handle;
+}
+
+void quarrow_reader_free(quarrow_reader* reader) { delete reader; }
 
 quarrow_results* quarrow_read_all(const uint8_t* frame, size_t size, int width, int height, int stride,
                                   const quarrow_options* options) {

@@ -173,13 +173,23 @@ void guarded(ReadResult& r, Body&& body) {
 
 }  // namespace
 
+AztecCore::ReaderEngine& threadEngine() {
+    // Each thread keeps one engine and its buffers for the free functions.
+    thread_local AztecCore::ReaderEngine engine;
+    return engine;
+}
+
 ReadResult readFrame(const std::uint8_t* frame, int width, int height, int stride, std::size_t available,
-                     const ReadOptions& options, AztecCore::DetectorTrace* trace) {
+                     const ReadOptions& options, AztecCore::DetectorTrace* trace, AztecCore::ReaderEngine* reused) {
     ReadResult r;
     r.status = checkFrame(frame, width, height, stride, available);
     if (r.status != Status::Ok) return r;
     guarded(r, [&] {
-        AztecCore::ReaderEngine engine;
+        AztecCore::ReaderEngine& engine = reused ? *reused : threadEngine();
+        struct Untrace {
+            AztecCore::ReaderEngine& e;
+            ~Untrace() { e.setTrace(nullptr); }
+        } untrace{engine};
         engine.setTrace(trace);
         engine.setExtended(true);
         const AztecCore::ReadOutcome outcome =
@@ -196,7 +206,7 @@ ReadResult readFrame(const std::uint8_t* frame, int width, int height, int strid
 }
 
 std::vector<ReadResult> readAllFrame(const std::uint8_t* frame, int width, int height, int stride,
-                                     std::size_t available, const ReadOptions& options) {
+                                     std::size_t available, const ReadOptions& options, AztecCore::ReaderEngine* reused) {
     std::vector<ReadResult> all;
     ReadResult r;
     r.status = checkFrame(frame, width, height, stride, available);
@@ -205,7 +215,7 @@ std::vector<ReadResult> readAllFrame(const std::uint8_t* frame, int width, int h
         return all;
     }
     guarded(r, [&] {
-        AztecCore::ReaderEngine engine;
+        AztecCore::ReaderEngine& engine = reused ? *reused : threadEngine();
         engine.setExtended(true);
         ReadResult centre;
         const AztecCore::ReadOutcome outcome =
@@ -263,6 +273,46 @@ ReadResult read(const std::uint8_t* frame, int width, int height, int stride) {
 
 ReadResult read(std::span<const std::uint8_t> frame, int width, int height, int stride) {
     return read(frame, width, height, stride, ReadOptions{});
+}
+
+struct Reader::State {
+    ReadOptions options;
+    AztecCore::ReaderEngine engine;
+};
+
+Reader::Reader(ReadOptions options) : state_(std::make_unique<State>()) { state_->options = options; }
+Reader::~Reader() = default;
+Reader::Reader(Reader&&) noexcept = default;
+Reader& Reader::operator=(Reader&&) noexcept = default;
+
+const ReadOptions& Reader::options() const { return state_->options; }
+void Reader::setOptions(const ReadOptions& options) { state_->options = options; }
+
+ReadResult Reader::read(const std::uint8_t* frame, int width, int height, int stride) {
+    try {
+        return detail::readFrame(frame, width, height, stride, detail::kUnknownSize, state_->options, nullptr,
+                                 &state_->engine);
+    } catch (...) {
+        return failedRead(Status::OutOfMemory);
+    }
+}
+
+ReadResult Reader::read(std::span<const std::uint8_t> frame, int width, int height, int stride) {
+    try {
+        return detail::readFrame(frame.data(), width, height, stride, frame.size(), state_->options, nullptr,
+                                 &state_->engine);
+    } catch (...) {
+        return failedRead(Status::OutOfMemory);
+    }
+}
+
+std::vector<ReadResult> Reader::readAll(std::span<const std::uint8_t> frame, int width, int height, int stride) {
+    try {
+        return detail::readAllFrame(frame.data(), width, height, stride, frame.size(), state_->options,
+                                    &state_->engine);
+    } catch (...) {
+        return {failedRead(Status::OutOfMemory)};
+    }
 }
 
 std::vector<ReadResult> readAll(const std::uint8_t* frame, int width, int height, int stride,

@@ -369,6 +369,33 @@ TEST(Api, SpoiltDataIsLocatedWithoutData) {
     }
 }
 
+// One Reader over a stream of different frames (symbols, none, a light one
+// on dark, a refused one) answers every frame as a fresh read does.
+TEST(Api, ReaderKeptOverAStreamAnswersAsFreshReads) {
+    std::vector<Frame> frames{makeSymbol("stream one", {.size = 2}).frame, noiseFrame(320, 240, 128, 40, 3),
+                              makeSymbol("stream two", {.size = 6}).frame, uniformFrame(64, 48, 0)};
+    Frame negative = frames[0];
+    for (auto& p : negative.pixels) p = static_cast<std::uint8_t>(255 - p);
+    frames.push_back(negative);
+    quarrow::Reader reader;
+    for (int round = 0; round < 2; ++round) {
+        for (const Frame& f : frames) {
+            const quarrow::ReadResult a = reader.read(f.pixels, f.width, f.height);
+            const quarrow::ReadResult b = readFrame(f);
+            EXPECT_EQ(a.outcome, b.outcome);
+            EXPECT_EQ(a.bytes, b.bytes);
+            EXPECT_EQ(a.message, b.message);
+            EXPECT_EQ(a.symbolCorners[0].x, b.symbolCorners[0].x);
+            EXPECT_EQ(a.lightOnDark, b.lightOnDark);
+        }
+        EXPECT_EQ(reader.read(frames[0].pixels, frames[0].width, frames[0].height + 1).status, quarrow::Status::ShortBuffer);
+    }
+    EXPECT_TRUE(readFrame(negative).lightOnDark);
+    reader.setOptions({.search = quarrow::Search::Centre});
+    EXPECT_EQ(reader.read(negative.pixels, negative.width, negative.height).outcome, quarrow::Outcome::NotLocated);
+    EXPECT_EQ(reader.readAll(frames[2].pixels, frames[2].width, frames[2].height).size(), 1u);
+}
+
 // Reads on many threads at once give what the same reads give one by one.
 TEST(Api, ConcurrentReadsAreIndependent) {
     std::vector<Frame> frames;

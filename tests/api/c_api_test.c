@@ -134,6 +134,23 @@ int main(void) {
     CHECK(quarrow_results_status(NULL) == QUARROW_NULL_FRAME && quarrow_results_get(NULL, 0) == NULL);
     quarrow_results_free(NULL);
 
+    /* A reader kept over several frames answers as the single reads do. */
+    quarrow_reader* reader = quarrow_reader_new(NULL);
+    CHECK(reader != NULL);
+    for (int round = 0; round < 3; ++round) {
+        r = quarrow_reader_read(reader, frame, need, w, h, stride);
+        CHECK(strcmp(quarrow_result_text(r, NULL), "Hello from C") == 0);
+        quarrow_result_free(r);
+        r = quarrow_reader_read(reader, frame, need - 1, w, h, stride);
+        CHECK(quarrow_result_status(r) == QUARROW_SHORT_BUFFER);
+        quarrow_result_free(r);
+    }
+    r = quarrow_reader_read(reader, NULL, 100, 10, 10, 0);
+    CHECK(quarrow_result_status(r) == QUARROW_NULL_FRAME);
+    quarrow_result_free(r);
+    quarrow_reader_free(reader);
+    quarrow_reader_free(NULL);
+
     /* Light on dark: only the whole-frame search reads it, and says so. */
     unsigned char* negative = malloc(need);
     CHECK(negative != NULL);

@@ -175,6 +175,15 @@ def test_structured_append_and_join(hello):
     assert plain.rune is None and plain.readerInit is False
 
 
+def test_reader_over_frames(hello):
+    reader = quarrow.Reader()
+    frames = [hello, np.full((120, 160), 90, dtype=np.uint8), frame_of("again")] * 2
+    assert [reader.read(f).bytes for f in frames] == [b"Hello Python", b"", b"again"] * 2
+    assert quarrow.Reader(search="centre").read(255 - hello).outcome != "Read"
+    with pytest.raises(ValueError, match="search must be"):
+        quarrow.Reader(search="nowhere")
+
+
 def test_frames_of_files(tmp_path, hello):
     second = frame_of("second")
     video = tmp_path / "clip.y4m"
