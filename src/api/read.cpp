@@ -141,6 +141,11 @@ ReadResult resultOf(const AztecCore::Locate::FoundSymbol& f) {
     r.correctedWords = f.read.data.correctedWords;
     r.readerInit = c.readerInit;
     r.message = "Read data " + AztecCore::describe(c) + "\n #err=" + std::to_string(r.correctedWords);
+    if (c.rune >= 0) {
+        r.rune = c.rune;
+        r.symbologyIdentifier = "]zC";
+        r.message = "Read rune " + std::to_string(c.rune) + "\n #err=0";
+    }
     return r;
 }
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "decode/mode_message.h"
@@ -297,7 +298,7 @@ bool readModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleMo
         }
         auto tryThreshold = [&](double t) {
             for (std::size_t i = 0; i < samples.size(); ++i) bits.set(static_cast<std::int64_t>(i), samples[i] < t);
-            return Aztec::decodeModeMessage(cand, bits);
+            return Aztec::decodeModeMessage(cand, bits, /*extended=*/true);
         };
         const double dark = sigma > 0.0 ? model.dark : fit.dark, light = sigma > 0.0 ? model.light : fit.light;
         for (double f : kRingFractions) {
@@ -310,8 +311,32 @@ bool readModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleMo
     return false;
 }
 
+namespace {
+
+// A rune holds its value in the mode ring and nothing round it: only its
+// quiet zone (ring 6, light all round) tells it from a larger symbol whose
+// damaged mode message came near a rune's.
+std::optional<SymbolRead> readRune(const Sampler& sampler, const BullseyeFit& fit, const SymbolCandidate& cand) {
+    constexpr int kQuietRing = 6;
+    const double mid = 0.5 * (fit.dark + fit.light);
+    for (int i = -kQuietRing; i < kQuietRing; ++i) {
+        const double ring[4][2] = {{1.0 * i, -kQuietRing}, {kQuietRing, 1.0 * i}, {-1.0 * i, kQuietRing}, {-kQuietRing, -1.0 * i}};
+        for (const auto& p : ring)
+            if (moduleLevel(sampler, fit.toImage, p[0], p[1]) <= mid) return std::nullopt;
+    }
+    SymbolRead read;
+    read.candidate = cand;
+    const std::string digits = std::to_string(cand.rune);
+    read.data.text.bytes.assign(digits.begin(), digits.end());
+    read.toImage = fit.toImage;
+    return read;
+}
+
+}  // namespace
+
 std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model,
                                          const SymbolCandidate& cand) {
+    if (cand.rune >= 0) return readRune(sampler, fit, cand);
     const int m = cand.size;
     if (m <= 0) return std::nullopt;
     Homography h = fit.toImage;

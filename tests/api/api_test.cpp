@@ -276,6 +276,17 @@ TEST(Api, RunesEveryValue) {
         // The centre search of the modern API reads it too.
         EXPECT_EQ(quarrow::read(f.pixels.data(), f.width, f.height, 0, {.search = quarrow::Search::Centre}).rune, value);
     }
+    // Off centre, turned and light on dark: only the whole-frame search finds these.
+    for (int value : {7, 128, 250}) {
+        ModuleGrid g;
+        ASSERT_TRUE(encodeRune(value, g));
+        RenderOptions o{.width = 320, .height = 240, .moduleSize = 5, .dx = 90, .dy = -60, .rotationDeg = 33.0 * value};
+        if (value == 250) std::swap(o.dark, o.light), o.background = 20;
+        const quarrow::ReadResult r = readFrame(renderSymbol(g, o));
+        ASSERT_EQ(r.outcome, quarrow::Outcome::Read) << value << " " << r.message;
+        EXPECT_EQ(r.rune, value);
+        EXPECT_EQ(r.lightOnDark, value == 250);
+    }
     const quarrow::ReadResult plain = readFrame(makeSymbol("not a rune", {.size = 1}).frame);
     EXPECT_FALSE(plain.rune.has_value());
     EXPECT_FALSE(plain.readerInit);
