@@ -123,7 +123,7 @@ deps-web:
 	@bash scripts/install-web-deps.sh
 
 $(BUILD)/web/CMakeCache.txt: | deps-web
-	emcmake cmake -S . -B $(BUILD)/web -DCMAKE_BUILD_TYPE=Release \
+	emcmake cmake -S . -B $(BUILD)/web -Wno-dev -DCMAKE_BUILD_TYPE=Release \
 	  -DQUARROW_BUILD_TESTS=OFF -DQUARROW_BUILD_TOOLS=OFF -DQUARROW_BUILD_PYTHON=OFF \
 	  -DCMAKE_CXX_FLAGS=-fwasm-exceptions -DCMAKE_EXE_LINKER_FLAGS=-fwasm-exceptions
 

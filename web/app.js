@@ -134,6 +134,7 @@ async function startCamera() {
     return;
   }
   showStatus("Starting the camera…");
+  window.quarrowCameraRequestedAt = performance.now();
   let stream;
   try {
     stream = await navigator.mediaDevices.getUserMedia({
@@ -155,7 +156,6 @@ async function startCamera() {
   video.srcObject = stream;
   await video.play();
   showStatus("Point the camera at an Aztec Code.");
-  window.quarrowCameraStartedAt = performance.now();
   scanning = true;
   scanLoop();
 }
