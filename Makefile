@@ -49,8 +49,8 @@ test-asan: asan
 
 # The suite runs twice: optimised, then under the sanitizers; then every
 # fuzzer briefly over its seeds, the thread check, and the Windows
-# components under Wine.
-test: test-release test-asan fuzz-short tsan windows
+# components under Wine; last the browser module and page (`web-test`).
+test: test-release test-asan fuzz-short tsan windows web-test
 
 # libFuzzer targets, built with clang and the address and undefined-behaviour
 # sanitizers. `make fuzz` runs each for FUZZ_SECONDS, one after the other,

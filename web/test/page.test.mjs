@@ -190,16 +190,21 @@ try {
       const [w, h] = [+head[1], +head[2]];
       const symbol = file.subarray(head[0].length);
       const blank = new Uint8Array(w * h).fill(128);
-      const mean = (pixels) => {
-        q.read(pixels, w, h);
-        const t0 = performance.now();
-        for (let i = 0; i < 10; ++i) q.read(pixels, w, h);
-        return (performance.now() - t0) / 10;
+      // The median of 15 reads: a loaded machine and the engine's tiering
+      // make single reads jump.
+      const median = (pixels) => {
+        const times = [];
+        for (let i = 0; i < 16; ++i) {
+          const t0 = performance.now();
+          q.read(pixels, w, h);
+          if (i) times.push(performance.now() - t0);
+        }
+        return times.sort((a, b) => a - b)[7];
       };
-      return { symbol: mean(symbol), blank: mean(blank), text: q.read(symbol, w, h).text };
+      return { symbol: median(symbol), blank: median(blank), text: q.read(symbol, w, h).text };
     });
     assert.equal(times.text, "M1DOE/JANE            EABC123 LHRJFKBA 0117 123Y014C0042 100");
-    console.log(`      1280x720: ${times.symbol.toFixed(1)} ms with the sample's symbol, ` +
+    console.log(`      1280x720, median: ${times.symbol.toFixed(1)} ms with the sample's symbol, ` +
       `${times.blank.toFixed(1)} ms a blank frame (the whole-frame search)`);
   });
 
@@ -213,17 +218,31 @@ try {
     await page.screenshot({ path: `${outDir}still.png.screenshot.png` });
   });
 
-  await check("a refused camera is explained", async () => {
-    const refused = await browser.newPage();
-    await refused.evaluateOnNewDocument(() => {
-      navigator.mediaDevices.getUserMedia = () => Promise.reject(new DOMException("denied", "NotAllowedError"));
+  // Each way the camera can fail, staged by replacing getUserMedia before the
+  // page's own script runs.
+  const cameraFailures = [
+    ["refused", "NotAllowedError", /^Camera access was refused/],
+    ["missing", "NotFoundError", /^No camera was found/],
+    ["busy", "NotReadableError", /^The camera is in use/],
+    ["unavailable on an insecure page", null, /^This browser cannot open a camera here/],
+  ];
+  for (const [what, error, message] of cameraFailures) {
+    await check(`a camera that is ${what} is explained`, async () => {
+      const other = await browser.newPage();
+      try {
+        await other.evaluateOnNewDocument((name) => {
+          if (name === null) Object.defineProperty(navigator, "mediaDevices", { value: undefined });
+          else navigator.mediaDevices.getUserMedia = () => Promise.reject(new DOMException("staged", name));
+        }, error);
+        await other.goto(base, { waitUntil: "load", timeout: 15000 });
+        await other.waitForFunction(() => document.getElementById("status").className === "problem",
+          { timeout: 10000 });
+        assert.match(await other.$eval("#status", (e) => e.textContent), message);
+      } finally {
+        await other.close();
+      }
     });
-    await refused.goto(base, { waitUntil: "load", timeout: 15000 });
-    await refused.waitForFunction(() => document.getElementById("status").className === "problem", { timeout: 10000 });
-    assert.match(await refused.$eval("#status", (e) => e.textContent), /^Camera access was refused/);
-    assert.equal(await refused.$eval("#camera", (e) => e.hidden), false);
-    await refused.close();
-  });
+  }
 
   await check("no errors in the page", async () => {
     assert.deepEqual(pageErrors, []);
