@@ -129,6 +129,7 @@ async function startCamera() {
   $("camera").hidden = true;
   still.hidden = true;
   video.hidden = false;
+  $("view").classList.remove("still-mode");
   if (!navigator.mediaDevices || !navigator.mediaDevices.getUserMedia) {
     showStatus("This browser cannot open a camera here (the page must come over https or from localhost). You can still read an image file below.", "problem");
     return;
@@ -217,6 +218,7 @@ async function readFile(file) {
   video.srcObject = null;
   video.hidden = true;
   still.hidden = false;
+  $("view").classList.add("still-mode");
   $("camera").hidden = false;
   still.width = bitmap.width;
   still.height = bitmap.height;

@@ -115,7 +115,11 @@ async function check(name, fn) {
 try {
   const clip = `${outDir}clip.y4m`;
   const drawn = makeClip(clip);
-  execFileSync("zint", ["-b", "92", "--scale=4", "-d", STILL_TEXT, "-o", `${outDir}still.png`]);
+  execFileSync("zint", ["-b", "92", "--scale=4", "--whitesp=4", "--vwhitesp=4", "-d", STILL_TEXT,
+    "-o", `${outDir}still.png`]);
+  // Binary data (control codes and bytes above 0x7f), shown in hex too.
+  execFileSync("zint", ["-b", "92", "--scale=4", "--whitesp=4", "--vwhitesp=4", "--binary", "--esc",
+    "-d", "BIN\\x00\\x01\\x7f\\xfe", "-o", `${outDir}binary.png`]);
   copyFileSync(`${samples}boarding-pass.pgm`, `${outDir}frame720.pgm`);
 
   const port = await freePort();
@@ -139,6 +143,16 @@ try {
   const page = await browser.newPage();
   await page.setViewport({ width: 900, height: 1000 });
   const pageErrors = [];
+  // The overlay lies exactly over the picture (video or still image), with
+  // an outline, so frame pixels land where they belong.
+  const overlayCovers = async (picture) => {
+    const [p, o] = await page.evaluate((id) => [id, "overlay"].map((name) => {
+      const r = document.getElementById(name).getBoundingClientRect();
+      return [r.left, r.top, r.width, r.height].map(Math.round);
+    }), picture);
+    assert.deepEqual(o, p, `the overlay does not cover the ${picture} exactly`);
+    assert.ok(await page.$eval("#overlay", (c) => !!c.dataset.outline), "no outline");
+  };
   page.on("pageerror", (e) => pageErrors.push(e.message));
 
   let loadMs = 0;
@@ -166,12 +180,7 @@ try {
     const outline = await page.$eval("#overlay", (c) => c.dataset.outline && JSON.parse(c.dataset.outline));
     assert.ok(outline, "no outline on the overlay");
     assert.ok(matchesSomeFrame(outline, drawn, 6), `outline ${JSON.stringify(outline)} matches no drawn symbol`);
-    // The overlay lies exactly over the picture, so frame pixels land where they belong.
-    const [v, o] = await page.evaluate(() => ["video", "overlay"].map((id) => {
-      const r = document.getElementById(id).getBoundingClientRect();
-      return [r.left, r.top, r.width, r.height].map(Math.round);
-    }));
-    assert.deepEqual(o, v, "the overlay does not cover the video exactly");
+    await overlayCovers("video");
     await page.screenshot({ path: `${outDir}page.png` });
   });
 
@@ -213,9 +222,20 @@ try {
     await input.uploadFile(`${outDir}still.png`);
     await page.waitForFunction((t) => document.getElementById("text").textContent === t,
       { timeout: 10000, polling: 50 }, STILL_TEXT);
-    const outline = await page.$eval("#overlay", (c) => c.dataset.outline && JSON.parse(c.dataset.outline));
-    assert.ok(outline, "no outline over the still image");
-    await page.screenshot({ path: `${outDir}still.png.screenshot.png` });
+    await overlayCovers("still");
+  });
+
+  await check("a dropped image with binary data is read, its bytes shown in hex", async () => {
+    await page.evaluate(async () => {
+      const blob = await (await fetch("test-output/binary.png")).blob();
+      const data = new DataTransfer();
+      data.items.add(new File([blob], "binary.png", { type: "image/png" }));
+      document.getElementById("drop").dispatchEvent(new DragEvent("drop", { dataTransfer: data, bubbles: true }));
+    });
+    await page.waitForFunction(() => document.getElementById("hex").textContent !== "", { timeout: 10000 });
+    assert.equal(await page.$eval("#hex", (e) => e.textContent), "bytes: 42 49 4e 00 01 7f fe");
+    await overlayCovers("still");
+    await page.screenshot({ path: `${outDir}page-still.png` });
   });
 
   // Each way the camera can fail, staged by replacing getUserMedia before the
