@@ -122,6 +122,9 @@ function drawOutline(canvas, width, height, corners) {
 // ---- The camera ----
 const grab = document.createElement("canvas");
 let scanning = false;
+// Each camera start runs its own loop; an older loop, still waiting for an
+// answer, stops when it sees a newer one (or a still image) has taken over.
+let loopId = 0;
 let lastReadAt = 0;
 let frameTimes = [];
 
@@ -158,11 +161,12 @@ async function startCamera() {
   await video.play();
   showStatus("Point the camera at an Aztec Code.");
   scanning = true;
-  scanLoop();
+  scanLoop(++loopId);
 }
 
-async function scanLoop() {
-  while (scanning) {
+async function scanLoop(id) {
+  const current = () => scanning && id === loopId;
+  while (current()) {
     const width = video.videoWidth;
     const height = video.videoHeight;
     if (!width || !height || video.readyState < 2) {
@@ -174,6 +178,7 @@ async function scanLoop() {
     const g = grab.getContext("2d", { willReadFrequently: true });
     g.drawImage(video, 0, 0, width, height);
     const m = await readInWorker(g.getImageData(0, 0, width, height));
+    if (!current()) break;
     if (m.error) {
       showStatus(m.error, "problem");
       await new Promise((r) => setTimeout(r, 500));

@@ -238,6 +238,13 @@ try {
     await page.screenshot({ path: `${outDir}page-still.png` });
   });
 
+  await check("the camera scans again after a still image", async () => {
+    await page.click("#camera");
+    await page.waitForFunction((t) => document.getElementById("text").textContent === t,
+      { timeout: READ_LIMIT_MS, polling: 50 }, LIVE_TEXT);
+    await overlayCovers("video");
+  });
+
   // Each way the camera can fail, staged by replacing getUserMedia before the
   // page's own script runs.
   const cameraFailures = [
