@@ -8,6 +8,7 @@
 // carries.
 #include <emscripten/emscripten.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <span>
@@ -44,10 +45,23 @@ void appendString(std::string& out, const std::string& s) {
     out.push_back('"');
 }
 
-void appendPoint(std::string& out, const quarrow::Point& p) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "{\"x\":%.2f,\"y\":%.2f}", p.x, p.y);
+// JSON has no NaN or infinity; a coordinate without a value becomes null.
+void appendNumber(std::string& out, double v) {
+    if (!std::isfinite(v)) {
+        out += "null";
+        return;
+    }
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.2f", v);
     out += buf;
+}
+
+void appendPoint(std::string& out, const quarrow::Point& p) {
+    out += "{\"x\":";
+    appendNumber(out, p.x);
+    out += ",\"y\":";
+    appendNumber(out, p.y);
+    out.push_back('}');
 }
 
 void appendField(std::string& out, const char* name) {
@@ -71,7 +85,7 @@ void appendResult(std::string& out, const quarrow::ReadResult& r) {
     static constexpr char kHex[] = "0123456789abcdef";
     out.push_back('{');
     appendField(out, "status");
-    appendString(out, r.status == quarrow::Status::Ok ? "ok" : quarrow::toString(r.status));
+    appendString(out, quarrow::toString(r.status));
     appendField(out, "outcome");
     appendString(out, quarrow::toString(r.outcome));
     // Bytes travel as hex; the JavaScript makes a Uint8Array of them.

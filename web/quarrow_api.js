@@ -64,14 +64,14 @@ export async function createQuarrow(moduleOptions = {}) {
     const stride = channels === 4 ? width * 4 : opts.stride ?? 0;
 
     // One input buffer, grown as frames grow and reused between reads.
-    if (pixels.length > capacity) {
+    if (!buffer || pixels.length > capacity) {
       if (buffer) m._free(buffer);
-      buffer = m._malloc(pixels.length);
+      buffer = m._malloc(Math.max(1, pixels.length));  // an empty frame is short, not null
       if (!buffer) {
         capacity = 0;
         throw new RangeError("quarrow: out of memory for a frame of " + pixels.length + " bytes");
       }
-      capacity = pixels.length;
+      capacity = Math.max(1, pixels.length);
     }
     m.HEAPU8.set(pixels, buffer);  // HEAPU8 is looked up after _malloc, which may grow the memory
     const ptr = m._quarrow_web_read(buffer, pixels.length, width, height, stride, channels, search,

@@ -90,6 +90,7 @@ check("padded rows are read through the stride", () => {
 check("rejected frames say why and hold nothing", () => {
   const cases = [
     [new Uint8Array(99), 10, 10, {}, "frame buffer is shorter than width, height and stride need"],
+    [new Uint8Array(0), 1, 1, {}, "frame buffer is shorter than width, height and stride need"],
     [new Uint8Array(100), 0, 10, {}, "width and height must be at least 1 and stride at least width"],
     [new Uint8Array(100), 10, 10, { stride: 5 }, "width and height must be at least 1 and stride at least width"],
     [{ data: new Uint8ClampedArray(399), width: 10, height: 10 }, undefined, undefined, {},
