@@ -137,4 +137,4 @@ web-test: web
 	node web/test/page.test.mjs
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) web/dist web/test-output
