@@ -3,7 +3,7 @@ BUILD   ?= build
 JOBS    ?= $(shell nproc 2>/dev/null || echo 2)
 SAMPLE  ?= samples/boarding-pass.pgm
 
-.PHONY: all deps deps-windows release asan windows run test test-release test-asan bench bench-many clean fuzz fuzz-build fuzz-short tsan accuracy soak
+.PHONY: all deps deps-web web web-test deps-windows release asan windows run test test-release test-asan bench bench-many clean fuzz fuzz-build fuzz-short tsan accuracy soak
 
 all: release
 
@@ -49,8 +49,8 @@ test-asan: asan
 
 # The suite runs twice: optimised, then under the sanitizers; then every
 # fuzzer briefly over its seeds, the thread check, and the Windows
-# components under Wine.
-test: test-release test-asan fuzz-short tsan windows
+# components under Wine; last the browser module and page (`web-test`).
+test: test-release test-asan fuzz-short tsan windows web-test
 
 # libFuzzer targets, built with clang and the address and undefined-behaviour
 # sanitizers. `make fuzz` runs each for FUZZ_SECONDS, one after the other,
@@ -113,5 +113,28 @@ accuracy: release
 soak: release
 	$(BUILD)/release/tests/accuracy/quarrow-accuracy --soak 100000
 
+# The browser module: emscripten builds web/dist/quarrow.mjs and quarrow.wasm
+# from the same sources in $(BUILD)/web; `web-test` reads the samples in
+# Node, then scans a fake camera clip in headless Chromium.
+WEB_JOBS ?= 2
+export NODE_PATH ?= /usr/share/nodejs
+
+deps-web:
+	@bash scripts/install-web-deps.sh
+
+$(BUILD)/web/CMakeCache.txt: | deps-web
+	emcmake cmake -S . -B $(BUILD)/web -Wno-dev -DCMAKE_BUILD_TYPE=Release \
+	  -DQUARROW_BUILD_TESTS=OFF -DQUARROW_BUILD_TOOLS=OFF -DQUARROW_BUILD_PYTHON=OFF \
+	  -DCMAKE_CXX_FLAGS=-fwasm-exceptions -DCMAKE_EXE_LINKER_FLAGS=-fwasm-exceptions
+
+web: deps-web $(BUILD)/web/CMakeCache.txt
+	nice -n 10 cmake --build $(BUILD)/web -j $(WEB_JOBS) --target quarrow_web
+	@ls -l web/dist/quarrow.mjs web/dist/quarrow.wasm
+
+web-test: web
+	@bash scripts/install-web-deps.sh --npm
+	node web/test/module.test.mjs
+	node web/test/page.test.mjs
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) web/dist web/test-output
