@@ -12,21 +12,7 @@ for tool in node npm; do
   command -v "$tool" >/dev/null || { echo "$tool is missing: install Node.js 20 with npm" >&2; exit 1; }
 done
 
-missing=()
-for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$p")
-  fi
-done
-
-if [ ${#missing[@]} -ne 0 ]; then
-  echo "installing: ${missing[*]}"
-  sudo=""
-  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get update -qq
-  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+bash "$(dirname "$0")/apt-install-missing.sh" "${packages[@]}"
 
 if [ "${1:-}" = "--npm" ]; then
   here="$(cd "$(dirname "$0")/.." && pwd)"
