@@ -44,8 +44,9 @@ struct SymbolCandidate {
     std::int32_t size = 0;       // modules per side
     std::int32_t bitOffset = 0;  // bits before the first codeword
 
-    // Read only by the modern front ends' extended mode-message reading:
+    // Read only by the modern front ends:
     bool readerInit = false;     // a reader-initialisation (programming) symbol
+    std::int32_t modeCorrections = 0;  // words of the mode message that its check words corrected
     std::int32_t rune = -1;      // the value of an Aztec Rune (0..255); -1 for any other symbol
 };
 

@@ -123,13 +123,14 @@ void writeWords(const std::vector<std::int32_t>& words, std::int32_t count, BitL
     }
 }
 
-void correctModeMessage(BitList& modeBits, bool compact) {
-    if (modeBits.empty()) return;
+std::int32_t correctModeMessage(BitList& modeBits, bool compact) {
+    if (modeBits.empty()) return 0;
     const std::int32_t count = compact ? kCompactModeWords : kFullRangeModeWords;
     auto words = readWords(modeBits, 0, count, 4);
     ReedSolomon::Decoder decoder(ReedSolomon::fieldParam());
-    decoder.correct(words, compact ? kCompactModeCheckWords : kFullRangeModeCheckWords);
+    const std::int32_t corrected = decoder.correct(words, compact ? kCompactModeCheckWords : kFullRangeModeCheckWords);
     writeWords(words, count, modeBits);
+    return corrected;
 }
 
 namespace {
@@ -162,6 +163,7 @@ constexpr std::int32_t kMaxInitFullRangeLayers = 22;
 bool decodeModeMessage(SymbolCandidate& candidate, const BitList& ring, bool extended) {
     candidate.readerInit = false;
     candidate.rune = -1;
+    candidate.modeCorrections = 0;
     const auto n = static_cast<std::int64_t>(ring.size());
     if (n == 0) return false;
     const std::int64_t q = n / 4;
@@ -184,7 +186,7 @@ bool decodeModeMessage(SymbolCandidate& candidate, const BitList& ring, bool ext
                            : extractFullRange(ring, found->rotation, found->mirrored);
     const BitList received = mode;
     try {
-        correctModeMessage(mode, compact);
+        candidate.modeCorrections = correctModeMessage(mode, compact);
     } catch (const std::exception&) {
         return extended && compact && decodeRune(candidate, received);
     }

@@ -47,7 +47,8 @@ constexpr std::int32_t kRuneSize = 11;
 
 // Corrects the 28 (compact) or 40 (full-range) mode bits in place. Throws
 // ReedSolomon::ReedSolomonException when they cannot be corrected.
-void correctModeMessage(BitList& modeBits, bool compact);
+// Returns the number of words corrected.
+std::int32_t correctModeMessage(BitList& modeBits, bool compact);
 
 // Word i is bits start + i*wordBits ... + wordBits - 1, most significant first.
 std::vector<std::int32_t> readWords(const BitList& bits, std::int64_t start, std::int32_t count, std::int32_t wordBits);

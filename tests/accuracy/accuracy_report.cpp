@@ -4,7 +4,7 @@
 // wrong (damaged symbols, noise, text, lone bull's-eyes, look-alikes) and
 // fails when one does.
 //
-//   quarrow-accuracy [--frames N] [--seed S] [--soak N] [--only CATEGORY]
+//   quarrow-accuracy [--frames N] [--seed S] [--only CATEGORY] [--soak N [--kind K]]
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,20 +12,22 @@
 #include "accuracy/frame_cases.h"
 
 int main(int argc, char** argv) {
-    int frames = 200, soak = 0, only = -1;
+    int frames = 200, soak = 0, only = -1, kind = -1;
     std::uint32_t seed = 7;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--frames")) frames = std::atoi(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--seed")) seed = static_cast<std::uint32_t>(std::strtoul(argv[i + 1], nullptr, 10));
         else if (!std::strcmp(argv[i], "--soak")) soak = std::atoi(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--only")) only = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--kind")) kind = std::atoi(argv[i + 1]);
     }
     using namespace quarrow_test;
     int wrong = 0;
     if (soak > 0) {
         std::printf("| soak frames | frames | reads | wrong |\n|---|---|---|---|\n");
-        const int per = (soak + kSoakKinds - 1) / kSoakKinds;
+        const int per = kind >= 0 ? soak : (soak + kSoakKinds - 1) / kSoakKinds;
         for (int k = 0; k < kSoakKinds; ++k) {
+            if (kind >= 0 && k != kind) continue;
             const Tally t = runSoak(k, per, seed);
             std::printf("| %s | %d | %d | %d |\n", soakKindName(k), t.frames, t.read, t.wrong);
             std::fflush(stdout);

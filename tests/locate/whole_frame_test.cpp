@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "accuracy/frame_cases.h"
 #include "quarrow/quarrow.hpp"
 #include "support/frame_renderer.h"
 #include "support/zint_symbol.h"
@@ -205,6 +206,25 @@ TEST(WholeFrame, FramesWithoutAReadableSymbolReadNothing) {
         EXPECT_NE(r.outcome, quarrow::Outcome::Read) << bytesOf(r.bytes);
         EXPECT_TRUE(r.bytes.empty());
         EXPECT_TRUE(quarrow::readAll(f.pixels.data(), f.width, f.height).empty());
+    }
+}
+
+// Found by the soak: a mode ring so damaged that its Reed-Solomon words
+// correct into another mode message, one that claims more data words than
+// the symbol holds. The symbol's codeword passes the fewer check words, and
+// the centre search used to return the data with check words appended.
+TEST(WholeFrame, AModeMessageClaimingTooManyDataWordsReadsNothingWrong) {
+    const SoakCase c = makeSoakCase(7, 2739, 9);
+    const auto r = quarrow::read(c.frame.pixels.data(), c.frame.width, c.frame.height);
+    if (r.outcome == quarrow::Outcome::Read) {
+        EXPECT_EQ(bytesOf(r.bytes), c.original);
+    }
+    const auto centre = quarrow::read(c.frame.pixels.data(), c.frame.width, c.frame.height, 0, {quarrow::Search::Centre, true});
+    if (centre.outcome == quarrow::Outcome::Read) {
+        EXPECT_EQ(bytesOf(centre.bytes), c.original);
+    }
+    for (const auto& one : quarrow::readAll(c.frame.pixels.data(), c.frame.width, c.frame.height)) {
+        EXPECT_EQ(bytesOf(one.bytes), c.original);
     }
 }
 
