@@ -158,18 +158,6 @@ AztecCore::Locate::FrameSearchOptions searchOptions(const ReadOptions& options, 
 }
 
 // Runs `body` and turns the failures a read can meet into a status.
-// The centre search trusts a mode message that damage may have corrected
-// into a wrong one claiming more data words than the symbol holds; its
-// check words then read as data. Such a read is refused here.
-bool overstatedCentreRead(const AztecCore::Locate::GreyView& view, const AztecCore::ReaderEngine& engine) {
-    const AztecCore::SymbolCandidate& c = engine.candidate();
-    const double e = c.size / 2.0;
-    const AztecCore::Point2d* corners = engine.symbolCorners();
-    const auto h = Aztec::Math::fitHomography({-e, -e}, {e, -e}, {e, e}, {-e, e}, corners[0], corners[1], corners[2],
-                                              corners[3]);
-    const AztecCore::Locate::Sampler sampler(view, false);
-    return AztecCore::Locate::overstatedRead(sampler, h, c);
-}
 
 template <typename Body>
 void guarded(ReadResult& r, Body&& body) {
@@ -211,12 +199,8 @@ ReadResult readFrame(const std::uint8_t* frame, int width, int height, int strid
         } untrace{engine};
         engine.setTrace(trace);
         engine.setExtended(true);
-        AztecCore::ReadOutcome outcome =
+        const AztecCore::ReadOutcome outcome =
             engine.read(AztecCore::Image::ImageView{frame, width, height, stride}, r.message);
-        if (outcome == AztecCore::ReadOutcome::Read && overstatedCentreRead(viewOf(frame, width, height, stride), engine)) {
-            outcome = AztecCore::ReadOutcome::Located;
-            r.message = "Detected barcode area " + AztecCore::describe(engine.candidate());
-        }
         gatherFacts(engine, outcome, r);
         if (r.outcome == Outcome::Read || options.search == Search::Centre) return;
         // The centre search did not read the frame: look everywhere. What
@@ -241,10 +225,8 @@ std::vector<ReadResult> readAllFrame(const std::uint8_t* frame, int width, int h
         AztecCore::ReaderEngine& engine = reused ? *reused : threadEngine();
         engine.setExtended(true);
         ReadResult centre;
-        AztecCore::ReadOutcome outcome =
+        const AztecCore::ReadOutcome outcome =
             engine.read(AztecCore::Image::ImageView{frame, width, height, stride}, centre.message);
-        if (outcome == AztecCore::ReadOutcome::Read && overstatedCentreRead(viewOf(frame, width, height, stride), engine))
-            outcome = AztecCore::ReadOutcome::Located;
         gatherFacts(engine, outcome, centre);
         AztecCore::Locate::FrameSearchOptions so = searchOptions(options, true);
         if (centre.outcome == Outcome::Read) {

@@ -165,4 +165,14 @@ std::optional<DecodedData> decodeData(const SymbolCandidate& cand, const ModuleM
     return result;
 }
 
+std::optional<DecodedData> decodeDataChecked(const SymbolCandidate& cand, const ModuleMatrix& matrix) {
+    auto decoded = decodeData(cand, matrix);
+    if (!decoded || cand.modeCorrections == 0 || cand.dataWords <= 1) return decoded;
+    SymbolCandidate fewer = cand;
+    --fewer.dataWords;
+    const auto again = decodeData(fewer, matrix);
+    if (again && again->correctedWords == decoded->correctedWords) return std::nullopt;
+    return decoded;
+}
+
 }  // namespace Aztec

@@ -30,6 +30,16 @@ struct DecodedData {
 // is too small) pass through.
 std::optional<DecodedData> decodeData(const AztecCore::SymbolCandidate& candidate, const ModuleMatrix& matrix);
 
+// decodeData, less the reads that a wrongly corrected mode message makes.
+// Such a message can claim more data words than the symbol holds; the
+// symbol's codeword then passes the fewer check words it is tested
+// against, and some of its check words read as data. When the mode message
+// needed correction, a codeword that also satisfies the next check word's
+// equation (the same read with one data word fewer and the same
+// corrections) is refused. A true codeword does so by chance once in
+// 2^wordBits: a read lost now and then, never a wrong one.
+std::optional<DecodedData> decodeDataChecked(const AztecCore::SymbolCandidate& candidate, const ModuleMatrix& matrix);
+
 // Cuts the raw layer bits into codewords, corrects them and unstuffs the
 // data words. The result holds exactly the data bits, so it is shorter
 // than dataWords * wordBits by the number of stuffed bits removed.

@@ -206,7 +206,7 @@ std::optional<Aztec::DecodedData> SymbolDetector::decode(SymbolCandidate& cand) 
     if (!symbolFitsFrame(cand)) return std::nullopt;
     const Aztec::Math::Homography located = homography_;
     compactScale_ = 1.0;
-    auto decoded = Aztec::decodeData(cand, sampleDataGrid(cand));
+    auto decoded = Aztec::decodeDataChecked(cand, sampleDataGrid(cand));
     if (decoded) return decoded;
     if (cand.type == SymbolType::FullRange) {
         // The reference grid is built from the first neighbours of the
@@ -214,7 +214,7 @@ std::optional<Aztec::DecodedData> SymbolDetector::decode(SymbolCandidate& cand) 
         // a line search gone astray in one is usually right in the other.
         homography_ = located;
         if (trace_) trace_->modules.clear();
-        return Aztec::decodeData(cand, sampleDataGrid(cand));
+        return Aztec::decodeDataChecked(cand, sampleDataGrid(cand));
     }
     // A compact symbol is sampled by extending the bull's-eye's transform
     // to four times its size, so small errors in the ring corners grow into
@@ -228,7 +228,7 @@ std::optional<Aztec::DecodedData> SymbolDetector::decode(SymbolCandidate& cand) 
         homography_ = retry.affine ? affine : located;
         compactScale_ = retry.scale;
         if (trace_) trace_->modules.clear();
-        decoded = Aztec::decodeData(cand, sampleDataGrid(cand));
+        decoded = Aztec::decodeDataChecked(cand, sampleDataGrid(cand));
         if (decoded) break;
     }
     compactScale_ = 1.0;

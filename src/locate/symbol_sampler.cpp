@@ -207,24 +207,6 @@ std::vector<double> deblur(const std::vector<double>& levels, int n, double sigm
     return x;
 }
 
-// A mode message that a damaged ring corrected into the wrong one can
-// claim more data words than the symbol holds. The symbol's codeword then
-// passes the fewer check words it is tested against, and some of its check
-// words are read as data: wrong bytes. A codeword that also satisfies the
-// next check word's equation, as the same codeword with one data word
-// fewer, is refused. A true codeword does so only by chance, once in 2^
-// wordBits (a lost read now and then; never a wrong one).
-bool overstatedData(const SymbolCandidate& cand, const Aztec::ModuleMatrix& matrix, std::int32_t corrected) {
-    // A mode message that needed no correction was read as its encoder
-    // wrote it: turning one valid message into another takes at least six
-    // wrong words, all exactly so.
-    if (cand.dataWords <= 1 || cand.modeCorrections == 0) return false;
-    SymbolCandidate fewer = cand;
-    --fewer.dataWords;
-    const auto again = Aztec::decodeData(fewer, matrix);
-    return again && again->correctedWords == corrected;
-}
-
 }  // namespace
 
 ModuleModel measureModules(const Sampler& sampler, const BullseyeFit& fit) {
@@ -362,8 +344,8 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
     const double mid = 0.5 * (fit.dark + fit.light);
     auto attempt = [&](const std::vector<double>& levels, double alpha, double fixed) -> std::optional<SymbolRead> {
         const Aztec::ModuleMatrix matrix = classify(levels, m, alpha, fixed);
-        auto decoded = Aztec::decodeData(cand, matrix);
-        if (!decoded || overstatedData(cand, matrix, decoded->correctedWords)) return std::nullopt;
+        auto decoded = Aztec::decodeDataChecked(cand, matrix);
+        if (!decoded) return std::nullopt;
         SymbolRead read;
         read.candidate = cand;
         read.data = std::move(*decoded);
@@ -396,15 +378,5 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
     return std::nullopt;
 }
 
-bool overstatedRead(const Sampler& sampler, const Homography& toImage, const SymbolCandidate& cand) {
-    const int m = cand.size;
-    if (m <= 0) return false;
-    const std::vector<double> levels = sampleLevels(sampler, toImage, m, {0.0, 0.0, 1.0});
-    for (double alpha : {0.0, 1.0}) {
-        const Aztec::ModuleMatrix matrix = classify(levels, m, alpha, -1.0);
-        if (const auto decoded = Aztec::decodeData(cand, matrix)) return overstatedData(cand, matrix, decoded->correctedWords);
-    }
-    return false;
-}
 
 }  // namespace AztecCore::Locate

@@ -51,10 +51,5 @@ bool readModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleMo
 std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model,
                                          const SymbolCandidate& candidate);
 
-// Whether a symbol read elsewhere (by the centre search), whose candidate
-// holds its mode message and `toImage` its grid, reads here as claiming
-// more data words than it holds (see overstated data in the .cpp). False
-// also when its modules do not decode here at all.
-bool overstatedRead(const Sampler& sampler, const Aztec::Math::Homography& toImage, const SymbolCandidate& candidate);
 
 }  // namespace AztecCore::Locate

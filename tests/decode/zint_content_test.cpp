@@ -260,3 +260,37 @@ TEST(ZintContent, DamagedCodewords) {
 }
 
 }  // namespace
+
+namespace {
+
+// A mode message corrected into one that claims more data words than the
+// symbol holds: the symbol's codeword passes the fewer check words, and
+// without the extra check its check words would come back as data.
+TEST(ZintContent, OverstatedDataWordsAreRefusedAfterAModeCorrection) {
+    int refusedTrue = 0, faults = 0;
+    for (int k = 0; k < 20; ++k) {
+        quarrow_test::ModuleGrid g;
+        ASSERT_TRUE(quarrow_test::encodeAztec("overstated " + std::to_string(k), {.size = 2, .eccLevel = 4}, g));
+        AztecCore::SymbolCandidate cand;
+        cand.type = quarrow_test::bullseyeType(g);
+        ASSERT_TRUE(Aztec::decodeModeMessage(cand, quarrow_test::ringBits(g, cand.type)));
+        const Aztec::ModuleMatrix matrix = quarrow_test::moduleMatrix(g);
+        AztecCore::SymbolCandidate claimed = cand;
+        claimed.dataWords += 3;
+        // The fault: a "read" with check words as data (unless those happen
+        // to hold an illegal stuffed word or flag).
+        if (Aztec::decodeData(claimed, matrix)) {
+            ++faults;
+            claimed.modeCorrections = 1;
+            EXPECT_FALSE(Aztec::decodeDataChecked(claimed, matrix).has_value()) << k;
+        }
+        // The true message, also after a correction, reads unless its next
+        // check word happens to fit (once in 64).
+        cand.modeCorrections = 1;
+        if (!Aztec::decodeDataChecked(cand, matrix)) ++refusedTrue;
+    }
+    EXPECT_LE(refusedTrue, 2);
+    EXPECT_GE(faults, 5);
+}
+
+}  // namespace
