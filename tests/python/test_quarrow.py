@@ -175,6 +175,25 @@ def test_structured_append_and_join(hello):
     assert plain.rune is None and plain.readerInit is False
 
 
+def zint_frame(*args):
+    """A frame with a symbol that the zint command makes with these arguments."""
+    out = subprocess.run(["zint", "--dump"] + list(args), check=True, capture_output=True, text=True).stdout
+    rows = [line.replace(" ", "") for line in out.splitlines() if line.strip()]
+    grid = np.array([[b == "1" for b in "".join("{:04b}".format(int(c, 16)) for c in row)[:len(rows)]]
+                     for row in rows])
+    frame = np.full(FRAME, LIGHT, dtype=np.uint8)
+    symbol = np.where(np.kron(grid, np.ones((MODULE, MODULE), dtype=bool)), DARK, LIGHT)
+    frame[100:100 + symbol.shape[0], 200:200 + symbol.shape[1]] = symbol
+    return frame
+
+
+def test_runes_and_reader_initialisation():
+    rune = quarrow.read(zint_frame("-b", "128", "-d", "213"))
+    assert (rune.rune, rune.bytes, rune.symbologyIdentifier) == (213, b"213", "]zC")
+    init = quarrow.read(zint_frame("-b", "92", "--init", "-d", "CONFIG 7"))
+    assert init.readerInit is True and init.bytes == b"CONFIG 7"
+
+
 def test_reader_over_frames(hello):
     reader = quarrow.Reader()
     frames = [hello, np.full((120, 160), 90, dtype=np.uint8), frame_of("again")] * 2

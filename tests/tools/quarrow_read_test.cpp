@@ -328,6 +328,11 @@ TEST(QuarrowRead, JoinsStructuredAppendParts) {
     const ToolRun runeRun = run("--json '" + pgmFile("rune.pgm", renderSymbol(rune, {.width = 160, .height = 120})) + "'");
     EXPECT_NE(runeRun.out.find("\"text\":\"25\""), std::string::npos) << runeRun.out;
     EXPECT_NE(runeRun.out.find("\"symbology_identifier\":\"]zC\",\"rune\":25"), std::string::npos);
+    ModuleGrid init;
+    ASSERT_TRUE(encodeAztec("SET 1", {.readerInit = true}, init));
+    const ToolRun initRun = run("--json '" + pgmFile("init.pgm", renderSymbol(init, {.width = 160, .height = 120})) + "'");
+    EXPECT_NE(initRun.out.find("\"text\":\"SET 1\""), std::string::npos) << initRun.out;
+    EXPECT_NE(initRun.out.find("\"reader_init\":true"), std::string::npos);
     r = run("--join --quiet '" + files[0] + "' '" + files[2] + "'");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
