@@ -153,28 +153,6 @@ def test_read_many_keeps_the_order(hello):
         quarrow.read_many(frames, 0)
 
 
-def test_structured_append_and_join(hello):
-    parts = []
-    for i in (2, 3, 1):
-        out = subprocess.run(["zint", "-b", "92", "--dump", "--structapp=%d,3,PY" % i, "-d", "<%d>" % i],
-                             check=True, capture_output=True, text=True).stdout
-        rows = [line.replace(" ", "") for line in out.splitlines() if line.strip()]
-        grid = np.array([[b == "1" for b in "".join("{:04b}".format(int(c, 16)) for c in row)[:len(rows)]]
-                         for row in rows])
-        frame = np.full(FRAME, LIGHT, dtype=np.uint8)
-        symbol = np.where(np.kron(grid, np.ones((MODULE, MODULE), dtype=bool)), DARK, LIGHT)
-        frame[100:100 + symbol.shape[0], 200:200 + symbol.shape[1]] = symbol
-        parts.append(quarrow.read(frame))
-    assert parts[0].structuredAppend == {"index": 2, "count": 3, "id": "PY"}
-    assert parts[0].symbologyIdentifier == "]z6" and parts[0].bytes == b"<2>"
-    assert quarrow.join(parts) == (b"<1><2><3>", "<1><2><3>")
-    with pytest.raises(ValueError, match="missing part 1 of 3"):
-        quarrow.join(parts[:2])
-    plain = quarrow.read(hello)
-    assert plain.structuredAppend is None and plain.symbologyIdentifier == "]z0"
-    assert plain.rune is None and plain.readerInit is False
-
-
 def zint_frame(*args):
     """A frame with a symbol that the zint command makes with these arguments."""
     out = subprocess.run(["zint", "--dump"] + list(args), check=True, capture_output=True, text=True).stdout
@@ -185,6 +163,20 @@ def zint_frame(*args):
     symbol = np.where(np.kron(grid, np.ones((MODULE, MODULE), dtype=bool)), DARK, LIGHT)
     frame[100:100 + symbol.shape[0], 200:200 + symbol.shape[1]] = symbol
     return frame
+
+
+def test_structured_append_and_join(hello):
+    parts = []
+    for i in (2, 3, 1):
+        parts.append(quarrow.read(zint_frame("-b", "92", "--structapp=%d,3,PY" % i, "-d", "<%d>" % i)))
+    assert parts[0].structuredAppend == {"index": 2, "count": 3, "id": "PY"}
+    assert parts[0].symbologyIdentifier == "]z6" and parts[0].bytes == b"<2>"
+    assert quarrow.join(parts) == (b"<1><2><3>", "<1><2><3>")
+    with pytest.raises(ValueError, match="missing part 1 of 3"):
+        quarrow.join(parts[:2])
+    plain = quarrow.read(hello)
+    assert plain.structuredAppend is None and plain.symbologyIdentifier == "]z0"
+    assert plain.rune is None and plain.readerInit is False
 
 
 def test_runes_and_reader_initialisation():
