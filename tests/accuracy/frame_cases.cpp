@@ -90,6 +90,14 @@ FrameCase makeCase(Category category, int index, std::uint32_t seed) {
     o.mirror = d.coin();
     std::string text = randomText(d, 4, 60);
     int forcedSize = 0;
+    // Draws `text` with the options so far, its centre placed at a random
+    // share of the frame between lo and hi (left where it is for lo < 0).
+    auto drawPlaced = [&](double lo, double hi) {
+        const ModuleGrid g = encode(text);
+        if (lo >= 0.0) placeWithin(d, o, g.size, lo, hi);
+        c.frame = renderSymbol(g, o);
+        c.centres.push_back(centreOf(o, g.size));
+    };
     switch (category) {
         case Category::Clean: {
             text = randomText(d, 1, 240);
@@ -119,20 +127,14 @@ FrameCase makeCase(Category category, int index, std::uint32_t seed) {
             o.moduleSize = d.uniform(4.0, 8.0);
             o.blurSigma = sigma * o.moduleSize;
             o.noiseSigma = d.uniform(1.0, 3.0);
-            const ModuleGrid g = encode(text);
-            placeWithin(d, o, g.size, 0.0, 0.1);
-            c.frame = renderSymbol(g, o);
-            c.centres.push_back(centreOf(o, g.size));
+            drawPlaced(0.0, 0.1);
             break;
         }
         case Category::Rotation: {
             o.rotationDeg = index % 360;
             o.mirror = (index / 360) % 2 == 1;
             o.moduleSize = d.uniform(3.0, 6.0);
-            const ModuleGrid g = encode(text);
-            placeWithin(d, o, g.size, 0.0, 0.1);
-            c.frame = renderSymbol(g, o);
-            c.centres.push_back(centreOf(o, g.size));
+            drawPlaced(0.0, 0.1);
             break;
         }
         case Category::Tilt: {
@@ -140,16 +142,12 @@ FrameCase makeCase(Category category, int index, std::uint32_t seed) {
             o.tiltXDeg = tilt * std::cos(dir);
             o.tiltYDeg = tilt * std::sin(dir);
             o.moduleSize = d.uniform(4.0, 6.0);
-            c.frame = renderSymbol(encode(text), o);
-            c.centres.push_back(centreOf(o, encode(text).size));
+            drawPlaced(-1.0, -1.0);
             break;
         }
         case Category::TwoPixel: {
             o.moduleSize = d.uniform(2.0, 2.3);
-            const ModuleGrid g = encode(text);
-            placeWithin(d, o, g.size, 0.0, 0.2);
-            c.frame = renderSymbol(g, o);
-            c.centres.push_back(centreOf(o, g.size));
+            drawPlaced(0.0, 0.2);
             break;
         }
         case Category::Fill: {
@@ -164,10 +162,7 @@ FrameCase makeCase(Category category, int index, std::uint32_t seed) {
         case Category::Anywhere: {
             o.moduleSize = d.uniform(3.5, 6.0);
             o.clutter = 20;
-            const ModuleGrid g = encode(text);
-            placeWithin(d, o, g.size, 0.2, 0.45);
-            c.frame = renderSymbol(g, o);
-            c.centres.push_back(centreOf(o, g.size));
+            drawPlaced(0.2, 0.45);
             break;
         }
         case Category::Several: {
@@ -198,10 +193,7 @@ FrameCase makeCase(Category category, int index, std::uint32_t seed) {
             o.dark = 225;
             o.light = 25;
             o.background = d.between(30, 200);
-            const ModuleGrid g = encode(text);
-            placeWithin(d, o, g.size, 0.0, 0.4);
-            c.frame = renderSymbol(g, o);
-            c.centres.push_back(centreOf(o, g.size));
+            drawPlaced(0.0, 0.4);
             break;
         }
         case Category::CameraMix: {
