@@ -143,26 +143,22 @@ Point2d SymbolDetector::blobCentre(std::int32_t sx, std::int32_t sy) {
 // fill stops after a number of pixels and tracks extremes, so its order
 // matters; it keeps the queue of fillRun.)
 //
-// Inside the interior, freshly quantised, a pixel holds 0, 85, 170, 255 or
-// this fill's mark, so one bit pair tells whether it can still be filled:
-// a dark fill takes 0 and 85 (bits 7 and 3 clear; its mark 120 has bit 3),
-// a light fill 170 and 255 (bits 7 and 5 set; its mark 140 lacks bit 5).
-// Eight pixels are tested at once that way.
+// The interior is first turned into one bit per pixel, set where the pixel
+// can still be filled: freshly quantised, a working pixel is light exactly
+// when its top bit is set. A run then ends at the next clear bit (found a
+// word at a time), filling it clears its bits, and the seeds for the
+// neighbour rows are the starts of the stretches of set bits under it.
+// Fine texture and flat ground thus cost per run, not per pixel.
 namespace {
-static_assert(kMarkDark == 0x78 && kMarkLight == 0x8C && kQuantStep == 0x55, "fill bit tests");
-constexpr std::uint64_t kTopBits = 0x8080808080808080ull;
+constexpr int kWordBits = 64;
 
-template <bool Dark>
-bool canFill(std::uint8_t v) {
-    return Dark ? (v & 0x88) == 0 : (v & 0xA0) == 0xA0;
-}
-
-// Bit 7 of each byte set where that pixel can be filled.
-template <bool Dark>
-std::uint64_t canFill8(const std::uint8_t* p) {
-    std::uint64_t w;
-    std::memcpy(&w, p, sizeof w);
-    return Dark ? ~w & ~(w << 4) & kTopBits : w & (w << 2) & kTopBits;
+// Bits [lo, hi] of word w (the word holding bits w*64 .. w*64+63), others 0.
+std::uint64_t spanMask(std::int32_t w, std::int32_t lo, std::int32_t hi) {
+    const std::int32_t first = w * kWordBits;
+    const std::int32_t a = std::max(lo - first, 0), b = std::min(hi - first, kWordBits - 1);
+    if (a > b) return 0;
+    const std::uint64_t upTo = b == kWordBits - 1 ? ~0ull : (1ull << (b + 1)) - 1;
+    return upTo & (~0ull << a);
 }
 }  // namespace
 
@@ -172,6 +168,36 @@ void SymbolDetector::fillBlobOf(std::int32_t sx, std::int32_t sy) {
     std::uint8_t* const base = work_->plane.pixels.data();
     const auto stride = static_cast<std::ptrdiff_t>(work_->plane.stride);
     const std::int32_t left = xMin_ + 1, right = xMax_ - 1, top = yMin_ + 1, bottom = yMax_ - 1;
+    const std::int32_t width = right - left + 1, rows = bottom - top + 1;
+    const std::int32_t words = (width + kWordBits - 1) / kWordBits;
+    auto& bits = fillBits_;
+    bits.resize(static_cast<std::size_t>(words) * static_cast<std::size_t>(rows));
+    // Sixteen pixels at a time while a whole load stays inside the store; the
+    // bits it reads past the interior are cleared after.
+    const std::uint8_t* const storeEnd = base + work_->plane.pixels.size();
+    for (std::int32_t r = 0; r < rows; ++r) {
+        const std::uint8_t* in = base + stride * (top + r) + left;
+        std::uint64_t* out = bits.data() + static_cast<std::ptrdiff_t>(r) * words;
+        std::int32_t i = 0;
+        for (std::int32_t w = 0; w < words; ++w) out[w] = 0;
+#if defined(__SSE2__)
+        const std::ptrdiff_t stored = storeEnd - in;
+        for (; i < width && i + 16 <= stored; i += 16) {
+            const auto m = static_cast<std::uint64_t>(
+                static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i)))));
+            out[i / kWordBits] |= m << (i % kWordBits);
+        }
+#endif
+        for (; i < width; ++i) out[i / kWordBits] |= static_cast<std::uint64_t>(in[i] >= kDarkBelow) << (i % kWordBits);
+        const std::uint64_t lastWord = spanMask(words - 1, 0, width - 1);
+        if (Dark) {
+            for (std::int32_t w = 0; w < words - 1; ++w) out[w] = ~out[w];
+            out[words - 1] = ~out[words - 1] & lastWord;
+        } else {
+            out[words - 1] &= lastWord;
+        }
+    }
+
     auto& stack = spanStack_;
     stack.clear();
     stack.push_back({sx, sy});
@@ -180,27 +206,42 @@ void SymbolDetector::fillBlobOf(std::int32_t sx, std::int32_t sy) {
     while (!stack.empty()) {
         const PixelPoint p = stack.back();
         stack.pop_back();
-        std::uint8_t* const row = base + stride * p.y;
-        if (!canFill<Dark>(row[p.x])) continue;
-        // Runs are short in fine texture and long on flat ground: a few
-        // pixels one by one, then eight at a time.
-        std::int32_t x0 = p.x, x1 = p.x;
-        int k = 0;
-        for (; k < 8 && x0 > left && canFill<Dark>(row[x0 - 1]); ++k) --x0;
-        if (k == 8) {
-            while (x0 - 8 >= left && canFill8<Dark>(row + x0 - 8) == kTopBits) x0 -= 8;
-            while (x0 > left && canFill<Dark>(row[x0 - 1])) --x0;
+        std::uint64_t* const row = bits.data() + static_cast<std::ptrdiff_t>(p.y - top) * words;
+        const std::int32_t i = p.x - left;
+        const std::int32_t wi = i / kWordBits, bi = i % kWordBits;
+        if (((row[wi] >> bi) & 1u) == 0) continue;
+        // The run: up to the nearest clear bits on either side (the bits
+        // past the interior's width are clear, so the right end is found).
+        std::int32_t i1 = -1;
+        {
+            std::uint64_t t = ~row[wi] & (~0ull << bi);
+            std::int32_t w = wi;
+            while (t == 0 && ++w < words) t = ~row[w];
+            i1 = w < words ? w * kWordBits + __builtin_ctzll(t) - 1 : width - 1;
         }
-        for (k = 0; k < 8 && x1 < right && canFill<Dark>(row[x1 + 1]); ++k) ++x1;
-        if (k == 8) {
-            while (x1 + 8 <= right && canFill8<Dark>(row + x1 + 1) == kTopBits) x1 += 8;
-            while (x1 < right && canFill<Dark>(row[x1 + 1])) ++x1;
+        std::int32_t i0 = 0;
+        {
+            std::uint64_t t = bi == 0 ? 0 : ~row[wi] & ((1ull << bi) - 1);
+            std::int32_t w = wi;
+            while (t == 0 && --w >= 0) t = ~row[w];
+            i0 = w >= 0 ? w * kWordBits + (kWordBits - 1 - __builtin_clzll(t)) + 1 : 0;
         }
+        const std::int32_t w0 = i0 / kWordBits, w1 = i1 / kWordBits;
+        // Most runs lie in one word; their mask is formed directly.
+        const std::uint64_t oneWord =
+            w0 == w1 ? (i1 - i0 == kWordBits - 1 ? ~0ull : ((1ull << (i1 - i0 + 1)) - 1) << (i0 % kWordBits)) : 0;
+        if (w0 == w1) {
+            row[w0] &= ~oneWord;
+        } else {
+            for (std::int32_t w = w0; w <= w1; ++w) row[w] &= ~spanMask(w, i0, i1);
+        }
+        const std::int32_t x0 = left + i0, x1 = left + i1;
+        std::uint8_t* const pixels = base + stride * p.y;
         const std::int64_t n = x1 - x0 + 1;
         if (n <= 16) {
-            for (std::int32_t x = x0; x <= x1; ++x) row[x] = mark;
+            for (std::int32_t x = x0; x <= x1; ++x) pixels[x] = mark;
         } else {
-            std::memset(row + x0, mark, static_cast<std::size_t>(n));
+            std::memset(pixels + x0, mark, static_cast<std::size_t>(n));
         }
         count += n;
         sumX += (static_cast<std::int64_t>(x0) + x1) * n / 2;
@@ -208,22 +249,23 @@ void SymbolDetector::fillBlobOf(std::int32_t sx, std::int32_t sy) {
         if (x0 == left || x1 == right || p.y == top || p.y == bottom) edge = true;
         for (const std::int32_t ny : {p.y - 1, p.y + 1}) {
             if (ny < top || ny > bottom) continue;
-            const std::uint8_t* const nrow = base + stride * ny;
-            // One seed at the start of every fillable stretch under the run.
-            bool inRun = false;
-            const bool wide = n > 16;
-            for (std::int32_t x = x0; x <= x1;) {
-                if (wide && x + 8 <= x1 + 1) {
-                    const std::uint64_t m = canFill8<Dark>(nrow + x);
-                    if (m == (inRun ? kTopBits : 0)) {
-                        x += 8;
-                        continue;
-                    }
+            const std::uint64_t* const nrow = bits.data() + static_cast<std::ptrdiff_t>(ny - top) * words;
+            // One seed at the start of every stretch of set bits under the run.
+            if (w0 == w1) {
+                const std::uint64_t m = nrow[w0] & oneWord;
+                for (std::uint64_t starts = m & ~(m << 1); starts != 0; starts &= starts - 1)
+                    stack.push_back({left + w0 * kWordBits + __builtin_ctzll(starts), ny});
+                continue;
+            }
+            std::uint64_t carry = 0;
+            for (std::int32_t w = w0; w <= w1; ++w) {
+                const std::uint64_t m = nrow[w] & spanMask(w, i0, i1);
+                std::uint64_t starts = m & ~((m << 1) | carry);
+                carry = m >> (kWordBits - 1);
+                while (starts != 0) {
+                    stack.push_back({left + w * kWordBits + __builtin_ctzll(starts), ny});
+                    starts &= starts - 1;
                 }
-                const bool f = canFill<Dark>(nrow[x]);
-                if (f && !inRun) stack.push_back({x, ny});
-                inRun = f;
-                ++x;
             }
         }
     }

@@ -136,6 +136,7 @@ private:
     std::int32_t xMin_ = 0, xMax_ = 0, yMin_ = 0, yMax_ = 0;
     std::deque<std::int32_t> seedX_, seedY_;
     std::vector<PixelPoint> spanStack_;  // pending runs of the blob fills
+    std::vector<std::uint64_t> fillBits_;  // the blob fills' unfilled pixels, a bit each
     std::vector<std::uint32_t> samples_; // module samples of the data grid, square
     std::int32_t samplesSide_ = 0;
     PixelPoint ringCentre_;
