@@ -8,6 +8,7 @@
 // their predicted position, and one ring of points beyond the outermost
 // lines is extrapolated from the cells inside it.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 
@@ -364,13 +365,17 @@ double SymbolDetector::locateLine(std::int32_t uc, std::int32_t vc, bool vertica
     const double along = alongLine(vertical ? vc : uc);
     std::int32_t scores[2 * kSearchOffsets + 1];
     std::int32_t profile[2 * kProfileHalf + 1];
+    // The profile offsets k / 5, divided once.
+    static const auto kSteps = [] {
+        std::array<double, 2 * kProfileHalf + 1> steps{};
+        for (int k = -kProfileHalf; k <= kProfileHalf; ++k) steps[static_cast<std::size_t>(k + kProfileHalf)] = k / kStep;
+        return steps;
+    }();
     for (int m = -kSearchOffsets; m <= kSearchOffsets; ++m) {
         const double a = across + m / kStep;
-        for (int k = -kProfileHalf; k <= kProfileHalf; ++k) {
-            const double b = along + k / kStep;
-            const Point2d p = vertical ? Aztec::Math::mapPoint(homography_, a, b) : Aztec::Math::mapPoint(homography_, b, a);
-            profile[k + kProfileHalf] =
-                static_cast<std::int32_t>(imageSample(Aztec::Math::toPixel(p.x), Aztec::Math::toPixel(p.y)));
+        for (int k = 0; k < 2 * kProfileHalf + 1; ++k) {
+            const double b = along + kSteps[static_cast<std::size_t>(k)];
+            profile[k] = static_cast<std::int32_t>(vertical ? mappedSample(a, b) : mappedSample(b, a));
         }
         scores[m + kSearchOffsets] = alternationScoreOf(profile, 2 * kProfileHalf + 1);
     }

@@ -117,9 +117,7 @@ bool SymbolDetector::readModeRing(SymbolCandidate& cand, double scale) {
                 case 2: u = h - i; v = h; break;
                 default: u = -h; v = h - i; break;
             }
-            const Point2d m = Aztec::Math::mapPoint(homography_, u * scale, v * scale);
-            samples[static_cast<std::size_t>(k * len + i)] =
-                imageSample(Aztec::Math::toPixel(m.x), Aztec::Math::toPixel(m.y));
+            samples[static_cast<std::size_t>(k * len + i)] = mappedSample(u * scale, v * scale);
         }
     }
     Aztec::BitList bits(samples.size());

@@ -243,10 +243,7 @@ void SymbolDetector::setHomography(Point2d s0, Point2d s1, Point2d s2, Point2d s
 std::uint32_t SymbolDetector::sampleModule(double u, double v, double s) const {
     const double points[5][2] = {{u, v}, {u - s, v}, {u + s, v}, {u, v - s}, {u, v + s}};
     std::uint32_t sum = 0;  // wraps when several samples are off the image; still far above 255
-    for (const auto& p : points) {
-        const Point2d m = Aztec::Math::mapPoint(homography_, p[0], p[1]);
-        sum += imageSample(Aztec::Math::toPixel(m.x), Aztec::Math::toPixel(m.y));
-    }
+    for (const auto& p : points) sum += mappedSample(p[0], p[1]);
     return sum / 5u;
 }
 

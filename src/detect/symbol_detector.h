@@ -7,6 +7,9 @@
 #include <memory>
 #include <optional>
 #include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "common/symbol_candidate.h"
 #include "decode/bit_list.h"
@@ -99,6 +102,30 @@ private:
     }
     std::uint32_t imageSample(std::int32_t x, std::int32_t y) const {
         return image_.contains(x, y) ? image_.row(y)[x] : kOffImage;
+    }
+    // The grey value at the pixel that holds the mapped symbol-grid point
+    // (u, v), or kOffImage: exactly imageSample(toPixel(x), toPixel(y)) of
+    // mapPoint(homography_, u, v), with both divisions in one instruction.
+    // The pixel x = floor(x + 0.5) lies in [0, width) exactly when
+    // 0 <= x + 0.5 < width (NaN fails both), and then truncation is floor.
+    std::uint32_t mappedSample(double u, double v) const {
+        const Aztec::Math::Homography& m = homography_;
+        const double w = m[6] * u + m[7] * v + 1.0;
+#if defined(__SSE2__)
+        const __m128d uu = _mm_set1_pd(u), vv = _mm_set1_pd(v);
+        const __m128d num = _mm_add_pd(_mm_add_pd(_mm_mul_pd(_mm_set_pd(m[3], m[0]), uu), _mm_mul_pd(_mm_set_pd(m[4], m[1]), vv)),
+                                       _mm_set_pd(m[5], m[2]));
+        const __m128d t = _mm_add_pd(_mm_div_pd(num, _mm_set1_pd(w)), _mm_set1_pd(0.5));
+        const __m128d inside = _mm_and_pd(_mm_cmpge_pd(t, _mm_setzero_pd()),
+                                          _mm_cmplt_pd(t, _mm_set_pd(image_.height, image_.width)));
+        if (_mm_movemask_pd(inside) != 3) return kOffImage;
+        const __m128i p = _mm_cvttpd_epi32(t);
+        return image_.row(_mm_cvtsi128_si32(_mm_srli_si128(p, 4)))[_mm_cvtsi128_si32(p)];
+#else
+        const double tx = (m[0] * u + m[1] * v + m[2]) / w + 0.5, ty = (m[3] * u + m[4] * v + m[5]) / w + 0.5;
+        if (!(tx >= 0.0 && tx < image_.width && ty >= 0.0 && ty < image_.height)) return kOffImage;
+        return image_.row(static_cast<std::int32_t>(ty))[static_cast<std::int32_t>(tx)];
+#endif
     }
     std::uint32_t sampleModule(double u, double v, double spread) const;
     bool attemptSeed(SymbolCandidate& cand, std::int32_t x, std::int32_t y);
