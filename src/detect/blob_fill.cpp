@@ -343,12 +343,19 @@ Point2d SymbolDetector::blobCentreIn(std::int32_t sx, std::int32_t sy, std::int3
         const std::int32_t length = xMax_ - xMin_;
         std::int32_t i = 0;
 #if defined(__SSE2__)
-        for (; i + 16 <= length; i += 16) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        auto quantise16 = [&](std::int32_t at) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + at));
             const __m128i a = _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, tLow), v), step);
             const __m128i b = _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, tMid), v), step);
             const __m128i c = _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, tHigh), v), step);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_add_epi8(_mm_add_epi8(a, b), c));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), _mm_add_epi8(_mm_add_epi8(a, b), c));
+        };
+        for (; i + 16 <= length; i += 16) quantise16(i);
+        // The last few pixels with one more load that overlaps the previous
+        // one; the overlap is written again with the same levels.
+        if (i < length && length >= 16) {
+            quantise16(length - 16);
+            i = length;
         }
 #endif
         for (; i < length; ++i) {

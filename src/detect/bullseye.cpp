@@ -42,20 +42,44 @@ bool SymbolDetector::checkBullseye(SymbolCandidate& cand, bool fullRange) {
     const int n = fullRange ? kFullRangeChanges : kCompactChanges;
     const double s = fullRange ? kFullRangeProbeScale : kCompactProbeScale;
 
-    // Change scans outwards; each ends at the n-th change.
+    // Change scans outwards; each ends at the n-th change. Each pixel's
+    // class is read once (off-image pixels are light).
     std::int32_t xL = 0, xR = w - 1, yT = 0, yB = h - 1;
     bool foundL = false, foundR = false, foundT = false, foundB = false;
-    for (std::int32_t x = cx - 1, c = 0; x > 0; --x) {
-        if (workDark(x, cy) != workDark(x + 1, cy) && ++c == n) { xL = x; foundL = true; break; }
-    }
-    for (std::int32_t x = cx + 1, c = 0; x < w; ++x) {
-        if (workDark(x, cy) != workDark(x - 1, cy) && ++c == n) { xR = x; foundR = true; break; }
-    }
-    for (std::int32_t y = cy - 1, c = 0; y > 0; --y) {
-        if (workDark(cx, y) != workDark(cx, y + 1) && ++c == n) { yT = y; foundT = true; break; }
-    }
-    for (std::int32_t y = cy + 1, c = 0; y < h; ++y) {
-        if (workDark(cx, y) != workDark(cx, y - 1) && ++c == n) { yB = y; foundB = true; break; }
+    {
+        const std::uint8_t* const pixels = work_->plane.pixels.data();
+        const auto stride = static_cast<std::ptrdiff_t>(work_->plane.stride);
+        const auto uw = static_cast<std::uint32_t>(w), uh = static_cast<std::uint32_t>(h);
+        const bool rowInside = static_cast<std::uint32_t>(cy) < uh, columnInside = static_cast<std::uint32_t>(cx) < uw;
+        const std::uint8_t* const row = rowInside ? pixels + stride * cy : nullptr;
+        auto darkX = [&](std::int32_t x) { return rowInside && static_cast<std::uint32_t>(x) < uw && row[x] < kDarkBelow; };
+        auto darkY = [&](std::int32_t y) {
+            return columnInside && static_cast<std::uint32_t>(y) < uh && pixels[stride * y + cx] < kDarkBelow;
+        };
+        bool prev = darkX(cx);
+        for (std::int32_t x = cx - 1, c = 0; x > 0; --x) {
+            const bool cur = darkX(x);
+            if (cur != prev && ++c == n) { xL = x; foundL = true; break; }
+            prev = cur;
+        }
+        prev = darkX(cx);
+        for (std::int32_t x = cx + 1, c = 0; x < w; ++x) {
+            const bool cur = darkX(x);
+            if (cur != prev && ++c == n) { xR = x; foundR = true; break; }
+            prev = cur;
+        }
+        prev = darkY(cy);
+        for (std::int32_t y = cy - 1, c = 0; y > 0; --y) {
+            const bool cur = darkY(y);
+            if (cur != prev && ++c == n) { yT = y; foundT = true; break; }
+            prev = cur;
+        }
+        prev = darkY(cy);
+        for (std::int32_t y = cy + 1, c = 0; y < h; ++y) {
+            const bool cur = darkY(y);
+            if (cur != prev && ++c == n) { yB = y; foundB = true; break; }
+            prev = cur;
+        }
     }
     // A scan that reached the border without its n changes saw no ring
     // there. Taking the border for the ring would let a blank frame pass
