@@ -91,7 +91,8 @@ std::int32_t Decoder::correct(std::vector<std::int32_t>& received, std::int32_t 
     GenericGF& f = *field_;
     f.ensureInitialised();
     std::vector<std::int32_t> syndromes;
-    if (!syndromesSideBySide(f, received, twoS, syndromes)) syndromesByPolynomial(f, field_, received, twoS, syndromes);
+    const bool inField = syndromesSideBySide(f, received, twoS, syndromes);
+    if (!inField) syndromesByPolynomial(f, field_, received, twoS, syndromes);
     if (allZero(syndromes)) return 0;
 
     const GenericGFPoly syndrome(field_, syndromes);
@@ -108,8 +109,26 @@ std::int32_t Decoder::correct(std::vector<std::int32_t>& received, std::int32_t 
         received.at(static_cast<std::size_t>(position)) ^= values[k];
     }
     // A miscorrection can place errors that do not yield a codeword; the
-    // corrected block must have all syndromes zero.
-    if (!syndromesSideBySide(f, received, twoS, syndromes)) syndromesByPolynomial(f, field_, received, twoS, syndromes);
+    // corrected block must have all syndromes zero. Syndromes are linear:
+    // those of the corrected block are the received ones plus those of the
+    // corrections alone, a few terms instead of every word (all words lay
+    // in the field, and so do the corrected ones).
+    const std::int32_t order = f.size() - 1;
+    const bool valuesInField =
+        std::all_of(values.begin(), values.end(), [order](std::int32_t v) { return v >= 0 && v <= order; });
+    if (inField && valuesInField) {
+        std::vector<PowerTerm> terms;
+        for (std::size_t k = 0; k < locators.size(); ++k) {
+            if (values[k] == 0) continue;
+            terms.push_back(termOf(f.log(values[k]), f.log(locators[k]), kFirstRoot, order));
+        }
+        std::vector<std::int32_t> sums(static_cast<std::size_t>(twoS), 0);
+        powerSums(f, terms, twoS, sums.data());
+        for (std::int32_t i = 0; i < twoS; ++i)
+            syndromes[static_cast<std::size_t>(twoS - 1 - i)] ^= sums[static_cast<std::size_t>(i)];
+    } else if (!syndromesSideBySide(f, received, twoS, syndromes)) {
+        syndromesByPolynomial(f, field_, received, twoS, syndromes);
+    }
     if (!allZero(syndromes)) throw ReedSolomonException("Error locator degree does not match number of roots");
     return static_cast<std::int32_t>(locators.size());
 }
