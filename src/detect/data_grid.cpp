@@ -113,31 +113,6 @@ double bestRunCentreOf(const std::int32_t* scores, std::int32_t n) {
     return result;
 }
 
-// isDarkModule on the sample array kept flat: entry [p][q] at p * n + q.
-bool isDarkSample(const std::uint32_t* array, std::int32_t n, std::int32_t p, std::int32_t q) {
-    auto window = [n](std::int32_t i, std::int32_t& i0, std::int32_t& i1) {
-        i0 = i - kWindowHalf;
-        i1 = i + kWindowHalf;
-        if (i0 < 0) { i0 = 0; i1 = kBorderWindow - 1; }
-        if (i1 >= n) { i1 = n - 1; i0 = n - kBorderWindow; }
-    };
-    std::int32_t p0, p1, q0, q1;
-    window(p, p0, p1);
-    window(q, q0, q1);
-    const std::uint32_t v = array[p * n + q];
-    if (v > kMaxGrey) return false;
-    std::uint32_t lo = v, hi = v;
-    for (std::int32_t i = p0; i <= p1; ++i) {
-        const std::uint32_t* row = array + i * n;
-        for (std::int32_t j = q0; j <= q1; ++j) {
-            const std::uint32_t s = row[j];
-            if (s > kMaxGrey) continue;
-            lo = std::min(lo, s);
-            hi = std::max(hi, s);
-        }
-    }
-    return v < (lo + hi) / 2u;
-}
 }  // namespace
 
 bool isDarkModule(const std::vector<std::vector<std::uint32_t>>& array, std::int32_t p, std::int32_t q) {
@@ -170,6 +145,67 @@ bool isDarkModule(const std::vector<std::vector<std::uint32_t>>& array, std::int
     return v < (lo + hi) / 2u;
 }
 
+// The lowest and highest grey level of each module's classification
+// window (isDarkModule), for the modules [off, off + m) in both indices of
+// the n x n sample array, one dimension at a time. Off-image samples (above
+// 255) take no part: they enter the minimum as 255 and the maximum as 0,
+// which changes neither once the module's own value (at most 255) joins.
+void SymbolDetector::windowExtremes(std::int32_t n, std::int32_t off, std::int32_t m) {
+    const auto size = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
+    passLow_.resize(size);
+    passHigh_.resize(size);
+    windowLow_.resize(size);
+    windowHigh_.resize(size);
+    // The window along one index: i - 2 ... i + 2, or the first or last
+    // eight at the borders.
+    auto window = [n](std::int32_t i, std::int32_t& i0, std::int32_t& i1) {
+        i0 = i - kWindowHalf;
+        i1 = i + kWindowHalf;
+        if (i0 < 0) { i0 = 0; i1 = kBorderWindow - 1; }
+        if (i1 >= n) { i1 = n - 1; i0 = n - kBorderWindow; }
+    };
+    // Along the second index, every row.
+    for (std::int32_t p = 0; p < n; ++p) {
+        const std::uint32_t* in = samples_.data() + static_cast<std::ptrdiff_t>(p) * n;
+        std::uint8_t* lo = passLow_.data() + static_cast<std::ptrdiff_t>(p) * n;
+        std::uint8_t* hi = passHigh_.data() + static_cast<std::ptrdiff_t>(p) * n;
+        auto low = [in](std::int32_t q) { return static_cast<std::uint8_t>(std::min(in[q], kMaxGrey)); };
+        auto high = [in](std::int32_t q) { return static_cast<std::uint8_t>(in[q] > kMaxGrey ? 0 : in[q]); };
+        for (std::int32_t q = 0; q < n; ++q) {
+            std::int32_t q0, q1;
+            window(q, q0, q1);
+            std::uint8_t l = low(q0), h = high(q0);
+            for (std::int32_t j = q0 + 1; j <= q1; ++j) {
+                l = std::min(l, low(j));
+                h = std::max(h, high(j));
+            }
+            lo[q] = l;
+            hi[q] = h;
+        }
+    }
+    // Along the first index, for the symbol's modules only.
+    for (std::int32_t p = off; p < off + m; ++p) {
+        std::int32_t p0, p1;
+        window(p, p0, p1);
+        std::uint8_t* lo = windowLow_.data() + static_cast<std::ptrdiff_t>(p) * n;
+        std::uint8_t* hi = windowHigh_.data() + static_cast<std::ptrdiff_t>(p) * n;
+        const std::uint8_t* firstLow = passLow_.data() + static_cast<std::ptrdiff_t>(p0) * n;
+        const std::uint8_t* firstHigh = passHigh_.data() + static_cast<std::ptrdiff_t>(p0) * n;
+        for (std::int32_t q = off; q < off + m; ++q) {
+            lo[q] = firstLow[q];
+            hi[q] = firstHigh[q];
+        }
+        for (std::int32_t i = p0 + 1; i <= p1; ++i) {
+            const std::uint8_t* rowLow = passLow_.data() + static_cast<std::ptrdiff_t>(i) * n;
+            const std::uint8_t* rowHigh = passHigh_.data() + static_cast<std::ptrdiff_t>(i) * n;
+            for (std::int32_t q = off; q < off + m; ++q) {
+                lo[q] = std::min(lo[q], rowLow[q]);
+                hi[q] = std::max(hi[q], rowHigh[q]);
+            }
+        }
+    }
+}
+
 Aztec::ModuleMatrix SymbolDetector::sampleDataGrid(SymbolCandidate& cand) {
     const bool compact = cand.type == SymbolType::Compact;
     if (compact) {
@@ -190,10 +226,14 @@ Aztec::ModuleMatrix SymbolDetector::sampleDataGrid(SymbolCandidate& cand) {
     }
     const std::int32_t m = cand.size;
     const std::int32_t off = (2 * kCell * k - m) / 2 + 1;
+    windowExtremes(static_cast<std::int32_t>(n), off, m);
     Aztec::ModuleMatrix matrix(static_cast<std::size_t>(std::max(m, 0)), Aztec::BitList(static_cast<std::size_t>(std::max(m, 0))));
     for (std::int32_t y = 0; y < m; ++y) {
         for (std::int32_t x = 0; x < m; ++x) {
-            const bool dark = isDarkSample(samples_.data(), static_cast<std::int32_t>(n), x + off, y + off);
+            const std::size_t at = static_cast<std::size_t>(x + off) * n + static_cast<std::size_t>(y + off);
+            const std::uint32_t v = samples_[at];
+            const bool dark = v <= kMaxGrey && v < (std::min(v, std::uint32_t{windowLow_[at]}) +
+                                                    std::max(v, std::uint32_t{windowHigh_[at]})) / 2u;
             matrix[static_cast<std::size_t>(x)].set(y, dark);
             if (trace_) {
                 trace_->modules.push_back(

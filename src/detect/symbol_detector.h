@@ -150,6 +150,7 @@ private:
     double locateVerticalLine(std::int32_t uc, std::int32_t vc);
     double locateHorizontalLine(std::int32_t uc, std::int32_t vc);
     void sampleCell(const SymbolCandidate& cand, int i, int j, int ox, int oy);
+    void windowExtremes(std::int32_t n, std::int32_t off, std::int32_t m);
 
     PixelPoint quadrantCorner_[4] = {};
     std::int32_t quadrantDist2_[4] = {};
@@ -166,6 +167,9 @@ private:
     std::vector<std::uint64_t> fillBits_;  // the blob fills' unfilled pixels, a bit each
     std::vector<std::uint32_t> samples_; // module samples of the data grid, square
     std::int32_t samplesSide_ = 0;
+    // Classification windows' extremes of the sample array: one pass along
+    // each index (windowExtremes).
+    std::vector<std::uint8_t> passLow_, passHigh_, windowLow_, windowHigh_;
     PixelPoint ringCentre_;
     Aztec::Math::Homography homography_{};
     std::int32_t gridPasses_ = 0;
