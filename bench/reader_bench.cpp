@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -99,6 +100,9 @@ BenchFrame oversizedFrame() {
 }
 
 const BenchFrame& cachedFrame(const std::string& key) {
+    // The threaded rows ask from several threads at once.
+    static std::mutex lock;
+    const std::lock_guard<std::mutex> hold(lock);
     static std::map<std::string, BenchFrame> cache;
     auto it = cache.find(key);
     if (it != cache.end()) return it->second;
@@ -150,6 +154,21 @@ void readReused(benchmark::State& state, const std::string& key) {
     }
     state.SetLabel(message.substr(0, message.find('\n')));
 }
+
+// Frames per second of wall time with one reused engine per thread; run
+// with one and with two threads, the closing table gives the ratio.
+void readThroughput(benchmark::State& state, const std::string& key) {
+    const BenchFrame& bf = cachedFrame(key);
+    const AztecCore::Image::ImageView view{bf.frame.pixels.data(), bf.frame.width, bf.frame.height, bf.frame.width};
+    AztecCore::ReaderEngine engine;
+    std::string message;
+    for (auto _ : state) {
+        const AztecCore::ReadOutcome outcome = engine.read(view, message);
+        benchmark::DoNotOptimize(outcome);
+        countRead(state, bf, outcome, engine.dataText());
+    }
+    state.SetItemsProcessed(state.iterations());
+}
 #endif
 
 // The floor: the frame copied twice.
@@ -163,6 +182,9 @@ void copyFloor(benchmark::State& state, int width, int height) {
         benchmark::ClobberMemory();
     }
 }
+
+// The rows read by one and by two threads at once.
+const char* const kThroughputKeys[] = {"720p/none-photo", "720p/full-5"};
 
 const char* const kKeys[] = {"720p/none-grey",     "720p/none-noise",      "720p/none-photo",  "720p/compact-2",
                              "720p/full-5",        "720p/full-20",         "1080p/none-photo", "1080p/full-32-ecc98",
@@ -181,6 +203,14 @@ public:
             }
             times_[r.run_name.str()] = r.GetAdjustedCPUTime();
         }
+        for (const Run& r : runs) {
+            const std::string name = r.run_name.str();
+            if (name.rfind("throughput/", 0) != 0) continue;
+            if (r.run_type == Run::RT_Aggregate && r.aggregate_name != "median") continue;
+            if (r.run_type == Run::RT_Iteration && r.repetitions > 1) continue;
+            const auto rate = r.counters.find("items_per_second");
+            if (rate != r.counters.end()) rates_[name] = rate->second.value;
+        }
     }
     void Finalize() override {
         ConsoleReporter::Finalize();
@@ -198,10 +228,20 @@ public:
         }
         for (const auto& [name, ms] : times_)
             if (name.rfind("floor/", 0) == 0) std::printf("%-36s %12.3f\n", name.c_str(), ms);
+        // "throughput/<frame size>/<content>/real_time/threads:<n>"
+        std::printf("\n%-36s %12s %12s %8s\n", "frames per second (wall)", "1 thread", "2 threads", "ratio");
+        for (const auto& [name, one] : rates_) {
+            const std::size_t at = name.find("/real_time/threads:1");
+            if (at == std::string::npos) continue;
+            const auto two = rates_.find(name.substr(0, at) + "/real_time/threads:2");
+            if (two == rates_.end() || one <= 0) continue;
+            std::printf("%-36s %12.1f %12.1f %8.2f\n", name.substr(0, at).c_str(), one, two->second, two->second / one);
+        }
     }
 
 private:
     std::map<std::string, double> times_;
+    std::map<std::string, double> rates_;
 };
 
 void registerAll() {
@@ -221,6 +261,16 @@ void registerAll() {
             ->Unit(benchmark::kMillisecond);
 #endif
     }
+#ifdef QUARROW_BENCH_REUSE
+    for (const char* key : kThroughputKeys) {
+        benchmark::RegisterBenchmark((std::string("throughput/") + key).c_str(),
+                                     [key](benchmark::State& s) { readThroughput(s, key); })
+            ->Threads(1)
+            ->Threads(2)
+            ->UseRealTime()
+            ->Unit(benchmark::kMillisecond);
+    }
+#endif
 }
 
 }  // namespace
