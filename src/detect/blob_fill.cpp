@@ -170,31 +170,14 @@ void SymbolDetector::fillBlobOf(std::int32_t sx, std::int32_t sy) {
     const std::int32_t left = xMin_ + 1, right = xMax_ - 1, top = yMin_ + 1, bottom = yMax_ - 1;
     const std::int32_t width = right - left + 1, rows = bottom - top + 1;
     const std::int32_t words = (width + kWordBits - 1) / kWordBits;
+    // The bits hold the light pixels (blobCentreIn); a dark fill takes the rest.
     auto& bits = fillBits_;
-    bits.resize(static_cast<std::size_t>(words) * static_cast<std::size_t>(rows));
-    // Sixteen pixels at a time while a whole load stays inside the store; the
-    // bits it reads past the interior are cleared after.
-    const std::uint8_t* const storeEnd = base + work_->plane.pixels.size();
-    for (std::int32_t r = 0; r < rows; ++r) {
-        const std::uint8_t* in = base + stride * (top + r) + left;
-        std::uint64_t* out = bits.data() + static_cast<std::ptrdiff_t>(r) * words;
-        std::int32_t i = 0;
-        for (std::int32_t w = 0; w < words; ++w) out[w] = 0;
-#if defined(__SSE2__)
-        const std::ptrdiff_t stored = storeEnd - in;
-        for (; i < width && i + 16 <= stored; i += 16) {
-            const auto m = static_cast<std::uint64_t>(
-                static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i)))));
-            out[i / kWordBits] |= m << (i % kWordBits);
-        }
-#endif
-        for (; i < width; ++i) out[i / kWordBits] |= static_cast<std::uint64_t>(in[i] >= kDarkBelow) << (i % kWordBits);
+    if (Dark) {
         const std::uint64_t lastWord = spanMask(words - 1, 0, width - 1);
-        if (Dark) {
-            for (std::int32_t w = 0; w < words - 1; ++w) out[w] = ~out[w];
-            out[words - 1] = ~out[words - 1] & lastWord;
-        } else {
-            out[words - 1] &= lastWord;
+        for (std::int32_t r = 0; r < rows; ++r) {
+            std::uint64_t* row = bits.data() + static_cast<std::ptrdiff_t>(r) * words;
+            for (std::int32_t w = 0; w < words - 1; ++w) row[w] = ~row[w];
+            row[words - 1] = ~row[words - 1] & lastWord;
         }
     }
 
@@ -310,11 +293,35 @@ Point2d SymbolDetector::blobCentreIn(std::int32_t sx, std::int32_t sy, std::int3
         const std::int32_t y0 = std::clamp(sy - q, 0, h - 1), y1 = std::clamp(sy + q, 0, h - 1);
         if (x1 >= x0 && y1 >= y0) {
             std::uint8_t lo = image_.row(y0)[x0], hi = lo;
-            for (std::int32_t y = y0; y <= y1; ++y) {
-                const std::uint8_t* row = image_.row(y);
-                for (std::int32_t x = x0; x <= x1; ++x) {
-                    lo = std::min(lo, row[x]);
-                    hi = std::max(hi, row[x]);
+            const std::int32_t span = x1 - x0 + 1;
+#if defined(__SSE2__)
+            if (span >= 16) {
+                // Sixteen columns at a time, the last load overlapping.
+                __m128i vlo = _mm_set1_epi8(static_cast<char>(lo)), vhi = vlo;
+                for (std::int32_t y = y0; y <= y1; ++y) {
+                    const std::uint8_t* row = image_.row(y) + x0;
+                    for (std::int32_t at = 0;; at += 16) {
+                        const std::int32_t from = std::min(at, span - 16);
+                        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + from));
+                        vlo = _mm_min_epu8(vlo, v);
+                        vhi = _mm_max_epu8(vhi, v);
+                        if (from == span - 16) break;
+                    }
+                }
+                alignas(16) std::uint8_t los[16], his[16];
+                _mm_store_si128(reinterpret_cast<__m128i*>(los), vlo);
+                _mm_store_si128(reinterpret_cast<__m128i*>(his), vhi);
+                lo = *std::min_element(los, los + 16);
+                hi = *std::max_element(his, his + 16);
+            } else
+#endif
+            {
+                for (std::int32_t y = y0; y <= y1; ++y) {
+                    const std::uint8_t* row = image_.row(y);
+                    for (std::int32_t x = x0; x <= x1; ++x) {
+                        lo = std::min(lo, row[x]);
+                        hi = std::max(hi, row[x]);
+                    }
                 }
             }
             middle = (static_cast<std::uint32_t>(lo) + hi) >> 1;
@@ -337,10 +344,24 @@ Point2d SymbolDetector::blobCentreIn(std::int32_t sx, std::int32_t sy, std::int3
     const __m128i tLow = _mm_set1_epi8(static_cast<char>(lowB)), tMid = _mm_set1_epi8(static_cast<char>(midB)),
                   tHigh = _mm_set1_epi8(static_cast<char>(highB)), step = _mm_set1_epi8(kQuantStep);
 #endif
+    // With the seed strictly inside the window, the blob fill works on one
+    // bit per interior pixel (set where light), taken here as
+    // the rows are quantised: bit j of `lightRow` is column xMin + j, and
+    // the interior's bit i is column xMin + 1 + i.
+    const bool bitFill = xMin_ < sx && sx < xMax_ && yMin_ < sy && sy < yMax_;
+    const std::int32_t length = xMax_ - xMin_;
+    const std::int32_t interiorWords = (length - 1 + kWordBits - 1) / kWordBits;
+    const std::int32_t rowWords = (length + kWordBits - 1) / kWordBits + 1;
+    if (bitFill) {
+        fillBits_.resize(static_cast<std::size_t>(interiorWords) * static_cast<std::size_t>(yMax_ - yMin_ - 1));
+        lightRow_.resize(static_cast<std::size_t>(rowWords));
+    }
     for (std::int32_t y = yMin_; y < yMax_ && xMin_ < xMax_; ++y) {
         const std::uint8_t* in = image_.row(y) + xMin_;
         std::uint8_t* out = work_->plane.pixels.data() + workStride * y + xMin_;
-        const std::int32_t length = xMax_ - xMin_;
+        const bool bitsWanted = bitFill && y > yMin_;
+        std::uint64_t* light = lightRow_.data();
+        if (bitsWanted) std::fill(lightRow_.begin(), lightRow_.end(), 0);
         std::int32_t i = 0;
 #if defined(__SSE2__)
         auto quantise16 = [&](std::int32_t at) {
@@ -348,11 +369,19 @@ Point2d SymbolDetector::blobCentreIn(std::int32_t sx, std::int32_t sy, std::int3
             const __m128i a = _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, tLow), v), step);
             const __m128i b = _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, tMid), v), step);
             const __m128i c = _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, tHigh), v), step);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), _mm_add_epi8(_mm_add_epi8(a, b), c));
+            const __m128i levels = _mm_add_epi8(_mm_add_epi8(a, b), c);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), levels);
+            if (bitsWanted) {
+                // A level is light when its top bit is set (170 and 255).
+                const auto m = static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_movemask_epi8(levels)));
+                const std::int32_t bit = at % kWordBits;
+                light[at / kWordBits] |= m << bit;
+                if (bit > kWordBits - 16) light[at / kWordBits + 1] |= m >> (kWordBits - bit);
+            }
         };
         for (; i + 16 <= length; i += 16) quantise16(i);
         // The last few pixels with one more load that overlaps the previous
-        // one; the overlap is written again with the same levels.
+        // one; the overlap is written again with the same levels and bits.
         if (i < length && length >= 16) {
             quantise16(length - 16);
             i = length;
@@ -361,12 +390,19 @@ Point2d SymbolDetector::blobCentreIn(std::int32_t sx, std::int32_t sy, std::int3
         for (; i < length; ++i) {
             const std::uint8_t v = in[i];
             out[i] = static_cast<std::uint8_t>(kQuantStep * ((v >= lowB) + (v >= midB) + (v >= highB)));
+            if (bitsWanted) light[i / kWordBits] |= static_cast<std::uint64_t>(out[i] >= kDarkBelow) << (i % kWordBits);
+        }
+        if (bitsWanted) {
+            // Drop column xMin and everything past the interior's last column.
+            std::uint64_t* bits = fillBits_.data() + static_cast<std::ptrdiff_t>(y - yMin_ - 1) * interiorWords;
+            for (std::int32_t k = 0; k < interiorWords; ++k) bits[k] = (light[k] >> 1) | (light[k + 1] << (kWordBits - 1));
+            bits[interiorWords - 1] &= spanMask(interiorWords - 1, 0, length - 2);
         }
     }
 
     const bool seedInside = sx >= 0 && sy >= 0 && sx < w && sy < h;
     const bool dark = seedInside && workDark(sx, sy);
-    if (xMin_ < sx && sx < xMax_ && yMin_ < sy && sy < yMax_) {
+    if (bitFill) {
         fillBlob(sx, sy, dark);
     } else {
         try {
