@@ -93,7 +93,8 @@ BitList walkLayers(const ModuleMatrix& m, const SymbolCandidate& cand) {
 
 }  // namespace
 
-std::optional<BitList> correctData(const BitList& rawBits, const SymbolCandidate& cand, std::int32_t* correctedWords) {
+std::optional<BitList> correctData(const BitList& rawBits, const SymbolCandidate& cand, std::int32_t* correctedWords,
+                                   ReedSolomon::SyndromeMemo* memo) {
     if (cand.dataWords <= 0 || cand.wordBits <= 0) return std::nullopt;
     if (cand.totalWords < cand.dataWords) return std::nullopt;
     // An encoder always leaves at least kMinCheckWords; with fewer, a
@@ -102,7 +103,7 @@ std::optional<BitList> correctData(const BitList& rawBits, const SymbolCandidate
     if (cand.totalWords - cand.dataWords < kMinCheckWords) return std::nullopt;
     auto words = readWords(rawBits, cand.bitOffset, cand.totalWords, cand.wordBits);
     ReedSolomon::Decoder decoder(fieldForWordBits(cand.wordBits));
-    const std::int32_t corrected = decoder.correct(words, cand.totalWords - cand.dataWords);
+    const std::int32_t corrected = decoder.correct(words, cand.totalWords - cand.dataWords, memo);
     lastErrorCount.store(corrected);
     if (correctedWords) *correctedWords = corrected;
 
@@ -137,7 +138,8 @@ std::optional<BitList> correctData(const BitList& rawBits, const SymbolCandidate
     return data;
 }
 
-std::optional<DecodedData> decodeData(const SymbolCandidate& cand, const ModuleMatrix& matrix) {
+std::optional<DecodedData> decodeData(const SymbolCandidate& cand, const ModuleMatrix& matrix,
+                                      ReedSolomon::SyndromeMemo* memo) {
     if (matrix.empty()) return std::nullopt;
     const ModuleMatrix* work = &matrix;
     ModuleMatrix mirrored, reduced;
@@ -154,7 +156,7 @@ std::optional<DecodedData> decodeData(const SymbolCandidate& cand, const ModuleM
     DecodedData result;
     std::optional<BitList> corrected;
     try {
-        corrected = correctData(raw, cand, &result.correctedWords);
+        corrected = correctData(raw, cand, &result.correctedWords, memo);
         if (!corrected || corrected->empty()) return std::nullopt;
         result.text = decodeText(*corrected);
     } catch (const ReedSolomon::ReedSolomonException&) {
@@ -166,11 +168,14 @@ std::optional<DecodedData> decodeData(const SymbolCandidate& cand, const ModuleM
 }
 
 std::optional<DecodedData> decodeDataChecked(const SymbolCandidate& cand, const ModuleMatrix& matrix) {
-    auto decoded = decodeData(cand, matrix);
+    // The second decode reads the same codewords against one more check
+    // word: its syndromes are the first's and one more.
+    ReedSolomon::SyndromeMemo memo;
+    auto decoded = decodeData(cand, matrix, &memo);
     if (!decoded || cand.modeCorrections == 0 || cand.dataWords <= 1) return decoded;
     SymbolCandidate fewer = cand;
     --fewer.dataWords;
-    const auto again = decodeData(fewer, matrix);
+    const auto again = decodeData(fewer, matrix, &memo);
     if (again && again->correctedWords == decoded->correctedWords) return std::nullopt;
     return decoded;
 }

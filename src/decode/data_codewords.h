@@ -8,6 +8,7 @@
 
 #include "common/symbol_candidate.h"
 #include "decode/bit_list.h"
+#include "decode/reed_solomon.h"
 #include "decode/text_decoder.h"
 
 namespace Aztec {
@@ -28,7 +29,9 @@ struct DecodedData {
 // Nothing when the codewords cannot be corrected, a stuffed bit is wrong,
 // or the data is empty. Other exceptions (out_of_range for a matrix that
 // is too small) pass through.
-std::optional<DecodedData> decodeData(const AztecCore::SymbolCandidate& candidate, const ModuleMatrix& matrix);
+// A memo lets a second decode of the same codewords reuse their syndromes.
+std::optional<DecodedData> decodeData(const AztecCore::SymbolCandidate& candidate, const ModuleMatrix& matrix,
+                                      ReedSolomon::SyndromeMemo* memo = nullptr);
 
 // decodeData, less the reads that a wrongly corrected mode message makes.
 // Such a message can claim more data words than the symbol holds; the
@@ -46,6 +49,6 @@ std::optional<DecodedData> decodeDataChecked(const AztecCore::SymbolCandidate& c
 // Nothing for impossible counts or fewer than kMinCheckWords check words; throws ReedSolomonException or
 // IllegalSymbolException for an uncorrectable block or a wrong stuffed bit.
 std::optional<BitList> correctData(const BitList& rawBits, const AztecCore::SymbolCandidate& candidate,
-                                   std::int32_t* correctedWords = nullptr);
+                                   std::int32_t* correctedWords = nullptr, ReedSolomon::SyndromeMemo* memo = nullptr);
 
 }  // namespace Aztec

@@ -51,8 +51,9 @@ PowerTerm termOf(std::int32_t logValue, std::int32_t step, std::int32_t first, s
 // Stored with S_i as the coefficient of x^i (highest degree first). False
 // when a word is not an element of the field; the polynomial arithmetic
 // then decides.
-bool syndromesSideBySide(const GenericGF& f, const std::vector<std::int32_t>& received, std::int32_t twoS,
-                         std::vector<std::int32_t>& syndromes) {
+// S_from ... S_(twoS - 1) into sums[from ...] (sums has twoS entries).
+bool powerSumsFrom(const GenericGF& f, const std::vector<std::int32_t>& received, std::int32_t from, std::int32_t twoS,
+                   std::vector<std::int32_t>& sums) {
     const std::int32_t order = f.size() - 1;
     const std::int32_t* logs = f.logs();
     const auto n = static_cast<std::int32_t>(received.size());
@@ -61,10 +62,16 @@ bool syndromesSideBySide(const GenericGF& f, const std::vector<std::int32_t>& re
     for (std::int32_t j = 0; j < n; ++j) {
         const std::int32_t r = received[static_cast<std::size_t>(j)];
         if (r < 0 || r > order) return false;
-        if (r != 0) terms.push_back(termOf(logs[r], n - 1 - j, kFirstRoot, order));
+        if (r != 0) terms.push_back(termOf(logs[r], n - 1 - j, kFirstRoot + from, order));
     }
+    if (twoS > from) powerSums(f, terms, twoS - from, sums.data() + from);
+    return true;
+}
+
+bool syndromesSideBySide(const GenericGF& f, const std::vector<std::int32_t>& received, std::int32_t twoS,
+                         std::vector<std::int32_t>& syndromes) {
     std::vector<std::int32_t> sums(static_cast<std::size_t>(twoS), 0);
-    powerSums(f, terms, twoS, sums.data());
+    if (!powerSumsFrom(f, received, 0, twoS, sums)) return false;
     syndromes.assign(sums.rbegin(), sums.rend());
     return true;
 }
@@ -86,13 +93,28 @@ bool allZero(const std::vector<std::int32_t>& v) {
 }
 }  // namespace
 
-std::int32_t Decoder::correct(std::vector<std::int32_t>& received, std::int32_t twoS) {
+std::int32_t Decoder::correct(std::vector<std::int32_t>& received, std::int32_t twoS, SyndromeMemo* memo) {
     if (twoS <= 0) return 0;
     GenericGF& f = *field_;
     f.ensureInitialised();
     std::vector<std::int32_t> syndromes;
-    const bool inField = syndromesSideBySide(f, received, twoS, syndromes);
+    bool inField = false;
+    if (memo && memo->field == field_ && !memo->sums.empty() && memo->sums.size() <= static_cast<std::size_t>(twoS) &&
+        memo->received == received) {
+        // The roots alpha^1 ... are shared: only the further ones are new.
+        std::vector<std::int32_t> sums(static_cast<std::size_t>(twoS), 0);
+        std::copy(memo->sums.begin(), memo->sums.end(), sums.begin());
+        inField = powerSumsFrom(f, received, static_cast<std::int32_t>(memo->sums.size()), twoS, sums);
+        syndromes.assign(sums.rbegin(), sums.rend());
+    } else {
+        inField = syndromesSideBySide(f, received, twoS, syndromes);
+    }
     if (!inField) syndromesByPolynomial(f, field_, received, twoS, syndromes);
+    if (memo && inField) {
+        memo->field = field_;
+        memo->received = received;
+        memo->sums.assign(syndromes.rbegin(), syndromes.rend());
+    }
     if (allZero(syndromes)) return 0;
 
     const GenericGFPoly syndrome(field_, syndromes);

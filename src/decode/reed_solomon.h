@@ -12,6 +12,16 @@ namespace Aztec::ReedSolomon {
 // Aztec check words are built on the consecutive roots alpha^1 ... alpha^2S,
 // so syndromes are evaluated there: a block with 2S check words corrects up
 // to S wrong codewords.
+// The syndromes of one block as it came in, so that the same block tested
+// again against more check words (the same roots and further ones) only
+// computes the new ones. Filled by correct when the block's words all lie
+// in the field.
+struct SyndromeMemo {
+    const GenericGF* field = nullptr;
+    std::vector<std::int32_t> received;
+    std::vector<std::int32_t> sums;  // S_0, S_1, ...: the block at alpha^1, alpha^2, ...
+};
+
 class Decoder {
 public:
     explicit Decoder(GenericGF& field) : field_(&field) {}
@@ -21,7 +31,9 @@ public:
     // and returns the number of codewords changed. An uncorrectable block
     // throws ReedSolomonException; the list may then hold part of the
     // corrections.
-    std::int32_t correct(std::vector<std::int32_t>& received, std::int32_t twoS);
+    // With a memo, syndromes it holds for the same block are reused and
+    // the memo then holds this block's.
+    std::int32_t correct(std::vector<std::int32_t>& received, std::int32_t twoS, SyndromeMemo* memo = nullptr);
 
 private:
     std::pair<GenericGFPoly, GenericGFPoly> solveKeyEquation(GenericGFPoly a, GenericGFPoly b, std::int32_t r);
