@@ -333,7 +333,7 @@ Point2d SymbolDetector::blobCentreIn(std::int32_t sx, std::int32_t sy, std::int3
     // Quantise the half-open window [xMin, xMax) x [yMin, yMax). The
     // thresholds are ordered (low <= middle <= high), so a pixel's level is
     // 85 times the number of thresholds it reaches: 0, 85, 170 or 255.
-    if (!work_) work_ = std::make_shared<Image::GrayBuf>();
+    if (!work_) work_ = takeWorkImage();
     if (work_->width() != w || work_->height() != h) work_->resize(w, h);
     touch(xMin_, yMin_, xMax_ + 1, yMax_ + 1);
     const auto lowB = static_cast<std::uint8_t>(low), midB = static_cast<std::uint8_t>(middle),

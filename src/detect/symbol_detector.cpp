@@ -35,7 +35,28 @@ constexpr int kMaxWideRetries = 2;
 constexpr double kMinInsideShare = 0.4;
 }  // namespace
 
+namespace {
+// A working image left by a detector that has ended, all zeros again, for
+// the next detector on the same thread. An engine made for every frame (as
+// the runtime component reads) then neither allocates nor zero-fills a
+// frame-sized image per read, nor takes its page faults. One per thread,
+// released when the thread ends.
+thread_local std::shared_ptr<Image::GrayBuf> spareWork;
+}  // namespace
+
 SymbolDetector::SymbolDetector() = default;
+
+SymbolDetector::~SymbolDetector() {
+    // Only an image that nothing else holds (tests may keep one).
+    if (!work_ || work_.use_count() != 1) return;
+    startImage();  // back to zeros
+    if (!spareWork || spareWork->plane.pixels.size() < work_->plane.pixels.size()) spareWork = std::move(work_);
+}
+
+std::shared_ptr<Image::GrayBuf> SymbolDetector::takeWorkImage() {
+    if (spareWork) return std::move(spareWork);
+    return std::make_shared<Image::GrayBuf>();
+}
 
 void SymbolDetector::setImage(const Image::GrayBuf& image) {
     owned_ = std::make_unique<Image::GrayBuf>(image);

@@ -40,6 +40,10 @@ struct DetectorTrace {
 class SymbolDetector {
 public:
     SymbolDetector();
+    // Gives the working image, zeroed, to the next detector on this thread.
+    ~SymbolDetector();
+    SymbolDetector(const SymbolDetector&) = delete;
+    SymbolDetector& operator=(const SymbolDetector&) = delete;
 
     // Keeps a deep copy of the image.
     void setImage(const Image::GrayBuf& image);
@@ -138,6 +142,9 @@ private:
     void fillBlobOf(std::int32_t sx, std::int32_t sy);
     void touch(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32_t y1);
     void startImage();
+    // The working image: a spare one left by an earlier detector on this
+    // thread (all zeros), else a new one.
+    static std::shared_ptr<Image::GrayBuf> takeWorkImage();
     bool readModeRingAtScales(SymbolCandidate& cand);
 
     // Data grid helpers.
