@@ -37,9 +37,9 @@ public:
         const auto n = static_cast<std::size_t>(bw_) * static_cast<std::size_t>(bh_);
         const auto width = static_cast<std::size_t>(v.width);
         std::vector<std::uint8_t> lo(n, 255), hi(n, 0);
-        // Column extremes over each band of kBlock rows first (whole rows at
-        // a time, which the compiler vectorises), then over each block's
-        // kBlock columns.
+        // Column extremes over each band of kBlock rows first, then over
+        // each block's kBlock columns: whole rows at a time, which the
+        // compiler vectorises.
         std::vector<std::uint8_t> colLo(width), colHi(width);
         for (int by = 0; by < bh_; ++by) {
             std::fill(colLo.begin(), colLo.end(), std::uint8_t{255});
@@ -53,12 +53,30 @@ public:
                     ch[x] = std::max(ch[x], row[x]);
                 }
             }
+            // Extremes over 2, 4 and 8 columns from each x, by doubling.
+            for (int span = 1; span < kBlock; span *= 2) {
+                std::uint8_t* cl = colLo.data();
+                std::uint8_t* ch = colHi.data();
+                const auto s = static_cast<std::size_t>(span);
+                for (std::size_t x = 0; x + s < width; ++x) {
+                    cl[x] = std::min(cl[x], cl[x + s]);
+                    ch[x] = std::max(ch[x], ch[x + s]);
+                }
+            }
+            // The last block may be narrower: its extremes from its own columns.
             for (int bx = 0; bx < bw_; ++bx) {
-                const int x0 = bx * kBlock, x1 = std::min(x0 + kBlock, v.width);
-                std::uint8_t mn = 255, mx = 0;
-                for (int x = x0; x < x1; ++x) {
-                    mn = std::min(mn, colLo[static_cast<std::size_t>(x)]);
-                    mx = std::max(mx, colHi[static_cast<std::size_t>(x)]);
+                const int x0 = bx * kBlock;
+                std::uint8_t mn = colLo[static_cast<std::size_t>(x0)], mx = colHi[static_cast<std::size_t>(x0)];
+                if (x0 + kBlock > v.width) {
+                    mn = 255;
+                    mx = 0;
+                    for (int y = by * kBlock; y < std::min(v.height, (by + 1) * kBlock); ++y) {
+                        const std::uint8_t* row = v.pixels + static_cast<std::ptrdiff_t>(y) * v.stride;
+                        for (int x = x0; x < v.width; ++x) {
+                            mn = std::min(mn, row[x]);
+                            mx = std::max(mx, row[x]);
+                        }
+                    }
                 }
                 lo[idx(bx, by)] = mn;
                 hi[idx(bx, by)] = mx;
@@ -366,10 +384,12 @@ std::vector<FinderHit> findBullseyes(const GreyView& v, const FinderOptions& opt
         const std::uint8_t* row = v.pixels + static_cast<std::ptrdiff_t>(y) * v.stride;
         if (y / kBlock != liveBand) {
             liveBand = y / kBlock;
-            for (int bx = 0; bx * kBlock < v.width; ++bx) {
-                const int a = bx * kBlock, b = std::min(v.width, a + kBlock);
-                std::memset(live.data() + a, flat.flatBlock(bx, liveBand) ? 0 : 1, static_cast<std::size_t>(b - a));
-            }
+            int bx = 0;
+            for (; (bx + 1) * kBlock <= v.width; ++bx)
+                std::memset(live.data() + bx * kBlock, flat.flatBlock(bx, liveBand) ? 0 : 1, kBlock);
+            if (bx * kBlock < v.width)
+                std::memset(live.data() + bx * kBlock, flat.flatBlock(bx, liveBand) ? 0 : 1,
+                            static_cast<std::size_t>(v.width - bx * kBlock));
         }
         {
             std::int16_t* o = sm.data();
@@ -401,8 +421,8 @@ std::vector<FinderHit> findBullseyes(const GreyView& v, const FinderOptions& opt
             std::uint8_t* hi = above.data() + x0;
             const auto n = static_cast<std::size_t>(x1 - x0);
             for (std::size_t i = 0; i < n; ++i) {
-                const int window = a[i] + a[i + 8] + c[i + kHalfWindow];
-                const int diff = kWindow * c[i] - window;
+                const auto window = static_cast<std::int16_t>(a[i] + a[i + 8] + c[i + kHalfWindow]);
+                const auto diff = static_cast<std::int16_t>(kWindow * c[i] - window);
                 lo[i] = static_cast<std::uint8_t>((diff < -kScaledHysteresis ? 1 : 0) & keep[i]);
                 hi[i] = static_cast<std::uint8_t>((diff > kScaledHysteresis ? 1 : 0) & keep[i]);
             }

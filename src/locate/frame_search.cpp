@@ -13,29 +13,43 @@ namespace {
 // Reduced copies searched after the frame itself: halved, where sensor
 // noise is halved too and heavy blur spans fewer pixels, and quartered,
 // for close-ups whose modules outgrow the finder's window.
-constexpr int kReductions[] = {2, 4};
+constexpr int kReductions[] = {2, 4};  // reduce() makes exactly these
 // Frames smaller than this on their shorter side have no room for a
 // reduced copy that could still show a bull's-eye.
 constexpr int kMinReducedSide = 40;
 
-std::vector<std::uint8_t> reduce(const GreyView& v, int kReduction, GreyView& out) {
-    out.width = v.width / kReduction;
-    out.height = v.height / kReduction;
+// Each reduced pixel is the rounded mean of an r x r block. The block's
+// rows are summed column by column first (whole rows, vectorised), then
+// each r columns.
+template <int R>
+std::vector<std::uint8_t> reduceBy(const GreyView& v, GreyView& out) {
+    out.width = v.width / R;
+    out.height = v.height / R;
     out.stride = out.width;
-    std::vector<std::uint8_t> px(static_cast<std::size_t>(out.width) * static_cast<std::size_t>(out.height));
+    const auto w = static_cast<std::size_t>(out.width);
+    std::vector<std::uint8_t> px(w * static_cast<std::size_t>(out.height));
+    std::vector<std::uint16_t> columns(w * R);
     for (int y = 0; y < out.height; ++y) {
-        for (int x = 0; x < out.width; ++x) {
+        const std::uint8_t* first = v.pixels + static_cast<std::ptrdiff_t>(y * R) * v.stride;
+        std::uint16_t* c = columns.data();
+        for (std::size_t x = 0; x < w * R; ++x) c[x] = first[x];
+        for (int j = 1; j < R; ++j) {
+            const std::uint8_t* row = first + static_cast<std::ptrdiff_t>(j) * v.stride;
+            for (std::size_t x = 0; x < w * R; ++x) c[x] = static_cast<std::uint16_t>(c[x] + row[x]);
+        }
+        std::uint8_t* o = px.data() + static_cast<std::size_t>(y) * w;
+        for (std::size_t x = 0; x < w; ++x) {
             int sum = 0;
-            for (int j = 0; j < kReduction; ++j) {
-                const std::uint8_t* row = v.pixels + static_cast<std::ptrdiff_t>(y * kReduction + j) * v.stride + x * kReduction;
-                for (int i = 0; i < kReduction; ++i) sum += row[i];
-            }
-            px[static_cast<std::size_t>(y) * static_cast<std::size_t>(out.width) + static_cast<std::size_t>(x)] =
-                static_cast<std::uint8_t>((sum + kReduction * kReduction / 2) / (kReduction * kReduction));
+            for (int i = 0; i < R; ++i) sum += c[x * R + static_cast<std::size_t>(i)];
+            o[x] = static_cast<std::uint8_t>((sum + R * R / 2) / (R * R));
         }
     }
     out.pixels = px.data();
     return px;
+}
+
+std::vector<std::uint8_t> reduce(const GreyView& v, int reduction, GreyView& out) {
+    return reduction == 2 ? reduceBy<2>(v, out) : reduceBy<4>(v, out);
 }
 
 Quad mapQuad(const Aztec::Math::Homography& h, double e) {
