@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "locate/bullseye_finder.h"
+#include "locate/candidate_check.h"
 
 namespace AztecCore::Locate {
 
@@ -13,10 +14,13 @@ namespace {
 // Reduced copies searched after the frame itself: halved, where sensor
 // noise is halved too and heavy blur spans fewer pixels, and quartered,
 // for close-ups whose modules outgrow the finder's window.
-constexpr int kReductions[] = {2, 4};  // reduce() makes exactly these
+constexpr int kScales[] = {1, 2, 4};  // reduce() makes exactly these
 // Frames smaller than this on their shorter side have no room for a
 // reduced copy that could still show a bull's-eye.
 constexpr int kMinReducedSide = 40;
+// Hits that read one symbol lie within this many modules of each other:
+// each lies within a module or two of the bull's-eye's centre.
+constexpr double kSameSymbolModules = 4.0;
 
 // Each reduced pixel is the rounded mean of an r x r block. The block's
 // rows are summed column by column first (whole rows, vectorised), then
@@ -112,6 +116,47 @@ std::optional<FoundSymbol> readAt(const GreyView& view, const FinderHit& hit) {
 
 }  // namespace
 
+std::vector<FinderHit> hitsAtScale(const GreyView& view, int reduction, const FinderOptions& options) {
+    GreyView seen = view;
+    std::vector<std::uint8_t> store;
+    if (reduction > 1) {
+        if (std::min(view.width, view.height) / reduction < kMinReducedSide) return {};
+        store = reduce(view, reduction, seen);
+    }
+    const std::vector<FinderHit> hits = findBullseyes(seen, options);
+    // Hits whose rings look right from their centre are tried first. The
+    // order is otherwise the finder's (nearest the frame centre first), and
+    // a hit that fails the look but lies near a later one that passes keeps
+    // its place just before it: both may read the same symbol, and the one
+    // the finder put first is the one that reads it.
+    std::vector<char> likely(hits.size()), placed(hits.size(), 0);
+    for (std::size_t i = 0; i < hits.size(); ++i) likely[i] = looksLikeBullseye(seen, hits[i]) ? 1 : 0;
+    std::vector<FinderHit> ordered;
+    ordered.reserve(hits.size());
+    for (std::size_t i = 0; i < hits.size(); ++i) {
+        if (!likely[i]) continue;
+        for (std::size_t j = 0; j < i; ++j) {
+            const double reach = kSameSymbolModules * std::max(hits[i].module, hits[j].module);
+            if (!placed[j] && !likely[j] && std::hypot(hits[i].x - hits[j].x, hits[i].y - hits[j].y) < reach) {
+                ordered.push_back(hits[j]);
+                placed[j] = 1;
+            }
+        }
+        ordered.push_back(hits[i]);
+        placed[i] = 1;
+    }
+    for (std::size_t i = 0; i < hits.size(); ++i)
+        if (!placed[i]) ordered.push_back(hits[i]);
+    // Back to frame pixels: reduced pixel i covers frame pixels
+    // r i .. r i + r - 1.
+    for (FinderHit& h : ordered) {
+        h.x = h.x * reduction + (reduction - 1) / 2.0;
+        h.y = h.y * reduction + (reduction - 1) / 2.0;
+        h.module *= reduction;
+    }
+    return ordered;
+}
+
 bool insideQuad(const Quad& q, Point2d p) {
     int positive = 0, negative = 0;
     for (std::size_t k = 0; k < 4; ++k) {
@@ -159,21 +204,8 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
         return false;
     };
 
-    if (tryHits(findBullseyes(view, fo))) return found;
-    for (int reduction : kReductions) {
-        if (std::min(view.width, view.height) / reduction < kMinReducedSide) break;
-        GreyView small;
-        const std::vector<std::uint8_t> store = reduce(view, reduction, small);
-        std::vector<FinderHit> hits = findBullseyes(small, fo);
-        // Back to frame pixels: reduced pixel i covers frame pixels
-        // r i .. r i + r - 1.
-        for (FinderHit& h : hits) {
-            h.x = h.x * reduction + (reduction - 1) / 2.0;
-            h.y = h.y * reduction + (reduction - 1) / 2.0;
-            h.module *= reduction;
-        }
-        if (tryHits(hits)) return found;
-    }
+    for (int reduction : kScales)
+        if (tryHits(hitsAtScale(view, reduction, fo))) return found;
     return found;
 }
 
