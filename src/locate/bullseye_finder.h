@@ -30,6 +30,7 @@ struct FinderHit {
     double module = 0.0;  // module size seen along the row, pixels
     bool lightOnDark = false;
     int rows = 0;         // scanned rows that showed the signature
+    bool likely = false;  // passed the frame search's ring check (candidate_check.h)
 };
 
 struct FinderOptions {

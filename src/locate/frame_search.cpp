@@ -21,6 +21,9 @@ constexpr int kMinReducedSide = 40;
 // Hits that read one symbol lie within this many modules of each other:
 // each lies within a module or two of the bull's-eye's centre.
 constexpr double kSameSymbolModules = 4.0;
+// Hits that look like a bull's-eye tried at most after the first
+// kMaxCandidatesTried attempts ran out.
+constexpr int kSecondChances = 8;
 
 // Each reduced pixel is the rounded mean of an r x r block. The block's
 // rows are summed column by column first (whole rows, vectorised), then
@@ -123,7 +126,7 @@ std::vector<FinderHit> hitsAtScale(const GreyView& view, int reduction, const Fi
         if (std::min(view.width, view.height) / reduction < kMinReducedSide) return {};
         store = reduce(view, reduction, seen);
     }
-    const std::vector<FinderHit> hits = findBullseyes(seen, options);
+    std::vector<FinderHit> hits = findBullseyes(seen, options);
     // Hits whose rings look right from their centre are tried first. The
     // order is otherwise the finder's (nearest the frame centre first), and
     // a hit that fails the look but lies near a later one that passes keeps
@@ -135,6 +138,7 @@ std::vector<FinderHit> hitsAtScale(const GreyView& view, int reduction, const Fi
     ordered.reserve(hits.size());
     for (std::size_t i = 0; i < hits.size(); ++i) {
         if (!likely[i]) continue;
+        hits[i].likely = true;
         for (std::size_t j = 0; j < i; ++j) {
             const double reach = kSameSymbolModules * std::max(hits[i].module, hits[j].module);
             if (!placed[j] && !likely[j] && std::hypot(hits[i].x - hits[j].x, hits[i].y - hits[j].y) < reach) {
@@ -190,11 +194,13 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
                 return true;
         return false;
     };
-    auto tryHits = [&](const std::vector<FinderHit>& hits) {
+    // Tries the hits in turn; true when the search is over (a symbol read
+    // and only one wanted, or the attempts spent).
+    auto tryHits = [&](const std::vector<FinderHit>& hits, bool onlyLikely, int& spent, int limit) {
         for (const FinderHit& h : hits) {
-            if (attempts >= kMaxCandidatesTried) return true;
-            if (covered(h)) continue;
-            ++attempts;
+            if (spent >= limit) return true;
+            if ((onlyLikely && !h.likely) || covered(h)) continue;
+            ++spent;
             tried.push_back(h);
             if (auto f = readAt(view, h)) {
                 found.push_back(std::move(*f));
@@ -204,8 +210,20 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
         return false;
     };
 
-    for (int reduction : kScales)
-        if (tryHits(hitsAtScale(view, reduction, fo))) return found;
+    std::vector<std::vector<FinderHit>> scales;
+    for (int reduction : kScales) {
+        scales.push_back(hitsAtScale(view, reduction, fo));
+        if (tryHits(scales.back(), false, attempts, kMaxCandidatesTried)) break;
+    }
+    if (attempts < kMaxCandidatesTried || (!found.empty() && !options.all)) return found;
+    // The attempts ran out, most often on the frame itself, where noise
+    // and clutter make many hits that the reduced copies do not show. The
+    // hits of every scale that look like a bull's-eye and were not tried
+    // get a bounded second chance.
+    while (scales.size() < std::size(kScales)) scales.push_back(hitsAtScale(view, kScales[scales.size()], fo));
+    int extra = 0;
+    for (const auto& hits : scales)
+        if (tryHits(hits, true, extra, kSecondChances)) break;
     return found;
 }
 
