@@ -20,9 +20,6 @@ constexpr int kMinRange = 12;
 // at the module sizes this scale is searched for (larger ones are found
 // on the reduced copy).
 constexpr int kHalfWindow = 8;
-// A pixel changes class only this far past the threshold, so sensor noise
-// round the threshold does not break runs into slivers.
-constexpr float kHysteresis = 1.5f;
 // Every other row: a bull's-eye shows its nine equal runs on rows within
 // half a module of its centre, one row band at 2 pixels per module.
 constexpr int kRowStep = 2;
@@ -123,11 +120,9 @@ private:
 // hysteresis where `live` is set (elsewhere a sample keeps the class before
 // it). In quarters of a grey level: q is the [1 2 1] smoothed profile times
 // four, and "v < mean - h" over a window of n samples is n q < sum q - 4 h n
-// with h = kHysteresis, all in integers.
-void classify(const std::vector<int>& p, const std::vector<std::uint8_t>& live, std::vector<int>& q,
-              std::vector<int>& sums, std::vector<std::uint8_t>& dark) {
-    constexpr int kQuarterHysteresis = static_cast<int>(4 * kHysteresis);
-    static_assert(kQuarterHysteresis == 4 * kHysteresis, "the hysteresis must be a whole number of quarters");
+// with h the hysteresis, all in integers (`quarterHysteresis` is 4 h).
+void classify(const std::vector<int>& p, const std::vector<std::uint8_t>& live, int quarterHysteresis,
+              std::vector<int>& q, std::vector<int>& sums, std::vector<std::uint8_t>& dark) {
     const auto n = static_cast<int>(p.size());
     dark.assign(p.size(), 0);
     if (n == 0) return;
@@ -149,7 +144,7 @@ void classify(const std::vector<int>& p, const std::vector<std::uint8_t>& live, 
         if (i == 0) {
             cls = scaled < sum;
         } else if (live[static_cast<std::size_t>(i)]) {
-            const int margin = kQuarterHysteresis * (b - a);
+            const int margin = quarterHysteresis * (b - a);
             if (cls ? scaled > sum + margin : scaled < sum - margin) cls = !cls;
         }
         dark[static_cast<std::size_t>(i)] = cls ? 1 : 0;
@@ -225,10 +220,12 @@ struct Walk {
 };
 
 struct Walker {
-    Walker(const GreyView& view, const FlatMap& flatMap) : v(view), flat(flatMap) {}
+    Walker(const GreyView& view, const FlatMap& flatMap, int quarters)
+        : v(view), flat(flatMap), quarterHysteresis(quarters) {}
 
     const GreyView& v;
     const FlatMap& flat;
+    int quarterHysteresis;
     std::vector<int> p, q, sums;
     std::vector<std::uint8_t> live;
     std::vector<std::uint8_t> dark;
@@ -254,7 +251,7 @@ struct Walker {
             p.push_back(v.at(px, py));
             live.push_back(flat.flat(px, py) ? 0 : 1);
         }
-        classify(p, live, q, sums, dark);
+        classify(p, live, quarterHysteresis, q, sums, dark);
         runsOf(dark, w.starts);
         w.runDark.clear();
         for (std::size_t c = 0; c + 1 < w.starts.size(); ++c)
@@ -373,7 +370,9 @@ std::vector<FinderHit> findBullseyes(const GreyView& v, const FinderOptions& opt
     // flip to the next. In flat blocks no pixel ever flips.
     constexpr int kWindow = 2 * kHalfWindow + 1;
     static_assert(kWindow == 17, "the window sums below are built for 17 pixels");
-    constexpr int kScaledHysteresis = static_cast<int>(kHysteresis * 4 * kWindow);
+    // Quarters of a grey level; bounded so that the scaled form fits 16 bits.
+    const int quarterHysteresis = static_cast<int>(std::lround(4.0 * std::clamp(options.hysteresis, 0.0, 250.0)));
+    const auto scaledHysteresis = static_cast<std::int16_t>(quarterHysteresis * kWindow);
     const int x0 = 1 + kHalfWindow, x1 = v.width - 2 - kHalfWindow;
     const auto width = static_cast<std::size_t>(v.width);
     // s, then its sums over 2, 4, 8 and 16 pixels starting at each x.
@@ -423,8 +422,8 @@ std::vector<FinderHit> findBullseyes(const GreyView& v, const FinderOptions& opt
             for (std::size_t i = 0; i < n; ++i) {
                 const auto window = static_cast<std::int16_t>(a[i] + a[i + 8] + c[i + kHalfWindow]);
                 const auto diff = static_cast<std::int16_t>(kWindow * c[i] - window);
-                lo[i] = static_cast<std::uint8_t>((diff < -kScaledHysteresis ? 1 : 0) & keep[i]);
-                hi[i] = static_cast<std::uint8_t>((diff > kScaledHysteresis ? 1 : 0) & keep[i]);
+                lo[i] = static_cast<std::uint8_t>((diff < -scaledHysteresis ? 1 : 0) & keep[i]);
+                hi[i] = static_cast<std::uint8_t>((diff > scaledHysteresis ? 1 : 0) & keep[i]);
             }
         }
         const int window0 = s8[static_cast<std::size_t>(x0 - kHalfWindow)] + s8[static_cast<std::size_t>(x0)] +
@@ -476,7 +475,7 @@ std::vector<FinderHit> findBullseyes(const GreyView& v, const FinderOptions& opt
         }
     }
 
-    Walker walker(v, flat);
+    Walker walker(v, flat, quarterHysteresis);
     for (const RowHit& h : clusters) {
         // The mean of the cluster's rows, or else its last row alone.
         FinderHit f;
@@ -503,6 +502,29 @@ std::vector<FinderHit> findBullseyes(const GreyView& v, const FinderOptions& opt
     });
     if (out.size() > options.maxCandidates) out.resize(options.maxCandidates);
     return out;
+}
+
+double estimateNoise(const GreyView& v) {
+    // For Gaussian noise of sigma s, p(x-1) - 2 p(x) + p(x+1) has deviation
+    // s sqrt 6, and the median of its size is 0.6745 of that.
+    constexpr int kRowGap = 16;
+    constexpr double kMedianToSigma = 1.0 / (0.6745 * 2.449489742783178);
+    std::array<int, 4 * 255 + 1> counts{};
+    int total = 0;
+    for (int y = kRowGap / 2; y < v.height; y += kRowGap) {
+        const std::uint8_t* row = v.pixels + static_cast<std::ptrdiff_t>(y) * v.stride;
+        for (int x = 1; x + 1 < v.width; ++x) {
+            ++counts[static_cast<std::size_t>(std::abs(row[x - 1] - 2 * row[x] + row[x + 1]))];
+            ++total;
+        }
+    }
+    if (total == 0) return 0.0;
+    int seen = 0;
+    for (std::size_t d = 0; d < counts.size(); ++d) {
+        seen += counts[d];
+        if (2 * seen >= total) return static_cast<double>(d) * kMedianToSigma;
+    }
+    return 0.0;
 }
 
 }  // namespace AztecCore::Locate

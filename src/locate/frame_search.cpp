@@ -21,9 +21,15 @@ constexpr int kMinReducedSide = 40;
 // Hits that read one symbol lie within this many modules of each other:
 // each lies within a module or two of the bull's-eye's centre.
 constexpr double kSameSymbolModules = 4.0;
-// Hits that look like a bull's-eye tried at most after the first
-// kMaxCandidatesTried attempts ran out.
+// Attempts of the second and third rounds (see searchFrame).
 constexpr int kSecondChances = 8;
+constexpr int kNoisyChances = 12;
+// The second round's finder hysteresis, per grey level of the frame's
+// noise: about 1.25 times the noise left after the finder's [1 2 1]
+// smoothing (0.61 of it). More loses heavily blurred rings, less lets noise
+// break them.
+constexpr double kNoiseHysteresis = 1.25 * 0.61;
+constexpr int kNoisyScales[] = {1, 2};
 
 // Each reduced pixel is the rounded mean of an r x r block. The block's
 // rows are summed column by column first (whole rows, vectorised), then
@@ -215,15 +221,31 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
         scales.push_back(hitsAtScale(view, reduction, fo));
         if (tryHits(scales.back(), false, attempts, kMaxCandidatesTried)) break;
     }
-    if (attempts < kMaxCandidatesTried || (!found.empty() && !options.all)) return found;
-    // The attempts ran out, most often on the frame itself, where noise
-    // and clutter make many hits that the reduced copies do not show. The
-    // hits of every scale that look like a bull's-eye and were not tried
-    // get a bounded second chance.
-    while (scales.size() < std::size(kScales)) scales.push_back(hitsAtScale(view, kScales[scales.size()], fo));
+    if (!found.empty() && !options.all) return found;
+    // Two more rounds, for frames the first did not read (or all of whose
+    // symbols are wanted), each with its own bound on the attempts. When
+    // the first round's attempts ran out (most often on noise hits of the
+    // frame itself), the hits of every scale that look like a bull's-eye
+    // and were not tried get a second chance.
+    if (attempts >= kMaxCandidatesTried) {
+        while (scales.size() < std::size(kScales)) scales.push_back(hitsAtScale(view, kScales[scales.size()], fo));
+        int extra = 0;
+        for (const auto& hits : scales)
+            if (tryHits(hits, true, extra, kSecondChances)) break;
+        if (!found.empty() && !options.all) return found;
+    }
+    // Then the finder looks again with a hysteresis fitted to the frame's
+    // noise: at the default, noise of a few grey levels breaks the rings'
+    // runs into slivers on the frame itself.
+    const double noise = estimateNoise(view);
     int extra = 0;
-    for (const auto& hits : scales)
-        if (tryHits(hits, true, extra, kSecondChances)) break;
+    for (int reduction : kNoisyScales) {
+        FinderOptions noisy = fo;
+        // Averaging r x r pixels divides the noise by r.
+        noisy.hysteresis = kNoiseHysteresis * noise / reduction;
+        if (noisy.hysteresis <= fo.hysteresis) continue;
+        if (tryHits(hitsAtScale(view, reduction, noisy), true, extra, kNoisyChances)) break;
+    }
     return found;
 }
 
