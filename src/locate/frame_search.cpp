@@ -235,18 +235,23 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
         if (!found.empty() && !options.all) return found;
     }
     // Then the finder looks again with a hysteresis fitted to the frame's
-    // noise: at the default, noise of a few grey levels breaks the rings'
-    // runs into slivers on the frame itself.
+    // noise (at the default, noise of a few grey levels breaks the rings'
+    // runs into slivers on the frame itself); its hits that look like a
+    // bull's-eye are tried.
     const double noise = estimateNoise(view);
     int extra = 0;
-    for (int reduction : kNoisyScales) {
-        FinderOptions noisy = fo;
-        // Averaging r x r pixels divides the noise by r.
-        noisy.hysteresis = kNoiseHysteresis * noise / reduction;
-        if (noisy.hysteresis <= fo.hysteresis) continue;
-        if (tryHits(hitsAtScale(view, reduction, noisy), true, extra, kNoisyChances)) break;
-    }
+    for (int reduction : kNoisyScales)
+        if (tryHits(noisyHitsAtScale(view, reduction, fo, noise), true, extra, kNoisyChances)) break;
     return found;
+}
+
+std::vector<FinderHit> noisyHitsAtScale(const GreyView& view, int reduction, const FinderOptions& options,
+                                        double noise) {
+    FinderOptions noisy = options;
+    // Averaging r x r pixels divides the noise by r.
+    noisy.hysteresis = kNoiseHysteresis * noise / reduction;
+    if (noisy.hysteresis <= options.hysteresis) return {};
+    return hitsAtScale(view, reduction, noisy);
 }
 
 }  // namespace AztecCore::Locate

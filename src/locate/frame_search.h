@@ -43,6 +43,12 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
 // reduced copy would be too small.
 std::vector<FinderHit> hitsAtScale(const GreyView& view, int reduction, const FinderOptions& options);
 
+// The same with the hysteresis the search's noise round uses for a frame
+// of the given noise (estimateNoise); none when that is no more than the
+// options' own.
+std::vector<FinderHit> noisyHitsAtScale(const GreyView& view, int reduction, const FinderOptions& options,
+                                        double noise);
+
 // True when p lies inside the convex quadrilateral q (either winding).
 bool insideQuad(const Quad& q, Point2d p);
 

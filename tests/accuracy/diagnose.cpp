@@ -21,10 +21,12 @@ using namespace AztecCore::Locate;
 namespace {
 
 // Per category: symbols with a finder hit within 1.5 modules of their
-// centre, the mean number of hits tried before the first such hit, and the
-// spread of the ray check over hits on and off the symbols' centres.
+// centre in the search's first round (every scale, default hysteresis) and
+// with its noise round too, the mean number of first-round hits listed
+// before the first such hit, and the spread of the ray check over hits on
+// and off the symbols' centres.
 int finderReport(quarrow_test::Category cat, int count, std::uint32_t seed) {
-    int symbols = 0, hit = 0, before = 0, reads = 0;
+    int symbols = 0, hit = 0, hitAny = 0, before = 0, reads = 0;
     int onRays[17] = {}, offRays[17] = {};
     for (int i = 0; i < count; ++i) {
         const auto c = quarrow_test::makeCase(cat, i, seed);
@@ -34,6 +36,11 @@ int finderReport(quarrow_test::Category cat, int count, std::uint32_t seed) {
         for (int r : {1, 2, 4}) {
             for (const FinderHit& h : hitsAtScale(v, r, {})) all.push_back(h);
         }
+        // The hits of the search's noise round come after the first round's.
+        const std::size_t firstRound = all.size();
+        const double noise = estimateNoise(v);
+        for (int r : {1, 2})
+            for (const FinderHit& h : noisyHitsAtScale(v, r, {}, noise)) all.push_back(h);
         for (const FinderHit& h : all) rays.push_back(regularRays(v, h));
         std::vector<bool> onSymbol(all.size(), false);
         for (const auto& centre : c.centres) {
@@ -44,17 +51,19 @@ int finderReport(quarrow_test::Category cat, int count, std::uint32_t seed) {
                 onSymbol[k] = true;
                 if (first < 0) first = static_cast<int>(k);
             }
-            if (first >= 0) {
+            if (first >= 0 && static_cast<std::size_t>(first) < firstRound) {
                 ++hit;
                 before += first;
             }
+            if (first >= 0) ++hitAny;
         }
         for (std::size_t k = 0; k < all.size(); ++k) ++(onSymbol[k] ? onRays : offRays)[rays[k]];
         const auto r = quarrow::read(c.frame.pixels.data(), c.frame.width, c.frame.height);
         if (r.outcome == quarrow::Outcome::Read) ++reads;
     }
-    std::printf("| %s | %d | %d (%.1f %%) | %.1f | %d |\n", quarrow_test::categoryName(cat), symbols, hit,
-                100.0 * hit / std::max(1, symbols), hit ? static_cast<double>(before) / hit : 0.0, reads);
+    std::printf("| %s | %d | %d (%.1f %%) | %d (%.1f %%) | %.1f | %d |\n", quarrow_test::categoryName(cat), symbols,
+                hit, 100.0 * hit / std::max(1, symbols), hitAny, 100.0 * hitAny / std::max(1, symbols),
+                hit ? static_cast<double>(before) / hit : 0.0, reads);
     std::printf("    rays on centre:");
     for (int k = 0; k <= 16; ++k) std::printf(" %d", onRays[k]);
     std::printf("\n    rays elsewhere:");
@@ -67,7 +76,7 @@ int finderReport(quarrow_test::Category cat, int count, std::uint32_t seed) {
 
 int main(int argc, char** argv) {
     if (argc > 3 && !std::strcmp(argv[1], "--finder")) {
-        std::printf("| category | symbols | with a hit on the centre | hits before it | read (read()) |\n|---|---|---|---|---|\n");
+        std::printf("| category | symbols | a first-round hit on the centre | with the noise round | first-round hits before it | read |\n|---|---|---|---|---|---|\n");
         const int only = std::atoi(argv[2]);
         for (quarrow_test::Category cat : quarrow_test::kAllCategories) {
             if (only >= 0 && static_cast<int>(cat) != only) continue;
