@@ -3,7 +3,7 @@ BUILD   ?= build
 JOBS    ?= $(shell nproc 2>/dev/null || echo 2)
 SAMPLE  ?= samples/boarding-pass.pgm
 
-.PHONY: all deps deps-web web web-test deps-windows release asan windows run test test-release test-asan bench bench-many clean fuzz fuzz-build fuzz-short tsan accuracy soak
+.PHONY: all deps deps-web web web-test deps-windows release asan windows run test test-release test-asan bench bench-many golden-frames clean fuzz fuzz-build fuzz-short tsan accuracy soak
 
 all: release
 
@@ -51,6 +51,10 @@ test-asan: asan
 # fuzzer briefly over its seeds, the thread check, and the Windows
 # components under Wine; last the browser module and page (`web-test`).
 test: test-release test-asan fuzz-short tsan windows web-test
+
+# The whole-frame golden table, every frame (make test checks a third).
+golden-frames: release
+	QUARROW_GOLDEN_FULL=1 $(BUILD)/release/tests/locate/golden_frame_table_test
 
 # libFuzzer targets, built with clang and the address and undefined-behaviour
 # sanitizers. `make fuzz` runs each for FUZZ_SECONDS, one after the other,

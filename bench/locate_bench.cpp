@@ -1,14 +1,18 @@
 // Time of the whole-frame stage on 720p frames (Google Benchmark): the
 // finder's pass over a frame without a symbol, the whole read of such a
-// frame (centre search, then the whole frame), and reads of a blurred and
-// of a turned 5-layer symbol away from the centre. The copy of a frame is
-// the floor beside them.
+// frame (centre search, then the whole frame; clean, and with sensor
+// noise, which costs the whole-frame stage a further round), and reads of
+// a blurred and of a turned 5-layer symbol away from the centre; the
+// FrameSearch ones time the whole-frame stage alone on the same frames.
+// The copy of a frame is the floor beside them.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "locate/bullseye_finder.h"
+#include "locate/frame_search.h"
 #include "quarrow/quarrow.hpp"
 #include "support/frame_renderer.h"
 #include "support/zint_symbol.h"
@@ -21,6 +25,18 @@ constexpr int kWidth = 1280, kHeight = 720;
 
 const Frame& emptyFrame() {
     static const Frame f = clutterFrame(kWidth, kHeight, 40, 3);
+    return f;
+}
+
+// The clutter frame with Gaussian noise of sigma 8.
+const Frame& noisyFrame() {
+    static const Frame f = [] {
+        Frame out = clutterFrame(kWidth, kHeight, 40, 3);
+        const Frame noise = noiseFrame(kWidth, kHeight, 128.0, 8.0, 5);
+        for (std::size_t i = 0; i < out.pixels.size(); ++i)
+            out.pixels[i] = static_cast<std::uint8_t>(std::clamp(out.pixels[i] + noise.pixels[i] - 128, 0, 255));
+        return out;
+    }();
     return f;
 }
 
@@ -61,6 +77,30 @@ void BM_ReadNoSymbol720p(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(quarrow::read(f.pixels.data(), f.width, f.height));
 }
 BENCHMARK(BM_ReadNoSymbol720p);
+
+void BM_ReadNoisyNoSymbol720p(benchmark::State& state) {
+    const Frame& f = noisyFrame();
+    for (auto _ : state) benchmark::DoNotOptimize(quarrow::read(f.pixels.data(), f.width, f.height));
+}
+BENCHMARK(BM_ReadNoisyNoSymbol720p);
+
+void searchOnly(benchmark::State& state, const Frame& f, bool wantSymbol) {
+    const AztecCore::Locate::GreyView v{f.pixels.data(), f.width, f.height, f.width};
+    if (AztecCore::Locate::searchFrame(v, {}).empty() == wantSymbol) {
+        state.SkipWithError("the benchmark frame does not read as expected");
+        return;
+    }
+    for (auto _ : state) benchmark::DoNotOptimize(AztecCore::Locate::searchFrame(v, {}));
+}
+
+void BM_FrameSearchNoSymbol720p(benchmark::State& state) { searchOnly(state, emptyFrame(), false); }
+BENCHMARK(BM_FrameSearchNoSymbol720p);
+void BM_FrameSearchNoisyNoSymbol720p(benchmark::State& state) { searchOnly(state, noisyFrame(), false); }
+BENCHMARK(BM_FrameSearchNoisyNoSymbol720p);
+void BM_FrameSearchBlurred5Layer720p(benchmark::State& state) { searchOnly(state, symbolFrame(true), true); }
+BENCHMARK(BM_FrameSearchBlurred5Layer720p);
+void BM_FrameSearchTurned5Layer720p(benchmark::State& state) { searchOnly(state, symbolFrame(false), true); }
+BENCHMARK(BM_FrameSearchTurned5Layer720p);
 
 void readSymbol(benchmark::State& state, bool blurred) {
     const Frame f = symbolFrame(blurred);

@@ -20,10 +20,6 @@ constexpr int kMinRange = 12;
 // at the module sizes this scale is searched for (larger ones are found
 // on the reduced copy).
 constexpr int kHalfWindow = 8;
-// A pixel changes class only this far past the threshold, so sensor noise
-// round the threshold does not break runs into slivers.
-constexpr float kHysteresis = 1.5f;
-constexpr float kNever = 1e9f;
 // Every other row: a bull's-eye shows its nine equal runs on rows within
 // half a module of its centre, one row band at 2 pixels per module.
 constexpr int kRowStep = 2;
@@ -36,20 +32,51 @@ class FlatMap {
 public:
     explicit FlatMap(const GreyView& v) : bw_((v.width + kBlock - 1) / kBlock), bh_((v.height + kBlock - 1) / kBlock) {
         const auto n = static_cast<std::size_t>(bw_) * static_cast<std::size_t>(bh_);
+        const auto width = static_cast<std::size_t>(v.width);
         std::vector<std::uint8_t> lo(n, 255), hi(n, 0);
-        for (int y = 0; y < v.height; ++y) {
-            const std::uint8_t* row = v.pixels + static_cast<std::ptrdiff_t>(y) * v.stride;
-            const std::size_t base = static_cast<std::size_t>(y / kBlock) * static_cast<std::size_t>(bw_);
-            for (int bx = 0; bx < bw_; ++bx) {
-                const int x0 = bx * kBlock, x1 = std::min(x0 + kBlock, v.width);
-                std::uint8_t mn = 255, mx = 0;
-                for (int x = x0; x < x1; ++x) {
-                    mn = std::min(mn, row[x]);
-                    mx = std::max(mx, row[x]);
+        // Column extremes over each band of kBlock rows first, then over
+        // each block's kBlock columns: whole rows at a time, which the
+        // compiler vectorises.
+        std::vector<std::uint8_t> colLo(width), colHi(width);
+        for (int by = 0; by < bh_; ++by) {
+            std::fill(colLo.begin(), colLo.end(), std::uint8_t{255});
+            std::fill(colHi.begin(), colHi.end(), std::uint8_t{0});
+            for (int y = by * kBlock; y < std::min(v.height, (by + 1) * kBlock); ++y) {
+                const std::uint8_t* row = v.pixels + static_cast<std::ptrdiff_t>(y) * v.stride;
+                std::uint8_t* cl = colLo.data();
+                std::uint8_t* ch = colHi.data();
+                for (std::size_t x = 0; x < width; ++x) {
+                    cl[x] = std::min(cl[x], row[x]);
+                    ch[x] = std::max(ch[x], row[x]);
                 }
-                const std::size_t b = base + static_cast<std::size_t>(bx);
-                lo[b] = std::min(lo[b], mn);
-                hi[b] = std::max(hi[b], mx);
+            }
+            // Extremes over 2, 4 and 8 columns from each x, by doubling.
+            for (int span = 1; span < kBlock; span *= 2) {
+                std::uint8_t* cl = colLo.data();
+                std::uint8_t* ch = colHi.data();
+                const auto s = static_cast<std::size_t>(span);
+                for (std::size_t x = 0; x + s < width; ++x) {
+                    cl[x] = std::min(cl[x], cl[x + s]);
+                    ch[x] = std::max(ch[x], ch[x + s]);
+                }
+            }
+            // The last block may be narrower: its extremes from its own columns.
+            for (int bx = 0; bx < bw_; ++bx) {
+                const int x0 = bx * kBlock;
+                std::uint8_t mn = colLo[static_cast<std::size_t>(x0)], mx = colHi[static_cast<std::size_t>(x0)];
+                if (x0 + kBlock > v.width) {
+                    mn = 255;
+                    mx = 0;
+                    for (int y = by * kBlock; y < std::min(v.height, (by + 1) * kBlock); ++y) {
+                        const std::uint8_t* row = v.pixels + static_cast<std::ptrdiff_t>(y) * v.stride;
+                        for (int x = x0; x < v.width; ++x) {
+                            mn = std::min(mn, row[x]);
+                            mx = std::max(mx, row[x]);
+                        }
+                    }
+                }
+                lo[idx(bx, by)] = mn;
+                hi[idx(bx, by)] = mx;
             }
         }
         // Separable window minima and maxima.
@@ -78,7 +105,8 @@ public:
         }
     }
 
-    float margin(int x, int y) const { return flat_[idx(x / kBlock, y / kBlock)] ? kNever : kHysteresis; }
+    bool flat(int x, int y) const { return flat_[idx(x / kBlock, y / kBlock)] != 0; }
+    bool flatBlock(int bx, int by) const { return flat_[idx(bx, by)] != 0; }
 
 private:
     std::size_t idx(int bx, int by) const {
@@ -89,29 +117,35 @@ private:
 };
 
 // Classes (true = dark) of a profile against its running mean, with the
-// per-sample hysteresis margins. `p` is smoothed in place first.
-void classify(std::vector<float>& p, const std::vector<float>& margin, std::vector<float>& sums,
-              std::vector<std::uint8_t>& dark) {
+// hysteresis where `live` is set (elsewhere a sample keeps the class before
+// it). In quarters of a grey level: q is the [1 2 1] smoothed profile times
+// four, and "v < mean - h" over a window of n samples is n q < sum q - 4 h n
+// with h the hysteresis, all in integers (`quarterHysteresis` is 4 h).
+void classify(const std::vector<int>& p, const std::vector<std::uint8_t>& live, int quarterHysteresis,
+              std::vector<int>& q, std::vector<int>& sums, std::vector<std::uint8_t>& dark) {
     const auto n = static_cast<int>(p.size());
     dark.assign(p.size(), 0);
     if (n == 0) return;
-    float prev = p[0];
+    q.resize(p.size());
+    q[0] = 4 * p[0];
+    q[static_cast<std::size_t>(n - 1)] = 4 * p[static_cast<std::size_t>(n - 1)];
     for (int i = 1; i + 1 < n; ++i) {
-        const float cur = p[static_cast<std::size_t>(i)];
-        p[static_cast<std::size_t>(i)] = 0.25f * (prev + 2.0f * cur + p[static_cast<std::size_t>(i + 1)]);
-        prev = cur;
+        const auto k = static_cast<std::size_t>(i);
+        q[k] = p[k - 1] + 2 * p[k] + p[k + 1];
     }
-    sums.assign(p.size() + 1, 0.0f);
-    for (int i = 0; i < n; ++i) sums[static_cast<std::size_t>(i + 1)] = sums[static_cast<std::size_t>(i)] + p[static_cast<std::size_t>(i)];
+    sums.resize(p.size() + 1);
+    sums[0] = 0;
+    for (std::size_t i = 0; i < p.size(); ++i) sums[i + 1] = sums[i] + q[i];
     bool cls = false;
     for (int i = 0; i < n; ++i) {
         const int a = std::max(0, i - kHalfWindow), b = std::min(n, i + kHalfWindow + 1);
-        const float t = (sums[static_cast<std::size_t>(b)] - sums[static_cast<std::size_t>(a)]) / static_cast<float>(b - a);
-        const float v = p[static_cast<std::size_t>(i)], m = margin[static_cast<std::size_t>(i)];
+        const int sum = sums[static_cast<std::size_t>(b)] - sums[static_cast<std::size_t>(a)];
+        const int scaled = q[static_cast<std::size_t>(i)] * (b - a);
         if (i == 0) {
-            cls = v < t;
-        } else if (cls ? v > t + m : v < t - m) {
-            cls = !cls;
+            cls = scaled < sum;
+        } else if (live[static_cast<std::size_t>(i)]) {
+            const int margin = quarterHysteresis * (b - a);
+            if (cls ? scaled > sum + margin : scaled < sum - margin) cls = !cls;
         }
         dark[static_cast<std::size_t>(i)] = cls ? 1 : 0;
     }
@@ -176,34 +210,72 @@ bool signatureAt(const std::vector<int>& starts, int c, bool centreDark, bool sy
     return false;
 }
 
+// A classified walk: its run starts (the last entry is the end), each
+// run's class, and how many steps of it lie before its starting point.
+struct Walk {
+    int x = 0, y = 0, dx = 0, dy = 0, reach = -1;
+    int back = 0;
+    std::vector<int> starts;
+    std::vector<std::uint8_t> runDark;
+};
+
 struct Walker {
+    Walker(const GreyView& view, const FlatMap& flatMap, int quarters)
+        : v(view), flat(flatMap), quarterHysteresis(quarters) {}
+
     const GreyView& v;
     const FlatMap& flat;
-    std::vector<float> p, margin, sums;
+    int quarterHysteresis;
+    std::vector<int> p, q, sums;
+    std::vector<std::uint8_t> live;
     std::vector<std::uint8_t> dark;
-    std::vector<int> starts;
+    // The cross-checks walk the same lines again and again (both polarities'
+    // preferences, the cluster's mean and last row, the second round); the
+    // last few walks are kept.
+    static constexpr std::size_t kRemembered = 8;
+    std::array<Walk, kRemembered> walks{};
+    std::size_t nextWalk = 0;
 
-    // The signature along (dx, dy) through (x, y), with the middle run's
-    // centre in steps from (x, y).
-    bool check(int x, int y, int dx, int dy, int reach, bool symbolDark, bool preferNine, Signature& sig, double& offset) {
+    const Walk& walk(int x, int y, int dx, int dy, int reach) {
+        for (const Walk& w : walks)
+            if (w.reach == reach && w.x == x && w.y == y && w.dx == dx && w.dy == dy) return w;
+        Walk& w = walks[nextWalk];
+        nextWalk = (nextWalk + 1) % kRemembered;
         int back = 0, fwd = 0;
         while (back < reach && inside(x - (back + 1) * dx, y - (back + 1) * dy)) ++back;
         while (fwd < reach && inside(x + (fwd + 1) * dx, y + (fwd + 1) * dy)) ++fwd;
         p.clear();
-        margin.clear();
+        live.clear();
         for (int k = -back; k <= fwd; ++k) {
             const int px = x + k * dx, py = y + k * dy;
             p.push_back(v.at(px, py));
-            margin.push_back(flat.margin(px, py));
+            live.push_back(flat.flat(px, py) ? 0 : 1);
         }
-        classify(p, margin, sums, dark);
-        runsOf(dark, starts);
+        classify(p, live, quarterHysteresis, q, sums, dark);
+        runsOf(dark, w.starts);
+        w.runDark.clear();
+        for (std::size_t c = 0; c + 1 < w.starts.size(); ++c)
+            w.runDark.push_back(dark[static_cast<std::size_t>(w.starts[c])]);
+        w.x = x;
+        w.y = y;
+        w.dx = dx;
+        w.dy = dy;
+        w.reach = reach;
+        w.back = back;
+        return w;
+    }
+
+    // The signature along (dx, dy) through (x, y), with the middle run's
+    // centre in steps from (x, y).
+    bool check(int x, int y, int dx, int dy, int reach, bool symbolDark, bool preferNine, Signature& sig, double& offset) {
+        const Walk& w = walk(x, y, dx, dy, reach);
+        const std::vector<int>& starts = w.starts;
         // The walk may start a ring or two off the centre (rows through
         // ring 1 show the seven-run signature too, and at 45 degrees every
         // row through the bull's-eye is symmetric): the nearest run with
         // the signature wins or, with `preferNine`, the nearest with the
         // full nine-run signature (blur leaves only seven at the centre).
-        const auto it = std::upper_bound(starts.begin(), starts.end(), back);
+        const auto it = std::upper_bound(starts.begin(), starts.end(), w.back);
         const int at = static_cast<int>(it - starts.begin()) - 1;
         const int runs = static_cast<int>(starts.size()) - 1;
         int chosen = -1;
@@ -211,7 +283,7 @@ struct Walker {
         for (int d : {0, -1, 1, -2, 2, -3, 3}) {
             const int c = at + d;
             if (c < 0 || c >= runs) continue;
-            const bool centreDark = dark[static_cast<std::size_t>(starts[static_cast<std::size_t>(c)])] != 0;
+            const bool centreDark = w.runDark[static_cast<std::size_t>(c)] != 0;
             Signature s;
             if (!signatureAt(starts, c, centreDark, symbolDark, s)) continue;
             if (chosen < 0 || (preferNine && s.nine && !best.nine)) {
@@ -221,7 +293,7 @@ struct Walker {
         }
         if (chosen < 0) return false;
         sig = best;
-        offset = 0.5 * (starts[static_cast<std::size_t>(chosen)] + starts[static_cast<std::size_t>(chosen + 1)] - 1) - back;
+        offset = 0.5 * (starts[static_cast<std::size_t>(chosen)] + starts[static_cast<std::size_t>(chosen + 1)] - 1) - w.back;
         return true;
     }
     bool inside(int x, int y) const { return x >= 0 && y >= 0 && x < v.width && y < v.height; }
@@ -287,37 +359,78 @@ std::vector<FinderHit> findBullseyes(const GreyView& v, const FinderOptions& opt
 
     std::vector<int> starts;
     std::vector<RowHit> clusters;
+    std::vector<std::size_t> open;  // clusters that may still grow, oldest first
     // Integer form of the row test: s(x) = p(x-1) + 2 p(x) + p(x+1) is four
     // times the smoothed level, and a pixel is dark when kWindow s(x) lies
-    // below the window's sum of s by more than the scaled hysteresis. The
-    // tests run over the whole row first (the compiler vectorises them);
-    // the walk along the row then only jumps from one flip to the next.
+    // below the window's sum of s by more than the scaled hysteresis. Every
+    // quantity fits 16 bits (kWindow * 4 * 255 < 2^15), and the window sums
+    // are built by doubling (pairs, fours, eights, sixteens) rather than by
+    // a running sum, so every step is a plain loop over whole rows that the
+    // compiler vectorises; the walk along the row then only jumps from one
+    // flip to the next. In flat blocks no pixel ever flips.
     constexpr int kWindow = 2 * kHalfWindow + 1;
-    constexpr int kScaledHysteresis = static_cast<int>(kHysteresis * 4 * kWindow);
-    constexpr int kNeverScaled = 1 << 28;
+    static_assert(kWindow == 17, "the window sums below are built for 17 pixels");
+    // Quarters of a grey level; bounded so that the scaled form fits 16 bits.
+    const int quarterHysteresis = static_cast<int>(std::lround(4.0 * std::clamp(options.hysteresis, 0.0, 250.0)));
+    const auto scaledHysteresis = static_cast<std::int16_t>(quarterHysteresis * kWindow);
     const int x0 = 1 + kHalfWindow, x1 = v.width - 2 - kHalfWindow;
     const auto width = static_cast<std::size_t>(v.width);
-    std::vector<int> smooth(width, 0), prefix(width + 1, 0), margin(width, 0);
-    std::vector<std::uint8_t> below(width, 0), above(width, 0);
+    // s, then its sums over 2, 4, 8 and 16 pixels starting at each x.
+    std::vector<std::int16_t> sm(width + 16, 0), s2(width + 16, 0), s4(width + 16, 0), s8(width + 16, 0);
+    std::vector<std::uint8_t> below(width, 0), above(width, 0), live(width, 0);
+    int liveBand = -1;
     for (int y = 1; y < v.height - 1 && x1 > x0; y += kRowStep) {
         const std::uint8_t* row = v.pixels + static_cast<std::ptrdiff_t>(y) * v.stride;
-        for (int x = 0; x < v.width; x += kBlock) {
-            const int m = flat.margin(x, y) >= kNever ? kNeverScaled : kScaledHysteresis;
-            for (int i = x; i < std::min(x + kBlock, v.width); ++i) margin[static_cast<std::size_t>(i)] = m;
+        if (y / kBlock != liveBand) {
+            liveBand = y / kBlock;
+            int bx = 0;
+            for (; (bx + 1) * kBlock <= v.width; ++bx)
+                std::memset(live.data() + bx * kBlock, flat.flatBlock(bx, liveBand) ? 0 : 1, kBlock);
+            if (bx * kBlock < v.width)
+                std::memset(live.data() + bx * kBlock, flat.flatBlock(bx, liveBand) ? 0 : 1,
+                            static_cast<std::size_t>(v.width - bx * kBlock));
         }
-        for (int x = 1; x < v.width - 1; ++x) smooth[static_cast<std::size_t>(x)] = row[x - 1] + 2 * row[x] + row[x + 1];
-        for (std::size_t x = 0; x < width; ++x) prefix[x + 1] = prefix[x] + smooth[x];
-        for (int x = x0; x < x1; ++x) {
-            const auto i = static_cast<std::size_t>(x);
-            const int window = prefix[i + kHalfWindow + 1] - prefix[i - kHalfWindow];
-            const int scaled = kWindow * smooth[i];
-            below[i] = scaled < window - margin[i] ? 1 : 0;
-            above[i] = scaled > window + margin[i] ? 1 : 0;
+        {
+            std::int16_t* o = sm.data();
+            for (std::size_t x = 1; x + 1 < width; ++x)
+                o[x] = static_cast<std::int16_t>(row[x - 1] + 2 * row[x] + row[x + 1]);
         }
+        const std::size_t last = width - 1;  // sums reach at most sm[width - 1]
+        {
+            const std::int16_t* a = sm.data();
+            std::int16_t* o = s2.data();
+            for (std::size_t x = 0; x < last; ++x) o[x] = static_cast<std::int16_t>(a[x] + a[x + 1]);
+        }
+        {
+            const std::int16_t* a = s2.data();
+            std::int16_t* o = s4.data();
+            for (std::size_t x = 0; x + 2 < last; ++x) o[x] = static_cast<std::int16_t>(a[x] + a[x + 2]);
+        }
+        {
+            const std::int16_t* a = s4.data();
+            std::int16_t* o = s8.data();
+            for (std::size_t x = 0; x + 6 < last; ++x) o[x] = static_cast<std::int16_t>(a[x] + a[x + 4]);
+        }
+        {
+            // window(x) = s16(x - 8) + s(x + 8), s16(i) = s8(i) + s8(i + 8).
+            const std::int16_t* a = s8.data() + (x0 - kHalfWindow);
+            const std::int16_t* c = sm.data() + x0;
+            const std::uint8_t* keep = live.data() + x0;
+            std::uint8_t* lo = below.data() + x0;
+            std::uint8_t* hi = above.data() + x0;
+            const auto n = static_cast<std::size_t>(x1 - x0);
+            for (std::size_t i = 0; i < n; ++i) {
+                const auto window = static_cast<std::int16_t>(a[i] + a[i + 8] + c[i + kHalfWindow]);
+                const auto diff = static_cast<std::int16_t>(kWindow * c[i] - window);
+                lo[i] = static_cast<std::uint8_t>((diff < -scaledHysteresis ? 1 : 0) & keep[i]);
+                hi[i] = static_cast<std::uint8_t>((diff > scaledHysteresis ? 1 : 0) & keep[i]);
+            }
+        }
+        const int window0 = s8[static_cast<std::size_t>(x0 - kHalfWindow)] + s8[static_cast<std::size_t>(x0)] +
+                            sm[static_cast<std::size_t>(x0 + kHalfWindow)];
         starts.clear();
         starts.push_back(x0);
-        const bool firstDark = kWindow * smooth[static_cast<std::size_t>(x0)] <
-                               prefix[static_cast<std::size_t>(x0 + kHalfWindow + 1)] - prefix[static_cast<std::size_t>(x0 - kHalfWindow)];
+        const bool firstDark = kWindow * sm[static_cast<std::size_t>(x0)] < window0;
         bool dark = firstDark;
         for (int x = x0; x < x1;) {
             const std::uint8_t* flips = dark ? above.data() : below.data();
@@ -330,6 +443,9 @@ std::vector<FinderHit> findBullseyes(const GreyView& v, const FinderOptions& opt
         }
         starts.push_back(x1);
         const int runs = static_cast<int>(starts.size()) - 1;
+        // Clusters whose last row lies too far above to take this row's
+        // hits never take any later ones; the rest stay in their order.
+        std::erase_if(open, [&](std::size_t k) { return y - clusters[k].lastY > 2.0 * clusters[k].module + kRowStep; });
         for (int c = 3; c + 3 < runs; ++c) {
           const bool centreDark = firstDark == (c % 2 == 0);
           for (bool symbolDark : {true, false}) {
@@ -338,7 +454,8 @@ std::vector<FinderHit> findBullseyes(const GreyView& v, const FinderOptions& opt
             if (!signatureAt(starts, c, centreDark, symbolDark, sig)) continue;
             const double x = 0.5 * (starts[static_cast<std::size_t>(c)] + starts[static_cast<std::size_t>(c + 1)] - 1);
             bool merged = false;
-            for (RowHit& h : clusters) {
+            for (const std::size_t k : open) {
+                RowHit& h = clusters[k];
                 if (h.symbolDark != sig.symbolDark || std::fabs(h.lastX - x) > 0.6 * h.module ||
                     y - h.lastY > 2.0 * h.module + kRowStep || sig.module > 1.5 * h.module || h.module > 1.5 * sig.module)
                     continue;
@@ -350,13 +467,15 @@ std::vector<FinderHit> findBullseyes(const GreyView& v, const FinderOptions& opt
                 merged = true;
                 break;
             }
-            if (!merged && clusters.size() < kMaxClusters)
+            if (!merged && clusters.size() < kMaxClusters) {
+                open.push_back(clusters.size());
                 clusters.push_back({sig.module, sig.symbolDark, 1, x, double(y), x, double(y)});
+            }
           }
         }
     }
 
-    Walker walker{v, flat, {}, {}, {}, {}, {}};
+    Walker walker(v, flat, quarterHysteresis);
     for (const RowHit& h : clusters) {
         // The mean of the cluster's rows, or else its last row alone.
         FinderHit f;
@@ -383,6 +502,29 @@ std::vector<FinderHit> findBullseyes(const GreyView& v, const FinderOptions& opt
     });
     if (out.size() > options.maxCandidates) out.resize(options.maxCandidates);
     return out;
+}
+
+double estimateNoise(const GreyView& v) {
+    // For Gaussian noise of sigma s, p(x-1) - 2 p(x) + p(x+1) has deviation
+    // s sqrt 6, and the median of its size is 0.6745 of that.
+    constexpr int kRowGap = 16;
+    constexpr double kMedianToSigma = 1.0 / (0.6745 * 2.449489742783178);
+    std::array<int, 4 * 255 + 1> counts{};
+    int total = 0;
+    for (int y = kRowGap / 2; y < v.height; y += kRowGap) {
+        const std::uint8_t* row = v.pixels + static_cast<std::ptrdiff_t>(y) * v.stride;
+        for (int x = 1; x + 1 < v.width; ++x) {
+            ++counts[static_cast<std::size_t>(std::abs(row[x - 1] - 2 * row[x] + row[x + 1]))];
+            ++total;
+        }
+    }
+    if (total == 0) return 0.0;
+    int seen = 0;
+    for (std::size_t d = 0; d < counts.size(); ++d) {
+        seen += counts[d];
+        if (2 * seen >= total) return static_cast<double>(d) * kMedianToSigma;
+    }
+    return 0.0;
 }
 
 }  // namespace AztecCore::Locate

@@ -30,6 +30,7 @@ struct FinderHit {
     double module = 0.0;  // module size seen along the row, pixels
     bool lightOnDark = false;
     int rows = 0;         // scanned rows that showed the signature
+    bool likely = false;  // passed the frame search's ring check (candidate_check.h)
 };
 
 struct FinderOptions {
@@ -38,8 +39,17 @@ struct FinderOptions {
     // At most this many candidates are returned, the ones nearest to the
     // frame centre; bounds the work that a busy frame can cause.
     std::size_t maxCandidates = 24;
+    // A pixel changes class only this many grey levels (of the [1 2 1]
+    // smoothed row) past the running mean, so that sensor noise round the
+    // mean does not break runs into slivers. Noisy frames need more.
+    double hysteresis = 1.5;
 };
 
 std::vector<FinderHit> findBullseyes(const GreyView& view, const FinderOptions& options);
+
+// The frame's sensor noise (standard deviation, grey levels), from the
+// median size of the second differences along a sample of rows: on smooth
+// stretches, which most of a frame is, they are noise alone.
+double estimateNoise(const GreyView& view);
 
 }  // namespace AztecCore::Locate

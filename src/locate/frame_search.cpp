@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "locate/bullseye_finder.h"
+#include "locate/candidate_check.h"
 
 namespace AztecCore::Locate {
 
@@ -13,29 +14,55 @@ namespace {
 // Reduced copies searched after the frame itself: halved, where sensor
 // noise is halved too and heavy blur spans fewer pixels, and quartered,
 // for close-ups whose modules outgrow the finder's window.
-constexpr int kReductions[] = {2, 4};
+constexpr int kScales[] = {1, 2, 4};  // reduce() makes exactly these
 // Frames smaller than this on their shorter side have no room for a
 // reduced copy that could still show a bull's-eye.
 constexpr int kMinReducedSide = 40;
+// Hits that read one symbol lie within this many modules of each other:
+// each lies within a module or two of the bull's-eye's centre.
+constexpr double kSameSymbolModules = 4.0;
+// Attempts of the second and third rounds (see searchFrame).
+constexpr int kSecondChances = 8;
+constexpr int kNoisyChances = 12;
+// The second round's finder hysteresis, per grey level of the frame's
+// noise: about 1.25 times the noise left after the finder's [1 2 1]
+// smoothing (0.61 of it). More loses heavily blurred rings, less lets noise
+// break them.
+constexpr double kNoiseHysteresis = 1.25 * 0.61;
+constexpr int kNoisyScales[] = {1, 2};
 
-std::vector<std::uint8_t> reduce(const GreyView& v, int kReduction, GreyView& out) {
-    out.width = v.width / kReduction;
-    out.height = v.height / kReduction;
+// Each reduced pixel is the rounded mean of an r x r block. The block's
+// rows are summed column by column first (whole rows, vectorised), then
+// each r columns.
+template <int R>
+std::vector<std::uint8_t> reduceBy(const GreyView& v, GreyView& out) {
+    out.width = v.width / R;
+    out.height = v.height / R;
     out.stride = out.width;
-    std::vector<std::uint8_t> px(static_cast<std::size_t>(out.width) * static_cast<std::size_t>(out.height));
+    const auto w = static_cast<std::size_t>(out.width);
+    std::vector<std::uint8_t> px(w * static_cast<std::size_t>(out.height));
+    std::vector<std::uint16_t> columns(w * R);
     for (int y = 0; y < out.height; ++y) {
-        for (int x = 0; x < out.width; ++x) {
+        const std::uint8_t* first = v.pixels + static_cast<std::ptrdiff_t>(y * R) * v.stride;
+        std::uint16_t* c = columns.data();
+        for (std::size_t x = 0; x < w * R; ++x) c[x] = first[x];
+        for (int j = 1; j < R; ++j) {
+            const std::uint8_t* row = first + static_cast<std::ptrdiff_t>(j) * v.stride;
+            for (std::size_t x = 0; x < w * R; ++x) c[x] = static_cast<std::uint16_t>(c[x] + row[x]);
+        }
+        std::uint8_t* o = px.data() + static_cast<std::size_t>(y) * w;
+        for (std::size_t x = 0; x < w; ++x) {
             int sum = 0;
-            for (int j = 0; j < kReduction; ++j) {
-                const std::uint8_t* row = v.pixels + static_cast<std::ptrdiff_t>(y * kReduction + j) * v.stride + x * kReduction;
-                for (int i = 0; i < kReduction; ++i) sum += row[i];
-            }
-            px[static_cast<std::size_t>(y) * static_cast<std::size_t>(out.width) + static_cast<std::size_t>(x)] =
-                static_cast<std::uint8_t>((sum + kReduction * kReduction / 2) / (kReduction * kReduction));
+            for (int i = 0; i < R; ++i) sum += c[x * R + static_cast<std::size_t>(i)];
+            o[x] = static_cast<std::uint8_t>((sum + R * R / 2) / (R * R));
         }
     }
     out.pixels = px.data();
     return px;
+}
+
+std::vector<std::uint8_t> reduce(const GreyView& v, int reduction, GreyView& out) {
+    return reduction == 2 ? reduceBy<2>(v, out) : reduceBy<4>(v, out);
 }
 
 Quad mapQuad(const Aztec::Math::Homography& h, double e) {
@@ -98,6 +125,48 @@ std::optional<FoundSymbol> readAt(const GreyView& view, const FinderHit& hit) {
 
 }  // namespace
 
+std::vector<FinderHit> hitsAtScale(const GreyView& view, int reduction, const FinderOptions& options) {
+    GreyView seen = view;
+    std::vector<std::uint8_t> store;
+    if (reduction > 1) {
+        if (std::min(view.width, view.height) / reduction < kMinReducedSide) return {};
+        store = reduce(view, reduction, seen);
+    }
+    std::vector<FinderHit> hits = findBullseyes(seen, options);
+    // Hits whose rings look right from their centre are tried first. The
+    // order is otherwise the finder's (nearest the frame centre first), and
+    // a hit that fails the look but lies near a later one that passes keeps
+    // its place just before it: both may read the same symbol, and the one
+    // the finder put first is the one that reads it.
+    std::vector<char> likely(hits.size()), placed(hits.size(), 0);
+    for (std::size_t i = 0; i < hits.size(); ++i) likely[i] = looksLikeBullseye(seen, hits[i]) ? 1 : 0;
+    std::vector<FinderHit> ordered;
+    ordered.reserve(hits.size());
+    for (std::size_t i = 0; i < hits.size(); ++i) {
+        if (!likely[i]) continue;
+        hits[i].likely = true;
+        for (std::size_t j = 0; j < i; ++j) {
+            const double reach = kSameSymbolModules * std::max(hits[i].module, hits[j].module);
+            if (!placed[j] && !likely[j] && std::hypot(hits[i].x - hits[j].x, hits[i].y - hits[j].y) < reach) {
+                ordered.push_back(hits[j]);
+                placed[j] = 1;
+            }
+        }
+        ordered.push_back(hits[i]);
+        placed[i] = 1;
+    }
+    for (std::size_t i = 0; i < hits.size(); ++i)
+        if (!placed[i]) ordered.push_back(hits[i]);
+    // Back to frame pixels: reduced pixel i covers frame pixels
+    // r i .. r i + r - 1.
+    for (FinderHit& h : ordered) {
+        h.x = h.x * reduction + (reduction - 1) / 2.0;
+        h.y = h.y * reduction + (reduction - 1) / 2.0;
+        h.module *= reduction;
+    }
+    return ordered;
+}
+
 bool insideQuad(const Quad& q, Point2d p) {
     int positive = 0, negative = 0;
     for (std::size_t k = 0; k < 4; ++k) {
@@ -131,11 +200,13 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
                 return true;
         return false;
     };
-    auto tryHits = [&](const std::vector<FinderHit>& hits) {
+    // Tries the hits in turn; true when the search is over (a symbol read
+    // and only one wanted, or the attempts spent).
+    auto tryHits = [&](const std::vector<FinderHit>& hits, bool onlyLikely, int& spent, int limit) {
         for (const FinderHit& h : hits) {
-            if (attempts >= kMaxCandidatesTried) return true;
-            if (covered(h)) continue;
-            ++attempts;
+            if (spent >= limit) return true;
+            if ((onlyLikely && !h.likely) || covered(h)) continue;
+            ++spent;
             tried.push_back(h);
             if (auto f = readAt(view, h)) {
                 found.push_back(std::move(*f));
@@ -145,22 +216,42 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
         return false;
     };
 
-    if (tryHits(findBullseyes(view, fo))) return found;
-    for (int reduction : kReductions) {
-        if (std::min(view.width, view.height) / reduction < kMinReducedSide) break;
-        GreyView small;
-        const std::vector<std::uint8_t> store = reduce(view, reduction, small);
-        std::vector<FinderHit> hits = findBullseyes(small, fo);
-        // Back to frame pixels: reduced pixel i covers frame pixels
-        // r i .. r i + r - 1.
-        for (FinderHit& h : hits) {
-            h.x = h.x * reduction + (reduction - 1) / 2.0;
-            h.y = h.y * reduction + (reduction - 1) / 2.0;
-            h.module *= reduction;
-        }
-        if (tryHits(hits)) return found;
+    std::vector<std::vector<FinderHit>> scales;
+    for (int reduction : kScales) {
+        scales.push_back(hitsAtScale(view, reduction, fo));
+        if (tryHits(scales.back(), false, attempts, kMaxCandidatesTried)) break;
     }
+    if (!found.empty() && !options.all) return found;
+    // Two more rounds, for frames the first did not read (or all of whose
+    // symbols are wanted), each with its own bound on the attempts. When
+    // the first round's attempts ran out (most often on noise hits of the
+    // frame itself), the hits of every scale that look like a bull's-eye
+    // and were not tried get a second chance.
+    if (attempts >= kMaxCandidatesTried) {
+        while (scales.size() < std::size(kScales)) scales.push_back(hitsAtScale(view, kScales[scales.size()], fo));
+        int extra = 0;
+        for (const auto& hits : scales)
+            if (tryHits(hits, true, extra, kSecondChances)) break;
+        if (!found.empty() && !options.all) return found;
+    }
+    // Then the finder looks again with a hysteresis fitted to the frame's
+    // noise (at the default, noise of a few grey levels breaks the rings'
+    // runs into slivers on the frame itself); its hits that look like a
+    // bull's-eye are tried.
+    const double noise = estimateNoise(view);
+    int extra = 0;
+    for (int reduction : kNoisyScales)
+        if (tryHits(noisyHitsAtScale(view, reduction, fo, noise), true, extra, kNoisyChances)) break;
     return found;
+}
+
+std::vector<FinderHit> noisyHitsAtScale(const GreyView& view, int reduction, const FinderOptions& options,
+                                        double noise) {
+    FinderOptions noisy = options;
+    // Averaging r x r pixels divides the noise by r.
+    noisy.hysteresis = kNoiseHysteresis * noise / reduction;
+    if (noisy.hysteresis <= options.hysteresis) return {};
+    return hitsAtScale(view, reduction, noisy);
 }
 
 }  // namespace AztecCore::Locate

@@ -8,6 +8,7 @@
 #include <array>
 #include <vector>
 
+#include "locate/bullseye_finder.h"
 #include "locate/grey_view.h"
 #include "locate/symbol_sampler.h"
 
@@ -36,6 +37,17 @@ struct FrameSearchOptions {
 inline constexpr int kMaxCandidatesTried = 24;
 
 std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOptions& options);
+
+// The finder's hits on the frame reduced `reduction` times (1, 2 or 4), in
+// frame pixels and in the order the search tries them; none when the
+// reduced copy would be too small.
+std::vector<FinderHit> hitsAtScale(const GreyView& view, int reduction, const FinderOptions& options);
+
+// The same with the hysteresis the search's noise round uses for a frame
+// of the given noise (estimateNoise); none when that is no more than the
+// options' own.
+std::vector<FinderHit> noisyHitsAtScale(const GreyView& view, int reduction, const FinderOptions& options,
+                                        double noise);
 
 // True when p lies inside the convex quadrilateral q (either winding).
 bool insideQuad(const Quad& q, Point2d p);
