@@ -216,7 +216,12 @@ void SymbolDetector::fillBlobOf(std::int32_t sx, std::int32_t sy) {
         if (w0 == w1) {
             row[w0] &= ~oneWord;
         } else {
-            for (std::int32_t w = w0; w <= w1; ++w) row[w] &= ~spanMask(w, i0, i1);
+            // The run's words: partial at both ends, whole in between.
+            const std::uint64_t firstWord = ~0ull << (i0 % kWordBits);
+            const std::uint64_t lastWord = i1 % kWordBits == kWordBits - 1 ? ~0ull : (1ull << (i1 % kWordBits + 1)) - 1;
+            row[w0] &= ~firstWord;
+            for (std::int32_t w = w0 + 1; w < w1; ++w) row[w] = 0;
+            row[w1] &= ~lastWord;
         }
         const std::int32_t x0 = left + i0, x1 = left + i1;
         std::uint8_t* const pixels = base + stride * p.y;
@@ -242,7 +247,9 @@ void SymbolDetector::fillBlobOf(std::int32_t sx, std::int32_t sy) {
             }
             std::uint64_t carry = 0;
             for (std::int32_t w = w0; w <= w1; ++w) {
-                const std::uint64_t m = nrow[w] & spanMask(w, i0, i1);
+                std::uint64_t m = nrow[w];
+                if (w == w0) m &= ~0ull << (i0 % kWordBits);
+                if (w == w1 && i1 % kWordBits != kWordBits - 1) m &= (1ull << (i1 % kWordBits + 1)) - 1;
                 std::uint64_t starts = m & ~((m << 1) | carry);
                 carry = m >> (kWordBits - 1);
                 while (starts != 0) {
