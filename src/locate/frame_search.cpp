@@ -46,8 +46,9 @@ Quad mapQuad(const Aztec::Math::Homography& h, double e) {
 std::optional<FoundSymbol> readWith(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model,
                                      bool lightOnDark) {
     SymbolCandidate cand;
-    if (!readModeRing(sampler, fit, model, cand)) return std::nullopt;
-    auto read = readSymbolData(sampler, fit, model, cand);
+    Aztec::BitList modeRing;
+    if (!readModeRing(sampler, fit, model, cand, &modeRing)) return std::nullopt;
+    auto read = readSymbolData(sampler, fit, model, cand, &modeRing);
     if (!read) return std::nullopt;
     FoundSymbol found;
     SymbolCandidate& c = read->candidate;
@@ -158,6 +159,9 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
             h.y = h.y * reduction + (reduction - 1) / 2.0;
             h.module *= reduction;
         }
+        // Each copy has its own budget: noise can fill the frame's with
+        // false hits while the symbol shows only in a reduced copy.
+        attempts = 0;
         if (tryHits(hits)) return found;
     }
     return found;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "decode/mode_message.h"
+#include "locate/bullseye_model_fit.h"
 
 namespace AztecCore::Locate {
 
@@ -39,6 +40,10 @@ constexpr Move kMoves[] = {{0.2, 0.0, 1.0},  {-0.2, 0.0, 1.0}, {0.0, 0.2, 1.0},
 constexpr int kSearchSteps = 4;
 constexpr double kSearchStep = 0.25;
 constexpr int kLineReach = 6;
+// The refit against the known core starts from at least this blur
+// (modules), and is taken when it moves the centre less than this much.
+constexpr double kMinModelSigma = 0.3;
+constexpr double kMaxRefineMove = 0.5;
 
 double moduleLevel(const Sampler& s, const Homography& h, double u, double v) {
     const double pts[5][2] = {{u, v}, {u - kSpread, v}, {u + kSpread, v}, {u, v - kSpread}, {u, v + kSpread}};
@@ -265,7 +270,8 @@ ModuleModel measureModules(const Sampler& sampler, const BullseyeFit& fit) {
     return best;
 }
 
-bool readModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model, SymbolCandidate& cand) {
+bool readModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model, SymbolCandidate& cand,
+                  Aztec::BitList* ring) {
     cand.type = fit.compact ? SymbolType::Compact : SymbolType::FullRange;
     const int h = fit.compact ? kCompactModeRing : kFullRangeModeRing;
     const int len = 2 * h;
@@ -298,7 +304,9 @@ bool readModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleMo
         }
         auto tryThreshold = [&](double t) {
             for (std::size_t i = 0; i < samples.size(); ++i) bits.set(static_cast<std::int64_t>(i), samples[i] < t);
-            return Aztec::decodeModeMessage(cand, bits, /*extended=*/true);
+            if (!Aztec::decodeModeMessage(cand, bits, /*extended=*/true)) return false;
+            if (ring) *ring = bits;
+            return true;
         };
         const double dark = sigma > 0.0 ? model.dark : fit.dark, light = sigma > 0.0 ? model.light : fit.light;
         for (double f : kRingFractions) {
@@ -335,11 +343,20 @@ std::optional<SymbolRead> readRune(const Sampler& sampler, const BullseyeFit& fi
 }  // namespace
 
 std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model,
-                                         const SymbolCandidate& cand) {
+                                         const SymbolCandidate& cand, const Aztec::BitList* ring) {
     if (cand.rune >= 0) return readRune(sampler, fit, cand);
     const int m = cand.size;
     if (m <= 0) return std::nullopt;
     Homography h = fit.toImage;
+    if (ring) {
+        if (auto refined = refineWithModeRing(sampler, fit, *ring, std::max(model.sigma, kMinModelSigma))) {
+            const Point2d a = Aztec::Math::mapPoint(h, 0.0, 0.0);
+            const Point2d b = Aztec::Math::mapPoint(refined->fit.toImage, 0.0, 0.0);
+            const Point2d a1 = Aztec::Math::mapPoint(h, 1.0, 0.0);
+            const double module = std::hypot(a1.x - a.x, a1.y - a.y);
+            if (std::hypot(b.x - a.x, b.y - a.y) < kMaxRefineMove * module) h = refined->fit.toImage;
+        }
+    }
     if (cand.type == SymbolType::FullRange) h = referenceGridFit(sampler, h, m);
     const double mid = 0.5 * (fit.dark + fit.light);
     auto attempt = [&](const std::vector<double>& levels, double alpha, double fixed) -> std::optional<SymbolRead> {
