@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "decode/codeword_layout.h"
+#include "decode/erasure_decoder.h"
 #include "decode/mode_message.h"
 #include "locate/bullseye_model_fit.h"
 
@@ -44,6 +46,14 @@ constexpr int kLineReach = 6;
 // (modules), and is taken when it moves the centre less than this much.
 constexpr double kMinModelSigma = 0.3;
 constexpr double kMaxRefineMove = 0.5;
+// Errors-and-erasures decoding: tried on the first few samplings only,
+// with up to these shares of the check words (less the spare ones) erased.
+constexpr int kSpareCheckWords = 2;
+constexpr int kMaxErasureAttempts = 6;
+constexpr double kErasureShares[] = {0.25, 0.5, 0.75, 1.0};
+// Shares whose miscorrection chance (see log10Miscorrection) exceeds this
+// are not tried.
+constexpr double kMaxLog10Miscorrection = -10.0;
 
 double moduleLevel(const Sampler& s, const Homography& h, double u, double v) {
     const double pts[5][2] = {{u, v}, {u - kSpread, v}, {u + kSpread, v}, {u, v - kSpread}, {u, v + kSpread}};
@@ -73,7 +83,10 @@ std::vector<double> sampleLevels(const Sampler& s, const Homography& h, int m, c
 
 // Classifies each module against the mean of its window, after
 // sharpening by `alpha`; with `fixedThreshold` >= 0 against that instead.
-Aztec::ModuleMatrix classify(const std::vector<double>& levels, int m, double alpha, double fixedThreshold) {
+// `margin` (m x m, when given) receives how far each module's level lay
+// from its threshold.
+Aztec::ModuleMatrix classify(const std::vector<double>& levels, int m, double alpha, double fixedThreshold,
+                             std::vector<double>* margin = nullptr) {
     const int n = m + 2;
     std::vector<double> sharp(levels);
     if (alpha > 0.0) {
@@ -108,6 +121,7 @@ Aztec::ModuleMatrix classify(const std::vector<double>& levels, int m, double al
                 threshold = total / ((x1 - x0 + 1) * (y1 - y0 + 1));
             }
             matrix[static_cast<std::size_t>(x)].set(y, value < threshold);
+            if (margin) (*margin)[static_cast<std::size_t>(x * m + y)] = std::fabs(value - threshold);
         }
     }
     return matrix;
@@ -342,6 +356,85 @@ std::optional<SymbolRead> readRune(const Sampler& sampler, const BullseyeFit& fi
 
 }  // namespace
 
+namespace {
+
+Aztec::ReedSolomon::GenericGF& dataField(int wordBits) {
+    switch (wordBits) {
+        case 6: return Aztec::ReedSolomon::fieldData6();
+        case 8: return Aztec::ReedSolomon::fieldData8();
+        case 10: return Aztec::ReedSolomon::fieldData10();
+        default: return Aztec::ReedSolomon::fieldData12();
+    }
+}
+
+// The chance that a block of random words decodes with `erased` erasures
+// and as many errors as the remaining check words allow (less the spare
+// ones): the share of all blocks that lie that near a codeword,
+// C(n - e, v) (q - 1)^v / q^(2S - e), as a power of ten. Erasures buy
+// corrections at the price of this margin: erasing nearly every check word
+// leaves a random block a chance of 1 in q^spare.
+double log10Miscorrection(int n, int checkWords, int erased, int wordBits) {
+    const int errors = (checkWords - erased - kSpareCheckWords) / 2;
+    if (errors < 0) return 0.0;
+    const double q = std::ldexp(1.0, wordBits);
+    const double choose = std::lgamma(n - erased + 1.0) - std::lgamma(errors + 1.0) - std::lgamma(n - erased - errors + 1.0);
+    return choose / std::log(10.0) + errors * std::log10(q - 1.0) - (checkWords - erased) * std::log10(q);
+}
+
+// Errors and erasures: the codewords whose modules lay nearest their
+// thresholds are erased, a growing share of the check words at a time,
+// always keeping kSpareCheckWords unused against miscorrection. A
+// correction is written back into the matrix, which then goes through
+// the ordinary checked decoding (finding nothing left to correct).
+std::optional<Aztec::DecodedData> decodeWithErasures(const SymbolCandidate& cand, Aztec::ModuleMatrix matrix,
+                                                     const std::vector<double>& margin) {
+    const int checkWords = cand.totalWords - cand.dataWords;
+    if (checkWords < Aztec::kMinCheckWords + kSpareCheckWords) return std::nullopt;
+    const auto layout = Aztec::codewordModules(cand);
+    if (layout.empty()) return std::nullopt;
+    const int m = cand.size;
+    const int bits = cand.wordBits;
+    std::vector<std::int32_t> words(static_cast<std::size_t>(cand.totalWords));
+    std::vector<std::pair<double, std::int32_t>> doubt(words.size());
+    for (int k = 0; k < cand.totalWords; ++k) {
+        std::int32_t w = 0;
+        double least = 1e18;
+        for (int b = 0; b < bits; ++b) {
+            const auto& pos = layout[static_cast<std::size_t>(k * bits + b)];
+            w = (w << 1) | (matrix[static_cast<std::size_t>(pos[0])].get(pos[1]) ? 1 : 0);
+            least = std::min(least, margin[static_cast<std::size_t>(pos[0] * m + pos[1])]);
+        }
+        words[static_cast<std::size_t>(k)] = w;
+        doubt[static_cast<std::size_t>(k)] = {least, k};
+    }
+    std::sort(doubt.begin(), doubt.end());
+    auto& field = dataField(bits);
+    for (double share : kErasureShares) {
+        const int erased = static_cast<int>(share * (checkWords - kSpareCheckWords));
+        if (erased <= 0 || log10Miscorrection(cand.totalWords, checkWords, erased, bits) > kMaxLog10Miscorrection) continue;
+        std::vector<std::int32_t> erasures;
+        for (int i = 0; i < erased; ++i) erasures.push_back(doubt[static_cast<std::size_t>(i)].second);
+        std::vector<std::int32_t> corrected = words;
+        const auto changed = Aztec::ReedSolomon::correctWithErasures(field, corrected, checkWords, erasures, kSpareCheckWords);
+        if (!changed) continue;
+        Aztec::ModuleMatrix fixed = matrix;
+        for (int k = 0; k < cand.totalWords; ++k) {
+            const std::int32_t w = corrected[static_cast<std::size_t>(k)];
+            for (int b = 0; b < bits; ++b) {
+                const auto& pos = layout[static_cast<std::size_t>(k * bits + b)];
+                fixed[static_cast<std::size_t>(pos[0])].set(pos[1], ((w >> (bits - 1 - b)) & 1) != 0);
+            }
+        }
+        auto decoded = Aztec::decodeDataChecked(cand, fixed);
+        if (!decoded) continue;
+        decoded->correctedWords = *changed;
+        return decoded;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model,
                                          const SymbolCandidate& cand, const Aztec::BitList* ring) {
     if (cand.rune >= 0) return readRune(sampler, fit, cand);
@@ -359,9 +452,15 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
     }
     if (cand.type == SymbolType::FullRange) h = referenceGridFit(sampler, h, m);
     const double mid = 0.5 * (fit.dark + fit.light);
+    std::vector<double> margin(static_cast<std::size_t>(m) * static_cast<std::size_t>(m));
+    int erasureAttempts = 0;
     auto attempt = [&](const std::vector<double>& levels, double alpha, double fixed) -> std::optional<SymbolRead> {
-        const Aztec::ModuleMatrix matrix = classify(levels, m, alpha, fixed);
+        const Aztec::ModuleMatrix matrix = classify(levels, m, alpha, fixed, &margin);
         auto decoded = Aztec::decodeDataChecked(cand, matrix);
+        if (!decoded && erasureAttempts < kMaxErasureAttempts) {
+            ++erasureAttempts;
+            decoded = decodeWithErasures(cand, matrix, margin);
+        }
         if (!decoded) return std::nullopt;
         SymbolRead read;
         read.candidate = cand;

@@ -146,6 +146,8 @@ int main(int argc, char** argv) {
         const auto c = quarrow_test::makeCase(cat, i, seed);
         if (c.all) continue;  // several symbols: see the accuracy report
         const auto r = quarrow::read(c.frame.pixels.data(), c.frame.width, c.frame.height);
+        if (r.outcome == quarrow::Outcome::Read && std::string(r.bytes.begin(), r.bytes.end()) != c.expected.front())
+            std::printf("frame %d: WRONG read (%d words corrected)\n", i, r.correctedWords);
         if (r.outcome == quarrow::Outcome::Read && !std::getenv("DIAG_ALL")) continue;
         ++failed;
         const auto& pl = c.placements.front();
