@@ -18,6 +18,8 @@ using Aztec::Math::Homography;
 // its outer edge and the blur round it.
 constexpr double kStep = 1.0 / 3.0;
 constexpr double kReachPast = 0.8;
+// A whole symbol is compared at module centres and edges.
+constexpr double kSymbolStep = 0.5;
 constexpr double kMinSigma = 0.1, kMaxSigma = 1.6;
 // Finite-difference steps of the correction's shift (modules), its linear
 // and perspective terms, and the blur.
@@ -96,6 +98,9 @@ struct Levels {
 struct Core {
     int half = 0;
     std::vector<double> values;  // (2 half + 1)^2, entry (u + half) * side + (v + half)
+    double outside = 0.5;        // the level taken beyond the core
+    bool outsideKnown = false;   // a symbol's light quiet zone: every sample counts fully
+    double step = kStep;         // sample spacing, modules
 };
 
 Core bullseyeCore(int rings) {
@@ -113,8 +118,8 @@ class Problem {
 public:
     Problem(const Sampler& sampler, int rings, Core core)
         : sampler_(sampler), rings_(rings), core_(std::move(core)) {
-        const int n = static_cast<int>((core_.half + kReachPast) / kStep);
-        for (int i = -n; i <= n; ++i) axis_.push_back(i * kStep);
+        const int n = static_cast<int>((core_.half + kReachPast) / core_.step);
+        for (int i = -n; i <= n; ++i) axis_.push_back(i * core_.step);
         side_ = axis_.size();
         samples_.resize(side_ * side_);
         model_.resize(side_ * side_);
@@ -143,6 +148,7 @@ public:
     // `sigma`, fixed while a fit runs so that the blur cannot lower the
     // cost by discounting samples.
     void weigh(double sigma) {
+        if (core_.outsideKnown) return;
         std::vector<double> square(side_);
         blurredSquare(sigma, core_.half + 0.5, square);
         for (std::size_t i = 0; i < side_; ++i)
@@ -182,7 +188,7 @@ public:
         blurredSquare(sigma, half + 0.5, outside_);
         for (std::size_t i = 0; i < side_; ++i)
             for (std::size_t j = 0; j < side_; ++j) {
-                double m = 0.5 * (1.0 - outside_[i] * outside_[j]);
+                double m = core_.outside * (1.0 - outside_[i] * outside_[j]);
                 for (std::size_t c = 0; c < modules; ++c) m += table_[c * side_ + i] * partial_[c * side_ + j];
                 model_[i * side_ + j] = m;
             }
@@ -464,6 +470,22 @@ std::optional<ModelFit> refineWithModeRing(const Sampler& sampler, const Bullsey
     Params p = paramsOf(fit.toImage);
     p.sigma = std::clamp(sigma, kMinSigma, kMaxSigma);
     return levenbergMarquardt(problem, p, fit.compact, /*orient=*/false);
+}
+
+std::optional<ModelFit> refineWithSymbol(const Sampler& sampler, const Homography& start, int size,
+                                         const std::vector<double>& values, double sigma) {
+    if (size < 2 * kCompactRings + 3 || values.size() != static_cast<std::size_t>(size) * static_cast<std::size_t>(size))
+        return std::nullopt;
+    Core core;
+    core.half = (size - 1) / 2;
+    core.values = values;
+    core.outside = 0.0;
+    core.outsideKnown = true;
+    core.step = kSymbolStep;
+    Problem problem(sampler, kCompactRings, std::move(core));
+    Params p = paramsOf(start);
+    p.sigma = std::clamp(sigma, kMinSigma, kMaxSigma);
+    return levenbergMarquardt(problem, p, false, /*orient=*/false, /*perspective=*/true);
 }
 
 }  // namespace AztecCore::Locate

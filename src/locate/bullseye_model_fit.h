@@ -11,6 +11,7 @@
 #pragma once
 
 #include <optional>
+#include <vector>
 
 #include "decode/bit_list.h"
 #include "locate/bullseye_geometry.h"
@@ -42,5 +43,14 @@ std::optional<ModelFit> searchBullseye(const Sampler& sampler, double x, double 
 // the bull's-eye.
 std::optional<ModelFit> refineWithModeRing(const Sampler& sampler, const BullseyeFit& fit, const Aztec::BitList& ring,
                                            double sigma);
+
+// Refines the transform of a whole symbol of `size` modules per side from
+// its modules as classified (`values`, entry x * size + y for grid
+// u = x - (size - 1) / 2, v likewise; 1 dark, 0 light) and its light quiet
+// zone, perspective included. A few wrong modules do little harm among so
+// many right ones; the fit uses the whole symbol where the bull's-eye alone
+// leaves its far corners to extrapolation.
+std::optional<ModelFit> refineWithSymbol(const Sampler& sampler, const Aztec::Math::Homography& start, int size,
+                                         const std::vector<double>& values, double sigma);
 
 }  // namespace AztecCore::Locate

@@ -46,6 +46,10 @@ constexpr int kLineReach = 6;
 // (modules), and is taken when it moves the centre less than this much.
 constexpr double kMinModelSigma = 0.3;
 constexpr double kMaxRefineMove = 0.5;
+// Symbols up to this size are refitted whole when the first samplings fail
+// (larger ones would cost too much), in this many passes.
+constexpr int kMaxSymbolRefit = 57;
+constexpr int kSymbolRefitPasses = 2;
 // Errors-and-erasures decoding: tried on the first few samplings only,
 // with up to these shares of the check words (less the spare ones) erased.
 constexpr int kSpareCheckWords = 2;
@@ -481,6 +485,34 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
         if (auto r = attempt(levels, alpha, -1.0)) return r;
     }
     if (auto r = attempt(levels, 0.0, mid)) return r;
+    // The transform refined against the whole symbol as classified, twice
+    // (each pass classifies with the better transform of the one before).
+    if (m <= kMaxSymbolRefit) {
+        const Homography start = h;
+        std::vector<double> current = levels;
+        for (int pass = 0; pass < kSymbolRefitPasses; ++pass) {
+            const Aztec::ModuleMatrix seen = classify(blurred ? deblur(current, m + 2, model.sigma) : current, m, 0.0, -1.0);
+            std::vector<double> values(static_cast<std::size_t>(m) * static_cast<std::size_t>(m));
+            for (int x = 0; x < m; ++x)
+                for (int y = 0; y < m; ++y) values[static_cast<std::size_t>(x * m + y)] = seen[static_cast<std::size_t>(x)].get(y) ? 1.0 : 0.0;
+            const auto refined = refineWithSymbol(sampler, h, m, values, std::max(model.sigma, kMinModelSigma));
+            if (!refined) break;
+            const Point2d a = Aztec::Math::mapPoint(start, 0.0, 0.0);
+            const Point2d b = Aztec::Math::mapPoint(refined->fit.toImage, 0.0, 0.0);
+            const Point2d a1 = Aztec::Math::mapPoint(start, 1.0, 0.0);
+            if (std::hypot(b.x - a.x, b.y - a.y) > kMaxRefineMove * std::hypot(a1.x - a.x, a1.y - a.y)) break;
+            h = refined->fit.toImage;
+            current = sampleLevels(sampler, h, m, {0.0, 0.0, 1.0});
+            const double sigma = refined->sigma;
+            if (sigma > 0.25) {
+                for (double ds : {0.0, -0.1, 0.1})
+                    if (auto r = attempt(deblur(current, m + 2, sigma + ds), 0.0, -1.0)) return r;
+            }
+            for (double alpha : kSharpen)
+                if (auto r = attempt(current, alpha, -1.0)) return r;
+        }
+        h = start;
+    }
     for (const Move& move : kMoves) {
         const std::vector<double> moved = sampleLevels(sampler, h, m, move);
         if (blurred) {
