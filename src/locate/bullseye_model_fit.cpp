@@ -33,7 +33,7 @@ constexpr int kMaxIterations = 25;
 constexpr double kMinAgreement = 0.55;
 // Scales tried round the finder's module size by searchBullseye, and the
 // agreement a start needs before it is refined.
-constexpr double kScales[] = {0.55, 0.65, 0.75, 0.85, 0.95, 1.05, 1.15, 1.3, 1.45, 1.6};
+constexpr double kScales[] = {0.35, 0.42, 0.5, 0.55, 0.65, 0.75, 0.85, 0.95, 1.05, 1.15, 1.3, 1.45, 1.6};
 constexpr double kMinStartAgreement = 0.25;
 constexpr double kMinContrast = 6.0;
 constexpr int kParams = 9;  // the correction's eight terms and the blur

@@ -46,6 +46,9 @@ constexpr int kLineReach = 6;
 // (modules), and is taken when it moves the centre less than this much.
 constexpr double kMinModelSigma = 0.3;
 constexpr double kMaxRefineMove = 0.5;
+// The mode ring is read again through a transform refitted with the ring
+// as first seen from this blur (modules) on.
+constexpr double kModeRefitBlur = 0.45;
 // Symbols up to this size are refitted whole when the first samplings fail
 // (larger ones would cost too much), in this many passes.
 constexpr int kMaxSymbolRefit = 57;
@@ -288,8 +291,12 @@ ModuleModel measureModules(const Sampler& sampler, const BullseyeFit& fit) {
     return best;
 }
 
-bool readModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model, SymbolCandidate& cand,
-                  Aztec::BitList* ring) {
+namespace {
+
+// The mode ring read through the fit's transform. When no threshold
+// corrects, `guess` receives the ring as the last threshold saw it.
+bool readModeRingAt(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model, SymbolCandidate& cand,
+                    Aztec::BitList* ring, Aztec::BitList& guess) {
     cand.type = fit.compact ? SymbolType::Compact : SymbolType::FullRange;
     const int h = fit.compact ? kCompactModeRing : kFullRangeModeRing;
     const int len = 2 * h;
@@ -333,8 +340,31 @@ bool readModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleMo
         // The ring's own mean: under blur its modules lean towards the dark
         // ring inside them.
         if (tryThreshold(sum / static_cast<double>(samples.size()))) return true;
+        guess = bits;
     }
     return false;
+}
+
+}  // namespace
+
+bool readModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model, SymbolCandidate& cand,
+                  Aztec::BitList* ring) {
+    Aztec::BitList guess;
+    if (readModeRingAt(sampler, fit, model, cand, ring, guess)) return true;
+    // Under heavy blur the bull's-eye alone can leave the transform a
+    // fifth of a module off, enough to lose the ring. Fitted again with the
+    // ring as last seen (most of its modules right), the transform comes
+    // nearer, and the ring is read once more.
+    if (model.sigma <= kModeRefitBlur || guess.size() == 0) return false;
+    const auto refined = refineWithModeRing(sampler, fit, guess, model.sigma);
+    if (!refined) return false;
+    const Point2d a = Aztec::Math::mapPoint(fit.toImage, 0.0, 0.0);
+    const Point2d b = Aztec::Math::mapPoint(refined->fit.toImage, 0.0, 0.0);
+    const Point2d a1 = Aztec::Math::mapPoint(fit.toImage, 1.0, 0.0);
+    if (std::hypot(b.x - a.x, b.y - a.y) > kMaxRefineMove * std::hypot(a1.x - a.x, a1.y - a.y)) return false;
+    BullseyeFit moved = fit;
+    moved.toImage = refined->fit.toImage;
+    return readModeRingAt(sampler, moved, model, cand, ring, guess);
 }
 
 namespace {
