@@ -18,8 +18,10 @@ using Aztec::Math::Homography;
 // its outer edge and the blur round it.
 constexpr double kStep = 1.0 / 3.0;
 constexpr double kReachPast = 0.8;
-// A whole symbol is compared at module centres and edges.
+// A whole symbol is compared at module centres and edges; the scales of
+// a search on a coarser grid still.
 constexpr double kSymbolStep = 0.5;
+constexpr double kSearchStep = 2.0 / 3.0;
 constexpr double kMinSigma = 0.1, kMaxSigma = 1.6;
 // Finite-difference steps of the correction's shift (modules), its linear
 // and perspective terms, and the blur.
@@ -399,7 +401,11 @@ std::optional<ModelFit> refineBullseye(const Sampler& sampler, const Homography&
 std::optional<ModelFit> searchBullseye(const Sampler& sampler, double x, double y, double module, bool compact) {
     if (!(module > 0.5)) return std::nullopt;
     const int rings = compact ? kCompactRings : kFullRangeRings;
-    Problem problem(sampler, rings, bullseyeCore(rings));
+    // Scales are tried on a coarse grid of samples; the fit refines on the
+    // ordinary one.
+    Core coarse = bullseyeCore(rings);
+    coarse.step = kSearchStep;
+    Problem problem(sampler, rings, std::move(coarse));
     // The rings' edges run along two perpendicular directions: the fourth
     // power of the gradient, weighted by its strength, points along them.
     std::complex<double> sum;
@@ -437,7 +443,8 @@ std::optional<ModelFit> searchBullseye(const Sampler& sampler, double x, double 
         }
     }
     if (!found) return std::nullopt;
-    return levenbergMarquardt(problem, best, compact);
+    Problem fine(sampler, rings, bullseyeCore(rings));
+    return levenbergMarquardt(fine, best, compact);
 }
 
 std::optional<ModelFit> refineWithModeRing(const Sampler& sampler, const BullseyeFit& fit, const Aztec::BitList& ring,
