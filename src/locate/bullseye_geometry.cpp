@@ -1,12 +1,12 @@
 #include "locate/bullseye_geometry.h"
 
-#include "locate/bullseye_model_fit.h"
-
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <numbers>
 #include <vector>
+
+#include "locate/bullseye_model_fit.h"
 
 namespace AztecCore::Locate {
 
@@ -33,10 +33,9 @@ constexpr double kBlurCornerBand = 1.5;
 constexpr double kOutlier = 0.35;
 constexpr double kMaxResidual = 0.2;
 constexpr double kMinContrast = 6.0;
-// The fit of the blurred model replaces the edges' fit from this blur on
-// (modules), when it stays within kModelMove modules of it; found without
-// an edge fit, within kSearchMove of the finder's centre.
-constexpr double kModelBlur = 0.0;
+// The fit of the blurred model replaces the edges' fit when it stays
+// within kModelMove modules of it; found without an edge fit, within
+// kSearchMove of the finder's centre.
 constexpr double kModelMove = 1.0;
 constexpr double kSearchMove = 1.5;
 
@@ -375,7 +374,7 @@ std::optional<BullseyeFit> fitBullseye(const Sampler& sampler, double cx, double
         const Point2d o = Aztec::Math::mapPoint(edges->toImage, 0.0, 0.0);
         if (auto model = refineBullseye(sampler, edges->toImage, compact)) {
             const Point2d m = Aztec::Math::mapPoint(model->fit.toImage, 0.0, 0.0);
-            if (model->sigma >= kModelBlur && std::hypot(m.x - o.x, m.y - o.y) < kModelMove * module) return model->fit;
+            if (std::hypot(m.x - o.x, m.y - o.y) < kModelMove * module) return model->fit;
         }
         return edges;
     }

@@ -255,8 +255,8 @@ double delta(int k) {
     }
 }
 
-// Levenberg-Marquardt over the four points and the blur; the levels are
-// solved exactly for every trial (variable projection).
+// Levenberg-Marquardt over the correction of the transform and the blur;
+// the levels are solved exactly for every trial (variable projection).
 // With `orient` the result is turned into the orientation the rest of the
 // stage expects; otherwise it keeps the start's.
 // With `perspective` the correction's perspective terms are fitted too;

@@ -3,10 +3,10 @@
 // round a dark centre module. Blurred by a Gaussian of sigma modules, the
 // square of half-size h becomes F(u) F(v) with F a difference of two
 // error functions, so the blurred bull's-eye has a closed form. The
-// transform (four image points), the blur and the grey levels (dark, light
-// and a linear slope of the light) are fitted together by Levenberg-
-// Marquardt, so that the model matches the image over the whole bull's-
-// eye. Heavy blur shifts and flattens threshold crossings; it only
+// transform (as a correction of a starting one), the blur and the grey
+// levels (dark, light and a linear slope of the light) are fitted together
+// by Levenberg-Marquardt, so that the model matches the image over the
+// whole bull's-eye. Heavy blur shifts and flattens threshold crossings; it only
 // changes the model's shape, which the fit measures too.
 #pragma once
 
