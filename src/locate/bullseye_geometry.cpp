@@ -6,6 +6,8 @@
 #include <numbers>
 #include <vector>
 
+#include "locate/bullseye_model_fit.h"
+
 namespace AztecCore::Locate {
 
 namespace {
@@ -31,6 +33,11 @@ constexpr double kBlurCornerBand = 1.5;
 constexpr double kOutlier = 0.35;
 constexpr double kMaxResidual = 0.2;
 constexpr double kMinContrast = 6.0;
+// The fit of the blurred model replaces the edges' fit when it stays
+// within kModelMove modules of it; found without an edge fit, within
+// kSearchMove of the finder's centre.
+constexpr double kModelMove = 1.0;
+constexpr double kSearchMove = 1.5;
 
 using Mat3 = std::array<double, 9>;
 
@@ -360,7 +367,22 @@ std::optional<BullseyeFit> fitAt(const Sampler& sampler, double cx, double cy, d
 std::optional<BullseyeFit> fitBullseye(const Sampler& sampler, double cx, double cy, double module, bool compact,
                                        double blur) {
     if (!(module > 0.5)) return std::nullopt;
-    return fitAt(sampler, cx, cy, module, compact, blur);
+    auto edges = fitAt(sampler, cx, cy, module, compact, blur);
+    // The second fit asked for under known blur is the edges' alone.
+    if (blur > 0.0) return edges;
+    if (edges) {
+        const Point2d o = Aztec::Math::mapPoint(edges->toImage, 0.0, 0.0);
+        if (auto model = refineBullseye(sampler, edges->toImage, compact)) {
+            const Point2d m = Aztec::Math::mapPoint(model->fit.toImage, 0.0, 0.0);
+            if (std::hypot(m.x - o.x, m.y - o.y) < kModelMove * module) return model->fit;
+        }
+        return edges;
+    }
+    if (auto model = searchBullseye(sampler, cx, cy, module, compact)) {
+        const Point2d m = Aztec::Math::mapPoint(model->fit.toImage, 0.0, 0.0);
+        if (std::hypot(m.x - cx, m.y - cy) < kSearchMove * module) return model->fit;
+    }
+    return std::nullopt;
 }
 
 std::optional<Point2d> moreSymmetricCentre(const Sampler& sampler, double cx, double cy, double module) {

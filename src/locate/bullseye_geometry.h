@@ -27,9 +27,11 @@ struct BullseyeFit {
 };
 
 // Fits the bull's-eye of the given kind round (x, y), whose module size the
-// finder put at about `module` pixels. With `blur` (Gaussian sigma in
-// modules, when known) the rings' rounded corners are left out of the fit.
-// Nothing when the rings are not there or do not fit squares.
+// finder put at about `module` pixels: the edges' fit, then refined against
+// a blurred model of the rings (bullseye_model_fit.h); when the edges give
+// no fit, the model is searched for on its own. With `blur` (Gaussian sigma
+// in modules, when known) the edges' fit alone, leaving the rings' rounded
+// corners out. Nothing when the rings are not there or do not fit squares.
 std::optional<BullseyeFit> fitBullseye(const Sampler& sampler, double x, double y, double module, bool compact,
                                        double blur = 0.0);
 

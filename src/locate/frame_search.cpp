@@ -73,8 +73,9 @@ Quad mapQuad(const Aztec::Math::Homography& h, double e) {
 std::optional<FoundSymbol> readWith(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model,
                                      bool lightOnDark) {
     SymbolCandidate cand;
-    if (!readModeRing(sampler, fit, model, cand)) return std::nullopt;
-    auto read = readSymbolData(sampler, fit, model, cand);
+    Aztec::BitList modeRing;
+    if (!readModeRing(sampler, fit, model, cand, &modeRing)) return std::nullopt;
+    auto read = readSymbolData(sampler, fit, model, cand, &modeRing);
     if (!read) return std::nullopt;
     FoundSymbol found;
     SymbolCandidate& c = read->candidate;

@@ -7,7 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "decode/codeword_layout.h"
+#include "decode/erasure_decoder.h"
 #include "decode/mode_message.h"
+#include "locate/bullseye_model_fit.h"
 
 namespace AztecCore::Locate {
 
@@ -39,6 +42,25 @@ constexpr Move kMoves[] = {{0.2, 0.0, 1.0},  {-0.2, 0.0, 1.0}, {0.0, 0.2, 1.0},
 constexpr int kSearchSteps = 4;
 constexpr double kSearchStep = 0.25;
 constexpr int kLineReach = 6;
+// The refit against the known core starts from at least this blur
+// (modules), and is taken when it moves the centre less than this much.
+constexpr double kMinModelSigma = 0.3;
+constexpr double kMaxRefineMove = 0.5;
+// The mode ring is read again through a transform refitted with the ring
+// as first seen from this blur (modules) on.
+constexpr double kModeRefitBlur = 0.45;
+// Symbols up to this size are refitted whole when the first samplings fail
+// (larger ones would cost too much), in this many passes.
+constexpr int kMaxSymbolRefit = 57;
+constexpr int kSymbolRefitPasses = 2;
+// Errors-and-erasures decoding: tried on the first few samplings only,
+// with up to these shares of the check words (less the spare ones) erased.
+constexpr int kSpareCheckWords = 2;
+constexpr int kMaxErasureAttempts = 6;
+constexpr double kErasureShares[] = {0.25, 0.5, 0.75, 1.0};
+// Shares whose miscorrection chance (see log10Miscorrection) exceeds this
+// are not tried.
+constexpr double kMaxLog10Miscorrection = -10.0;
 
 double moduleLevel(const Sampler& s, const Homography& h, double u, double v) {
     const double pts[5][2] = {{u, v}, {u - kSpread, v}, {u + kSpread, v}, {u, v - kSpread}, {u, v + kSpread}};
@@ -68,7 +90,10 @@ std::vector<double> sampleLevels(const Sampler& s, const Homography& h, int m, c
 
 // Classifies each module against the mean of its window, after
 // sharpening by `alpha`; with `fixedThreshold` >= 0 against that instead.
-Aztec::ModuleMatrix classify(const std::vector<double>& levels, int m, double alpha, double fixedThreshold) {
+// `margin` (m x m, when given) receives how far each module's level lay
+// from its threshold.
+Aztec::ModuleMatrix classify(const std::vector<double>& levels, int m, double alpha, double fixedThreshold,
+                             std::vector<double>* margin = nullptr) {
     const int n = m + 2;
     std::vector<double> sharp(levels);
     if (alpha > 0.0) {
@@ -103,6 +128,7 @@ Aztec::ModuleMatrix classify(const std::vector<double>& levels, int m, double al
                 threshold = total / ((x1 - x0 + 1) * (y1 - y0 + 1));
             }
             matrix[static_cast<std::size_t>(x)].set(y, value < threshold);
+            if (margin) (*margin)[static_cast<std::size_t>(x * m + y)] = std::fabs(value - threshold);
         }
     }
     return matrix;
@@ -265,7 +291,12 @@ ModuleModel measureModules(const Sampler& sampler, const BullseyeFit& fit) {
     return best;
 }
 
-bool readModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model, SymbolCandidate& cand) {
+namespace {
+
+// The mode ring read through the fit's transform. When no threshold
+// corrects, `guess` receives the ring as the last threshold saw it.
+bool readModeRingAt(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model, SymbolCandidate& cand,
+                    Aztec::BitList* ring, Aztec::BitList& guess) {
     cand.type = fit.compact ? SymbolType::Compact : SymbolType::FullRange;
     const int h = fit.compact ? kCompactModeRing : kFullRangeModeRing;
     const int len = 2 * h;
@@ -298,7 +329,9 @@ bool readModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleMo
         }
         auto tryThreshold = [&](double t) {
             for (std::size_t i = 0; i < samples.size(); ++i) bits.set(static_cast<std::int64_t>(i), samples[i] < t);
-            return Aztec::decodeModeMessage(cand, bits, /*extended=*/true);
+            if (!Aztec::decodeModeMessage(cand, bits, /*extended=*/true)) return false;
+            if (ring) *ring = bits;
+            return true;
         };
         const double dark = sigma > 0.0 ? model.dark : fit.dark, light = sigma > 0.0 ? model.light : fit.light;
         for (double f : kRingFractions) {
@@ -307,8 +340,31 @@ bool readModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleMo
         // The ring's own mean: under blur its modules lean towards the dark
         // ring inside them.
         if (tryThreshold(sum / static_cast<double>(samples.size()))) return true;
+        guess = bits;
     }
     return false;
+}
+
+}  // namespace
+
+bool readModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model, SymbolCandidate& cand,
+                  Aztec::BitList* ring) {
+    Aztec::BitList guess;
+    if (readModeRingAt(sampler, fit, model, cand, ring, guess)) return true;
+    // Under heavy blur the bull's-eye alone can leave the transform a
+    // fifth of a module off, enough to lose the ring. Fitted again with the
+    // ring as last seen (most of its modules right), the transform comes
+    // nearer, and the ring is read once more.
+    if (model.sigma <= kModeRefitBlur || guess.size() == 0) return false;
+    const auto refined = refineWithModeRing(sampler, fit, guess, model.sigma);
+    if (!refined) return false;
+    const Point2d a = Aztec::Math::mapPoint(fit.toImage, 0.0, 0.0);
+    const Point2d b = Aztec::Math::mapPoint(refined->fit.toImage, 0.0, 0.0);
+    const Point2d a1 = Aztec::Math::mapPoint(fit.toImage, 1.0, 0.0);
+    if (std::hypot(b.x - a.x, b.y - a.y) > kMaxRefineMove * std::hypot(a1.x - a.x, a1.y - a.y)) return false;
+    BullseyeFit moved = fit;
+    moved.toImage = refined->fit.toImage;
+    return readModeRingAt(sampler, moved, model, cand, ring, guess);
 }
 
 namespace {
@@ -334,17 +390,111 @@ std::optional<SymbolRead> readRune(const Sampler& sampler, const BullseyeFit& fi
 
 }  // namespace
 
+namespace {
+
+Aztec::ReedSolomon::GenericGF& dataField(int wordBits) {
+    switch (wordBits) {
+        case 6: return Aztec::ReedSolomon::fieldData6();
+        case 8: return Aztec::ReedSolomon::fieldData8();
+        case 10: return Aztec::ReedSolomon::fieldData10();
+        default: return Aztec::ReedSolomon::fieldData12();
+    }
+}
+
+// The chance that a block of random words decodes with `erased` erasures
+// and as many errors as the remaining check words allow (less the spare
+// ones): the share of all blocks that lie that near a codeword,
+// C(n - e, v) (q - 1)^v / q^(2S - e), as a power of ten. Erasures buy
+// corrections at the price of this margin: erasing nearly every check word
+// leaves a random block a chance of 1 in q^spare.
+double log10Miscorrection(int n, int checkWords, int erased, int wordBits) {
+    const int errors = (checkWords - erased - kSpareCheckWords) / 2;
+    if (errors < 0) return 0.0;
+    const double q = std::ldexp(1.0, wordBits);
+    const double choose = std::lgamma(n - erased + 1.0) - std::lgamma(errors + 1.0) - std::lgamma(n - erased - errors + 1.0);
+    return choose / std::log(10.0) + errors * std::log10(q - 1.0) - (checkWords - erased) * std::log10(q);
+}
+
+// Errors and erasures: the codewords whose modules lay nearest their
+// thresholds are erased, a growing share of the check words at a time,
+// always keeping kSpareCheckWords unused against miscorrection. A
+// correction is written back into the matrix, which then goes through
+// the ordinary checked decoding (finding nothing left to correct).
+std::optional<Aztec::DecodedData> decodeWithErasures(const SymbolCandidate& cand, Aztec::ModuleMatrix matrix,
+                                                     const std::vector<double>& margin) {
+    const int checkWords = cand.totalWords - cand.dataWords;
+    if (checkWords < Aztec::kMinCheckWords + kSpareCheckWords) return std::nullopt;
+    const auto layout = Aztec::codewordModules(cand);
+    if (layout.empty()) return std::nullopt;
+    const int m = cand.size;
+    const int bits = cand.wordBits;
+    std::vector<std::int32_t> words(static_cast<std::size_t>(cand.totalWords));
+    std::vector<std::pair<double, std::int32_t>> doubt(words.size());
+    for (int k = 0; k < cand.totalWords; ++k) {
+        std::int32_t w = 0;
+        double least = 1e18;
+        for (int b = 0; b < bits; ++b) {
+            const auto& pos = layout[static_cast<std::size_t>(k * bits + b)];
+            w = (w << 1) | (matrix[static_cast<std::size_t>(pos[0])].get(pos[1]) ? 1 : 0);
+            least = std::min(least, margin[static_cast<std::size_t>(pos[0] * m + pos[1])]);
+        }
+        words[static_cast<std::size_t>(k)] = w;
+        doubt[static_cast<std::size_t>(k)] = {least, k};
+    }
+    std::sort(doubt.begin(), doubt.end());
+    auto& field = dataField(bits);
+    for (double share : kErasureShares) {
+        const int erased = static_cast<int>(share * (checkWords - kSpareCheckWords));
+        if (erased <= 0 || log10Miscorrection(cand.totalWords, checkWords, erased, bits) > kMaxLog10Miscorrection) continue;
+        std::vector<std::int32_t> erasures;
+        for (int i = 0; i < erased; ++i) erasures.push_back(doubt[static_cast<std::size_t>(i)].second);
+        std::vector<std::int32_t> corrected = words;
+        const auto changed = Aztec::ReedSolomon::correctWithErasures(field, corrected, checkWords, erasures, kSpareCheckWords);
+        if (!changed) continue;
+        Aztec::ModuleMatrix fixed = matrix;
+        for (int k = 0; k < cand.totalWords; ++k) {
+            const std::int32_t w = corrected[static_cast<std::size_t>(k)];
+            for (int b = 0; b < bits; ++b) {
+                const auto& pos = layout[static_cast<std::size_t>(k * bits + b)];
+                fixed[static_cast<std::size_t>(pos[0])].set(pos[1], ((w >> (bits - 1 - b)) & 1) != 0);
+            }
+        }
+        auto decoded = Aztec::decodeDataChecked(cand, fixed);
+        if (!decoded) continue;
+        decoded->correctedWords = *changed;
+        return decoded;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model,
-                                         const SymbolCandidate& cand) {
+                                         const SymbolCandidate& cand, const Aztec::BitList* ring) {
     if (cand.rune >= 0) return readRune(sampler, fit, cand);
     const int m = cand.size;
     if (m <= 0) return std::nullopt;
     Homography h = fit.toImage;
+    if (ring) {
+        if (auto refined = refineWithModeRing(sampler, fit, *ring, std::max(model.sigma, kMinModelSigma))) {
+            const Point2d a = Aztec::Math::mapPoint(h, 0.0, 0.0);
+            const Point2d b = Aztec::Math::mapPoint(refined->fit.toImage, 0.0, 0.0);
+            const Point2d a1 = Aztec::Math::mapPoint(h, 1.0, 0.0);
+            const double module = std::hypot(a1.x - a.x, a1.y - a.y);
+            if (std::hypot(b.x - a.x, b.y - a.y) < kMaxRefineMove * module) h = refined->fit.toImage;
+        }
+    }
     if (cand.type == SymbolType::FullRange) h = referenceGridFit(sampler, h, m);
     const double mid = 0.5 * (fit.dark + fit.light);
+    std::vector<double> margin(static_cast<std::size_t>(m) * static_cast<std::size_t>(m));
+    int erasureAttempts = 0;
     auto attempt = [&](const std::vector<double>& levels, double alpha, double fixed) -> std::optional<SymbolRead> {
-        const Aztec::ModuleMatrix matrix = classify(levels, m, alpha, fixed);
+        const Aztec::ModuleMatrix matrix = classify(levels, m, alpha, fixed, &margin);
         auto decoded = Aztec::decodeDataChecked(cand, matrix);
+        if (!decoded && erasureAttempts < kMaxErasureAttempts) {
+            ++erasureAttempts;
+            decoded = decodeWithErasures(cand, matrix, margin);
+        }
         if (!decoded) return std::nullopt;
         SymbolRead read;
         read.candidate = cand;
@@ -365,6 +515,34 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
         if (auto r = attempt(levels, alpha, -1.0)) return r;
     }
     if (auto r = attempt(levels, 0.0, mid)) return r;
+    // The transform refined against the whole symbol as classified, twice
+    // (each pass classifies with the better transform of the one before).
+    if (m <= kMaxSymbolRefit) {
+        const Homography start = h;
+        std::vector<double> current = levels;
+        for (int pass = 0; pass < kSymbolRefitPasses; ++pass) {
+            const Aztec::ModuleMatrix seen = classify(blurred ? deblur(current, m + 2, model.sigma) : current, m, 0.0, -1.0);
+            std::vector<double> values(static_cast<std::size_t>(m) * static_cast<std::size_t>(m));
+            for (int x = 0; x < m; ++x)
+                for (int y = 0; y < m; ++y) values[static_cast<std::size_t>(x * m + y)] = seen[static_cast<std::size_t>(x)].get(y) ? 1.0 : 0.0;
+            const auto refined = refineWithSymbol(sampler, h, m, values, std::max(model.sigma, kMinModelSigma));
+            if (!refined) break;
+            const Point2d a = Aztec::Math::mapPoint(start, 0.0, 0.0);
+            const Point2d b = Aztec::Math::mapPoint(refined->fit.toImage, 0.0, 0.0);
+            const Point2d a1 = Aztec::Math::mapPoint(start, 1.0, 0.0);
+            if (std::hypot(b.x - a.x, b.y - a.y) > kMaxRefineMove * std::hypot(a1.x - a.x, a1.y - a.y)) break;
+            h = refined->fit.toImage;
+            current = sampleLevels(sampler, h, m, {0.0, 0.0, 1.0});
+            const double sigma = refined->sigma;
+            if (sigma > 0.25) {
+                for (double ds : {0.0, -0.1, 0.1})
+                    if (auto r = attempt(deblur(current, m + 2, sigma + ds), 0.0, -1.0)) return r;
+            }
+            for (double alpha : kSharpen)
+                if (auto r = attempt(current, alpha, -1.0)) return r;
+        }
+        h = start;
+    }
     for (const Move& move : kMoves) {
         const std::vector<double> moved = sampleLevels(sampler, h, m, move);
         if (blurred) {

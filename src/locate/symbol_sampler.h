@@ -42,14 +42,18 @@ struct ModuleModel {
 ModuleModel measureModules(const Sampler& sampler, const BullseyeFit& fit);
 
 // Reads the mode message round a fitted bull's-eye into `candidate` (type,
-// rotation, mirrored, layers, dataWords and the size facts). False when no
-// threshold gives a mode message that corrects.
+// rotation, mirrored, layers, dataWords and the size facts), and the ring's
+// modules as read into `ring` (true for dark, clockwise from the corner
+// module (-h, -h)). False when no threshold gives a mode message that
+// corrects.
 bool readModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model,
-                  SymbolCandidate& candidate);
+                  SymbolCandidate& candidate, Aztec::BitList* ring = nullptr);
 
 // Samples and decodes the symbol whose mode message `candidate` holds.
+// With the mode ring's modules the transform is first refined against the
+// whole core, now known.
 std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model,
-                                         const SymbolCandidate& candidate);
+                                         const SymbolCandidate& candidate, const Aztec::BitList* ring = nullptr);
 
 
 }  // namespace AztecCore::Locate

@@ -1,22 +1,143 @@
 // Explains, stage by stage, why frames of a category did not read:
-//   quarrow-diagnose CATEGORY_INDEX COUNT [SEED]
-// or measures how often the finder puts a hit on every symbol's centre,
-// and how far down the list of hits the search tries it:
+//   quarrow-diagnose CATEGORY_INDEX COUNT [SEED [verbose]]
+// Each frame that the public API does not read is put down to the first
+// stage that went wrong, judged against where the renderer really put the
+// symbol:
+//   finder  no finder hit near the true centre (frame, halved, quartered)
+//   fit     a hit there, but no bull's-eye fit
+//   off     a fit, but more than a third of a module from the truth
+//   mode    a good fit, but the mode message did not correct
+//   data    mode message read, data did not correct
+//   other   every stage passes here (frame search tried other hits first)
+// For every failed frame it also says whether the exact transform decodes.
+// With DIAG_FROM=N it starts at frame N; with a fifth argument it writes
+// each failed frame to /tmp/diag_N.pgm.
+// It also measures how often the finder puts a hit on every symbol's
+// centre, and how far down the list of hits the search tries it:
 //   quarrow-diagnose --finder CATEGORY_INDEX COUNT [SEED]
+#include <array>
 #include <cstdio>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <string>
+#include <vector>
 
 #include "accuracy/frame_cases.h"
 #include "locate/bullseye_finder.h"
 #include "locate/bullseye_geometry.h"
 #include "locate/candidate_check.h"
 #include "locate/frame_search.h"
+#include "locate/bullseye_model_fit.h"
 #include "locate/symbol_sampler.h"
 #include "quarrow/quarrow.hpp"
 
 using namespace AztecCore::Locate;
+using Aztec::Math::Homography;
+
+namespace {
+
+std::vector<std::uint8_t> reduce(const GreyView& v, int r, GreyView& out) {
+    out.width = v.width / r;
+    out.height = v.height / r;
+    out.stride = out.width;
+    std::vector<std::uint8_t> px(static_cast<std::size_t>(out.width) * static_cast<std::size_t>(out.height));
+    for (int y = 0; y < out.height; ++y)
+        for (int x = 0; x < out.width; ++x) {
+            int sum = 0;
+            for (int j = 0; j < r; ++j)
+                for (int i = 0; i < r; ++i) sum += v.at(x * r + i, y * r + j);
+            px[static_cast<std::size_t>(y * out.width + x)] = static_cast<std::uint8_t>((sum + r * r / 2) / (r * r));
+        }
+    out.pixels = px.data();
+    return px;
+}
+
+// The true transform, symbol grid round the centre module to reader pixels.
+Homography truthOf(const quarrow_test::FrameCase::Placement& p) {
+    const double s = p.size / 2;
+    const AztecCore::Point2d src[4] = {{-s, -s}, {s, -s}, {s, s}, {-s, s}};
+    AztecCore::Point2d dst[4];
+    for (int k = 0; k < 4; ++k) dst[k] = {p.corners[k].x - 0.5, p.corners[k].y - 0.5};
+    return Aztec::Math::fitHomography(src[0], src[1], src[2], src[3], dst[0], dst[1], dst[2], dst[3]);
+}
+
+// Largest distance, in modules, between the fit and the truth over points
+// `r` modules out, under the best of the eight ways the fit's grid can be
+// turned and mirrored against the renderer's.
+double fitError(const Homography& fit, const Homography& truth, double r, double module) {
+    double best = 1e9;
+    for (int d = 0; d < 8; ++d) {
+        double worst = 0.0;
+        for (int k = 0; k < 8; ++k) {
+            const double a = 2.0 * 3.14159265358979 * k / 8.0;
+            double u = r * std::cos(a), v = r * std::sin(a);
+            const auto t = Aztec::Math::mapPoint(truth, u, v);
+            if (d & 4) u = -u;
+            for (int q = 0; q < (d & 3); ++q) {
+                const double w = u;
+                u = -v;
+                v = w;
+            }
+            const auto f = Aztec::Math::mapPoint(fit, u, v);
+            worst = std::max(worst, std::hypot(f.x - t.x, f.y - t.y) / module);
+        }
+        best = std::min(best, worst);
+    }
+    return best;
+}
+
+struct Attempt {
+    bool fitted = false;
+    double error = 1e9;
+    bool mode = false;
+    bool data = false;
+};
+
+// One hit through fit, mode message and data as the frame search does it.
+Attempt attempt(const Sampler& s, const FinderHit& h, const Homography& truth, double module, bool verbose) {
+    Attempt best;
+    auto tryFit = [&](const BullseyeFit& fit, const char* label) {
+        Attempt a;
+        a.fitted = true;
+        a.error = fitError(fit.toImage, truth, fit.compact ? 4.5 : 6.5, module);
+        const ModuleModel model = measureModules(s, fit);
+        AztecCore::SymbolCandidate cand;
+        Aztec::BitList ring;
+        a.mode = readModeRing(s, fit, model, cand, &ring);
+        if (a.mode) a.data = readSymbolData(s, fit, model, cand, &ring).has_value();
+        if (a.mode && verbose)
+            if (auto re = refineWithModeRing(s, fit, ring, std::max(0.3, model.sigma)))
+                std::printf("    with the mode ring known: err %.2f blur %.2f agreement %.2f\n",
+                            fitError(re->fit.toImage, truth, fit.compact ? 4.5 : 6.5, module), re->sigma, re->agreement);
+        if (verbose)
+            std::printf("    %s %s: res %.3f err %.2f blur %.2f levels %.0f..%.0f mode %d data %d\n", label,
+                        fit.compact ? "C" : "F", fit.residual, a.error, model.sigma, model.dark, model.light, a.mode,
+                        a.data);
+        auto rank = [](const Attempt& x) { return x.data * 8 + x.mode * 4 + (x.error < 1.0 / 3) * 2 + x.fitted; };
+        if (rank(a) > rank(best) || (rank(a) == rank(best) && a.error < best.error)) best = a;
+        return model;
+    };
+    bool any = false;
+    for (bool compact : {false, true}) {
+        if (auto fit = fitBullseye(s, h.x, h.y, h.module, compact)) {
+            any = true;
+            const ModuleModel m = tryFit(*fit, "fit");
+            if (m.sigma > 0.45)
+                if (auto re = fitBullseye(s, h.x, h.y, h.module, compact, m.sigma)) tryFit(*re, "refit");
+        }
+    }
+    if (!any) {
+        if (auto c = moreSymmetricCentre(s, h.x, h.y, h.module)) {
+            for (bool compact : {false, true})
+                if (auto fit = fitBullseye(s, c->x, c->y, h.module, compact)) tryFit(*fit, "symfit");
+        }
+    }
+    return best;
+}
+
+}  // namespace
 
 namespace {
 
@@ -88,44 +209,86 @@ int main(int argc, char** argv) {
     const auto cat = static_cast<quarrow_test::Category>(std::atoi(argv[1]));
     const int count = std::atoi(argv[2]);
     const std::uint32_t seed = argc > 3 ? static_cast<std::uint32_t>(std::atoi(argv[3])) : 7;
+    const bool verbose = argc > 4;
     const int from = std::getenv("DIAG_FROM") ? std::atoi(std::getenv("DIAG_FROM")) : 0;
+    std::map<std::string, int> stages;
+    int failed = 0, truthDecodes = 0;
     for (int i = from; i < count; ++i) {
         const auto c = quarrow_test::makeCase(cat, i, seed);
+        if (c.all) continue;  // several symbols: see the accuracy report
         const auto r = quarrow::read(c.frame.pixels.data(), c.frame.width, c.frame.height);
-        if (r.outcome == quarrow::Outcome::Read && !c.all) continue;
-        std::printf("frame %d: not read (%s)", i, c.expected.front().c_str());
-        for (const auto& p : c.centres) std::printf(" centre (%.1f, %.1f)", p.x, p.y);
-        std::printf("\n");
-        if (argc > 4) {
+        if (r.outcome == quarrow::Outcome::Read && std::string(r.bytes.begin(), r.bytes.end()) != c.expected.front())
+            std::printf("frame %d: WRONG read (%d words corrected)\n", i, r.correctedWords);
+        if (r.outcome == quarrow::Outcome::Read && !std::getenv("DIAG_ALL")) continue;
+        ++failed;
+        const auto& pl = c.placements.front();
+        const Homography truth = truthOf(pl);
+        const AztecCore::Point2d centre = Aztec::Math::mapPoint(truth, 0.0, 0.0);
+        GreyView v{c.frame.pixels.data(), c.frame.width, c.frame.height, c.frame.width};
+        const bool light = c.frame.pixels.empty() ? false : cat == quarrow_test::Category::LightOnDark;
+        const Sampler s(v, light);
+
+        // The exact transform: does the symbol decode from it?
+        BullseyeFit exact;
+        exact.toImage = truth;
+        bool exactRead = false;
+        for (bool compact : {false, true}) {
+            exact.compact = compact;
+            const ModuleModel m0 = measureModules(s, exact);
+            exact.dark = m0.dark;
+            exact.light = m0.light;
+            const ModuleModel m = measureModules(s, exact);
+            AztecCore::SymbolCandidate cand;
+            if (readModeRing(s, exact, m, cand) && readSymbolData(s, exact, m, cand)) exactRead = true;
+        }
+        truthDecodes += exactRead;
+        if (verbose) {
+            // Where the model fit settles when started from the truth.
+            for (bool compact : {false, true})
+                if (auto m = refineBullseye(s, truth, compact))
+                    std::printf("  model fit from the truth %s: err %.2f blur %.2f agreement %.2f\n", compact ? "C" : "F",
+                                fitError(m->fit.toImage, truth, compact ? 4.5 : 6.5, pl.module), m->sigma, m->agreement);
+        }
+
+        std::string stage = "finder";
+        Attempt best;
+        std::string hitCounts;
+        for (int reduction : {1, 2, 4}) {
+            GreyView small = v;
+            std::vector<std::uint8_t> store;
+            if (reduction > 1) store = reduce(v, reduction, small);
+            const auto hits = findBullseyes(small, {});
+            char countText[16];
+            std::snprintf(countText, sizeof countText, " %zu", hits.size());
+            hitCounts.append(countText);
+            for (FinderHit h : hits) {
+                if (reduction > 1) {
+                    h.x = h.x * reduction + (reduction - 1) / 2.0;
+                    h.y = h.y * reduction + (reduction - 1) / 2.0;
+                    h.module *= reduction;
+                }
+                if (std::hypot(h.x - centre.x, h.y - centre.y) > 2.0 * pl.module) continue;
+                if (verbose) std::printf("  hit /%d (%.1f, %.1f) m=%.2f\n", reduction, h.x, h.y, h.module);
+                const Attempt a = attempt(Sampler(v, h.lightOnDark), h, truth, pl.module, verbose);
+                auto rank = [](const Attempt& x) { return x.data * 8 + x.mode * 4 + (x.error < 1.0 / 3) * 2 + x.fitted; };
+                if (stage == "finder" || rank(a) > rank(best)) best = a;
+                stage = "hit";
+            }
+        }
+        if (stage != "finder") {
+            stage = !best.fitted ? "fit" : best.error >= 1.0 / 3 ? "off" : !best.mode ? "mode" : !best.data ? "data" : "other";
+        }
+        ++stages[stage];
+        std::printf("frame %d: %-6s exact transform %s  module %.2f blur %.2f noise %.1f size %d  centre (%.1f, %.1f)  fit err %.2f hits%s\n", i,
+                    stage.c_str(), exactRead ? "reads" : "fails", pl.module, pl.blur, pl.noise, pl.size, centre.x, centre.y,
+                    best.fitted ? best.error : -1.0, hitCounts.c_str());
+        if (verbose) {
             char name[64];
             std::snprintf(name, sizeof name, "/tmp/diag_%d.pgm", i);
             quarrow_test::writePgm(name, c.frame);
         }
-        GreyView v{c.frame.pixels.data(), c.frame.width, c.frame.height, c.frame.width};
-        for (const FinderHit& h : findBullseyes(v, {})) {
-            std::printf("  hit (%.1f, %.1f) m=%.2f %s rows=%d:", h.x, h.y, h.module, h.lightOnDark ? "L" : "D", h.rows);
-            const Sampler s(v, h.lightOnDark);
-            for (bool compact : {false, true}) {
-                auto fit = fitBullseye(s, h.x, h.y, h.module, compact);
-                if (!fit) {
-                    if (auto c = moreSymmetricCentre(s, h.x, h.y, h.module)) fit = fitBullseye(s, c->x, c->y, h.module, compact);
-                }
-                if (!fit) {
-                    std::printf(" %s:nofit", compact ? "C" : "F");
-                    continue;
-                }
-                AztecCore::SymbolCandidate cand;
-                const ModuleModel model = measureModules(s, *fit);
-                const bool mode = readModeRing(s, *fit, model, cand);
-                std::printf(" blur %.1f (%.0f..%.0f)", model.sigma, model.dark, model.light);
-                std::printf(" %s:fit(res %.3f, dark %.0f light %.0f) mode=%d", compact ? "C" : "F", fit->residual, fit->dark,
-                            fit->light, mode);
-                if (mode) {
-                    auto d = readSymbolData(s, *fit, model, cand);
-                    std::printf(" L%d size %d data=%d", cand.layers, cand.size, d ? 1 : 0);
-                }
-            }
-            std::printf("\n");
-        }
     }
+    std::printf("\n%s: %d of %d frames failed; exact transform reads %d of them\n",
+                quarrow_test::categoryName(cat), failed, count - from, truthDecodes);
+    for (const auto& [k, n] : stages) std::printf("  %-6s %d\n", k.c_str(), n);
 }

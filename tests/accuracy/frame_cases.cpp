@@ -59,6 +59,18 @@ void placeWithin(Dice& d, RenderOptions& o, int gridSize, double minShare, doubl
 
 FramePoint centreOf(const RenderOptions& o, int size) { return gridToFrame(o, size, size / 2 + 0.5, size / 2 + 0.5); }
 
+FrameCase::Placement placementOf(const RenderOptions& o, int size) {
+    FrameCase::Placement p;
+    p.size = size;
+    p.module = o.moduleSize;
+    p.blur = o.blurSigma / o.moduleSize;
+    p.noise = o.noiseSigma;
+    const double c = size / 2 + 0.5, s = size / 2;
+    const double du[4] = {-s, s, s, -s}, dv[4] = {-s, -s, s, s};
+    for (int k = 0; k < 4; ++k) p.corners[k] = gridToFrame(o, size, c + du[k], c + dv[k]);
+    return p;
+}
+
 }  // namespace
 
 const char* categoryName(Category c) {
@@ -97,6 +109,7 @@ FrameCase makeCase(Category category, int index, std::uint32_t seed) {
         if (lo >= 0.0) placeWithin(d, o, g.size, lo, hi);
         c.frame = renderSymbol(g, o);
         c.centres.push_back(centreOf(o, g.size));
+        c.placements.push_back(placementOf(o, g.size));
     };
     switch (category) {
         case Category::Clean: {
@@ -111,6 +124,7 @@ FrameCase makeCase(Category category, int index, std::uint32_t seed) {
             o.height = 480;
             c.frame = renderSymbol(g, o);
             c.centres.push_back(centreOf(o, g.size));
+            c.placements.push_back(placementOf(o, g.size));
             break;
         }
         case Category::Blur30:
@@ -157,6 +171,7 @@ FrameCase makeCase(Category category, int index, std::uint32_t seed) {
             o.rotationDeg = d.uniform(-10.0, 10.0);
             c.frame = renderSymbol(g, o);
             c.centres.push_back(centreOf(o, g.size));
+            c.placements.push_back(placementOf(o, g.size));
             break;
         }
         case Category::Anywhere: {
@@ -182,6 +197,7 @@ FrameCase makeCase(Category category, int index, std::uint32_t seed) {
                 const std::string t = randomText(d, 4, 40);
                 scene = renderText(t, s);
                 c.centres.push_back(centreOf(s, encode(t).size));
+                c.placements.push_back(placementOf(s, encode(t).size));
                 c.expected.push_back(t);
             }
             c.frame = std::move(scene);
@@ -207,6 +223,7 @@ FrameCase makeCase(Category category, int index, std::uint32_t seed) {
             o.gradientAngleDeg = d.uniform(0.0, 360.0);
             c.frame = jpegRoundTrip(renderText(text, o), d.between(45, 85));
             c.centres.push_back(centreOf(o, encode(text).size));
+            c.placements.push_back(placementOf(o, encode(text).size));
             break;
         }
     }

@@ -44,6 +44,18 @@ struct FrameCase {
     std::vector<std::string> expected;
     bool all = false;
     std::vector<FramePoint> centres;  // where each symbol's centre lies
+    // Where the renderer put each symbol: its grid side and where grid
+    // points (-s, -s), (s, -s), (s, s), (-s, s) landed, s = size / 2
+    // modules from the centre of the centre module (renderer pixels, whose
+    // centres lie at +0.5). For diagnosis against the exact transform.
+    struct Placement {
+        int size = 0;
+        FramePoint corners[4];
+        double module = 0.0;  // pixels per module at the centre
+        double blur = 0.0;    // Gaussian blur, modules
+        double noise = 0.0;   // sensor noise, grey levels
+    };
+    std::vector<Placement> placements;
 };
 
 FrameCase makeCase(Category category, int index, std::uint32_t seed);

@@ -1,0 +1,498 @@
+#include "locate/bullseye_model_fit.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <complex>
+#include <numbers>
+#include <vector>
+
+namespace AztecCore::Locate {
+
+namespace {
+
+using Aztec::Math::Homography;
+
+// The model is compared with the image on a grid of this spacing
+// (modules), out to this far past the middle of the outermost dark ring:
+// its outer edge and the blur round it.
+constexpr double kStep = 1.0 / 3.0;
+constexpr double kReachPast = 0.8;
+// A whole symbol is compared at module centres and edges; the scales of
+// a search on a coarser grid still.
+constexpr double kSymbolStep = 0.5;
+constexpr double kSearchStep = 2.0 / 3.0;
+constexpr double kMinSigma = 0.1, kMaxSigma = 1.6;
+// Finite-difference steps of the correction's shift (modules), its linear
+// and perspective terms, and the blur.
+constexpr double kShiftDelta = 0.03;
+constexpr double kLinearDelta = 0.005;
+constexpr double kPerspectiveDelta = 0.001;
+constexpr double kSigmaDelta = 0.01;
+constexpr int kMaxIterations = 25;
+// A bull's-eye explains most of the variance round it; noise, clutter and
+// data patterns explain far less.
+constexpr double kMinAgreement = 0.55;
+// Scales tried round the finder's module size by searchBullseye, and the
+// agreement a start needs before it is refined.
+constexpr double kScales[] = {0.35, 0.42, 0.5, 0.55, 0.65, 0.75, 0.85, 0.95, 1.05, 1.15, 1.3, 1.45, 1.6};
+constexpr double kMinStartAgreement = 0.25;
+constexpr double kMinContrast = 6.0;
+constexpr int kParams = 9;  // the correction's eight terms and the blur
+// The outermost dark ring: rings 0 .. 4 make the compact bull's-eye, 0 .. 6
+// the full-range one.
+constexpr int kCompactRings = 4, kFullRangeRings = 6;
+
+// Solves the n x n system a x = b (row-major a) by elimination with
+// partial pivoting; false when singular.
+template <std::size_t N>
+bool solve(std::array<double, N * N> a, std::array<double, N> b, std::array<double, N>& x) {
+    for (std::size_t c = 0; c < N; ++c) {
+        std::size_t p = c;
+        for (std::size_t r = c + 1; r < N; ++r)
+            if (std::fabs(a[r * N + c]) > std::fabs(a[p * N + c])) p = r;
+        if (std::fabs(a[p * N + c]) < 1e-12) return false;
+        if (p != c) {
+            for (std::size_t k = 0; k < N; ++k) std::swap(a[c * N + k], a[p * N + k]);
+            std::swap(b[c], b[p]);
+        }
+        for (std::size_t r = c + 1; r < N; ++r) {
+            const double f = a[r * N + c] / a[c * N + c];
+            for (std::size_t k = c; k < N; ++k) a[r * N + k] -= f * a[c * N + k];
+            b[r] -= f * b[c];
+        }
+    }
+    for (std::size_t r = N; r-- > 0;) {
+        double s = b[r];
+        for (std::size_t k = r + 1; k < N; ++k) s -= a[r * N + k] * x[k];
+        x[r] = s / a[r * N + r];
+    }
+    return true;
+}
+
+// The transform is the start's, after a correction in the grid:
+// (u, v) -> ((1 + c1) u + c2 v + c0, c4 u + (1 + c5) v + c3) / (c6 u + c7 v + 1).
+struct Params {
+    Homography base{};
+    std::array<double, 8> c{};
+    double sigma = 0.6;
+};
+
+Homography compose(const Params& p) {
+    const auto& b = p.base;
+    const auto& c = p.c;
+    const std::array<double, 9> m = {b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7], 1.0};
+    const std::array<double, 9> a = {1.0 + c[1], c[2], c[0], c[4], 1.0 + c[5], c[3], c[6], c[7], 1.0};
+    std::array<double, 9> r{};
+    for (std::size_t i = 0; i < 3; ++i)
+        for (std::size_t j = 0; j < 3; ++j)
+            for (std::size_t k = 0; k < 3; ++k) r[i * 3 + j] += m[i * 3 + k] * a[k * 3 + j];
+    return {r[0] / r[8], r[1] / r[8], r[2] / r[8], r[3] / r[8], r[4] / r[8], r[5] / r[8], r[6] / r[8], r[7] / r[8]};
+}
+
+// Levels a + b model + c u + d v that match the samples best.
+struct Levels {
+    double a = 0.0, b = 0.0, c = 0.0, d = 0.0;
+};
+
+// Known module values of the core (1 dark, 0 light), `half` modules each
+// way from the centre; everything beyond counts as a mean level of one half.
+struct Core {
+    int half = 0;
+    std::vector<double> values;  // (2 half + 1)^2, entry (u + half) * side + (v + half)
+    double outside = 0.5;        // the level taken beyond the core
+    bool outsideKnown = false;   // a symbol's light quiet zone: every sample counts fully
+    double step = kStep;         // sample spacing, modules
+};
+
+Core bullseyeCore(int rings) {
+    Core core;
+    core.half = rings;
+    const int side = 2 * rings + 1;
+    core.values.resize(static_cast<std::size_t>(side * side));
+    for (int u = -rings; u <= rings; ++u)
+        for (int v = -rings; v <= rings; ++v)
+            core.values[static_cast<std::size_t>((u + rings) * side + v + rings)] = std::max(std::abs(u), std::abs(v)) % 2 == 0;
+    return core;
+}
+
+class Problem {
+public:
+    Problem(const Sampler& sampler, int rings, Core core)
+        : sampler_(sampler), rings_(rings), core_(std::move(core)) {
+        const int n = static_cast<int>((core_.half + kReachPast) / core_.step);
+        for (int i = -n; i <= n; ++i) axis_.push_back(i * core_.step);
+        side_ = axis_.size();
+        samples_.resize(side_ * side_);
+        model_.resize(side_ * side_);
+        weights_.assign(side_ * side_, 1.0);
+        const auto modules = static_cast<std::size_t>(2 * core_.half + 1);
+        table_.resize(modules * side_);
+        partial_.resize(modules * side_);
+        outside_.resize(side_);
+    }
+
+    int rings() const { return rings_; }
+
+    Homography transform(const Params& p) const { return compose(p); }
+
+    // Residuals of the best levels for `p` into `res`; their sum of
+    // squares. `total` receives the samples' sum of squares about their mean.
+    double evaluate(const Params& p, std::vector<double>& res, Levels* levels = nullptr, double* total = nullptr) {
+        sample(transform(p));
+        if (p.sigma != modelSigma_) model(p.sigma);
+        return residuals(res, levels, total);
+    }
+
+    // Beyond the core lie modules unknown here; blur carries them inwards.
+    // Each sample counts by how little of them reaches it (the blurred
+    // share of the core's square, to the fourth power), under the blur
+    // `sigma`, fixed while a fit runs so that the blur cannot lower the
+    // cost by discounting samples.
+    void weigh(double sigma) {
+        if (core_.outsideKnown) return;
+        std::vector<double> square(side_);
+        blurredSquare(sigma, core_.half + 0.5, square);
+        for (std::size_t i = 0; i < side_; ++i)
+            for (std::size_t j = 0; j < side_; ++j) {
+                const double known = square[i] * square[j];
+                weights_[i * side_ + j] = known * known * known * known;
+            }
+    }
+
+    void sample(const Homography& h) {
+        for (std::size_t i = 0; i < side_; ++i)
+            for (std::size_t j = 0; j < side_; ++j) {
+                const Point2d q = Aztec::Math::mapPoint(h, axis_[i], axis_[j]);
+                samples_[i * side_ + j] = sampler_.at(q.x, q.y);
+            }
+    }
+
+    // The blurred core: each module a square of blurred edges, separable
+    // along u and v, and the unknown rest at a mean of one half.
+    void model(double sigma) {
+        modelSigma_ = sigma;
+        const double k = 1.0 / (sigma * std::numbers::sqrt2);
+        const int half = core_.half;
+        const auto modules = static_cast<std::size_t>(2 * half + 1);
+        for (std::size_t c = 0; c < modules; ++c) {
+            const double centre = static_cast<double>(c) - half;
+            for (std::size_t i = 0; i < side_; ++i)
+                table_[c * side_ + i] = 0.5 * (std::erf((centre + 0.5 - axis_[i]) * k) - std::erf((centre - 0.5 - axis_[i]) * k));
+        }
+        // partial[c][j]: column c of the core, blurred along v at sample j.
+        for (std::size_t c = 0; c < modules; ++c)
+            for (std::size_t j = 0; j < side_; ++j) {
+                double sum = 0.0;
+                for (std::size_t r = 0; r < modules; ++r) sum += core_.values[c * modules + r] * table_[r * side_ + j];
+                partial_[c * side_ + j] = sum;
+            }
+        blurredSquare(sigma, half + 0.5, outside_);
+        for (std::size_t i = 0; i < side_; ++i)
+            for (std::size_t j = 0; j < side_; ++j) {
+                double m = core_.outside * (1.0 - outside_[i] * outside_[j]);
+                for (std::size_t c = 0; c < modules; ++c) m += table_[c * side_ + i] * partial_[c * side_ + j];
+                model_[i * side_ + j] = m;
+            }
+    }
+
+    double residuals(std::vector<double>& res, Levels* levels, double* total) const {
+        std::array<double, 16> ne{};
+        std::array<double, 4> rhs{};
+        double sum = 0.0, sumSq = 0.0, weight = 0.0;
+        for (std::size_t i = 0; i < side_; ++i)
+            for (std::size_t j = 0; j < side_; ++j) {
+                const std::array<double, 4> f = {1.0, model_[i * side_ + j], axis_[i], axis_[j]};
+                const double y = samples_[i * side_ + j], w = weights_[i * side_ + j];
+                for (std::size_t r = 0; r < 4; ++r) {
+                    for (std::size_t c = 0; c < 4; ++c) ne[r * 4 + c] += w * f[r] * f[c];
+                    rhs[r] += w * f[r] * y;
+                }
+                sum += w * y;
+                sumSq += w * y * y;
+                weight += w;
+            }
+        std::array<double, 4> x{};
+        if (!solve<4>(ne, rhs, x)) x = {sum / weight, 0.0, 0.0, 0.0};
+        res.resize(samples_.size());
+        double cost = 0.0;
+        for (std::size_t i = 0; i < side_; ++i)
+            for (std::size_t j = 0; j < side_; ++j) {
+                const double e = std::sqrt(weights_[i * side_ + j]) *
+                                 (samples_[i * side_ + j] - (x[0] + x[1] * model_[i * side_ + j] + x[2] * axis_[i] + x[3] * axis_[j]));
+                res[i * side_ + j] = e;
+                cost += e * e;
+            }
+        if (levels) *levels = {x[0], x[1], x[2], x[3]};
+        if (total) *total = sumSq - sum * sum / weight;
+        return cost;
+    }
+
+private:
+    // A square of half-size `half` blurred by `sigma`, along one axis.
+    void blurredSquare(double sigma, double half, std::vector<double>& out) const {
+        const double k = 1.0 / (sigma * std::numbers::sqrt2);
+        for (std::size_t i = 0; i < side_; ++i) out[i] = 0.5 * (std::erf((half - axis_[i]) * k) - std::erf((-half - axis_[i]) * k));
+    }
+
+    const Sampler& sampler_;
+    int rings_;
+    Core core_;
+    std::vector<double> axis_;
+    std::size_t side_ = 0;
+    std::vector<double> samples_, model_, table_, partial_, outside_, weights_;
+    double modelSigma_ = -1.0;
+};
+
+double& param(Params& p, int k) { return k == 8 ? p.sigma : p.c[static_cast<std::size_t>(k)]; }
+
+double delta(int k) {
+    switch (k) {
+        case 0: case 3: return kShiftDelta;
+        case 6: case 7: return kPerspectiveDelta;
+        case 8: return kSigmaDelta;
+        default: return kLinearDelta;
+    }
+}
+
+// Levenberg-Marquardt over the correction of the transform and the blur;
+// the levels are solved exactly for every trial (variable projection).
+// With `orient` the result is turned into the orientation the rest of the
+// stage expects; otherwise it keeps the start's.
+// With `perspective` the correction's perspective terms are fitted too;
+// without, the start's perspective is kept (a bull's-eye under heavy blur
+// says little about it).
+std::optional<ModelFit> levenbergMarquardt(Problem& problem, Params p, bool compact, bool orient = true,
+                                           bool perspective = false) {
+    std::vector<double> res, trial, jac;
+    double cost = 0.0;
+    // The samples' weights follow the blur; a second round runs when the
+    // fit has moved the blur far from where it started.
+    for (int round = 0; round < 2; ++round) {
+    const double startSigma = p.sigma;
+    problem.weigh(p.sigma);
+    cost = problem.evaluate(p, res);
+    const std::size_t n = res.size();
+    jac.resize(n * kParams);
+    double lambda = 1e-3;
+    for (int iter = 0; iter < kMaxIterations; ++iter) {
+        for (int k = 0; k < kParams; ++k) {
+            if ((k == 6 || k == 7) && !perspective) {
+                for (std::size_t i = 0; i < n; ++i) jac[i * kParams + static_cast<std::size_t>(k)] = 0.0;
+                continue;
+            }
+            Params q = p;
+            param(q, k) += delta(k);
+            problem.evaluate(q, trial);
+            for (std::size_t i = 0; i < n; ++i) jac[i * kParams + static_cast<std::size_t>(k)] = (trial[i] - res[i]) / delta(k);
+        }
+        std::array<double, kParams * kParams> jtj{};
+        std::array<double, kParams> jtr{};
+        for (std::size_t i = 0; i < n; ++i) {
+            const double* row = &jac[i * kParams];
+            for (std::size_t a = 0; a < kParams; ++a) {
+                jtr[a] -= row[a] * res[i];
+                for (std::size_t b = a; b < kParams; ++b) jtj[a * kParams + b] += row[a] * row[b];
+            }
+        }
+        for (std::size_t a = 0; a < kParams; ++a)
+            for (std::size_t b = 0; b < a; ++b) jtj[a * kParams + b] = jtj[b * kParams + a];
+        // Terms left out stay put.
+        for (std::size_t a = 0; a < kParams; ++a)
+            if (jtj[a * kParams + a] == 0.0) jtj[a * kParams + a] = 1.0;
+        bool improved = false;
+        double largest = 0.0;
+        for (int attempt = 0; attempt < 6 && !improved; ++attempt) {
+            auto damped = jtj;
+            for (std::size_t a = 0; a < kParams; ++a) damped[a * kParams + a] *= 1.0 + lambda;
+            std::array<double, kParams> step{};
+            if (!solve<kParams>(damped, jtr, step)) return std::nullopt;
+            Params q = p;
+            largest = 0.0;
+            for (int k = 0; k < kParams; ++k) {
+                param(q, k) += step[static_cast<std::size_t>(k)];
+                if (k < 8) largest = std::max(largest, std::fabs(step[static_cast<std::size_t>(k)]) / delta(k));
+            }
+            q.sigma = std::clamp(q.sigma, kMinSigma, kMaxSigma);
+            const double c = problem.evaluate(q, trial);
+            if (c < cost) {
+                p = q;
+                cost = c;
+                res.swap(trial);
+                lambda = std::max(1e-6, lambda / 3.0);
+                improved = true;
+            } else {
+                lambda *= 8.0;
+            }
+        }
+        if (!improved || largest < 0.1) break;
+    }
+    if (std::fabs(p.sigma - startSigma) < 0.15) break;
+    }
+    Levels levels;
+    double total = 0.0;
+    problem.weigh(p.sigma);
+    cost = problem.evaluate(p, res, &levels, &total);
+    if (!(total > 0.0)) return std::nullopt;
+    ModelFit out;
+    out.agreement = 1.0 - cost / total;
+    out.sigma = p.sigma;
+    // The model counts a dark module as 1: a dark centre makes b negative.
+    if (!(out.agreement >= kMinAgreement) || !(-levels.b >= kMinContrast)) return std::nullopt;
+    const Homography h = problem.transform(p);
+    for (double coef : h)
+        if (!std::isfinite(coef)) return std::nullopt;
+
+    // The orientation the rest of the stage expects: clockwise as seen in
+    // the frame, grid (-1, -1) towards the frame's top left.
+    const Point2d o = Aztec::Math::mapPoint(h, 0.0, 0.0);
+    double bestScore = -1e18;
+    Homography best = h;
+    for (int d = 0; d < (orient ? 8 : 0); ++d) {
+        auto turn = [d](double u, double v) {
+            if (d & 4) std::swap(u, v);
+            for (int q = 0; q < (d & 3); ++q) {
+                const double w = u;
+                u = -v;
+                v = w;
+            }
+            return Point2d{u, v};
+        };
+        const Point2d pu = Aztec::Math::mapPoint(h, turn(1.0, 0.0).x, turn(1.0, 0.0).y);
+        const Point2d pv = Aztec::Math::mapPoint(h, turn(0.0, 1.0).x, turn(0.0, 1.0).y);
+        const double det = (pu.x - o.x) * (pv.y - o.y) - (pu.y - o.y) * (pv.x - o.x);
+        if (det <= 0.0) continue;
+        const Point2d c = Aztec::Math::mapPoint(h, turn(-1.0, -1.0).x, turn(-1.0, -1.0).y);
+        const double score = -(c.x - o.x) - (c.y - o.y);
+        if (score > bestScore) {
+            bestScore = score;
+            const double r = problem.rings();
+            best = Aztec::Math::fitHomography({-r, -r}, {r, -r}, {r, r}, {-r, r},
+                                              Aztec::Math::mapPoint(h, turn(-r, -r).x, turn(-r, -r).y),
+                                              Aztec::Math::mapPoint(h, turn(r, -r).x, turn(r, -r).y),
+                                              Aztec::Math::mapPoint(h, turn(r, r).x, turn(r, r).y),
+                                              Aztec::Math::mapPoint(h, turn(-r, r).x, turn(-r, r).y));
+        }
+    }
+    out.fit.toImage = best;
+    out.fit.compact = compact;
+    out.fit.dark = levels.a + levels.b;
+    out.fit.light = levels.a;
+    out.fit.residual = std::sqrt(cost / total);
+    return out;
+}
+
+Params paramsOf(const Homography& h) {
+    Params p;
+    p.base = h;
+    return p;
+}
+
+}  // namespace
+
+std::optional<ModelFit> refineBullseye(const Sampler& sampler, const Homography& start, bool compact, double sigma) {
+    const int rings = compact ? kCompactRings : kFullRangeRings;
+    Problem problem(sampler, rings, bullseyeCore(rings));
+    Params p = paramsOf(start);
+    p.sigma = std::clamp(sigma, kMinSigma, kMaxSigma);
+    return levenbergMarquardt(problem, p, compact);
+}
+
+std::optional<ModelFit> searchBullseye(const Sampler& sampler, double x, double y, double module, bool compact) {
+    if (!(module > 0.5)) return std::nullopt;
+    const int rings = compact ? kCompactRings : kFullRangeRings;
+    // Scales are tried on a coarse grid of samples; the fit refines on the
+    // ordinary one.
+    Core coarse = bullseyeCore(rings);
+    coarse.step = kSearchStep;
+    Problem problem(sampler, rings, std::move(coarse));
+    // The rings' edges run along two perpendicular directions: the fourth
+    // power of the gradient, weighted by its strength, points along them.
+    std::complex<double> sum;
+    const double reach = (rings + 0.5) * module, d = 0.5 * module;
+    for (double dy = -reach; dy <= reach; dy += d) {
+        for (double dx = -reach; dx <= reach; dx += d) {
+            if (dx * dx + dy * dy > reach * reach) continue;
+            const double gx = sampler.at(x + dx + d, y + dy) - sampler.at(x + dx - d, y + dy);
+            const double gy = sampler.at(x + dx, y + dy + d) - sampler.at(x + dx, y + dy - d);
+            const double mag = gx * gx + gy * gy;
+            if (mag <= 0.0) continue;
+            const std::complex<double> g(gx, gy);
+            sum += (g * g) * (g * g) / mag;
+        }
+    }
+    const double angle = std::arg(sum) / 4.0;
+    const double ca = std::cos(angle), sa = std::sin(angle);
+    std::vector<double> res;
+    problem.weigh(Params{}.sigma);
+    double bestAgreement = kMinStartAgreement;
+    Params best;
+    bool found = false;
+    for (double scale : kScales) {
+        const double s = scale * module;
+        Params p;
+        p.base = {s * ca, -s * sa, x, s * sa, s * ca, y, 0.0, 0.0};
+        double total = 0.0;
+        const double cost = problem.evaluate(p, res, nullptr, &total);
+        if (!(total > 0.0)) continue;
+        const double agreement = 1.0 - cost / total;
+        if (agreement > bestAgreement) {
+            bestAgreement = agreement;
+            best = p;
+            found = true;
+        }
+    }
+    if (!found) return std::nullopt;
+    Problem fine(sampler, rings, bullseyeCore(rings));
+    return levenbergMarquardt(fine, best, compact);
+}
+
+std::optional<ModelFit> refineWithModeRing(const Sampler& sampler, const BullseyeFit& fit, const Aztec::BitList& ring,
+                                           double sigma) {
+    const int rings = fit.compact ? kCompactRings : kFullRangeRings;
+    const int h = rings + 1, len = 2 * h;
+    if (ring.size() != static_cast<std::size_t>(4 * len)) return std::nullopt;
+    Core core = bullseyeCore(rings);
+    const int side = 2 * h + 1;
+    std::vector<double> values(static_cast<std::size_t>(side * side));
+    for (int u = -rings; u <= rings; ++u)
+        for (int v = -rings; v <= rings; ++v)
+            values[static_cast<std::size_t>((u + h) * side + v + h)] =
+                core.values[static_cast<std::size_t>((u + rings) * (2 * rings + 1) + v + rings)];
+    for (int k = 0; k < 4; ++k) {
+        for (int i = 0; i < len; ++i) {
+            int u = 0, v = 0;
+            switch (k) {
+                case 0: u = -h + i; v = -h; break;
+                case 1: u = h; v = -h + i; break;
+                case 2: u = h - i; v = h; break;
+                default: u = -h; v = h - i; break;
+            }
+            values[static_cast<std::size_t>((u + h) * side + v + h)] = ring.get(k * len + i) ? 1.0 : 0.0;
+        }
+    }
+    core.half = h;
+    core.values = std::move(values);
+    Problem problem(sampler, rings, std::move(core));
+    Params p = paramsOf(fit.toImage);
+    p.sigma = std::clamp(sigma, kMinSigma, kMaxSigma);
+    return levenbergMarquardt(problem, p, fit.compact, /*orient=*/false);
+}
+
+std::optional<ModelFit> refineWithSymbol(const Sampler& sampler, const Homography& start, int size,
+                                         const std::vector<double>& values, double sigma) {
+    if (size < 2 * kCompactRings + 3 || values.size() != static_cast<std::size_t>(size) * static_cast<std::size_t>(size))
+        return std::nullopt;
+    Core core;
+    core.half = (size - 1) / 2;
+    core.values = values;
+    core.outside = 0.0;
+    core.outsideKnown = true;
+    core.step = kSymbolStep;
+    Problem problem(sampler, kCompactRings, std::move(core));
+    Params p = paramsOf(start);
+    p.sigma = std::clamp(sigma, kMinSigma, kMaxSigma);
+    return levenbergMarquardt(problem, p, false, /*orient=*/false, /*perspective=*/true);
+}
+
+}  // namespace AztecCore::Locate

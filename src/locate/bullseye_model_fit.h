@@ -1,0 +1,56 @@
+// The bull's-eye's transform fitted to the image itself rather than to
+// threshold crossings. Its rings are known: dark squares and light ones
+// round a dark centre module. Blurred by a Gaussian of sigma modules, the
+// square of half-size h becomes F(u) F(v) with F a difference of two
+// error functions, so the blurred bull's-eye has a closed form. The
+// transform (as a correction of a starting one), the blur and the grey
+// levels (dark, light and a linear slope of the light) are fitted together
+// by Levenberg-Marquardt, so that the model matches the image over the
+// whole bull's-eye. Heavy blur shifts and flattens threshold crossings; it only
+// changes the model's shape, which the fit measures too.
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include "decode/bit_list.h"
+#include "locate/bullseye_geometry.h"
+#include "locate/grey_view.h"
+#include "math/homography.h"
+
+namespace AztecCore::Locate {
+
+struct ModelFit {
+    BullseyeFit fit;
+    double sigma = 0.0;     // blur, modules
+    double agreement = 0.0; // share of the image's variance the model explains
+};
+
+// Refines `start` (grid to image, any of the eight orientations) against
+// the model. Nothing when the fit diverges or the result does not look
+// like a bull's-eye.
+std::optional<ModelFit> refineBullseye(const Sampler& sampler, const Aztec::Math::Homography& start, bool compact,
+                                       double sigma = 0.6);
+
+// Looks for a bull's-eye round (x, y) of about `module` pixels per module
+// without any previous fit: its angle from the directions of the image's
+// edges, its scale by trying a range of them, then refined as above.
+std::optional<ModelFit> searchBullseye(const Sampler& sampler, double x, double y, double module, bool compact);
+
+// Refines a fit whose mode ring has been read, now with the ring's modules
+// known too: `ring` holds them (true for dark) clockwise from the corner
+// module (-h, -h), each side from its first corner, h one module outside
+// the bull's-eye.
+std::optional<ModelFit> refineWithModeRing(const Sampler& sampler, const BullseyeFit& fit, const Aztec::BitList& ring,
+                                           double sigma);
+
+// Refines the transform of a whole symbol of `size` modules per side from
+// its modules as classified (`values`, entry x * size + y for grid
+// u = x - (size - 1) / 2, v likewise; 1 dark, 0 light) and its light quiet
+// zone, perspective included. A few wrong modules do little harm among so
+// many right ones; the fit uses the whole symbol where the bull's-eye alone
+// leaves its far corners to extrapolation.
+std::optional<ModelFit> refineWithSymbol(const Sampler& sampler, const Aztec::Math::Homography& start, int size,
+                                         const std::vector<double>& values, double sigma);
+
+}  // namespace AztecCore::Locate
