@@ -25,15 +25,15 @@ constexpr double kSameSymbolModules = 4.0;
 constexpr int kSecondChances = 8;
 constexpr int kNoisyChances = 12;
 // Attempts of the first round on hits that fail the ring check and lie
-// near no hit that passes it. On a noisy or busy frame nearly every hit is
-// such a one, and each attempt costs a bull's-eye fit; a symbol whose hit
-// fails the check (heavy blur, a hit a module off centre) is almost always
-// among the first few of them, since the finder lists hits nearest the
-// frame centre first and noise hits rarely outnumber it there. The bound
-// holds only on frames whose noise (estimateNoise) reaches
-// kBoundedNoise grey levels: on cleaner frames, clutter hits are few and
-// fail fast, and a blurred symbol's hit may come late.
-constexpr int kLoneUnlikelyChances = 10;
+// near no hit that passes it. On a noisy frame nearly every hit is such a
+// one, and each attempt costs a bull's-eye fit; a symbol whose hit fails
+// the check there (heavy blur, a hit a module off centre) comes among the
+// first few of them, since the finder lists hits nearest the frame centre
+// first. The bound holds only on frames whose noise (estimateNoise)
+// reaches kBoundedNoise grey levels: on cleaner frames clutter hits are
+// few, and a blurred symbol's hit may come later (a bound from 3 grey
+// levels on loses such a read among the golden frames).
+constexpr int kLoneUnlikelyChances = 3;
 constexpr double kBoundedNoise = 4.0;
 // The second round's finder hysteresis, per grey level of the frame's
 // noise: about 1.25 times the noise left after the finder's [1 2 1]
