@@ -1,6 +1,6 @@
 // Time of the whole-frame stage on 720p frames (Google Benchmark): the
-// finder's pass over a frame without a symbol, the whole read of such a
-// frame (centre search, then the whole frame; clean, and with sensor
+// finder's pass over a frame without a symbol (clean and noisy), the whole
+// read of such a frame (centre search, then the whole frame; clean, and with sensor
 // noise, which costs the whole-frame stage a further round), and reads of
 // a blurred and of a turned 5-layer symbol away from the centre; the
 // FrameSearch ones time the whole-frame stage alone on the same frames.
@@ -71,6 +71,16 @@ void BM_FinderPassNoSymbol720p(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(AztecCore::Locate::findBullseyes(v, {}));
 }
 BENCHMARK(BM_FinderPassNoSymbol720p);
+
+// The same pass on the noisy frame: noise breaks the flat blocks and the
+// rows into many short runs, each tested for the signature, and many row
+// hits to cross-check.
+void BM_FinderPassNoisyNoSymbol720p(benchmark::State& state) {
+    const Frame& f = noisyFrame();
+    const AztecCore::Locate::GreyView v{f.pixels.data(), f.width, f.height, f.width};
+    for (auto _ : state) benchmark::DoNotOptimize(AztecCore::Locate::findBullseyes(v, {}));
+}
+BENCHMARK(BM_FinderPassNoisyNoSymbol720p);
 
 void BM_ReadNoSymbol720p(benchmark::State& state) {
     const Frame& f = emptyFrame();

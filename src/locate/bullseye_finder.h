@@ -31,6 +31,9 @@ struct FinderHit {
     bool lightOnDark = false;
     int rows = 0;         // scanned rows that showed the signature
     bool likely = false;  // passed the frame search's ring check (candidate_check.h)
+    // Failed it, but lies next to a hit that passed, and is tried just
+    // before that one.
+    bool nearLikely = false;
 };
 
 struct FinderOptions {

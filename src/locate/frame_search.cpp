@@ -24,12 +24,30 @@ constexpr double kSameSymbolModules = 4.0;
 // Attempts of the second and third rounds (see searchFrame).
 constexpr int kSecondChances = 8;
 constexpr int kNoisyChances = 12;
+// Attempts of the first round on hits that fail the ring check and lie
+// near no hit that passes it. On a noisy frame nearly every hit is such a
+// one, and each attempt costs a bull's-eye fit; a symbol whose hit fails
+// the check there (heavy blur, a hit a module off centre) comes among the
+// first few of them, since the finder lists hits nearest the frame centre
+// first. The bound holds only on frames whose noise (estimateNoise)
+// reaches kBoundedNoise grey levels: on cleaner frames clutter hits are
+// few, and a blurred symbol's hit may come later (a bound from 3 grey
+// levels on loses such a read among the golden frames).
+constexpr int kLoneUnlikelyChances = 3;
+constexpr double kBoundedNoise = 4.0;
 // The second round's finder hysteresis, per grey level of the frame's
 // noise: about 1.25 times the noise left after the finder's [1 2 1]
 // smoothing (0.61 of it). More loses heavily blurred rings, less lets noise
 // break them.
 constexpr double kNoiseHysteresis = 1.25 * 0.61;
 constexpr int kNoisyScales[] = {1, 2};
+// The noise round's least hysteresis. JPEG removes most of the noise's
+// fine grain, which the estimate measures (second differences), but keeps
+// its coarser part, which still breaks the rings' runs at the finder's
+// default: at sensor noise 6 and JPEG quality 45-70 the estimate reads
+// 0.6-2.4 grey levels, and a hysteresis of 3 finds nearly every
+// bull's-eye the default misses.
+constexpr double kMinNoiseHysteresis = 3.0;
 
 // Each reduced pixel is the rounded mean of an r x r block. The block's
 // rows are summed column by column first (whole rows, vectorised), then
@@ -150,6 +168,7 @@ std::vector<FinderHit> hitsAtScale(const GreyView& view, int reduction, const Fi
             const double reach = kSameSymbolModules * std::max(hits[i].module, hits[j].module);
             if (!placed[j] && !likely[j] && std::hypot(hits[i].x - hits[j].x, hits[i].y - hits[j].y) < reach) {
                 ordered.push_back(hits[j]);
+                ordered.back().nearLikely = true;
                 placed[j] = 1;
             }
         }
@@ -189,6 +208,9 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
 
     std::vector<FinderHit> tried;
     int attempts = 0;
+    int loneUnlikely = 0;  // first-round attempts on lone unlikely hits
+    const double noise = estimateNoise(view);
+    const int loneLimit = noise >= kBoundedNoise ? kLoneUnlikelyChances : kMaxCandidatesTried;
     auto covered = [&](const FinderHit& h) {
         const Point2d p{h.x, h.y};
         for (const Quad& q : options.known)
@@ -207,6 +229,13 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
         for (const FinderHit& h : hits) {
             if (spent >= limit) return true;
             if ((onlyLikely && !h.likely) || covered(h)) continue;
+            // Only the first round tries unlikely hits; its lone ones have
+            // a bound of their own (kLoneUnlikelyChances), which leaves the
+            // rest of the attempts to the hits that look right, whichever
+            // scale they come from.
+            const bool lone = !h.likely && !h.nearLikely;
+            if (lone && loneUnlikely >= loneLimit) continue;
+            if (lone) ++loneUnlikely;
             ++spent;
             tried.push_back(h);
             if (auto f = readAt(view, h)) {
@@ -239,7 +268,6 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
     // noise (at the default, noise of a few grey levels breaks the rings'
     // runs into slivers on the frame itself); its hits that look like a
     // bull's-eye are tried.
-    const double noise = estimateNoise(view);
     int extra = 0;
     for (int reduction : kNoisyScales)
         if (tryHits(noisyHitsAtScale(view, reduction, fo, noise), true, extra, kNoisyChances)) break;
@@ -250,7 +278,7 @@ std::vector<FinderHit> noisyHitsAtScale(const GreyView& view, int reduction, con
                                         double noise) {
     FinderOptions noisy = options;
     // Averaging r x r pixels divides the noise by r.
-    noisy.hysteresis = kNoiseHysteresis * noise / reduction;
+    noisy.hysteresis = std::max(kNoiseHysteresis * noise / reduction, kMinNoiseHysteresis);
     if (noisy.hysteresis <= options.hysteresis) return {};
     return hitsAtScale(view, reduction, noisy);
 }

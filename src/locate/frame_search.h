@@ -44,8 +44,9 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
 std::vector<FinderHit> hitsAtScale(const GreyView& view, int reduction, const FinderOptions& options);
 
 // The same with the hysteresis the search's noise round uses for a frame
-// of the given noise (estimateNoise); none when that is no more than the
-// options' own.
+// of the given noise (estimateNoise; never below 3 grey levels, for the
+// coarse noise JPEG leaves); none when that is no more than the options'
+// own.
 std::vector<FinderHit> noisyHitsAtScale(const GreyView& view, int reduction, const FinderOptions& options,
                                         double noise);
 
