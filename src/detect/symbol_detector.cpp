@@ -41,20 +41,31 @@ namespace {
 // the runtime component reads) then neither allocates nor zero-fills a
 // frame-sized image per read, nor takes its page faults. One per thread,
 // released when the thread ends.
-thread_local std::shared_ptr<Image::GrayBuf> spareWork;
+//
+// Thread-local objects die in the reverse order of their construction, so
+// an engine kept per thread (the free functions' engine) can end after the
+// spare: its detector must then not hand its image back. `spareGone` has no
+// destructor and so stays readable until the thread's storage goes.
+thread_local bool spareGone = false;
+struct SpareWork {
+    std::shared_ptr<Image::GrayBuf> image;
+    ~SpareWork() { spareGone = true; }
+};
+thread_local SpareWork spareWork;
 }  // namespace
 
 SymbolDetector::SymbolDetector() = default;
 
 SymbolDetector::~SymbolDetector() {
     // Only an image that nothing else holds (tests may keep one).
-    if (!work_ || work_.use_count() != 1) return;
+    if (!work_ || work_.use_count() != 1 || spareGone) return;
     startImage();  // back to zeros
-    if (!spareWork || spareWork->plane.pixels.size() < work_->plane.pixels.size()) spareWork = std::move(work_);
+    std::shared_ptr<Image::GrayBuf>& spare = spareWork.image;
+    if (!spare || spare->plane.pixels.size() < work_->plane.pixels.size()) spare = std::move(work_);
 }
 
 std::shared_ptr<Image::GrayBuf> SymbolDetector::takeWorkImage() {
-    if (spareWork) return std::move(spareWork);
+    if (!spareGone && spareWork.image) return std::move(spareWork.image);
     return std::make_shared<Image::GrayBuf>();
 }
 

@@ -14,6 +14,22 @@
 
 namespace AztecCore::Locate {
 
+// The mode ring runs round the bull's-eye at distance h = rings + 1,
+// clockwise from the corner module (-h, -h), each side (`side` 0-3) from
+// its first corner; its module `i` (0 .. 2h - 1) of that side lies at
+// grid offset (u, v).
+struct GridOffset {
+    int u = 0, v = 0;
+};
+inline GridOffset modeRingOffset(int side, int i, int h) {
+    switch (side) {
+        case 0: return {-h + i, -h};
+        case 1: return {h, -h + i};
+        case 2: return {h - i, h};
+        default: return {-h, h - i};
+    }
+}
+
 struct BullseyeFit {
     // Symbol grid (modules; origin at the centre of the centre module; u
     // and v along the bull's-eye's sides, clockwise as seen in the frame,

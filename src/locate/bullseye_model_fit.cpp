@@ -461,13 +461,7 @@ std::optional<ModelFit> refineWithModeRing(const Sampler& sampler, const Bullsey
                 core.values[static_cast<std::size_t>((u + rings) * (2 * rings + 1) + v + rings)];
     for (int k = 0; k < 4; ++k) {
         for (int i = 0; i < len; ++i) {
-            int u = 0, v = 0;
-            switch (k) {
-                case 0: u = -h + i; v = -h; break;
-                case 1: u = h; v = -h + i; break;
-                case 2: u = h - i; v = h; break;
-                default: u = -h; v = h - i; break;
-            }
+            const auto [u, v] = modeRingOffset(k, i, h);
             values[static_cast<std::size_t>((u + h) * side + v + h)] = ring.get(k * len + i) ? 1.0 : 0.0;
         }
     }

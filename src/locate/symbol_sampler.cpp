@@ -315,13 +315,7 @@ bool readModeRingAt(const Sampler& sampler, const BullseyeFit& fit, const Module
         double sum = 0.0;
         for (int k = 0; k < 4; ++k) {
             for (int i = 0; i < len; ++i) {
-                int u = 0, v = 0;
-                switch (k) {
-                    case 0: u = -h + i; v = -h; break;
-                    case 1: u = h; v = -h + i; break;
-                    case 2: u = h - i; v = h; break;
-                    default: u = -h; v = h - i; break;
-                }
+                const auto [u, v] = modeRingOffset(k, i, h);
                 const double level = sharp[static_cast<std::size_t>((u + o) * n + (v + o))];
                 samples[static_cast<std::size_t>(k * len + i)] = level;
                 sum += level;

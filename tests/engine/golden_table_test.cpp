@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "engine/engine_cases.h"
+#include "support/golden_file.h"
 #include "engine/reader_engine.h"
 
 namespace {
@@ -189,22 +190,10 @@ std::string digestOf(const Frame& f) {
     }
 }
 
-std::map<int, std::string> loadTable(const std::string& path) {
-    std::map<int, std::string> table;
-    std::ifstream in(path);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        const auto space = line.find(' ');
-        table[std::stoi(line.substr(0, space))] = line.substr(space + 1);
-    }
-    return table;
-}
-
 TEST(GoldenTable, EveryFrameAnswersAsRecorded) {
     const char* write = std::getenv("QUARROW_GOLDEN_WRITE");
     const bool writing = write != nullptr && *write != '\0';
-    const std::map<int, std::string> golden = loadTable(QUARROW_GOLDEN_TABLE);
+    const std::map<int, std::string> golden = quarrow_test::loadGoldenTable(QUARROW_GOLDEN_TABLE);
     if (!writing) {
         ASSERT_EQ(static_cast<int>(golden.size()), kFrames) << "missing or short " << QUARROW_GOLDEN_TABLE;
     }

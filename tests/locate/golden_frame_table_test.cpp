@@ -30,6 +30,7 @@
 #include <string>
 
 #include "accuracy/frame_cases.h"
+#include "support/golden_file.h"
 #include "quarrow/quarrow.hpp"
 
 namespace {
@@ -121,18 +122,6 @@ GoldenFrame answerOf(int index) {
     return out;
 }
 
-std::map<int, std::string> loadTable(const std::string& path) {
-    std::map<int, std::string> table;
-    std::ifstream in(path);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        const auto space = line.find(' ');
-        table[std::stoi(line.substr(0, space))] = line.substr(space + 1);
-    }
-    return table;
-}
-
 // A change that only reads a frame the table did not, with its true bytes.
 bool isGain(const std::string& recorded, const std::string& now) {
     const bool recordedRead = recorded.find("Read") != std::string::npos;
@@ -143,7 +132,7 @@ bool isGain(const std::string& recorded, const std::string& now) {
 TEST(GoldenFrameTable, EveryFrameAnswersAsRecorded) {
     const char* write = std::getenv("QUARROW_GOLDEN_WRITE");
     const bool writing = write != nullptr && *write != '\0';
-    const std::map<int, std::string> golden = loadTable(QUARROW_GOLDEN_FRAME_TABLE);
+    const std::map<int, std::string> golden = quarrow_test::loadGoldenTable(QUARROW_GOLDEN_FRAME_TABLE);
     if (!writing) {
         ASSERT_EQ(static_cast<int>(golden.size()), kFrames) << "missing or short " << QUARROW_GOLDEN_FRAME_TABLE;
     }
