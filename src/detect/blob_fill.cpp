@@ -300,7 +300,7 @@ Point2d SymbolDetector::blobCentreIn(std::int32_t sx, std::int32_t sy, std::int3
         const std::int32_t y0 = std::clamp(sy - q, 0, h - 1), y1 = std::clamp(sy + q, 0, h - 1);
         if (x1 >= x0 && y1 >= y0) {
             std::uint8_t lo = image_.row(y0)[x0], hi = lo;
-            const std::int32_t span = x1 - x0 + 1;
+            [[maybe_unused]] const std::int32_t span = x1 - x0 + 1;  // used by the SIMD path
 #if defined(__SSE2__)
             if (span >= 16) {
                 // Sixteen columns at a time, the last load overlapping.
