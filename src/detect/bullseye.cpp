@@ -56,30 +56,24 @@ bool SymbolDetector::checkBullseye(SymbolCandidate& cand, bool fullRange) {
         auto darkY = [&](std::int32_t y) {
             return columnInside && static_cast<std::uint32_t>(y) < uh && pixels[stride * y + cx] < kDarkBelow;
         };
-        bool prev = darkX(cx);
-        for (std::int32_t x = cx - 1, c = 0; x > 0; --x) {
-            const bool cur = darkX(x);
-            if (cur != prev && ++c == n) { xL = x; foundL = true; break; }
-            prev = cur;
-        }
-        prev = darkX(cx);
-        for (std::int32_t x = cx + 1, c = 0; x < w; ++x) {
-            const bool cur = darkX(x);
-            if (cur != prev && ++c == n) { xR = x; foundR = true; break; }
-            prev = cur;
-        }
-        prev = darkY(cy);
-        for (std::int32_t y = cy - 1, c = 0; y > 0; --y) {
-            const bool cur = darkY(y);
-            if (cur != prev && ++c == n) { yT = y; foundT = true; break; }
-            prev = cur;
-        }
-        prev = darkY(cy);
-        for (std::int32_t y = cy + 1, c = 0; y < h; ++y) {
-            const bool cur = darkY(y);
-            if (cur != prev && ++c == n) { yB = y; foundB = true; break; }
-            prev = cur;
-        }
+        // Walks from `start` by `step` while strictly before `end` (left
+        // and up stop short of 0), putting the n-th change of class at `at`.
+        auto nthChange = [n](auto dark, std::int32_t start, std::int32_t step, std::int32_t end, std::int32_t& at) {
+            bool prev = dark(start);
+            for (std::int32_t p = start + step, c = 0; step < 0 ? p > end : p < end; p += step) {
+                const bool cur = dark(p);
+                if (cur != prev && ++c == n) {
+                    at = p;
+                    return true;
+                }
+                prev = cur;
+            }
+            return false;
+        };
+        foundL = nthChange(darkX, cx, -1, 0, xL);
+        foundR = nthChange(darkX, cx, 1, w, xR);
+        foundT = nthChange(darkY, cy, -1, 0, yT);
+        foundB = nthChange(darkY, cy, 1, h, yB);
     }
     // A scan that reached the border without its n changes saw no ring
     // there. Taking the border for the ring would let a blank frame pass
