@@ -15,8 +15,10 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "allocation_counter.h"
 #include "engine/reader_engine.h"
 #include "image/gray_buf.h"
 #include "support/frame_renderer.h"
@@ -153,6 +155,23 @@ void readReused(benchmark::State& state, const std::string& key) {
         countRead(state, bf, outcome, engine.dataText());
     }
     state.SetLabel(message.substr(0, message.find('\n')));
+    // Memory: allocations of one more read through the warm engine, and
+    // the heap growth of a first read on a new thread (nothing kept yet),
+    // as a multiple of the frame's bytes.
+    {
+        const quarrow_bench::AllocationScope scope;
+        engine.read(view, message);
+        state.counters["allocs"] = static_cast<double>(scope.allocations());
+    }
+    std::size_t coldPeak = 0;
+    std::thread([&] {
+        const quarrow_bench::AllocationScope scope;
+        AztecCore::ReaderEngine fresh;
+        std::string text;
+        fresh.read(view, text);
+        coldPeak = scope.peakGrowth();
+    }).join();
+    state.counters["peak_x_frame"] = static_cast<double>(coldPeak) / static_cast<double>(bf.frame.pixels.size());
 }
 
 // Frames per second of wall time with one reused engine per thread; run

@@ -1,6 +1,7 @@
 #include "decode/reed_solomon.h"
 
 #include <algorithm>
+#include <array>
 
 namespace Aztec::ReedSolomon {
 
@@ -86,6 +87,82 @@ void syndromesByPolynomial(GenericGF& f, GenericGF* field, const std::vector<std
         syndromes[static_cast<std::size_t>(twoS - 1 - i)] = poly.valueAt(f.exp((i + kFirstRoot) % (f.size() - 1)));
 }
 
+// The block divided by the generator g(x) = (x - alpha^1) ... (x - alpha^twoS):
+// g's roots are the syndromes' points, so the remainder is zero exactly
+// when every syndrome is, and elsewhere has the same syndromes as the
+// block. Division costs (n - twoS) twoS products against n twoS for the
+// syndromes, which matters when nearly every word is a check word and
+// nearly every block is clean. The generator's logs are kept per thread
+// for the few (field, twoS) pairs in use.
+struct GeneratorLogs {
+    const GenericGF* field = nullptr;
+    std::int32_t twoS = 0;
+    // log of the coefficient of x^(twoS - t), t = 1 ... twoS, at [t - 1];
+    // -1 for a zero coefficient.
+    std::vector<std::int32_t> logs;
+};
+
+const std::vector<std::int32_t>& generatorLogs(const GenericGF& f, std::int32_t twoS) {
+    constexpr std::size_t kKept = 4;
+    thread_local std::array<GeneratorLogs, kKept> kept;
+    thread_local std::size_t next = 0;
+    for (const GeneratorLogs& g : kept)
+        if (g.field == &f && g.twoS == twoS) return g.logs;
+    const std::int32_t order = f.size() - 1;
+    const std::int32_t* logs = f.logs();
+    const std::int32_t* exps = f.wideExps();
+    // Coefficients lowest degree first; multiplied by (x + alpha^i) in turn.
+    std::vector<std::int32_t> c(static_cast<std::size_t>(twoS) + 1, 0);
+    c[0] = 1;
+    for (std::int32_t i = 1; i <= twoS; ++i) {
+        const std::int32_t root = i % order;
+        // c[k] becomes c[k - 1] + alpha^i c[k], from the top down.
+        for (std::int32_t k = i; k >= 1; --k) {
+            const std::int32_t own = c[static_cast<std::size_t>(k)];
+            c[static_cast<std::size_t>(k)] = c[static_cast<std::size_t>(k - 1)] ^ (own == 0 ? 0 : exps[logs[own] + root]);
+        }
+        c[0] = c[0] == 0 ? 0 : exps[logs[c[0]] + root];
+    }
+    GeneratorLogs& g = kept[next];
+    next = (next + 1) % kKept;
+    g.field = &f;
+    g.twoS = twoS;
+    g.logs.resize(static_cast<std::size_t>(twoS));
+    for (std::int32_t t = 1; t <= twoS; ++t) {
+        const std::int32_t v = c[static_cast<std::size_t>(twoS - t)];
+        g.logs[static_cast<std::size_t>(t - 1)] = v == 0 ? -1 : logs[v];
+    }
+    return g.logs;
+}
+
+// The remainder's twoS words (highest degree first) into `rem`; false when
+// a word is not an element of the field, or twoS leaves no distinct roots.
+bool remainderByGenerator(const GenericGF& f, const std::vector<std::int32_t>& received, std::int32_t twoS,
+                          std::vector<std::int32_t>& rem) {
+    const std::int32_t order = f.size() - 1;
+    const auto n = static_cast<std::int32_t>(received.size());
+    if (twoS >= order || n < twoS) return false;
+    for (std::int32_t r : received)
+        if (r < 0 || r > order) return false;
+    const std::vector<std::int32_t>& glog = generatorLogs(f, twoS);
+    const std::int32_t* logs = f.logs();
+    const std::int32_t* exps = f.wideExps();
+    thread_local std::vector<std::int32_t> w;
+    w.assign(received.begin(), received.end());
+    for (std::int32_t i = 0; i + twoS < n; ++i) {
+        const std::int32_t lead = w[static_cast<std::size_t>(i)];
+        if (lead == 0) continue;
+        const std::int32_t lc = logs[lead];
+        std::int32_t* const tail = w.data() + i;
+        for (std::int32_t t = 1; t <= twoS; ++t) {
+            const std::int32_t lg = glog[static_cast<std::size_t>(t - 1)];
+            if (lg >= 0) tail[t] ^= exps[lc + lg];
+        }
+    }
+    rem.assign(w.end() - twoS, w.end());
+    return true;
+}
+
 bool allZero(const std::vector<std::int32_t>& v) {
     for (std::int32_t x : v)
         if (x != 0) return false;
@@ -107,7 +184,17 @@ std::int32_t Decoder::correct(std::vector<std::int32_t>& received, std::int32_t 
         inField = powerSumsFrom(f, received, static_cast<std::int32_t>(memo->sums.size()), twoS, sums);
         syndromes.assign(sums.rbegin(), sums.rend());
     } else {
-        inField = syndromesSideBySide(f, received, twoS, syndromes);
+        thread_local std::vector<std::int32_t> rem;
+        if (remainderByGenerator(f, received, twoS, rem)) {
+            inField = true;
+            if (allZero(rem)) {
+                syndromes.assign(static_cast<std::size_t>(twoS), 0);
+            } else if (!syndromesSideBySide(f, rem, twoS, syndromes)) {
+                inField = false;  // not reached: the remainder's words lie in the field
+            }
+        } else {
+            inField = syndromesSideBySide(f, received, twoS, syndromes);
+        }
     }
     if (!inField) syndromesByPolynomial(f, field_, received, twoS, syndromes);
     if (memo && inField) {
