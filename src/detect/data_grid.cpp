@@ -291,12 +291,15 @@ void SymbolDetector::buildReferenceGrid(SymbolCandidate& cand) {
     // all crossings inside it, since a transform fitted round the centre
     // drifts by a module or more at the outer lines of a large symbol and
     // the line search would miss them.
+    // The crossings of a ring are found only after its fit is made, so one
+    // fit serves the whole ring.
     const Aztec::Math::Homography centreFit = homography_;
     for (int ring = 1; ring <= half; ++ring) {
+        const Aztec::Math::Homography ringFit = ring == 1 ? centreFit : crossingsFit(cand, ring);
         for (int iy = -ring; iy <= ring; ++iy) {
             for (int ix = -ring; ix <= ring; ++ix) {
                 if (std::max(std::abs(ix), std::abs(iy)) != ring) continue;
-                homography_ = ring == 1 ? centreFit : crossingsFit(cand, ring);
+                homography_ = ringFit;
                 g[kOrigin + ix][kOrigin + iy] = refinedGridPoint(kCell * ix, kCell * iy, refine);
             }
         }
@@ -411,12 +414,23 @@ double SymbolDetector::locateLine(std::int32_t uc, std::int32_t vc, bool vertica
         for (int k = -kProfileHalf; k <= kProfileHalf; ++k) steps[static_cast<std::size_t>(k + kProfileHalf)] = k / kStep;
         return steps;
     }();
+    // Every profile takes the same positions along the line, so their
+    // products with the transform are formed once (u along a horizontal
+    // line, v along a vertical one); see mappedSampleOf.
+    const Aztec::Math::Homography& h = homography_;
+    const std::size_t alongU = vertical ? 1 : 0;  // h[alongU], h[alongU + 3], h[alongU + 6]
+    const std::size_t acrossU = 1 - alongU;
+    double alongTerms[2 * kProfileHalf + 1][3];
+    for (int k = 0; k < 2 * kProfileHalf + 1; ++k) {
+        const double b = along + kSteps[static_cast<std::size_t>(k)];
+        for (std::size_t e = 0; e < 3; ++e) alongTerms[k][e] = h[alongU + 3 * e] * b;
+    }
     for (int m = -kSearchOffsets; m <= kSearchOffsets; ++m) {
         const double a = across + m / kStep;
-        for (int k = 0; k < 2 * kProfileHalf + 1; ++k) {
-            const double b = along + kSteps[static_cast<std::size_t>(k)];
-            profile[k] = static_cast<std::int32_t>(vertical ? mappedSample(a, b) : mappedSample(b, a));
-        }
+        const double acrossTerms[3] = {h[acrossU] * a, h[acrossU + 3] * a, h[acrossU + 6] * a};
+        for (int k = 0; k < 2 * kProfileHalf + 1; ++k)
+            profile[k] = static_cast<std::int32_t>(vertical ? mappedSampleOf(acrossTerms, alongTerms[k])
+                                                            : mappedSampleOf(alongTerms[k], acrossTerms));
         scores[m + kSearchOffsets] = alternationScoreOf(profile, 2 * kProfileHalf + 1);
     }
     return across + (bestRunCentreOf(scores, 2 * kSearchOffsets + 1) - kSearchOffsets) / kStep;
