@@ -19,6 +19,8 @@ public:
     void set(std::int64_t i, bool value) { bits_.at(wrap(i)) = value; }
     // Drops everything from n on (n <= size()).
     void truncate(std::size_t n) { bits_.resize(n); }
+    // n clear bits, in the storage already held where it suffices.
+    void reset(std::size_t n) { bits_.assign(n, false); }
 
 private:
     std::size_t wrap(std::int64_t i) const {

@@ -34,20 +34,22 @@ ReedSolomon::GenericGF& fieldForWordBits(std::int32_t wordBits) {
     }
 }
 
-ModuleMatrix removeReferenceGrid(const ModuleMatrix& m, std::int32_t n) {
+// `out` keeps the storage of its earlier use.
+void removeReferenceGrid(const ModuleMatrix& m, std::int32_t n, ModuleMatrix& out) {
     auto keep = [n](std::int32_t i) { return (n / 2 - i) % kGridSpacing != 0; };
-    ModuleMatrix out;
+    std::size_t kept = 0;
+    for (std::int32_t j = 0; j < n; ++j) kept += keep(j) ? 1 : 0;
+    out.resize(kept);
+    std::size_t r = 0;
     for (std::int32_t i = 0; i < n; ++i) {
         if (!keep(i)) continue;
-        std::vector<bool> row;
+        BitList& bits = out[r++];
+        bits.reset(kept);
+        std::int64_t at = 0;
         for (std::int32_t j = 0; j < n; ++j) {
-            if (keep(j)) row.push_back(m.at(static_cast<std::size_t>(i)).get(j));
+            if (keep(j)) bits.set(at++, m.at(static_cast<std::size_t>(i)).get(j));
         }
-        BitList bits(row.size());
-        for (std::size_t j = 0; j < row.size(); ++j) bits.set(static_cast<std::int64_t>(j), row[j]);
-        out.push_back(std::move(bits));
     }
-    return out;
 }
 
 // Checked access: (row r, bit c) of the matrix worked on.
@@ -142,14 +144,17 @@ std::optional<DecodedData> decodeData(const SymbolCandidate& cand, const ModuleM
                                       ReedSolomon::SyndromeMemo* memo) {
     if (matrix.empty()) return std::nullopt;
     const ModuleMatrix* work = &matrix;
-    ModuleMatrix mirrored, reduced;
+    // Working copies, kept per thread so that a stream of reads does not
+    // allocate them again.
+    thread_local ModuleMatrix mirrored, reduced;
     if (cand.mirrored) {
         const auto m = matrix.size();
-        for (std::size_t i = 0; i < m; ++i) mirrored.push_back(matrix.at(m - 1 - i));
+        mirrored.resize(m);
+        for (std::size_t i = 0; i < m; ++i) mirrored[i] = matrix.at(m - 1 - i);
         work = &mirrored;
     }
     if (cand.type == SymbolType::FullRange) {
-        reduced = removeReferenceGrid(*work, cand.size);
+        removeReferenceGrid(*work, cand.size, reduced);
         work = &reduced;
     }
     const BitList raw = walkLayers(*work, cand);

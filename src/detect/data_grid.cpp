@@ -206,7 +206,7 @@ void SymbolDetector::windowExtremes(std::int32_t n, std::int32_t off, std::int32
     }
 }
 
-Aztec::ModuleMatrix SymbolDetector::sampleDataGrid(SymbolCandidate& cand) {
+const Aztec::ModuleMatrix& SymbolDetector::sampleDataGrid(SymbolCandidate& cand) {
     const bool compact = cand.type == SymbolType::Compact;
     if (compact) {
         placeCompactGrid(cand);
@@ -227,7 +227,9 @@ Aztec::ModuleMatrix SymbolDetector::sampleDataGrid(SymbolCandidate& cand) {
     const std::int32_t m = cand.size;
     const std::int32_t off = (2 * kCell * k - m) / 2 + 1;
     windowExtremes(static_cast<std::int32_t>(n), off, m);
-    Aztec::ModuleMatrix matrix(static_cast<std::size_t>(std::max(m, 0)), Aztec::BitList(static_cast<std::size_t>(std::max(m, 0))));
+    Aztec::ModuleMatrix& matrix = modules_;
+    matrix.resize(static_cast<std::size_t>(std::max(m, 0)));
+    for (Aztec::BitList& column : matrix) column.reset(static_cast<std::size_t>(std::max(m, 0)));
     for (std::int32_t y = 0; y < m; ++y) {
         for (std::int32_t x = 0; x < m; ++x) {
             const std::size_t at = static_cast<std::size_t>(x + off) * n + static_cast<std::size_t>(y + off);

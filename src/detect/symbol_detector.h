@@ -76,7 +76,9 @@ public:
     bool checkBullseye(SymbolCandidate& cand, bool fullRange);
     void refineCorners(SymbolCandidate& cand);
     bool readModeRing(SymbolCandidate& cand, double scale);
-    Aztec::ModuleMatrix sampleDataGrid(SymbolCandidate& cand);
+    // The modules read from the data grid; the matrix is the detector's
+    // own and is rewritten by the next call.
+    const Aztec::ModuleMatrix& sampleDataGrid(SymbolCandidate& cand);
     void setHomography(Point2d s0, Point2d s1, Point2d s2, Point2d s3, Point2d t0, Point2d t1, Point2d t2, Point2d t3);
 
     const Aztec::Math::Homography& homography() const { return homography_; }
@@ -181,6 +183,7 @@ private:
     std::vector<std::uint64_t> fillBits_;  // the blob fills' unfilled pixels, a bit each
     std::vector<std::uint64_t> lightRow_;  // one quantised row's light pixels
     std::vector<std::uint32_t> samples_; // module samples of the data grid, square
+    Aztec::ModuleMatrix modules_;         // what sampleDataGrid returns, kept between symbols
     std::int32_t samplesSide_ = 0;
     // Classification windows' extremes of the sample array: one pass along
     // each index (windowExtremes).
