@@ -6,6 +6,7 @@
 
 #include "locate/bullseye_finder.h"
 #include "locate/candidate_check.h"
+#include "locate/dot_patch.h"
 
 namespace AztecCore::Locate {
 
@@ -120,6 +121,28 @@ std::optional<FoundSymbol> readFitted(const Sampler& sampler, const BullseyeFit&
     return readWith(sampler, *refit, measureModules(sampler, *refit), hit.lightOnDark);
 }
 
+// Rings printed as dots fit nowhere in the frame itself; the bull's-eye is
+// fitted in a smoothed copy of the hit's neighbourhood and the symbol read
+// in the frame (dot_patch.h). Dotted rings seldom pass the ring check in
+// the frame, so it is asked again of the smoothed copy: a hit that passes
+// neither is not smoothed any further.
+std::optional<FoundSymbol> readDotted(const GreyView& view, const Sampler& sampler, const FinderHit& hit) {
+    const SmoothedPatch patch = smoothedPatch(view, hit);
+    if (patch.pixels.empty()) return std::nullopt;
+    FinderHit local = hit;
+    local.x -= patch.x0;
+    local.y -= patch.y0;
+    if (!hit.likely && !looksLikeBullseye(patch.view, local)) return std::nullopt;
+    const Sampler smooth(patch.view, hit.lightOnDark);
+    for (bool compact : {false, true}) {
+        if (auto fit = fitBullseye(smooth, local.x, local.y, hit.module, compact)) {
+            fit->toImage = toFrame(fit->toImage, patch);
+            if (auto found = readFitted(sampler, *fit, hit, {hit.x, hit.y})) return found;
+        }
+    }
+    return std::nullopt;
+}
+
 // Full-range first: a full-range bull's-eye also holds the rings of a
 // compact one, but not the other way round.
 std::optional<FoundSymbol> readAt(const GreyView& view, const FinderHit& hit) {
@@ -131,15 +154,15 @@ std::optional<FoundSymbol> readAt(const GreyView& view, const FinderHit& hit) {
             if (auto found = readFitted(sampler, *fit, hit, {hit.x, hit.y})) return found;
         }
     }
-    if (fitted) return std::nullopt;
-    const auto centre = moreSymmetricCentre(sampler, hit.x, hit.y, hit.module);
-    if (!centre) return std::nullopt;
-    for (bool compact : {false, true}) {
-        if (auto fit = fitBullseye(sampler, centre->x, centre->y, hit.module, compact)) {
-            if (auto found = readFitted(sampler, *fit, hit, *centre)) return found;
+    if (fitted) return readDotted(view, sampler, hit);
+    if (const auto centre = moreSymmetricCentre(sampler, hit.x, hit.y, hit.module)) {
+        for (bool compact : {false, true}) {
+            if (auto fit = fitBullseye(sampler, centre->x, centre->y, hit.module, compact)) {
+                if (auto found = readFitted(sampler, *fit, hit, *centre)) return found;
+            }
         }
     }
-    return std::nullopt;
+    return readDotted(view, sampler, hit);
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <vector>
 
 #include "accuracy/frame_cases.h"
 
@@ -36,7 +38,9 @@ int main(int argc, char** argv) {
         return wrong == 0 ? 0 : 1;
     }
     std::printf("| category | frames | read | rate | wrong |\n|---|---|---|---|---|\n");
-    for (Category c : kAllCategories) {
+    std::vector<Category> categories(std::begin(kAllCategories), std::end(kAllCategories));
+    categories.insert(categories.end(), std::begin(kDotCategories), std::end(kDotCategories));
+    for (Category c : categories) {
         if (only >= 0 && static_cast<int>(c) != only) continue;
         // Every degree plain and mirrored is 720 frames, whatever --frames says.
         const int n = c == Category::Rotation ? 720 : frames;

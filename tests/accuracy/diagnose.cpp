@@ -199,10 +199,12 @@ int main(int argc, char** argv) {
     if (argc > 3 && !std::strcmp(argv[1], "--finder")) {
         std::printf("| category | symbols | a first-round hit on the centre | with the noise round | first-round hits before it | read |\n|---|---|---|---|---|---|\n");
         const int only = std::atoi(argv[2]);
-        for (quarrow_test::Category cat : quarrow_test::kAllCategories) {
-            if (only >= 0 && static_cast<int>(cat) != only) continue;
-            finderReport(cat, std::atoi(argv[3]), argc > 4 ? static_cast<std::uint32_t>(std::atoi(argv[4])) : 7);
+        const std::uint32_t seed = argc > 4 ? static_cast<std::uint32_t>(std::atoi(argv[4])) : 7;
+        if (only >= 0) {
+            finderReport(static_cast<quarrow_test::Category>(only), std::atoi(argv[3]), seed);
+            return 0;
         }
+        for (quarrow_test::Category cat : quarrow_test::kAllCategories) finderReport(cat, std::atoi(argv[3]), seed);
         return 0;
     }
     if (argc < 3) return 2;

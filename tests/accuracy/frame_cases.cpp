@@ -89,6 +89,9 @@ const char* categoryName(Category c) {
         case Category::Several: return "2-3 symbols (readAll, all found)";
         case Category::LightOnDark: return "light on dark, any angle/place";
         case Category::CameraMix: return "camera mix (tilt, blur, noise, JPEG)";
+        case Category::Dots60: return "dots 0.6-0.7 of the pitch, 4-8 px";
+        case Category::Dots70: return "dots 0.7-0.8 of the pitch, 4-8 px";
+        case Category::Dots80: return "dots 0.8-0.9 of the pitch, 4-8 px";
     }
     return "?";
 }
@@ -224,6 +227,18 @@ FrameCase makeCase(Category category, int index, std::uint32_t seed) {
             c.frame = jpegRoundTrip(renderText(text, o), d.between(45, 85));
             c.centres.push_back(centreOf(o, encode(text).size));
             c.placements.push_back(placementOf(o, encode(text).size));
+            break;
+        }
+        case Category::Dots60:
+        case Category::Dots70:
+        case Category::Dots80: {
+            const double low = category == Category::Dots60 ? 0.6 : category == Category::Dots70 ? 0.7 : 0.8;
+            o.dotDiameter = d.uniform(low, low + 0.1);
+            o.moduleSize = d.uniform(4.0, 8.0);
+            o.rotationDeg = d.uniform(-10.0, 10.0);
+            o.blurSigma = d.uniform(0.3, 1.0);
+            o.noiseSigma = d.uniform(1.0, 3.0);
+            drawPlaced(0.0, 0.1);
             break;
         }
     }

@@ -27,7 +27,14 @@ enum class Category {
     Several,
     LightOnDark,
     CameraMix,
+    // Symbols printed as round dots, kept apart from the categories above
+    // (and their golden table): dots 0.6-0.7, 0.7-0.8 and 0.8-0.9 of the pitch.
+    Dots60,
+    Dots70,
+    Dots80,
 };
+
+inline constexpr Category kDotCategories[] = {Category::Dots60, Category::Dots70, Category::Dots80};
 
 inline constexpr Category kAllCategories[] = {
     Category::Clean,    Category::Blur30,   Category::Blur45,   Category::Blur60,      Category::Blur75,

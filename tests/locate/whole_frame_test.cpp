@@ -68,6 +68,10 @@ std::vector<FrameCase> frameCases() {
     RenderOptions grid = with(3.5, 25.0, 100.0, 20.0);
     grid.clutter = 15;
     cases.push_back({"full-range, 5 layers, reference grid", "full range symbol with five layers of data and a grid", 9, grid});
+    RenderOptions dots = with(6.0, 8.0, -60.0, 30.0);
+    dots.dotDiameter = 0.65;
+    dots.blurSigma = 0.6;
+    cases.push_back({"printed as dots 0.65 of the pitch", "DOT PRINTED 0.65", 3, dots});
     // The text is set by the test: 300 letters.
     cases.push_back({"full-range, 12 layers, turned", nullptr, 16, with(3.0, 200.0, 0.0, 0.0)});
     return cases;

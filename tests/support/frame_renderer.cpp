@@ -295,7 +295,12 @@ Frame renderSymbol(const ModuleGrid& grid, const RenderOptions& o) {
                         value = lightLevel;
                         const int col = static_cast<int>(std::floor(u + half));
                         const int row = static_cast<int>(std::floor(v + half));
-                        if (col >= 0 && col < n && row >= 0 && row < n && grid.at(row, col)) value = darkLevel;
+                        if (col >= 0 && col < n && row >= 0 && row < n && grid.at(row, col)) {
+                            // A dot printer leaves light round each dot.
+                            const double du = u + half - col - 0.5, dv = v + half - row - 0.5;
+                            if (o.dotDiameter <= 0.0 || 4.0 * (du * du + dv * dv) <= o.dotDiameter * o.dotDiameter)
+                                value = darkLevel;
+                        }
                     }
                     sum += value;
                 }

@@ -45,6 +45,7 @@ struct RenderOptions {
     double blurSigma = 0.0;      // Gaussian blur, pixels
     double noiseSigma = 0.0;     // Gaussian sensor noise, grey levels
     int clutter = 0;             // random rectangles and text lines behind the symbol
+    double dotDiameter = 0.0;    // > 0: each dark module a round dot this share of the pitch wide
     std::uint32_t seed = 1;
     // When set (same size as the frame), the scene starts from this frame
     // instead of the background level, so several symbols can share one.
