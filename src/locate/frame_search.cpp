@@ -132,12 +132,20 @@ std::optional<FoundSymbol> readDotted(const GreyView& view, const Sampler& sampl
     FinderHit local = hit;
     local.x -= patch.x0;
     local.y -= patch.y0;
-    if (!hit.likely && !looksLikeBullseye(patch.view, local)) return std::nullopt;
     const Sampler smooth(patch.view, hit.lightOnDark);
+    if (!hit.likely && !looksLikeBullseye(patch.view, local)) {
+        // Broken rings can put the finder's centre a module off; the
+        // smoothed rings show where they are symmetric.
+        const auto centre = moreSymmetricCentre(smooth, local.x, local.y, hit.module);
+        if (!centre) return std::nullopt;
+        local.x = centre->x;
+        local.y = centre->y;
+        if (!looksLikeBullseye(patch.view, local)) return std::nullopt;
+    }
     for (bool compact : {false, true}) {
         if (auto fit = fitBullseye(smooth, local.x, local.y, hit.module, compact)) {
             fit->toImage = toFrame(fit->toImage, patch);
-            if (auto found = readFitted(sampler, *fit, hit, {hit.x, hit.y})) return found;
+            if (auto found = readFitted(sampler, *fit, hit, {local.x + patch.x0, local.y + patch.y0})) return found;
         }
     }
     return std::nullopt;
