@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 namespace AztecCore::Locate {
 
@@ -105,7 +106,10 @@ public:
         }
     }
 
-    bool flat(int x, int y) const { return flat_[idx(x / kBlock, y / kBlock)] != 0; }
+    // x and y lie in the frame.
+    bool flat(int x, int y) const {
+        return flat_[idx(static_cast<int>(static_cast<unsigned>(x) / kBlock), static_cast<int>(static_cast<unsigned>(y) / kBlock))] != 0;
+    }
     bool flatBlock(int bx, int by) const { return flat_[idx(bx, by)] != 0; }
 
 private:
@@ -115,50 +119,6 @@ private:
     int bw_, bh_;
     std::vector<std::uint8_t> flat_;
 };
-
-// Classes (true = dark) of a profile against its running mean, with the
-// hysteresis where `live` is set (elsewhere a sample keeps the class before
-// it). In quarters of a grey level: q is the [1 2 1] smoothed profile times
-// four, and "v < mean - h" over a window of n samples is n q < sum q - 4 h n
-// with h the hysteresis, all in integers (`quarterHysteresis` is 4 h).
-void classify(const std::vector<int>& p, const std::vector<std::uint8_t>& live, int quarterHysteresis,
-              std::vector<int>& q, std::vector<int>& sums, std::vector<std::uint8_t>& dark) {
-    const auto n = static_cast<int>(p.size());
-    dark.assign(p.size(), 0);
-    if (n == 0) return;
-    q.resize(p.size());
-    q[0] = 4 * p[0];
-    q[static_cast<std::size_t>(n - 1)] = 4 * p[static_cast<std::size_t>(n - 1)];
-    for (int i = 1; i + 1 < n; ++i) {
-        const auto k = static_cast<std::size_t>(i);
-        q[k] = p[k - 1] + 2 * p[k] + p[k + 1];
-    }
-    sums.resize(p.size() + 1);
-    sums[0] = 0;
-    for (std::size_t i = 0; i < p.size(); ++i) sums[i + 1] = sums[i] + q[i];
-    bool cls = false;
-    for (int i = 0; i < n; ++i) {
-        const int a = std::max(0, i - kHalfWindow), b = std::min(n, i + kHalfWindow + 1);
-        const int sum = sums[static_cast<std::size_t>(b)] - sums[static_cast<std::size_t>(a)];
-        const int scaled = q[static_cast<std::size_t>(i)] * (b - a);
-        if (i == 0) {
-            cls = scaled < sum;
-        } else if (live[static_cast<std::size_t>(i)]) {
-            const int margin = quarterHysteresis * (b - a);
-            if (cls ? scaled > sum + margin : scaled < sum - margin) cls = !cls;
-        }
-        dark[static_cast<std::size_t>(i)] = cls ? 1 : 0;
-    }
-}
-
-// Run starts of a class sequence; the last entry is the end.
-void runsOf(const std::vector<std::uint8_t>& dark, std::vector<int>& starts) {
-    starts.clear();
-    starts.push_back(0);
-    for (std::size_t i = 1; i < dark.size(); ++i)
-        if (dark[i] != dark[i - 1]) starts.push_back(static_cast<int>(i));
-    starts.push_back(static_cast<int>(dark.size()));
-}
 
 struct Signature {
     double module = 0.0;
@@ -181,14 +141,14 @@ bool within(double w, double m, double lo, double hi) {
 // its light ring. A middle run of about twice the others can be either
 // (a light-on-dark centre seen wide, or a blurred dark-on-light one), so
 // both signatures are tested. `symbolDark` picks the polarity wanted.
-bool signatureAt(const std::vector<int>& starts, int c, bool centreDark, bool symbolDark, Signature& sig) {
-    const int runs = static_cast<int>(starts.size()) - 1;
-    auto w = [&](int k) { return static_cast<double>(starts[static_cast<std::size_t>(c + k + 1)] - starts[static_cast<std::size_t>(c + k)]); };
+bool signatureAt(const int* starts, int runs, int c, bool centreDark, bool symbolDark, Signature& sig) {
+    auto w = [&](int k) { return static_cast<double>(starts[c + k + 1] - starts[c + k]); };
     if (centreDark == symbolDark && c - 4 >= 0 && c + 4 < runs) {
-        double inner = 0.0;
-        for (int k = -3; k <= 3; ++k) inner += w(k);
-        const double m = inner / 7.0;
-        bool ok = m >= kMinModule && w(-4) >= 0.5 * m && w(4) >= 0.5 * m;
+        // The seven inner widths are whole pixels, so their sum is exact
+        // whatever the order: the span of the seven runs.
+        const double m = static_cast<double>(starts[c + 4] - starts[c - 3]) / 7.0;
+        if (!(m >= kMinModule)) return false;
+        bool ok = w(-4) >= 0.5 * m && w(4) >= 0.5 * m;
         for (int k = -3; k <= 3 && ok; ++k) ok = k == 0 ? within(w(k), m, 0.35, 1.8) : within(w(k), m, 0.5, 1.5);
         if (ok && std::fabs((w(-3) + w(-2) + w(-1)) - (w(1) + w(2) + w(3))) < m) {
             sig.module = m;
@@ -212,12 +172,19 @@ bool signatureAt(const std::vector<int>& starts, int c, bool centreDark, bool sy
 
 // A classified walk: its run starts (the last entry is the end), each
 // run's class, and how many steps of it lie before its starting point.
+// Only the runs a check can look at are classified: the signature is
+// sought at most three runs past the one holding the starting point and
+// reaches four runs past that, so the walk stops where the eighth run
+// after it starts (that start is then its end). A sample's class depends
+// only on the samples before it and its window, so every run kept is
+// exactly what a walk to the end would have found.
 struct Walk {
     int x = 0, y = 0, dx = 0, dy = 0, reach = -1;
     int back = 0;
     std::vector<int> starts;
     std::vector<std::uint8_t> runDark;
 };
+constexpr int kRunsPastStart = 3 + 4 + 1;
 
 struct Walker {
     Walker(const GreyView& view, const FlatMap& flatMap, int quarters)
@@ -228,7 +195,6 @@ struct Walker {
     int quarterHysteresis;
     std::vector<int> p, q, sums;
     std::vector<std::uint8_t> live;
-    std::vector<std::uint8_t> dark;
     // The cross-checks walk the same lines again and again (both polarities'
     // preferences, the cluster's mean and last row, the second round); the
     // last few walks are kept.
@@ -236,26 +202,111 @@ struct Walker {
     std::array<Walk, kRemembered> walks{};
     std::size_t nextWalk = 0;
 
+    // Steps from (x, y) against (dx, dy) (forwards with `sign` 1) that stay
+    // in the frame, at most `reach`.
+    int stepsInside(int x, int y, int dx, int dy, int sign, int reach) const {
+        int n = 0;
+        if (x >= 0 && y >= 0 && x < v.width && y < v.height) {
+            n = reach;
+            const int sx = sign * dx, sy = sign * dy;
+            if (sx > 0) n = std::min(n, v.width - 1 - x);
+            if (sx < 0) n = std::min(n, x);
+            if (sy > 0) n = std::min(n, v.height - 1 - y);
+            if (sy < 0) n = std::min(n, y);
+            return n;
+        }
+        while (n < reach && inside(x + sign * (n + 1) * dx, y + sign * (n + 1) * dy)) ++n;
+        return n;
+    }
+
+    // Classes (dark or not) of the samples against their running mean, with
+    // the hysteresis where the frame is not flat (elsewhere a sample keeps
+    // the class before it). In quarters of a grey level: q is the [1 2 1]
+    // smoothed profile times four, and "v < mean - h" over a window of n
+    // samples is n q < sum q - 4 h n with h the hysteresis, all in
+    // integers. Samples, their smoothing and the window sums are taken only
+    // as far as the classes are wanted.
     const Walk& walk(int x, int y, int dx, int dy, int reach) {
         for (const Walk& w : walks)
             if (w.reach == reach && w.x == x && w.y == y && w.dx == dx && w.dy == dy) return w;
         Walk& w = walks[nextWalk];
         nextWalk = (nextWalk + 1) % kRemembered;
-        int back = 0, fwd = 0;
-        while (back < reach && inside(x - (back + 1) * dx, y - (back + 1) * dy)) ++back;
-        while (fwd < reach && inside(x + (fwd + 1) * dx, y + (fwd + 1) * dy)) ++fwd;
-        p.clear();
-        live.clear();
-        for (int k = -back; k <= fwd; ++k) {
-            const int px = x + k * dx, py = y + k * dy;
-            p.push_back(v.at(px, py));
-            live.push_back(flat.flat(px, py) ? 0 : 1);
+        const int back = stepsInside(x, y, dx, dy, -1, reach), fwd = stepsInside(x, y, dx, dy, 1, reach);
+        const int n = back + fwd + 1;
+        const auto size = static_cast<std::size_t>(n);
+        if (p.size() < size) {
+            p.resize(size);
+            live.resize(size);
+            q.resize(size);
+            sums.resize(size + 1);
         }
-        classify(p, live, quarterHysteresis, q, sums, dark);
-        runsOf(dark, w.starts);
+        const int x0 = x - back * dx, y0 = y - back * dy;
+        const std::uint8_t* first = v.pixels + static_cast<std::ptrdiff_t>(y0) * v.stride + x0;
+        const std::ptrdiff_t step = static_cast<std::ptrdiff_t>(dy) * v.stride + dx;
+        int sampled = 0, smoothed = 0;
+        // Samples, their smoothing and sums up to sum k (q[i] needs p[i + 1]);
+        // taken a stretch at a time.
+        constexpr int kStretch = 48;
+        auto need = [&](int k) {
+            k = std::min(n, k + kStretch);
+            const int upto = std::min(n, k + 1);
+            for (; sampled < upto; ++sampled) {
+                p[static_cast<std::size_t>(sampled)] = first[sampled * step];
+                live[static_cast<std::size_t>(sampled)] = flat.flat(x0 + sampled * dx, y0 + sampled * dy) ? 0 : 1;
+            }
+            if (smoothed == 0 && k > 0) {
+                q[0] = 4 * p[0];
+                sums[1] = q[0];
+                smoothed = 1;
+            }
+            const int inner = std::min(k, n - 1);
+            for (; smoothed < inner; ++smoothed) {
+                const auto i = static_cast<std::size_t>(smoothed);
+                q[i] = p[i - 1] + 2 * p[i] + p[i + 1];
+                sums[i + 1] = sums[i] + q[i];
+            }
+            if (smoothed == n - 1 && k == n && n > 1) {
+                const auto i = static_cast<std::size_t>(n - 1);
+                q[i] = 4 * p[i];
+                sums[i + 1] = sums[i] + q[i];
+                smoothed = n;
+            }
+            return k;
+        };
+        int ready = 0;  // sums[0 .. ready] are known
+        sums[0] = 0;
+        w.starts.clear();
         w.runDark.clear();
-        for (std::size_t c = 0; c + 1 < w.starts.size(); ++c)
-            w.runDark.push_back(dark[static_cast<std::size_t>(w.starts[c])]);
+        bool cls = false;
+        int lastStart = -1;  // the run whose start ends the walk, once known
+        bool cut = false;
+        for (int i = 0; i < n; ++i) {
+            const int a = std::max(0, i - kHalfWindow), b = std::min(n, i + kHalfWindow + 1);
+            if (b > ready) ready = need(b);
+            const int sum = sums[static_cast<std::size_t>(b)] - sums[static_cast<std::size_t>(a)];
+            const int scaled = q[static_cast<std::size_t>(i)] * (b - a);
+            bool flips = false;
+            if (i == 0) {
+                cls = scaled < sum;
+                flips = true;
+            } else if (live[static_cast<std::size_t>(i)]) {
+                const int margin = quarterHysteresis * (b - a);
+                if (cls ? scaled > sum + margin : scaled < sum - margin) {
+                    cls = !cls;
+                    flips = true;
+                }
+            }
+            if (flips) {
+                w.starts.push_back(i);
+                if (static_cast<int>(w.starts.size()) - 1 == lastStart) {
+                    cut = true;
+                    break;
+                }
+                w.runDark.push_back(cls ? 1 : 0);
+            }
+            if (i == back) lastStart = static_cast<int>(w.starts.size()) - 1 + kRunsPastStart;
+        }
+        if (!cut) w.starts.push_back(n);
         w.x = x;
         w.y = y;
         w.dx = dx;
@@ -270,6 +321,7 @@ struct Walker {
     bool check(int x, int y, int dx, int dy, int reach, bool symbolDark, bool preferNine, Signature& sig, double& offset) {
         const Walk& w = walk(x, y, dx, dy, reach);
         const std::vector<int>& starts = w.starts;
+        const int* first = starts.data();
         // The walk may start a ring or two off the centre (rows through
         // ring 1 show the seven-run signature too, and at 45 degrees every
         // row through the bull's-eye is symmetric): the nearest run with
@@ -285,7 +337,7 @@ struct Walker {
             if (c < 0 || c >= runs) continue;
             const bool centreDark = w.runDark[static_cast<std::size_t>(c)] != 0;
             Signature s;
-            if (!signatureAt(starts, c, centreDark, symbolDark, s)) continue;
+            if (!signatureAt(first, runs, c, centreDark, symbolDark, s)) continue;
             if (chosen < 0 || (preferNine && s.nine && !best.nine)) {
                 chosen = c;
                 best = s;
@@ -378,6 +430,7 @@ std::vector<FinderHit> findBullseyes(const GreyView& v, const FinderOptions& opt
     // s, then its sums over 2, 4, 8 and 16 pixels starting at each x.
     std::vector<std::int16_t> sm(width + 16, 0), s2(width + 16, 0), s4(width + 16, 0), s8(width + 16, 0);
     std::vector<std::uint8_t> below(width, 0), above(width, 0), live(width, 0);
+    std::vector<std::pair<int, int>> spans;
     int liveBand = -1;
     for (int y = 1; y < v.height - 1 && x1 > x0; y += kRowStep) {
         const std::uint8_t* row = v.pixels + static_cast<std::ptrdiff_t>(y) * v.stride;
@@ -389,48 +442,73 @@ std::vector<FinderHit> findBullseyes(const GreyView& v, const FinderOptions& opt
             if (bx * kBlock < v.width)
                 std::memset(live.data() + bx * kBlock, flat.flatBlock(bx, liveBand) ? 0 : 1,
                             static_cast<std::size_t>(v.width - bx * kBlock));
+            // Stretches of [x0, x1) outside flat blocks: only there can a
+            // pixel change class.
+            spans.clear();
+            for (int x = x0; x < x1;) {
+                if (!live[static_cast<std::size_t>(x)]) {
+                    ++x;
+                    continue;
+                }
+                const int from = x;
+                while (x < x1 && live[static_cast<std::size_t>(x)]) ++x;
+                spans.push_back({from, x});
+            }
         }
-        {
-            std::int16_t* o = sm.data();
-            for (std::size_t x = 1; x + 1 < width; ++x)
-                o[x] = static_cast<std::int16_t>(row[x - 1] + 2 * row[x] + row[x + 1]);
-        }
+        // A band of flat blocks shows one run: nothing to find.
+        if (spans.empty()) continue;
+        std::memset(below.data() + x0, 0, static_cast<std::size_t>(x1 - x0));
+        std::memset(above.data() + x0, 0, static_cast<std::size_t>(x1 - x0));
         const std::size_t last = width - 1;  // sums reach at most sm[width - 1]
-        {
-            const std::int16_t* a = sm.data();
-            std::int16_t* o = s2.data();
-            for (std::size_t x = 0; x < last; ++x) o[x] = static_cast<std::int16_t>(a[x] + a[x + 1]);
-        }
-        {
-            const std::int16_t* a = s2.data();
-            std::int16_t* o = s4.data();
-            for (std::size_t x = 0; x + 2 < last; ++x) o[x] = static_cast<std::int16_t>(a[x] + a[x + 2]);
-        }
-        {
-            const std::int16_t* a = s4.data();
-            std::int16_t* o = s8.data();
-            for (std::size_t x = 0; x + 6 < last; ++x) o[x] = static_cast<std::int16_t>(a[x] + a[x + 4]);
-        }
-        {
+        for (const auto& [from, to] : spans) {
+            // The classes of [from, to) need the window sums there, which
+            // reach kHalfWindow pixels each way; each level is computed
+            // where the next one reads it and where the whole-row pass
+            // would have computed it (the rest of each buffer is zero).
+            const auto lo8 = static_cast<std::size_t>(from - kHalfWindow);
+            {
+                std::int16_t* o = sm.data();
+                const std::size_t end = std::min<std::size_t>(width - 1, static_cast<std::size_t>(to + kHalfWindow));
+                for (std::size_t x = std::max<std::size_t>(1, lo8); x < end; ++x)
+                    o[x] = static_cast<std::int16_t>(row[x - 1] + 2 * row[x] + row[x + 1]);
+            }
+            {
+                const std::int16_t* a = sm.data();
+                std::int16_t* o = s2.data();
+                const std::size_t end = std::min<std::size_t>(last, static_cast<std::size_t>(to + 6));
+                for (std::size_t x = lo8; x < end; ++x) o[x] = static_cast<std::int16_t>(a[x] + a[x + 1]);
+            }
+            {
+                const std::int16_t* a = s2.data();
+                std::int16_t* o = s4.data();
+                const std::size_t end = std::min<std::size_t>(last - 2, static_cast<std::size_t>(to + 4));
+                for (std::size_t x = lo8; x < end; ++x) o[x] = static_cast<std::int16_t>(a[x] + a[x + 2]);
+            }
+            {
+                const std::int16_t* a = s4.data();
+                std::int16_t* o = s8.data();
+                const std::size_t end = std::min<std::size_t>(last - 6, static_cast<std::size_t>(to));
+                for (std::size_t x = lo8; x < end; ++x) o[x] = static_cast<std::int16_t>(a[x] + a[x + 4]);
+            }
             // window(x) = s16(x - 8) + s(x + 8), s16(i) = s8(i) + s8(i + 8).
-            const std::int16_t* a = s8.data() + (x0 - kHalfWindow);
-            const std::int16_t* c = sm.data() + x0;
-            const std::uint8_t* keep = live.data() + x0;
-            std::uint8_t* lo = below.data() + x0;
-            std::uint8_t* hi = above.data() + x0;
-            const auto n = static_cast<std::size_t>(x1 - x0);
+            const std::int16_t* a = s8.data() + (from - kHalfWindow);
+            const std::int16_t* c = sm.data() + from;
+            std::uint8_t* lo = below.data() + from;
+            std::uint8_t* hi = above.data() + from;
+            const auto n = static_cast<std::size_t>(to - from);
             for (std::size_t i = 0; i < n; ++i) {
                 const auto window = static_cast<std::int16_t>(a[i] + a[i + 8] + c[i + kHalfWindow]);
                 const auto diff = static_cast<std::int16_t>(kWindow * c[i] - window);
-                lo[i] = static_cast<std::uint8_t>((diff < -scaledHysteresis ? 1 : 0) & keep[i]);
-                hi[i] = static_cast<std::uint8_t>((diff > scaledHysteresis ? 1 : 0) & keep[i]);
+                lo[i] = static_cast<std::uint8_t>(diff < -scaledHysteresis ? 1 : 0);
+                hi[i] = static_cast<std::uint8_t>(diff > scaledHysteresis ? 1 : 0);
             }
         }
-        const int window0 = s8[static_cast<std::size_t>(x0 - kHalfWindow)] + s8[static_cast<std::size_t>(x0)] +
-                            sm[static_cast<std::size_t>(x0 + kHalfWindow)];
+        // The first pixel's class, against its whole window.
+        int window0 = 0;
+        for (int x = x0 - kHalfWindow; x <= x0 + kHalfWindow; ++x) window0 += row[x - 1] + 2 * row[x] + row[x + 1];
         starts.clear();
         starts.push_back(x0);
-        const bool firstDark = kWindow * sm[static_cast<std::size_t>(x0)] < window0;
+        const bool firstDark = kWindow * (row[x0 - 1] + 2 * row[x0] + row[x0 + 1]) < window0;
         bool dark = firstDark;
         for (int x = x0; x < x1;) {
             const std::uint8_t* flips = dark ? above.data() : below.data();
@@ -451,7 +529,7 @@ std::vector<FinderHit> findBullseyes(const GreyView& v, const FinderOptions& opt
           for (bool symbolDark : {true, false}) {
             if (symbolDark ? !options.darkOnLight : !options.lightOnDark) continue;
             Signature sig;
-            if (!signatureAt(starts, c, centreDark, symbolDark, sig)) continue;
+            if (!signatureAt(starts.data(), runs, c, centreDark, symbolDark, sig)) continue;
             const double x = 0.5 * (starts[static_cast<std::size_t>(c)] + starts[static_cast<std::size_t>(c + 1)] - 1);
             bool merged = false;
             for (const std::size_t k : open) {
