@@ -29,6 +29,8 @@ constexpr double kMinModule = 1.4;
 // clusters per frame, which bounds the work a busy frame can cause.
 constexpr std::size_t kMaxClusters = 600;
 
+}  // namespace
+
 class FlatMap {
 public:
     explicit FlatMap(const GreyView& v) : bw_((v.width + kBlock - 1) / kBlock), bh_((v.height + kBlock - 1) / kBlock) {
@@ -80,29 +82,56 @@ public:
                 hi[idx(bx, by)] = mx;
             }
         }
-        // Separable window minima and maxima.
+        // Separable window minima and maxima, a whole row of blocks at a
+        // time: first along each row of blocks (the window cut at the
+        // ends), then across kReach rows of blocks each way.
         std::vector<std::uint8_t> hLo(n), hHi(n);
         for (int by = 0; by < bh_; ++by) {
+            const std::uint8_t* l = lo.data() + idx(0, by);
+            const std::uint8_t* h = hi.data() + idx(0, by);
+            std::uint8_t* ol = hLo.data() + idx(0, by);
+            std::uint8_t* oh = hHi.data() + idx(0, by);
             for (int bx = 0; bx < bw_; ++bx) {
+                if (bx == kReach && bx + kReach < bw_) {
+                    // Whole windows.
+                    const int end = bw_ - kReach;
+                    for (; bx < end; ++bx) {
+                        std::uint8_t mn = l[bx - 2], mx = h[bx - 2];
+                        for (int k = -1; k <= kReach; ++k) {
+                            mn = std::min(mn, l[bx + k]);
+                            mx = std::max(mx, h[bx + k]);
+                        }
+                        ol[bx] = mn;
+                        oh[bx] = mx;
+                    }
+                    if (bx >= bw_) break;
+                }
                 std::uint8_t mn = 255, mx = 0;
                 for (int k = std::max(0, bx - kReach); k <= std::min(bw_ - 1, bx + kReach); ++k) {
-                    mn = std::min(mn, lo[idx(k, by)]);
-                    mx = std::max(mx, hi[idx(k, by)]);
+                    mn = std::min(mn, l[k]);
+                    mx = std::max(mx, h[k]);
                 }
-                hLo[idx(bx, by)] = mn;
-                hHi[idx(bx, by)] = mx;
+                ol[bx] = mn;
+                oh[bx] = mx;
             }
         }
         flat_.assign(n, 0);
+        std::vector<std::uint8_t> vLo(static_cast<std::size_t>(bw_)), vHi(static_cast<std::size_t>(bw_));
         for (int by = 0; by < bh_; ++by) {
-            for (int bx = 0; bx < bw_; ++bx) {
-                int mn = 255, mx = 0;
-                for (int k = std::max(0, by - kReach); k <= std::min(bh_ - 1, by + kReach); ++k) {
-                    mn = std::min<int>(mn, hLo[idx(bx, k)]);
-                    mx = std::max<int>(mx, hHi[idx(bx, k)]);
+            const int k0 = std::max(0, by - kReach), k1 = std::min(bh_ - 1, by + kReach);
+            std::copy_n(hLo.data() + idx(0, k0), bw_, vLo.data());
+            std::copy_n(hHi.data() + idx(0, k0), bw_, vHi.data());
+            for (int k = k0 + 1; k <= k1; ++k) {
+                const std::uint8_t* l = hLo.data() + idx(0, k);
+                const std::uint8_t* h = hHi.data() + idx(0, k);
+                for (int bx = 0; bx < bw_; ++bx) {
+                    vLo[static_cast<std::size_t>(bx)] = std::min(vLo[static_cast<std::size_t>(bx)], l[bx]);
+                    vHi[static_cast<std::size_t>(bx)] = std::max(vHi[static_cast<std::size_t>(bx)], h[bx]);
                 }
-                flat_[idx(bx, by)] = mx - mn < kMinRange ? 1 : 0;
             }
+            std::uint8_t* f = flat_.data() + idx(0, by);
+            for (int bx = 0; bx < bw_; ++bx)
+                f[bx] = vHi[static_cast<std::size_t>(bx)] - vLo[static_cast<std::size_t>(bx)] < kMinRange ? 1 : 0;
         }
     }
 
@@ -119,6 +148,8 @@ private:
     int bw_, bh_;
     std::vector<std::uint8_t> flat_;
 };
+
+namespace {
 
 struct Signature {
     double module = 0.0;
@@ -404,10 +435,21 @@ bool crossCheck(Walker& walker, double hx, double hy, double module, bool symbol
 
 }  // namespace
 
-std::vector<FinderHit> findBullseyes(const GreyView& v, const FinderOptions& options) {
+BullseyeFinder::BullseyeFinder(const GreyView& view) : view_(view) {
+    if (view.pixels && view.width >= 4 * kBlock && view.height >= 4 * kBlock) flat_ = std::make_unique<FlatMap>(view);
+}
+
+BullseyeFinder::~BullseyeFinder() = default;
+
+std::vector<FinderHit> findBullseyes(const GreyView& view, const FinderOptions& options) {
+    return BullseyeFinder(view).find(options);
+}
+
+std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const {
     std::vector<FinderHit> out;
-    if (!v.pixels || v.width < 4 * kBlock || v.height < 4 * kBlock) return out;
-    const FlatMap flat(v);
+    if (!flat_) return out;
+    const GreyView& v = view_;
+    const FlatMap& flat = *flat_;
 
     std::vector<int> starts;
     std::vector<RowHit> clusters;
@@ -429,30 +471,26 @@ std::vector<FinderHit> findBullseyes(const GreyView& v, const FinderOptions& opt
     const auto width = static_cast<std::size_t>(v.width);
     // s, then its sums over 2, 4, 8 and 16 pixels starting at each x.
     std::vector<std::int16_t> sm(width + 16, 0), s2(width + 16, 0), s4(width + 16, 0), s8(width + 16, 0);
-    std::vector<std::uint8_t> below(width, 0), above(width, 0), live(width, 0);
+    std::vector<std::uint8_t> below(width, 0), above(width, 0);
     std::vector<std::pair<int, int>> spans;
+    starts.reserve(width + 2);
     int liveBand = -1;
     for (int y = 1; y < v.height - 1 && x1 > x0; y += kRowStep) {
         const std::uint8_t* row = v.pixels + static_cast<std::ptrdiff_t>(y) * v.stride;
         if (y / kBlock != liveBand) {
             liveBand = y / kBlock;
-            int bx = 0;
-            for (; (bx + 1) * kBlock <= v.width; ++bx)
-                std::memset(live.data() + bx * kBlock, flat.flatBlock(bx, liveBand) ? 0 : 1, kBlock);
-            if (bx * kBlock < v.width)
-                std::memset(live.data() + bx * kBlock, flat.flatBlock(bx, liveBand) ? 0 : 1,
-                            static_cast<std::size_t>(v.width - bx * kBlock));
             // Stretches of [x0, x1) outside flat blocks: only there can a
             // pixel change class.
             spans.clear();
-            for (int x = x0; x < x1;) {
-                if (!live[static_cast<std::size_t>(x)]) {
-                    ++x;
+            for (int bx = 0; bx * kBlock < x1;) {
+                if (flat.flatBlock(bx, liveBand)) {
+                    ++bx;
                     continue;
                 }
-                const int from = x;
-                while (x < x1 && live[static_cast<std::size_t>(x)]) ++x;
-                spans.push_back({from, x});
+                const int from = bx;
+                while (bx * kBlock < x1 && !flat.flatBlock(bx, liveBand)) ++bx;
+                const int a = std::max(x0, from * kBlock), b = std::min(x1, bx * kBlock);
+                if (a < b) spans.push_back({a, b});
             }
         }
         // A band of flat blocks shows one run: nothing to find.

@@ -126,6 +126,7 @@ public:
         samples_.resize(side_ * side_);
         model_.resize(side_ * side_);
         weights_.assign(side_ * side_, 1.0);
+        roots_.assign(side_ * side_, 1.0);
         const auto modules = static_cast<std::size_t>(2 * core_.half + 1);
         table_.resize(modules * side_);
         partial_.resize(modules * side_);
@@ -151,12 +152,14 @@ public:
     // cost by discounting samples.
     void weigh(double sigma) {
         if (core_.outsideKnown) return;
+        normalKnown_ = false;
         std::vector<double> square(side_);
         blurredSquare(sigma, core_.half + 0.5, square);
         for (std::size_t i = 0; i < side_; ++i)
             for (std::size_t j = 0; j < side_; ++j) {
                 const double known = square[i] * square[j];
                 weights_[i * side_ + j] = known * known * known * known;
+                roots_[i * side_ + j] = std::sqrt(weights_[i * side_ + j]);
             }
     }
 
@@ -172,6 +175,7 @@ public:
     // along u and v, and the unknown rest at a mean of one half.
     void model(double sigma) {
         modelSigma_ = sigma;
+        normalKnown_ = false;
         const double k = 1.0 / (sigma * std::numbers::sqrt2);
         const int half = core_.half;
         const auto modules = static_cast<std::size_t>(2 * half + 1);
@@ -196,21 +200,35 @@ public:
             }
     }
 
-    double residuals(std::vector<double>& res, Levels* levels, double* total) const {
-        std::array<double, 16> ne{};
+    double residuals(std::vector<double>& res, Levels* levels, double* total) {
+        // The normal equations' matrix and the total weight depend on the
+        // model and the weights alone, not on the samples: they are summed
+        // once per model and weights (in the same order as with the
+        // samples, so the sums are the same).
+        if (!normalKnown_) {
+            normal_ = {};
+            weight_ = 0.0;
+            for (std::size_t i = 0; i < side_; ++i)
+                for (std::size_t j = 0; j < side_; ++j) {
+                    const std::array<double, 4> f = {1.0, model_[i * side_ + j], axis_[i], axis_[j]};
+                    const double w = weights_[i * side_ + j];
+                    for (std::size_t r = 0; r < 4; ++r)
+                        for (std::size_t c = 0; c < 4; ++c) normal_[r * 4 + c] += w * f[r] * f[c];
+                    weight_ += w;
+                }
+            normalKnown_ = true;
+        }
+        const std::array<double, 16>& ne = normal_;
+        const double weight = weight_;
         std::array<double, 4> rhs{};
-        double sum = 0.0, sumSq = 0.0, weight = 0.0;
+        double sum = 0.0, sumSq = 0.0;
         for (std::size_t i = 0; i < side_; ++i)
             for (std::size_t j = 0; j < side_; ++j) {
                 const std::array<double, 4> f = {1.0, model_[i * side_ + j], axis_[i], axis_[j]};
                 const double y = samples_[i * side_ + j], w = weights_[i * side_ + j];
-                for (std::size_t r = 0; r < 4; ++r) {
-                    for (std::size_t c = 0; c < 4; ++c) ne[r * 4 + c] += w * f[r] * f[c];
-                    rhs[r] += w * f[r] * y;
-                }
+                for (std::size_t r = 0; r < 4; ++r) rhs[r] += w * f[r] * y;
                 sum += w * y;
                 sumSq += w * y * y;
-                weight += w;
             }
         std::array<double, 4> x{};
         if (!solve<4>(ne, rhs, x)) x = {sum / weight, 0.0, 0.0, 0.0};
@@ -218,7 +236,7 @@ public:
         double cost = 0.0;
         for (std::size_t i = 0; i < side_; ++i)
             for (std::size_t j = 0; j < side_; ++j) {
-                const double e = std::sqrt(weights_[i * side_ + j]) *
+                const double e = roots_[i * side_ + j] *
                                  (samples_[i * side_ + j] - (x[0] + x[1] * model_[i * side_ + j] + x[2] * axis_[i] + x[3] * axis_[j]));
                 res[i * side_ + j] = e;
                 cost += e * e;
@@ -241,7 +259,11 @@ private:
     std::vector<double> axis_;
     std::size_t side_ = 0;
     std::vector<double> samples_, model_, table_, partial_, outside_, weights_;
+    std::vector<double> roots_;  // square roots of the weights
     double modelSigma_ = -1.0;
+    bool normalKnown_ = false;
+    std::array<double, 16> normal_{};
+    double weight_ = 0.0;
 };
 
 double& param(Params& p, int k) { return k == 8 ? p.sigma : p.c[static_cast<std::size_t>(k)]; }

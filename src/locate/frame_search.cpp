@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 
 #include "locate/bullseye_finder.h"
 #include "locate/candidate_check.h"
@@ -144,14 +145,37 @@ std::optional<FoundSymbol> readAt(const GreyView& view, const FinderHit& hit) {
 
 }  // namespace
 
-std::vector<FinderHit> hitsAtScale(const GreyView& view, int reduction, const FinderOptions& options) {
-    GreyView seen = view;
+namespace {
+
+// One scale of the frame: its reduced copy (the frame itself at 1) and the
+// finder over it, made when first wanted and kept for the later rounds.
+struct Scale {
+    int reduction = 1;
+    bool made = false;
     std::vector<std::uint8_t> store;
-    if (reduction > 1) {
-        if (std::min(view.width, view.height) / reduction < kMinReducedSide) return {};
-        store = reduce(view, reduction, seen);
+    GreyView view{};
+    std::unique_ptr<BullseyeFinder> finder;  // none when the copy would be too small
+
+    const BullseyeFinder* prepare(const GreyView& frame) {
+        if (!made) {
+            made = true;
+            view = frame;
+            if (reduction > 1) {
+                if (std::min(frame.width, frame.height) / reduction < kMinReducedSide) return nullptr;
+                store = reduce(frame, reduction, view);
+            }
+            finder = std::make_unique<BullseyeFinder>(view);
+        }
+        return finder.get();
     }
-    std::vector<FinderHit> hits = findBullseyes(seen, options);
+};
+
+std::vector<FinderHit> hitsOf(const GreyView& frame, Scale& scale, const FinderOptions& options) {
+    const BullseyeFinder* finder = scale.prepare(frame);
+    if (!finder) return {};
+    const GreyView& seen = scale.view;
+    const int reduction = scale.reduction;
+    std::vector<FinderHit> hits = finder->find(options);
     // Hits whose rings look right from their centre are tried first. The
     // order is otherwise the finder's (nearest the frame centre first), and
     // a hit that fails the look but lies near a later one that passes keeps
@@ -185,6 +209,29 @@ std::vector<FinderHit> hitsAtScale(const GreyView& view, int reduction, const Fi
         h.module *= reduction;
     }
     return ordered;
+}
+
+std::vector<FinderHit> noisyHitsOf(const GreyView& frame, Scale& scale, const FinderOptions& options, double noise) {
+    FinderOptions noisy = options;
+    // Averaging r x r pixels divides the noise by r.
+    noisy.hysteresis = std::max(kNoiseHysteresis * noise / scale.reduction, kMinNoiseHysteresis);
+    if (noisy.hysteresis <= options.hysteresis) return {};
+    return hitsOf(frame, scale, noisy);
+}
+
+}  // namespace
+
+std::vector<FinderHit> hitsAtScale(const GreyView& view, int reduction, const FinderOptions& options) {
+    Scale scale;
+    scale.reduction = reduction;
+    return hitsOf(view, scale, options);
+}
+
+std::vector<FinderHit> noisyHitsAtScale(const GreyView& view, int reduction, const FinderOptions& options,
+                                        double noise) {
+    Scale scale;
+    scale.reduction = reduction;
+    return noisyHitsOf(view, scale, options, noise);
 }
 
 bool insideQuad(const Quad& q, Point2d p) {
@@ -246,9 +293,16 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
         return false;
     };
 
+    std::array<Scale, std::size(kScales)> copies;
+    for (std::size_t k = 0; k < copies.size(); ++k) copies[k].reduction = kScales[k];
+    auto copyAt = [&](int reduction) -> Scale& {
+        for (Scale& c : copies)
+            if (c.reduction == reduction) return c;
+        return copies[0];  // not reached: every reduction searched is in kScales
+    };
     std::vector<std::vector<FinderHit>> scales;
     for (int reduction : kScales) {
-        scales.push_back(hitsAtScale(view, reduction, fo));
+        scales.push_back(hitsOf(view, copyAt(reduction), fo));
         if (tryHits(scales.back(), false, attempts, kMaxCandidatesTried)) break;
     }
     if (!found.empty() && !options.all) return found;
@@ -258,7 +312,7 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
     // frame itself), the hits of every scale that look like a bull's-eye
     // and were not tried get a second chance.
     if (attempts >= kMaxCandidatesTried) {
-        while (scales.size() < std::size(kScales)) scales.push_back(hitsAtScale(view, kScales[scales.size()], fo));
+        while (scales.size() < std::size(kScales)) scales.push_back(hitsOf(view, copyAt(kScales[scales.size()]), fo));
         int extra = 0;
         for (const auto& hits : scales)
             if (tryHits(hits, true, extra, kSecondChances)) break;
@@ -270,17 +324,9 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
     // bull's-eye are tried.
     int extra = 0;
     for (int reduction : kNoisyScales)
-        if (tryHits(noisyHitsAtScale(view, reduction, fo, noise), true, extra, kNoisyChances)) break;
+        if (tryHits(noisyHitsOf(view, copyAt(reduction), fo, noise), true, extra, kNoisyChances)) break;
     return found;
 }
 
-std::vector<FinderHit> noisyHitsAtScale(const GreyView& view, int reduction, const FinderOptions& options,
-                                        double noise) {
-    FinderOptions noisy = options;
-    // Averaging r x r pixels divides the noise by r.
-    noisy.hysteresis = std::max(kNoiseHysteresis * noise / reduction, kMinNoiseHysteresis);
-    if (noisy.hysteresis <= options.hysteresis) return {};
-    return hitsAtScale(view, reduction, noisy);
-}
 
 }  // namespace AztecCore::Locate
