@@ -7,6 +7,10 @@
 #include <cstring>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace AztecCore::Locate {
 
 namespace {
@@ -225,7 +229,6 @@ struct Walker {
     const FlatMap& flat;
     int quarterHysteresis;
     std::vector<int> p, q, sums;
-    std::vector<std::uint8_t> live;
     // The cross-checks walk the same lines again and again (both polarities'
     // preferences, the cluster's mean and last row, the second round); the
     // last few walks are kept.
@@ -267,44 +270,17 @@ struct Walker {
         const auto size = static_cast<std::size_t>(n);
         if (p.size() < size) {
             p.resize(size);
-            live.resize(size);
             q.resize(size);
             sums.resize(size + 1);
         }
         const int x0 = x - back * dx, y0 = y - back * dy;
         const std::uint8_t* first = v.pixels + static_cast<std::ptrdiff_t>(y0) * v.stride + x0;
         const std::ptrdiff_t step = static_cast<std::ptrdiff_t>(dy) * v.stride + dx;
-        int sampled = 0, smoothed = 0;
-        // Samples, their smoothing and sums up to sum k (q[i] needs p[i + 1]);
-        // taken a stretch at a time.
+        // Samples, their smoothing and sums are taken a stretch at a time,
+        // as far as the classes are wanted (q[i] needs p[i + 1]; sums[k]
+        // needs q[k - 1]).
         constexpr int kStretch = 48;
-        auto need = [&](int k) {
-            k = std::min(n, k + kStretch);
-            const int upto = std::min(n, k + 1);
-            for (; sampled < upto; ++sampled) {
-                p[static_cast<std::size_t>(sampled)] = first[sampled * step];
-                live[static_cast<std::size_t>(sampled)] = flat.flat(x0 + sampled * dx, y0 + sampled * dy) ? 0 : 1;
-            }
-            if (smoothed == 0 && k > 0) {
-                q[0] = 4 * p[0];
-                sums[1] = q[0];
-                smoothed = 1;
-            }
-            const int inner = std::min(k, n - 1);
-            for (; smoothed < inner; ++smoothed) {
-                const auto i = static_cast<std::size_t>(smoothed);
-                q[i] = p[i - 1] + 2 * p[i] + p[i + 1];
-                sums[i + 1] = sums[i] + q[i];
-            }
-            if (smoothed == n - 1 && k == n && n > 1) {
-                const auto i = static_cast<std::size_t>(n - 1);
-                q[i] = 4 * p[i];
-                sums[i + 1] = sums[i] + q[i];
-                smoothed = n;
-            }
-            return k;
-        };
-        int ready = 0;  // sums[0 .. ready] are known
+        int sampled = 0, ready = 0;  // p[0 .. sampled) and sums[0 .. ready] are known
         sums[0] = 0;
         w.starts.clear();
         w.runDark.clear();
@@ -312,27 +288,57 @@ struct Walker {
         int lastStart = -1;  // the run whose start ends the walk, once known
         bool cut = false;
         for (int i = 0; i < n; ++i) {
-            const int a = std::max(0, i - kHalfWindow), b = std::min(n, i + kHalfWindow + 1);
-            if (b > ready) ready = need(b);
-            const int sum = sums[static_cast<std::size_t>(b)] - sums[static_cast<std::size_t>(a)];
-            const int scaled = q[static_cast<std::size_t>(i)] * (b - a);
-            bool flips = false;
-            if (i == 0) {
-                cls = scaled < sum;
-                flips = true;
-            } else if (live[static_cast<std::size_t>(i)]) {
+            // A sample in a flat block keeps the class before it.
+            if (i > 0 && !flat.flat(x0 + i * dx, y0 + i * dy)) {
+                const int a = std::max(0, i - kHalfWindow), b = std::min(n, i + kHalfWindow + 1);
+                if (b > ready) {
+                    const int k = std::min(n, b + kStretch);
+                    const int upto = std::min(n, k + 1);
+                    int j = sampled;
+                    for (; j < upto; ++j) p[static_cast<std::size_t>(j)] = first[j * step];
+                    sampled = j;
+                    j = ready;
+                    if (j == 0) {
+                        q[0] = 4 * p[0];
+                        sums[1] = q[0];
+                        j = 1;
+                    }
+                    const int inner = std::min(k, n - 1);
+                    for (; j < inner; ++j) {
+                        const auto u = static_cast<std::size_t>(j);
+                        q[u] = p[u - 1] + 2 * p[u] + p[u + 1];
+                        sums[u + 1] = sums[u] + q[u];
+                    }
+                    if (k == n && j == n - 1) {
+                        const auto u = static_cast<std::size_t>(j);
+                        q[u] = 4 * p[u];
+                        sums[u + 1] = sums[u] + q[u];
+                        j = n;
+                    }
+                    ready = j;
+                }
+                const int sum = sums[static_cast<std::size_t>(b)] - sums[static_cast<std::size_t>(a)];
+                const int scaled = q[static_cast<std::size_t>(i)] * (b - a);
                 const int margin = quarterHysteresis * (b - a);
                 if (cls ? scaled > sum + margin : scaled < sum - margin) {
                     cls = !cls;
-                    flips = true;
+                    w.starts.push_back(i);
+                    if (static_cast<int>(w.starts.size()) - 1 == lastStart) {
+                        cut = true;
+                        break;
+                    }
+                    w.runDark.push_back(cls ? 1 : 0);
                 }
-            }
-            if (flips) {
-                w.starts.push_back(i);
-                if (static_cast<int>(w.starts.size()) - 1 == lastStart) {
-                    cut = true;
-                    break;
-                }
+            } else if (i == 0) {
+                // The first sample's class, against its window alone.
+                const int b = std::min(n, kHalfWindow + 1);
+                int sum = 0;
+                for (int j = 0; j < b; ++j)
+                    sum += (j == 0 || j == n - 1) ? 4 * first[j * step]
+                                                  : first[(j - 1) * step] + 2 * first[j * step] + first[(j + 1) * step];
+                const int q0 = 4 * first[0];
+                cls = q0 * b < sum;
+                w.starts.push_back(0);
                 w.runDark.push_back(cls ? 1 : 0);
             }
             if (i == back) lastStart = static_cast<int>(w.starts.size()) - 1 + kRunsPastStart;
@@ -534,7 +540,24 @@ std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const 
             std::uint8_t* lo = below.data() + from;
             std::uint8_t* hi = above.data() + from;
             const auto n = static_cast<std::size_t>(to - from);
-            for (std::size_t i = 0; i < n; ++i) {
+            std::size_t i = 0;
+#if defined(__SSE2__)
+            // Eight pixels at a time; the compare masks, packed to bytes,
+            // and-ed down to 0 and 1.
+            const __m128i up = _mm_set1_epi16(scaledHysteresis);
+            const __m128i down = _mm_set1_epi16(static_cast<std::int16_t>(-scaledHysteresis));
+            const __m128i weight = _mm_set1_epi16(kWindow);
+            const __m128i one = _mm_set1_epi8(1);
+            for (; i + 8 <= n; i += 8) {
+                auto load = [](const std::int16_t* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); };
+                const __m128i window = _mm_add_epi16(_mm_add_epi16(load(a + i), load(a + i + 8)), load(c + i + kHalfWindow));
+                const __m128i diff = _mm_sub_epi16(_mm_mullo_epi16(load(c + i), weight), window);
+                const __m128i dark = _mm_cmpgt_epi16(down, diff), light = _mm_cmpgt_epi16(diff, up);
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(lo + i), _mm_and_si128(_mm_packs_epi16(dark, dark), one));
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(hi + i), _mm_and_si128(_mm_packs_epi16(light, light), one));
+            }
+#endif
+            for (; i < n; ++i) {
                 const auto window = static_cast<std::int16_t>(a[i] + a[i + 8] + c[i + kHalfWindow]);
                 const auto diff = static_cast<std::int16_t>(kWindow * c[i] - window);
                 lo[i] = static_cast<std::uint8_t>(diff < -scaledHysteresis ? 1 : 0);
