@@ -39,47 +39,44 @@ class FlatMap {
 public:
     explicit FlatMap(const GreyView& v) : bw_((v.width + kBlock - 1) / kBlock), bh_((v.height + kBlock - 1) / kBlock) {
         const auto n = static_cast<std::size_t>(bw_) * static_cast<std::size_t>(bh_);
-        const auto width = static_cast<std::size_t>(v.width);
         std::vector<std::uint8_t> lo(n, 255), hi(n, 0);
-        // Column extremes over each band of kBlock rows first, then over
-        // each block's kBlock columns: whole rows at a time, which the
-        // compiler vectorises.
-        std::vector<std::uint8_t> colLo(width), colHi(width);
+        // Each block's extremes.
         for (int by = 0; by < bh_; ++by) {
-            std::fill(colLo.begin(), colLo.end(), std::uint8_t{255});
-            std::fill(colHi.begin(), colHi.end(), std::uint8_t{0});
-            for (int y = by * kBlock; y < std::min(v.height, (by + 1) * kBlock); ++y) {
-                const std::uint8_t* row = v.pixels + static_cast<std::ptrdiff_t>(y) * v.stride;
-                std::uint8_t* cl = colLo.data();
-                std::uint8_t* ch = colHi.data();
-                for (std::size_t x = 0; x < width; ++x) {
-                    cl[x] = std::min(cl[x], row[x]);
-                    ch[x] = std::max(ch[x], row[x]);
+            const int y0 = by * kBlock, y1 = std::min(v.height, (by + 1) * kBlock);
+            int bx = 0;
+#if defined(__SSE2__)
+            // Two blocks at a time: sixteen columns' extremes over the
+            // band's rows, then each half's eight folded into its first byte.
+            for (; (bx + 2) * kBlock <= v.width; bx += 2) {
+                const std::uint8_t* at = v.pixels + static_cast<std::ptrdiff_t>(y0) * v.stride + bx * kBlock;
+                __m128i mn = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), mx = mn;
+                for (int y = y0 + 1; y < y1; ++y) {
+                    at += v.stride;
+                    const __m128i row = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+                    mn = _mm_min_epu8(mn, row);
+                    mx = _mm_max_epu8(mx, row);
                 }
+                mn = _mm_min_epu8(mn, _mm_srli_si128(mn, 1));
+                mx = _mm_max_epu8(mx, _mm_srli_si128(mx, 1));
+                mn = _mm_min_epu8(mn, _mm_srli_si128(mn, 2));
+                mx = _mm_max_epu8(mx, _mm_srli_si128(mx, 2));
+                mn = _mm_min_epu8(mn, _mm_srli_si128(mn, 4));
+                mx = _mm_max_epu8(mx, _mm_srli_si128(mx, 4));
+                lo[idx(bx, by)] = static_cast<std::uint8_t>(_mm_cvtsi128_si32(mn));
+                hi[idx(bx, by)] = static_cast<std::uint8_t>(_mm_cvtsi128_si32(mx));
+                lo[idx(bx + 1, by)] = static_cast<std::uint8_t>(_mm_extract_epi16(mn, 4));
+                hi[idx(bx + 1, by)] = static_cast<std::uint8_t>(_mm_extract_epi16(mx, 4));
             }
-            // Extremes over 2, 4 and 8 columns from each x, by doubling.
-            for (int span = 1; span < kBlock; span *= 2) {
-                std::uint8_t* cl = colLo.data();
-                std::uint8_t* ch = colHi.data();
-                const auto s = static_cast<std::size_t>(span);
-                for (std::size_t x = 0; x + s < width; ++x) {
-                    cl[x] = std::min(cl[x], cl[x + s]);
-                    ch[x] = std::max(ch[x], ch[x + s]);
-                }
-            }
-            // The last block may be narrower: its extremes from its own columns.
-            for (int bx = 0; bx < bw_; ++bx) {
-                const int x0 = bx * kBlock;
-                std::uint8_t mn = colLo[static_cast<std::size_t>(x0)], mx = colHi[static_cast<std::size_t>(x0)];
-                if (x0 + kBlock > v.width) {
-                    mn = 255;
-                    mx = 0;
-                    for (int y = by * kBlock; y < std::min(v.height, (by + 1) * kBlock); ++y) {
-                        const std::uint8_t* row = v.pixels + static_cast<std::ptrdiff_t>(y) * v.stride;
-                        for (int x = x0; x < v.width; ++x) {
-                            mn = std::min(mn, row[x]);
-                            mx = std::max(mx, row[x]);
-                        }
+#endif
+            // The rest one block at a time; the last block may be narrower.
+            for (; bx < bw_; ++bx) {
+                const int x0 = bx * kBlock, x1 = std::min(v.width, x0 + kBlock);
+                std::uint8_t mn = 255, mx = 0;
+                for (int y = y0; y < y1; ++y) {
+                    const std::uint8_t* row = v.pixels + static_cast<std::ptrdiff_t>(y) * v.stride;
+                    for (int x = x0; x < x1; ++x) {
+                        mn = std::min(mn, row[x]);
+                        mx = std::max(mx, row[x]);
                     }
                 }
                 lo[idx(bx, by)] = mn;
