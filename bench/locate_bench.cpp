@@ -3,8 +3,9 @@
 // read of such a frame (centre search, then the whole frame; clean, and with sensor
 // noise, which costs the whole-frame stage a further round), and reads of
 // a blurred and of a turned 5-layer symbol away from the centre; the
-// FrameSearch ones time the whole-frame stage alone on the same frames.
-// The copy of a frame is the floor beside them.
+// FrameSearch ones time the whole-frame stage alone on the same frames,
+// the CentreOnly ones the centre search alone. The copy of a frame is the
+// floor beside them.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -126,5 +127,22 @@ BENCHMARK(BM_ReadBlurred5Layer720p);
 
 void BM_ReadTurned5Layer720p(benchmark::State& state) { readSymbol(state, false); }
 BENCHMARK(BM_ReadTurned5Layer720p);
+
+// The centre search alone on the same frames (it finds nothing on any of
+// them): the part of each whole read above that the whole-frame stage
+// does not own.
+void centreOnly(benchmark::State& state, const Frame& f) {
+    quarrow::ReadOptions o;
+    o.search = quarrow::Search::Centre;
+    for (auto _ : state) benchmark::DoNotOptimize(quarrow::read(f.pixels.data(), f.width, f.height, 0, o));
+}
+void BM_CentreOnlyNoSymbol720p(benchmark::State& state) { centreOnly(state, emptyFrame()); }
+BENCHMARK(BM_CentreOnlyNoSymbol720p);
+void BM_CentreOnlyNoisyNoSymbol720p(benchmark::State& state) { centreOnly(state, noisyFrame()); }
+BENCHMARK(BM_CentreOnlyNoisyNoSymbol720p);
+void BM_CentreOnlyBlurred5Layer720p(benchmark::State& state) { centreOnly(state, symbolFrame(true)); }
+BENCHMARK(BM_CentreOnlyBlurred5Layer720p);
+void BM_CentreOnlyTurned5Layer720p(benchmark::State& state) { centreOnly(state, symbolFrame(false)); }
+BENCHMARK(BM_CentreOnlyTurned5Layer720p);
 
 }  // namespace

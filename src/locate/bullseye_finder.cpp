@@ -5,6 +5,11 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace AztecCore::Locate {
 
@@ -28,84 +33,113 @@ constexpr double kMinModule = 1.4;
 // clusters per frame, which bounds the work a busy frame can cause.
 constexpr std::size_t kMaxClusters = 600;
 
+}  // namespace
+
 class FlatMap {
 public:
     explicit FlatMap(const GreyView& v) : bw_((v.width + kBlock - 1) / kBlock), bh_((v.height + kBlock - 1) / kBlock) {
         const auto n = static_cast<std::size_t>(bw_) * static_cast<std::size_t>(bh_);
-        const auto width = static_cast<std::size_t>(v.width);
         std::vector<std::uint8_t> lo(n, 255), hi(n, 0);
-        // Column extremes over each band of kBlock rows first, then over
-        // each block's kBlock columns: whole rows at a time, which the
-        // compiler vectorises.
-        std::vector<std::uint8_t> colLo(width), colHi(width);
+        // Each block's extremes.
         for (int by = 0; by < bh_; ++by) {
-            std::fill(colLo.begin(), colLo.end(), std::uint8_t{255});
-            std::fill(colHi.begin(), colHi.end(), std::uint8_t{0});
-            for (int y = by * kBlock; y < std::min(v.height, (by + 1) * kBlock); ++y) {
-                const std::uint8_t* row = v.pixels + static_cast<std::ptrdiff_t>(y) * v.stride;
-                std::uint8_t* cl = colLo.data();
-                std::uint8_t* ch = colHi.data();
-                for (std::size_t x = 0; x < width; ++x) {
-                    cl[x] = std::min(cl[x], row[x]);
-                    ch[x] = std::max(ch[x], row[x]);
+            const int y0 = by * kBlock, y1 = std::min(v.height, (by + 1) * kBlock);
+            int bx = 0;
+#if defined(__SSE2__)
+            // Two blocks at a time: sixteen columns' extremes over the
+            // band's rows, then each half's eight folded into its first byte.
+            for (; (bx + 2) * kBlock <= v.width; bx += 2) {
+                const std::uint8_t* at = v.pixels + static_cast<std::ptrdiff_t>(y0) * v.stride + bx * kBlock;
+                __m128i mn = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), mx = mn;
+                for (int y = y0 + 1; y < y1; ++y) {
+                    at += v.stride;
+                    const __m128i row = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+                    mn = _mm_min_epu8(mn, row);
+                    mx = _mm_max_epu8(mx, row);
                 }
+                mn = _mm_min_epu8(mn, _mm_srli_si128(mn, 1));
+                mx = _mm_max_epu8(mx, _mm_srli_si128(mx, 1));
+                mn = _mm_min_epu8(mn, _mm_srli_si128(mn, 2));
+                mx = _mm_max_epu8(mx, _mm_srli_si128(mx, 2));
+                mn = _mm_min_epu8(mn, _mm_srli_si128(mn, 4));
+                mx = _mm_max_epu8(mx, _mm_srli_si128(mx, 4));
+                lo[idx(bx, by)] = static_cast<std::uint8_t>(_mm_cvtsi128_si32(mn));
+                hi[idx(bx, by)] = static_cast<std::uint8_t>(_mm_cvtsi128_si32(mx));
+                lo[idx(bx + 1, by)] = static_cast<std::uint8_t>(_mm_extract_epi16(mn, 4));
+                hi[idx(bx + 1, by)] = static_cast<std::uint8_t>(_mm_extract_epi16(mx, 4));
             }
-            // Extremes over 2, 4 and 8 columns from each x, by doubling.
-            for (int span = 1; span < kBlock; span *= 2) {
-                std::uint8_t* cl = colLo.data();
-                std::uint8_t* ch = colHi.data();
-                const auto s = static_cast<std::size_t>(span);
-                for (std::size_t x = 0; x + s < width; ++x) {
-                    cl[x] = std::min(cl[x], cl[x + s]);
-                    ch[x] = std::max(ch[x], ch[x + s]);
-                }
-            }
-            // The last block may be narrower: its extremes from its own columns.
-            for (int bx = 0; bx < bw_; ++bx) {
-                const int x0 = bx * kBlock;
-                std::uint8_t mn = colLo[static_cast<std::size_t>(x0)], mx = colHi[static_cast<std::size_t>(x0)];
-                if (x0 + kBlock > v.width) {
-                    mn = 255;
-                    mx = 0;
-                    for (int y = by * kBlock; y < std::min(v.height, (by + 1) * kBlock); ++y) {
-                        const std::uint8_t* row = v.pixels + static_cast<std::ptrdiff_t>(y) * v.stride;
-                        for (int x = x0; x < v.width; ++x) {
-                            mn = std::min(mn, row[x]);
-                            mx = std::max(mx, row[x]);
-                        }
+#endif
+            // The rest one block at a time; the last block may be narrower.
+            for (; bx < bw_; ++bx) {
+                const int x0 = bx * kBlock, x1 = std::min(v.width, x0 + kBlock);
+                std::uint8_t mn = 255, mx = 0;
+                for (int y = y0; y < y1; ++y) {
+                    const std::uint8_t* row = v.pixels + static_cast<std::ptrdiff_t>(y) * v.stride;
+                    for (int x = x0; x < x1; ++x) {
+                        mn = std::min(mn, row[x]);
+                        mx = std::max(mx, row[x]);
                     }
                 }
                 lo[idx(bx, by)] = mn;
                 hi[idx(bx, by)] = mx;
             }
         }
-        // Separable window minima and maxima.
+        // Separable window minima and maxima, a whole row of blocks at a
+        // time: first along each row of blocks (the window cut at the
+        // ends), then across kReach rows of blocks each way.
         std::vector<std::uint8_t> hLo(n), hHi(n);
         for (int by = 0; by < bh_; ++by) {
+            const std::uint8_t* l = lo.data() + idx(0, by);
+            const std::uint8_t* h = hi.data() + idx(0, by);
+            std::uint8_t* ol = hLo.data() + idx(0, by);
+            std::uint8_t* oh = hHi.data() + idx(0, by);
             for (int bx = 0; bx < bw_; ++bx) {
+                if (bx == kReach && bx + kReach < bw_) {
+                    // Whole windows.
+                    const int end = bw_ - kReach;
+                    for (; bx < end; ++bx) {
+                        std::uint8_t mn = l[bx - 2], mx = h[bx - 2];
+                        for (int k = -1; k <= kReach; ++k) {
+                            mn = std::min(mn, l[bx + k]);
+                            mx = std::max(mx, h[bx + k]);
+                        }
+                        ol[bx] = mn;
+                        oh[bx] = mx;
+                    }
+                    if (bx >= bw_) break;
+                }
                 std::uint8_t mn = 255, mx = 0;
                 for (int k = std::max(0, bx - kReach); k <= std::min(bw_ - 1, bx + kReach); ++k) {
-                    mn = std::min(mn, lo[idx(k, by)]);
-                    mx = std::max(mx, hi[idx(k, by)]);
+                    mn = std::min(mn, l[k]);
+                    mx = std::max(mx, h[k]);
                 }
-                hLo[idx(bx, by)] = mn;
-                hHi[idx(bx, by)] = mx;
+                ol[bx] = mn;
+                oh[bx] = mx;
             }
         }
         flat_.assign(n, 0);
+        std::vector<std::uint8_t> vLo(static_cast<std::size_t>(bw_)), vHi(static_cast<std::size_t>(bw_));
         for (int by = 0; by < bh_; ++by) {
-            for (int bx = 0; bx < bw_; ++bx) {
-                int mn = 255, mx = 0;
-                for (int k = std::max(0, by - kReach); k <= std::min(bh_ - 1, by + kReach); ++k) {
-                    mn = std::min<int>(mn, hLo[idx(bx, k)]);
-                    mx = std::max<int>(mx, hHi[idx(bx, k)]);
+            const int k0 = std::max(0, by - kReach), k1 = std::min(bh_ - 1, by + kReach);
+            std::copy_n(hLo.data() + idx(0, k0), bw_, vLo.data());
+            std::copy_n(hHi.data() + idx(0, k0), bw_, vHi.data());
+            for (int k = k0 + 1; k <= k1; ++k) {
+                const std::uint8_t* l = hLo.data() + idx(0, k);
+                const std::uint8_t* h = hHi.data() + idx(0, k);
+                for (int bx = 0; bx < bw_; ++bx) {
+                    vLo[static_cast<std::size_t>(bx)] = std::min(vLo[static_cast<std::size_t>(bx)], l[bx]);
+                    vHi[static_cast<std::size_t>(bx)] = std::max(vHi[static_cast<std::size_t>(bx)], h[bx]);
                 }
-                flat_[idx(bx, by)] = mx - mn < kMinRange ? 1 : 0;
             }
+            std::uint8_t* f = flat_.data() + idx(0, by);
+            for (int bx = 0; bx < bw_; ++bx)
+                f[bx] = vHi[static_cast<std::size_t>(bx)] - vLo[static_cast<std::size_t>(bx)] < kMinRange ? 1 : 0;
         }
     }
 
-    bool flat(int x, int y) const { return flat_[idx(x / kBlock, y / kBlock)] != 0; }
+    // x and y lie in the frame.
+    bool flat(int x, int y) const {
+        return flat_[idx(static_cast<int>(static_cast<unsigned>(x) / kBlock), static_cast<int>(static_cast<unsigned>(y) / kBlock))] != 0;
+    }
     bool flatBlock(int bx, int by) const { return flat_[idx(bx, by)] != 0; }
 
 private:
@@ -116,49 +150,7 @@ private:
     std::vector<std::uint8_t> flat_;
 };
 
-// Classes (true = dark) of a profile against its running mean, with the
-// hysteresis where `live` is set (elsewhere a sample keeps the class before
-// it). In quarters of a grey level: q is the [1 2 1] smoothed profile times
-// four, and "v < mean - h" over a window of n samples is n q < sum q - 4 h n
-// with h the hysteresis, all in integers (`quarterHysteresis` is 4 h).
-void classify(const std::vector<int>& p, const std::vector<std::uint8_t>& live, int quarterHysteresis,
-              std::vector<int>& q, std::vector<int>& sums, std::vector<std::uint8_t>& dark) {
-    const auto n = static_cast<int>(p.size());
-    dark.assign(p.size(), 0);
-    if (n == 0) return;
-    q.resize(p.size());
-    q[0] = 4 * p[0];
-    q[static_cast<std::size_t>(n - 1)] = 4 * p[static_cast<std::size_t>(n - 1)];
-    for (int i = 1; i + 1 < n; ++i) {
-        const auto k = static_cast<std::size_t>(i);
-        q[k] = p[k - 1] + 2 * p[k] + p[k + 1];
-    }
-    sums.resize(p.size() + 1);
-    sums[0] = 0;
-    for (std::size_t i = 0; i < p.size(); ++i) sums[i + 1] = sums[i] + q[i];
-    bool cls = false;
-    for (int i = 0; i < n; ++i) {
-        const int a = std::max(0, i - kHalfWindow), b = std::min(n, i + kHalfWindow + 1);
-        const int sum = sums[static_cast<std::size_t>(b)] - sums[static_cast<std::size_t>(a)];
-        const int scaled = q[static_cast<std::size_t>(i)] * (b - a);
-        if (i == 0) {
-            cls = scaled < sum;
-        } else if (live[static_cast<std::size_t>(i)]) {
-            const int margin = quarterHysteresis * (b - a);
-            if (cls ? scaled > sum + margin : scaled < sum - margin) cls = !cls;
-        }
-        dark[static_cast<std::size_t>(i)] = cls ? 1 : 0;
-    }
-}
-
-// Run starts of a class sequence; the last entry is the end.
-void runsOf(const std::vector<std::uint8_t>& dark, std::vector<int>& starts) {
-    starts.clear();
-    starts.push_back(0);
-    for (std::size_t i = 1; i < dark.size(); ++i)
-        if (dark[i] != dark[i - 1]) starts.push_back(static_cast<int>(i));
-    starts.push_back(static_cast<int>(dark.size()));
-}
+namespace {
 
 struct Signature {
     double module = 0.0;
@@ -181,14 +173,14 @@ bool within(double w, double m, double lo, double hi) {
 // its light ring. A middle run of about twice the others can be either
 // (a light-on-dark centre seen wide, or a blurred dark-on-light one), so
 // both signatures are tested. `symbolDark` picks the polarity wanted.
-bool signatureAt(const std::vector<int>& starts, int c, bool centreDark, bool symbolDark, Signature& sig) {
-    const int runs = static_cast<int>(starts.size()) - 1;
-    auto w = [&](int k) { return static_cast<double>(starts[static_cast<std::size_t>(c + k + 1)] - starts[static_cast<std::size_t>(c + k)]); };
+bool signatureAt(const int* starts, int runs, int c, bool centreDark, bool symbolDark, Signature& sig) {
+    auto w = [&](int k) { return static_cast<double>(starts[c + k + 1] - starts[c + k]); };
     if (centreDark == symbolDark && c - 4 >= 0 && c + 4 < runs) {
-        double inner = 0.0;
-        for (int k = -3; k <= 3; ++k) inner += w(k);
-        const double m = inner / 7.0;
-        bool ok = m >= kMinModule && w(-4) >= 0.5 * m && w(4) >= 0.5 * m;
+        // The seven inner widths are whole pixels, so their sum is exact
+        // whatever the order: the span of the seven runs.
+        const double m = static_cast<double>(starts[c + 4] - starts[c - 3]) / 7.0;
+        if (!(m >= kMinModule)) return false;
+        bool ok = w(-4) >= 0.5 * m && w(4) >= 0.5 * m;
         for (int k = -3; k <= 3 && ok; ++k) ok = k == 0 ? within(w(k), m, 0.35, 1.8) : within(w(k), m, 0.5, 1.5);
         if (ok && std::fabs((w(-3) + w(-2) + w(-1)) - (w(1) + w(2) + w(3))) < m) {
             sig.module = m;
@@ -212,12 +204,19 @@ bool signatureAt(const std::vector<int>& starts, int c, bool centreDark, bool sy
 
 // A classified walk: its run starts (the last entry is the end), each
 // run's class, and how many steps of it lie before its starting point.
+// Only the runs a check can look at are classified: the signature is
+// sought at most three runs past the one holding the starting point and
+// reaches four runs past that, so the walk stops where the eighth run
+// after it starts (that start is then its end). A sample's class depends
+// only on the samples before it and its window, so every run kept is
+// exactly what a walk to the end would have found.
 struct Walk {
     int x = 0, y = 0, dx = 0, dy = 0, reach = -1;
     int back = 0;
     std::vector<int> starts;
     std::vector<std::uint8_t> runDark;
 };
+constexpr int kRunsPastStart = 3 + 4 + 1;
 
 struct Walker {
     Walker(const GreyView& view, const FlatMap& flatMap, int quarters)
@@ -227,8 +226,6 @@ struct Walker {
     const FlatMap& flat;
     int quarterHysteresis;
     std::vector<int> p, q, sums;
-    std::vector<std::uint8_t> live;
-    std::vector<std::uint8_t> dark;
     // The cross-checks walk the same lines again and again (both polarities'
     // preferences, the cluster's mean and last row, the second round); the
     // last few walks are kept.
@@ -236,26 +233,114 @@ struct Walker {
     std::array<Walk, kRemembered> walks{};
     std::size_t nextWalk = 0;
 
+    // Steps from (x, y) against (dx, dy) (forwards with `sign` 1) that stay
+    // in the frame, at most `reach`.
+    int stepsInside(int x, int y, int dx, int dy, int sign, int reach) const {
+        int n = 0;
+        if (x >= 0 && y >= 0 && x < v.width && y < v.height) {
+            n = reach;
+            const int sx = sign * dx, sy = sign * dy;
+            if (sx > 0) n = std::min(n, v.width - 1 - x);
+            if (sx < 0) n = std::min(n, x);
+            if (sy > 0) n = std::min(n, v.height - 1 - y);
+            if (sy < 0) n = std::min(n, y);
+            return n;
+        }
+        while (n < reach && inside(x + sign * (n + 1) * dx, y + sign * (n + 1) * dy)) ++n;
+        return n;
+    }
+
+    // Classes (dark or not) of the samples against their running mean, with
+    // the hysteresis where the frame is not flat (elsewhere a sample keeps
+    // the class before it). In quarters of a grey level: q is the [1 2 1]
+    // smoothed profile times four, and "v < mean - h" over a window of n
+    // samples is n q < sum q - 4 h n with h the hysteresis, all in
+    // integers. Samples, their smoothing and the window sums are taken only
+    // as far as the classes are wanted.
     const Walk& walk(int x, int y, int dx, int dy, int reach) {
         for (const Walk& w : walks)
             if (w.reach == reach && w.x == x && w.y == y && w.dx == dx && w.dy == dy) return w;
         Walk& w = walks[nextWalk];
         nextWalk = (nextWalk + 1) % kRemembered;
-        int back = 0, fwd = 0;
-        while (back < reach && inside(x - (back + 1) * dx, y - (back + 1) * dy)) ++back;
-        while (fwd < reach && inside(x + (fwd + 1) * dx, y + (fwd + 1) * dy)) ++fwd;
-        p.clear();
-        live.clear();
-        for (int k = -back; k <= fwd; ++k) {
-            const int px = x + k * dx, py = y + k * dy;
-            p.push_back(v.at(px, py));
-            live.push_back(flat.flat(px, py) ? 0 : 1);
+        const int back = stepsInside(x, y, dx, dy, -1, reach), fwd = stepsInside(x, y, dx, dy, 1, reach);
+        const int n = back + fwd + 1;
+        const auto size = static_cast<std::size_t>(n);
+        if (p.size() < size) {
+            p.resize(size);
+            q.resize(size);
+            sums.resize(size + 1);
         }
-        classify(p, live, quarterHysteresis, q, sums, dark);
-        runsOf(dark, w.starts);
+        const int x0 = x - back * dx, y0 = y - back * dy;
+        const std::uint8_t* first = v.pixels + static_cast<std::ptrdiff_t>(y0) * v.stride + x0;
+        const std::ptrdiff_t step = static_cast<std::ptrdiff_t>(dy) * v.stride + dx;
+        // Samples, their smoothing and sums are taken a stretch at a time,
+        // as far as the classes are wanted (q[i] needs p[i + 1]; sums[k]
+        // needs q[k - 1]).
+        constexpr int kStretch = 48;
+        int sampled = 0, ready = 0;  // p[0 .. sampled) and sums[0 .. ready] are known
+        sums[0] = 0;
+        w.starts.clear();
         w.runDark.clear();
-        for (std::size_t c = 0; c + 1 < w.starts.size(); ++c)
-            w.runDark.push_back(dark[static_cast<std::size_t>(w.starts[c])]);
+        bool cls = false;
+        int lastStart = -1;  // the run whose start ends the walk, once known
+        bool cut = false;
+        for (int i = 0; i < n; ++i) {
+            // A sample in a flat block keeps the class before it.
+            if (i > 0 && !flat.flat(x0 + i * dx, y0 + i * dy)) {
+                const int a = std::max(0, i - kHalfWindow), b = std::min(n, i + kHalfWindow + 1);
+                if (b > ready) {
+                    const int k = std::min(n, b + kStretch);
+                    const int upto = std::min(n, k + 1);
+                    int j = sampled;
+                    for (; j < upto; ++j) p[static_cast<std::size_t>(j)] = first[j * step];
+                    sampled = j;
+                    j = ready;
+                    if (j == 0) {
+                        q[0] = 4 * p[0];
+                        sums[1] = q[0];
+                        j = 1;
+                    }
+                    const int inner = std::min(k, n - 1);
+                    for (; j < inner; ++j) {
+                        const auto u = static_cast<std::size_t>(j);
+                        q[u] = p[u - 1] + 2 * p[u] + p[u + 1];
+                        sums[u + 1] = sums[u] + q[u];
+                    }
+                    if (k == n && j == n - 1) {
+                        const auto u = static_cast<std::size_t>(j);
+                        q[u] = 4 * p[u];
+                        sums[u + 1] = sums[u] + q[u];
+                        j = n;
+                    }
+                    ready = j;
+                }
+                const int sum = sums[static_cast<std::size_t>(b)] - sums[static_cast<std::size_t>(a)];
+                const int scaled = q[static_cast<std::size_t>(i)] * (b - a);
+                const int margin = quarterHysteresis * (b - a);
+                if (cls ? scaled > sum + margin : scaled < sum - margin) {
+                    cls = !cls;
+                    w.starts.push_back(i);
+                    if (static_cast<int>(w.starts.size()) - 1 == lastStart) {
+                        cut = true;
+                        break;
+                    }
+                    w.runDark.push_back(cls ? 1 : 0);
+                }
+            } else if (i == 0) {
+                // The first sample's class, against its window alone.
+                const int b = std::min(n, kHalfWindow + 1);
+                int sum = 0;
+                for (int j = 0; j < b; ++j)
+                    sum += (j == 0 || j == n - 1) ? 4 * first[j * step]
+                                                  : first[(j - 1) * step] + 2 * first[j * step] + first[(j + 1) * step];
+                const int q0 = 4 * first[0];
+                cls = q0 * b < sum;
+                w.starts.push_back(0);
+                w.runDark.push_back(cls ? 1 : 0);
+            }
+            if (i == back) lastStart = static_cast<int>(w.starts.size()) - 1 + kRunsPastStart;
+        }
+        if (!cut) w.starts.push_back(n);
         w.x = x;
         w.y = y;
         w.dx = dx;
@@ -270,6 +355,7 @@ struct Walker {
     bool check(int x, int y, int dx, int dy, int reach, bool symbolDark, bool preferNine, Signature& sig, double& offset) {
         const Walk& w = walk(x, y, dx, dy, reach);
         const std::vector<int>& starts = w.starts;
+        const int* first = starts.data();
         // The walk may start a ring or two off the centre (rows through
         // ring 1 show the seven-run signature too, and at 45 degrees every
         // row through the bull's-eye is symmetric): the nearest run with
@@ -285,7 +371,7 @@ struct Walker {
             if (c < 0 || c >= runs) continue;
             const bool centreDark = w.runDark[static_cast<std::size_t>(c)] != 0;
             Signature s;
-            if (!signatureAt(starts, c, centreDark, symbolDark, s)) continue;
+            if (!signatureAt(first, runs, c, centreDark, symbolDark, s)) continue;
             if (chosen < 0 || (preferNine && s.nine && !best.nine)) {
                 chosen = c;
                 best = s;
@@ -352,10 +438,21 @@ bool crossCheck(Walker& walker, double hx, double hy, double module, bool symbol
 
 }  // namespace
 
-std::vector<FinderHit> findBullseyes(const GreyView& v, const FinderOptions& options) {
+BullseyeFinder::BullseyeFinder(const GreyView& view) : view_(view) {
+    if (view.pixels && view.width >= 4 * kBlock && view.height >= 4 * kBlock) flat_ = std::make_unique<FlatMap>(view);
+}
+
+BullseyeFinder::~BullseyeFinder() = default;
+
+std::vector<FinderHit> findBullseyes(const GreyView& view, const FinderOptions& options) {
+    return BullseyeFinder(view).find(options);
+}
+
+std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const {
     std::vector<FinderHit> out;
-    if (!v.pixels || v.width < 4 * kBlock || v.height < 4 * kBlock) return out;
-    const FlatMap flat(v);
+    if (!flat_) return out;
+    const GreyView& v = view_;
+    const FlatMap& flat = *flat_;
 
     std::vector<int> starts;
     std::vector<RowHit> clusters;
@@ -377,60 +474,99 @@ std::vector<FinderHit> findBullseyes(const GreyView& v, const FinderOptions& opt
     const auto width = static_cast<std::size_t>(v.width);
     // s, then its sums over 2, 4, 8 and 16 pixels starting at each x.
     std::vector<std::int16_t> sm(width + 16, 0), s2(width + 16, 0), s4(width + 16, 0), s8(width + 16, 0);
-    std::vector<std::uint8_t> below(width, 0), above(width, 0), live(width, 0);
+    std::vector<std::uint8_t> below(width, 0), above(width, 0);
+    std::vector<std::pair<int, int>> spans;
+    starts.reserve(width + 2);
     int liveBand = -1;
     for (int y = 1; y < v.height - 1 && x1 > x0; y += kRowStep) {
         const std::uint8_t* row = v.pixels + static_cast<std::ptrdiff_t>(y) * v.stride;
         if (y / kBlock != liveBand) {
             liveBand = y / kBlock;
-            int bx = 0;
-            for (; (bx + 1) * kBlock <= v.width; ++bx)
-                std::memset(live.data() + bx * kBlock, flat.flatBlock(bx, liveBand) ? 0 : 1, kBlock);
-            if (bx * kBlock < v.width)
-                std::memset(live.data() + bx * kBlock, flat.flatBlock(bx, liveBand) ? 0 : 1,
-                            static_cast<std::size_t>(v.width - bx * kBlock));
-        }
-        {
-            std::int16_t* o = sm.data();
-            for (std::size_t x = 1; x + 1 < width; ++x)
-                o[x] = static_cast<std::int16_t>(row[x - 1] + 2 * row[x] + row[x + 1]);
-        }
-        const std::size_t last = width - 1;  // sums reach at most sm[width - 1]
-        {
-            const std::int16_t* a = sm.data();
-            std::int16_t* o = s2.data();
-            for (std::size_t x = 0; x < last; ++x) o[x] = static_cast<std::int16_t>(a[x] + a[x + 1]);
-        }
-        {
-            const std::int16_t* a = s2.data();
-            std::int16_t* o = s4.data();
-            for (std::size_t x = 0; x + 2 < last; ++x) o[x] = static_cast<std::int16_t>(a[x] + a[x + 2]);
-        }
-        {
-            const std::int16_t* a = s4.data();
-            std::int16_t* o = s8.data();
-            for (std::size_t x = 0; x + 6 < last; ++x) o[x] = static_cast<std::int16_t>(a[x] + a[x + 4]);
-        }
-        {
-            // window(x) = s16(x - 8) + s(x + 8), s16(i) = s8(i) + s8(i + 8).
-            const std::int16_t* a = s8.data() + (x0 - kHalfWindow);
-            const std::int16_t* c = sm.data() + x0;
-            const std::uint8_t* keep = live.data() + x0;
-            std::uint8_t* lo = below.data() + x0;
-            std::uint8_t* hi = above.data() + x0;
-            const auto n = static_cast<std::size_t>(x1 - x0);
-            for (std::size_t i = 0; i < n; ++i) {
-                const auto window = static_cast<std::int16_t>(a[i] + a[i + 8] + c[i + kHalfWindow]);
-                const auto diff = static_cast<std::int16_t>(kWindow * c[i] - window);
-                lo[i] = static_cast<std::uint8_t>((diff < -scaledHysteresis ? 1 : 0) & keep[i]);
-                hi[i] = static_cast<std::uint8_t>((diff > scaledHysteresis ? 1 : 0) & keep[i]);
+            // Stretches of [x0, x1) outside flat blocks: only there can a
+            // pixel change class.
+            spans.clear();
+            for (int bx = 0; bx * kBlock < x1;) {
+                if (flat.flatBlock(bx, liveBand)) {
+                    ++bx;
+                    continue;
+                }
+                const int from = bx;
+                while (bx * kBlock < x1 && !flat.flatBlock(bx, liveBand)) ++bx;
+                const int a = std::max(x0, from * kBlock), b = std::min(x1, bx * kBlock);
+                if (a < b) spans.push_back({a, b});
             }
         }
-        const int window0 = s8[static_cast<std::size_t>(x0 - kHalfWindow)] + s8[static_cast<std::size_t>(x0)] +
-                            sm[static_cast<std::size_t>(x0 + kHalfWindow)];
+        // A band of flat blocks shows one run: nothing to find.
+        if (spans.empty()) continue;
+        std::memset(below.data() + x0, 0, static_cast<std::size_t>(x1 - x0));
+        std::memset(above.data() + x0, 0, static_cast<std::size_t>(x1 - x0));
+        const std::size_t last = width - 1;  // sums reach at most sm[width - 1]
+        for (const auto& [from, to] : spans) {
+            // The classes of [from, to) need the window sums there, which
+            // reach kHalfWindow pixels each way; each level is computed
+            // where the next one reads it and where the whole-row pass
+            // would have computed it (the rest of each buffer is zero).
+            const auto lo8 = static_cast<std::size_t>(from - kHalfWindow);
+            {
+                std::int16_t* o = sm.data();
+                const std::size_t end = std::min<std::size_t>(width - 1, static_cast<std::size_t>(to + kHalfWindow));
+                for (std::size_t x = std::max<std::size_t>(1, lo8); x < end; ++x)
+                    o[x] = static_cast<std::int16_t>(row[x - 1] + 2 * row[x] + row[x + 1]);
+            }
+            {
+                const std::int16_t* a = sm.data();
+                std::int16_t* o = s2.data();
+                const std::size_t end = std::min<std::size_t>(last, static_cast<std::size_t>(to + 6));
+                for (std::size_t x = lo8; x < end; ++x) o[x] = static_cast<std::int16_t>(a[x] + a[x + 1]);
+            }
+            {
+                const std::int16_t* a = s2.data();
+                std::int16_t* o = s4.data();
+                const std::size_t end = std::min<std::size_t>(last - 2, static_cast<std::size_t>(to + 4));
+                for (std::size_t x = lo8; x < end; ++x) o[x] = static_cast<std::int16_t>(a[x] + a[x + 2]);
+            }
+            {
+                const std::int16_t* a = s4.data();
+                std::int16_t* o = s8.data();
+                const std::size_t end = std::min<std::size_t>(last - 6, static_cast<std::size_t>(to));
+                for (std::size_t x = lo8; x < end; ++x) o[x] = static_cast<std::int16_t>(a[x] + a[x + 4]);
+            }
+            // window(x) = s16(x - 8) + s(x + 8), s16(i) = s8(i) + s8(i + 8).
+            const std::int16_t* a = s8.data() + (from - kHalfWindow);
+            const std::int16_t* c = sm.data() + from;
+            std::uint8_t* lo = below.data() + from;
+            std::uint8_t* hi = above.data() + from;
+            const auto n = static_cast<std::size_t>(to - from);
+            std::size_t i = 0;
+#if defined(__SSE2__)
+            // Eight pixels at a time; the compare masks, packed to bytes,
+            // and-ed down to 0 and 1.
+            const __m128i up = _mm_set1_epi16(scaledHysteresis);
+            const __m128i down = _mm_set1_epi16(static_cast<std::int16_t>(-scaledHysteresis));
+            const __m128i weight = _mm_set1_epi16(kWindow);
+            const __m128i one = _mm_set1_epi8(1);
+            for (; i + 8 <= n; i += 8) {
+                auto load = [](const std::int16_t* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); };
+                const __m128i window = _mm_add_epi16(_mm_add_epi16(load(a + i), load(a + i + 8)), load(c + i + kHalfWindow));
+                const __m128i diff = _mm_sub_epi16(_mm_mullo_epi16(load(c + i), weight), window);
+                const __m128i dark = _mm_cmpgt_epi16(down, diff), light = _mm_cmpgt_epi16(diff, up);
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(lo + i), _mm_and_si128(_mm_packs_epi16(dark, dark), one));
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(hi + i), _mm_and_si128(_mm_packs_epi16(light, light), one));
+            }
+#endif
+            for (; i < n; ++i) {
+                const auto window = static_cast<std::int16_t>(a[i] + a[i + 8] + c[i + kHalfWindow]);
+                const auto diff = static_cast<std::int16_t>(kWindow * c[i] - window);
+                lo[i] = static_cast<std::uint8_t>(diff < -scaledHysteresis ? 1 : 0);
+                hi[i] = static_cast<std::uint8_t>(diff > scaledHysteresis ? 1 : 0);
+            }
+        }
+        // The first pixel's class, against its whole window.
+        int window0 = 0;
+        for (int x = x0 - kHalfWindow; x <= x0 + kHalfWindow; ++x) window0 += row[x - 1] + 2 * row[x] + row[x + 1];
         starts.clear();
         starts.push_back(x0);
-        const bool firstDark = kWindow * sm[static_cast<std::size_t>(x0)] < window0;
+        const bool firstDark = kWindow * (row[x0 - 1] + 2 * row[x0] + row[x0 + 1]) < window0;
         bool dark = firstDark;
         for (int x = x0; x < x1;) {
             const std::uint8_t* flips = dark ? above.data() : below.data();
@@ -451,7 +587,7 @@ std::vector<FinderHit> findBullseyes(const GreyView& v, const FinderOptions& opt
           for (bool symbolDark : {true, false}) {
             if (symbolDark ? !options.darkOnLight : !options.lightOnDark) continue;
             Signature sig;
-            if (!signatureAt(starts, c, centreDark, symbolDark, sig)) continue;
+            if (!signatureAt(starts.data(), runs, c, centreDark, symbolDark, sig)) continue;
             const double x = 0.5 * (starts[static_cast<std::size_t>(c)] + starts[static_cast<std::size_t>(c + 1)] - 1);
             bool merged = false;
             for (const std::size_t k : open) {

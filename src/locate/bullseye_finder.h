@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 #include "locate/grey_view.h"
@@ -46,6 +47,27 @@ struct FinderOptions {
     // smoothed row) past the running mean, so that sensor noise round the
     // mean does not break runs into slivers. Noisy frames need more.
     double hysteresis = 1.5;
+};
+
+// Which blocks of a frame are flat (no edges worth following), found once
+// per frame and shared by every pass over it.
+class FlatMap;
+
+// The finder over one frame: what does not depend on the options is found
+// once, so that further passes with other options (the frame search's
+// noise round) cost only their own rows. The frame must outlive it.
+class BullseyeFinder {
+public:
+    explicit BullseyeFinder(const GreyView& view);
+    ~BullseyeFinder();
+    BullseyeFinder(BullseyeFinder&&) noexcept = default;
+    BullseyeFinder& operator=(BullseyeFinder&&) noexcept = default;
+
+    std::vector<FinderHit> find(const FinderOptions& options) const;
+
+private:
+    GreyView view_;
+    std::unique_ptr<const FlatMap> flat_;  // none when the frame is too small to search
 };
 
 std::vector<FinderHit> findBullseyes(const GreyView& view, const FinderOptions& options);

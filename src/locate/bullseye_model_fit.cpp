@@ -5,6 +5,7 @@
 #include <cmath>
 #include <complex>
 #include <numbers>
+#include <type_traits>
 #include <vector>
 
 namespace AztecCore::Locate {
@@ -39,6 +40,9 @@ constexpr double kScales[] = {0.35, 0.42, 0.5, 0.55, 0.65, 0.75, 0.85, 0.95, 1.0
 constexpr double kMinStartAgreement = 0.25;
 constexpr double kMinContrast = 6.0;
 constexpr int kParams = 9;  // the correction's eight terms and the blur
+// The terms fitted with and without the perspective ones (6 and 7).
+constexpr std::array<std::size_t, kParams> kAllTerms = {0, 1, 2, 3, 4, 5, 6, 7, 8};
+constexpr std::array<std::size_t, kParams - 2> kAffineTerms = {0, 1, 2, 3, 4, 5, 8};
 // The outermost dark ring: rings 0 .. 4 make the compact bull's-eye, 0 .. 6
 // the full-range one.
 constexpr int kCompactRings = 4, kFullRangeRings = 6;
@@ -116,6 +120,17 @@ Core bullseyeCore(int rings) {
     return core;
 }
 
+// The model under one blur, with the normal equations' matrix of its
+// levels and the total weight under the problem's current weights.
+struct BlurredModel {
+    bool made = false;
+    double sigma = 0.0;
+    std::vector<double> values;
+    bool normalKnown = false;
+    std::array<double, 16> normal{};
+    double weight = 0.0;
+};
+
 class Problem {
 public:
     Problem(const Sampler& sampler, int rings, Core core)
@@ -124,8 +139,8 @@ public:
         for (int i = -n; i <= n; ++i) axis_.push_back(i * core_.step);
         side_ = axis_.size();
         samples_.resize(side_ * side_);
-        model_.resize(side_ * side_);
         weights_.assign(side_ * side_, 1.0);
+        roots_.assign(side_ * side_, 1.0);
         const auto modules = static_cast<std::size_t>(2 * core_.half + 1);
         table_.resize(modules * side_);
         partial_.resize(modules * side_);
@@ -140,7 +155,7 @@ public:
     // squares. `total` receives the samples' sum of squares about their mean.
     double evaluate(const Params& p, std::vector<double>& res, Levels* levels = nullptr, double* total = nullptr) {
         sample(transform(p));
-        if (p.sigma != modelSigma_) model(p.sigma);
+        if (p.sigma != modelSigma_) useModel(p.sigma);
         return residuals(res, levels, total);
     }
 
@@ -151,12 +166,14 @@ public:
     // cost by discounting samples.
     void weigh(double sigma) {
         if (core_.outsideKnown) return;
+        for (BlurredModel& m : models_) m.normalKnown = false;
         std::vector<double> square(side_);
         blurredSquare(sigma, core_.half + 0.5, square);
         for (std::size_t i = 0; i < side_; ++i)
             for (std::size_t j = 0; j < side_; ++j) {
                 const double known = square[i] * square[j];
                 weights_[i * side_ + j] = known * known * known * known;
+                roots_[i * side_ + j] = std::sqrt(weights_[i * side_ + j]);
             }
     }
 
@@ -168,10 +185,27 @@ public:
             }
     }
 
+    // The model for the blur `sigma`: one of the last few made (a fit
+    // returns to its current blur after each trial of another), or made now.
+    void useModel(double sigma) {
+        modelSigma_ = sigma;
+        for (std::size_t k = 0; k < models_.size(); ++k)
+            if (models_[k].made && models_[k].sigma == sigma) {
+                current_ = k;
+                return;
+            }
+        current_ = nextModel_;
+        nextModel_ = (nextModel_ + 1) % models_.size();
+        model(sigma, models_[current_]);
+    }
+
     // The blurred core: each module a square of blurred edges, separable
     // along u and v, and the unknown rest at a mean of one half.
-    void model(double sigma) {
-        modelSigma_ = sigma;
+    void model(double sigma, BlurredModel& out) {
+        out.made = true;
+        out.sigma = sigma;
+        out.normalKnown = false;
+        out.values.resize(side_ * side_);
         const double k = 1.0 / (sigma * std::numbers::sqrt2);
         const int half = core_.half;
         const auto modules = static_cast<std::size_t>(2 * half + 1);
@@ -192,25 +226,43 @@ public:
             for (std::size_t j = 0; j < side_; ++j) {
                 double m = core_.outside * (1.0 - outside_[i] * outside_[j]);
                 for (std::size_t c = 0; c < modules; ++c) m += table_[c * side_ + i] * partial_[c * side_ + j];
-                model_[i * side_ + j] = m;
+                out.values[i * side_ + j] = m;
             }
     }
 
-    double residuals(std::vector<double>& res, Levels* levels, double* total) const {
-        std::array<double, 16> ne{};
+    double residuals(std::vector<double>& res, Levels* levels, double* total) {
+        // The normal equations' matrix and the total weight depend on the
+        // model and the weights alone, not on the samples: they are summed
+        // once per model and weights (in the same order as with the
+        // samples, so the sums are the same).
+        BlurredModel& cur = models_[current_];
+        const std::vector<double>& model_ = cur.values;
+        if (!cur.normalKnown) {
+            std::array<double, 16>& normal_ = cur.normal;
+            double& weight_ = cur.weight;
+            normal_ = {};
+            weight_ = 0.0;
+            for (std::size_t i = 0; i < side_; ++i)
+                for (std::size_t j = 0; j < side_; ++j) {
+                    const std::array<double, 4> f = {1.0, model_[i * side_ + j], axis_[i], axis_[j]};
+                    const double w = weights_[i * side_ + j];
+                    for (std::size_t r = 0; r < 4; ++r)
+                        for (std::size_t c = 0; c < 4; ++c) normal_[r * 4 + c] += w * f[r] * f[c];
+                    weight_ += w;
+                }
+            cur.normalKnown = true;
+        }
+        const std::array<double, 16>& ne = cur.normal;
+        const double weight = cur.weight;
         std::array<double, 4> rhs{};
-        double sum = 0.0, sumSq = 0.0, weight = 0.0;
+        double sum = 0.0, sumSq = 0.0;
         for (std::size_t i = 0; i < side_; ++i)
             for (std::size_t j = 0; j < side_; ++j) {
                 const std::array<double, 4> f = {1.0, model_[i * side_ + j], axis_[i], axis_[j]};
                 const double y = samples_[i * side_ + j], w = weights_[i * side_ + j];
-                for (std::size_t r = 0; r < 4; ++r) {
-                    for (std::size_t c = 0; c < 4; ++c) ne[r * 4 + c] += w * f[r] * f[c];
-                    rhs[r] += w * f[r] * y;
-                }
+                for (std::size_t r = 0; r < 4; ++r) rhs[r] += w * f[r] * y;
                 sum += w * y;
                 sumSq += w * y * y;
-                weight += w;
             }
         std::array<double, 4> x{};
         if (!solve<4>(ne, rhs, x)) x = {sum / weight, 0.0, 0.0, 0.0};
@@ -218,7 +270,7 @@ public:
         double cost = 0.0;
         for (std::size_t i = 0; i < side_; ++i)
             for (std::size_t j = 0; j < side_; ++j) {
-                const double e = std::sqrt(weights_[i * side_ + j]) *
+                const double e = roots_[i * side_ + j] *
                                  (samples_[i * side_ + j] - (x[0] + x[1] * model_[i * side_ + j] + x[2] * axis_[i] + x[3] * axis_[j]));
                 res[i * side_ + j] = e;
                 cost += e * e;
@@ -240,8 +292,12 @@ private:
     Core core_;
     std::vector<double> axis_;
     std::size_t side_ = 0;
-    std::vector<double> samples_, model_, table_, partial_, outside_, weights_;
+    std::vector<double> samples_, table_, partial_, outside_, weights_;
+    std::vector<double> roots_;  // square roots of the weights
     double modelSigma_ = -1.0;
+    // The last few models made.
+    std::array<BlurredModel, 4> models_{};
+    std::size_t current_ = 0, nextModel_ = 0;
 };
 
 double& param(Params& p, int k) { return k == 8 ? p.sigma : p.c[static_cast<std::size_t>(k)]; }
@@ -286,15 +342,25 @@ std::optional<ModelFit> levenbergMarquardt(Problem& problem, Params p, bool comp
             problem.evaluate(q, trial);
             for (std::size_t i = 0; i < n; ++i) jac[i * kParams + static_cast<std::size_t>(k)] = (trial[i] - res[i]) / delta(k);
         }
+        // Terms left out have zero columns: their sums stay zero and are
+        // not summed.
         std::array<double, kParams * kParams> jtj{};
         std::array<double, kParams> jtr{};
-        for (std::size_t i = 0; i < n; ++i) {
-            const double* row = &jac[i * kParams];
-            for (std::size_t a = 0; a < kParams; ++a) {
-                jtr[a] -= row[a] * res[i];
-                for (std::size_t b = a; b < kParams; ++b) jtj[a * kParams + b] += row[a] * row[b];
+        auto accumulate = [&](const auto& terms) {
+            constexpr std::size_t fitted = std::tuple_size_v<std::remove_cvref_t<decltype(terms)>>;
+            for (std::size_t i = 0; i < n; ++i) {
+                const double* row = &jac[i * kParams];
+                for (std::size_t ai = 0; ai < fitted; ++ai) {
+                    const std::size_t a = terms[ai];
+                    jtr[a] -= row[a] * res[i];
+                    for (std::size_t bi = ai; bi < fitted; ++bi) jtj[a * kParams + terms[bi]] += row[a] * row[terms[bi]];
+                }
             }
-        }
+        };
+        if (perspective)
+            accumulate(kAllTerms);
+        else
+            accumulate(kAffineTerms);
         for (std::size_t a = 0; a < kParams; ++a)
             for (std::size_t b = 0; b < a; ++b) jtj[a * kParams + b] = jtj[b * kParams + a];
         // Terms left out stay put.

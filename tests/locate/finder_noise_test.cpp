@@ -1,12 +1,15 @@
 // The finder's noise estimate, which sets the hysteresis of the frame
 // search's noise round: on flat frames and on busy ones (whose edges must
-// not pass for noise) it must come out near the sensor noise put in.
+// not pass for noise) it must come out near the sensor noise put in. And
+// a finder kept for the noise round's further passes over the same frame
+// must answer each pass exactly as a fresh one.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 #include "locate/bullseye_finder.h"
 #include "support/frame_renderer.h"
+#include "support/zint_symbol.h"
 
 namespace {
 
@@ -38,6 +41,53 @@ TEST(FinderNoise, EstimateFollowsTheSensorNoise) {
         // The median moves in steps of 0.6 grey levels of noise.
         EXPECT_NEAR(AztecCore::Locate::estimateNoise(v), c.sigma, std::max(0.7, 0.15 * c.sigma));
     }
+}
+
+TEST(FinderNoise, KeptFinderAnswersEveryPassAsAFreshOne) {
+    ModuleGrid g;
+    ASSERT_TRUE(encodeAztec("kept finder", {.size = 5}, g));
+    RenderOptions o;
+    o.width = 640;
+    o.height = 480;
+    o.moduleSize = 4.0;
+    o.rotationDeg = 20.0;
+    o.dx = 150.0;
+    o.noiseSigma = 5.0;
+    o.blurSigma = 1.5;
+    struct Case {
+        const char* name;
+        Frame frame;
+    };
+    const Case cases[] = {
+        {"symbol, noise 5, blur", renderSymbol(g, o)},
+        {"clutter, none", clutterFrame(640, 480, 40, 3)},
+        {"clutter, 8", withNoise(clutterFrame(640, 480, 40, 3), 8.0, 4)},
+    };
+    std::size_t hits = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const AztecCore::Locate::GreyView v{c.frame.pixels.data(), c.frame.width, c.frame.height, c.frame.width};
+        const AztecCore::Locate::BullseyeFinder kept(v);
+        // The default, the noise round's hystereses, the default again, one polarity.
+        for (const double hysteresis : {1.5, 3.0, 6.0, 1.5}) {
+            for (const bool both : {true, false}) {
+                AztecCore::Locate::FinderOptions fo;
+                fo.hysteresis = hysteresis;
+                fo.lightOnDark = both;
+                const auto again = kept.find(fo), fresh = AztecCore::Locate::findBullseyes(v, fo);
+                ASSERT_EQ(again.size(), fresh.size()) << "hysteresis " << hysteresis;
+                for (std::size_t k = 0; k < fresh.size(); ++k) {
+                    EXPECT_EQ(again[k].x, fresh[k].x);
+                    EXPECT_EQ(again[k].y, fresh[k].y);
+                    EXPECT_EQ(again[k].module, fresh[k].module);
+                    EXPECT_EQ(again[k].lightOnDark, fresh[k].lightOnDark);
+                    EXPECT_EQ(again[k].rows, fresh[k].rows);
+                }
+                hits += fresh.size();
+            }
+        }
+    }
+    EXPECT_GT(hits, 0u);  // the comparison is not of empty lists only
 }
 
 }  // namespace
