@@ -177,7 +177,10 @@ public:
             }
     }
 
+    bool budgetSpent() const { return sampler_.budgetSpent(); }
+
     void sample(const Homography& h) {
+        sampler_.charge(static_cast<std::int64_t>(side_ * side_));
         for (std::size_t i = 0; i < side_; ++i)
             for (std::size_t j = 0; j < side_; ++j) {
                 const Point2d q = Aztec::Math::mapPoint(h, axis_[i], axis_[j]);
@@ -206,6 +209,8 @@ public:
         out.sigma = sigma;
         out.normalKnown = false;
         out.values.resize(side_ * side_);
+        // Worth about as much as sampling the grid once per module.
+        sampler_.charge(static_cast<std::int64_t>(side_ * side_) * (2 * core_.half + 1));
         const double k = 1.0 / (sigma * std::numbers::sqrt2);
         const int half = core_.half;
         const auto modules = static_cast<std::size_t>(2 * half + 1);
@@ -332,6 +337,7 @@ std::optional<ModelFit> levenbergMarquardt(Problem& problem, Params p, bool comp
     jac.resize(n * kParams);
     double lambda = 1e-3;
     for (int iter = 0; iter < kMaxIterations; ++iter) {
+        if (problem.budgetSpent()) return std::nullopt;
         for (int k = 0; k < kParams; ++k) {
             if ((k == 6 || k == 7) && !perspective) {
                 for (std::size_t i = 0; i < n; ++i) jac[i * kParams + static_cast<std::size_t>(k)] = 0.0;

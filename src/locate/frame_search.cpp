@@ -61,6 +61,23 @@ constexpr int kNoisyScales[] = {1, 2};
 // bull's-eye the default misses.
 constexpr double kMinNoiseHysteresis = 3.0;
 
+// The search's work per frame (work_budget.h), in samples. The hardest
+// frames that read (heavy blur, camera frames, dots) took up to 115
+// samples per pixel of the frame, and never more than 35 million; most
+// take well under a million. Frames of damaged symbols, ring-like patterns
+// and QR-like clutter took up to 1,400 per pixel and 86 million. The floor
+// leaves small frames (a region cut from a view finder) room for a few
+// full attempts; the ceiling holds a frame of any size to about a quarter
+// of a second on this machine (about 9 ns per sample).
+constexpr double kBudgetPerPixel = 120.0;
+constexpr std::int64_t kMinBudget = 4'000'000;
+constexpr std::int64_t kMaxBudget = 25'000'000;
+
+std::int64_t searchBudget(const GreyView& view) {
+    const double pixels = static_cast<double>(view.width) * view.height;
+    return std::clamp(static_cast<std::int64_t>(kBudgetPerPixel * pixels), kMinBudget, kMaxBudget);
+}
+
 // Each reduced pixel is the rounded mean of an r x r block: the block's
 // sum plus half of r r, divided by r r. With SSE2 sixteen frame pixels of
 // each row at a time: their even and odd columns as 16-bit lanes, summed
@@ -160,13 +177,14 @@ std::optional<FoundSymbol> readFitted(const Sampler& sampler, const BullseyeFit&
 // in the frame (dot_patch.h). Dotted rings seldom pass the ring check in
 // the frame, so it is asked again of the smoothed copy: a hit that passes
 // neither is not smoothed any further.
-std::optional<FoundSymbol> readDotted(const GreyView& view, const Sampler& sampler, const FinderHit& hit) {
+std::optional<FoundSymbol> readDotted(const GreyView& view, const Sampler& sampler, const FinderHit& hit,
+                                      WorkBudget& budget) {
     const SmoothedPatch patch = smoothedPatch(view, hit);
     if (patch.pixels.empty()) return std::nullopt;
     FinderHit local = hit;
     local.x -= patch.x0;
     local.y -= patch.y0;
-    const Sampler smooth(patch.view, hit.lightOnDark);
+    const Sampler smooth(patch.view, hit.lightOnDark, &budget);
     if (!hit.likely && !looksLikeBullseye(patch.view, local)) {
         // Broken rings can put the finder's centre a module off; the
         // smoothed rings show where they are symmetric.
@@ -188,8 +206,8 @@ std::optional<FoundSymbol> readDotted(const GreyView& view, const Sampler& sampl
 // Full-range first: a full-range bull's-eye also holds the rings of a
 // compact one, but not the other way round. Without `moveCentre` nothing
 // is tried round a more symmetric centre, nor in a smoothed copy.
-std::optional<FoundSymbol> readAt(const GreyView& view, const FinderHit& hit, bool moveCentre = true) {
-    const Sampler sampler(view, hit.lightOnDark);
+std::optional<FoundSymbol> readAt(const GreyView& view, const FinderHit& hit, bool moveCentre, WorkBudget& budget) {
+    const Sampler sampler(view, hit.lightOnDark, &budget);
     bool fitted = false;
     for (bool compact : {false, true}) {
         if (auto fit = fitBullseye(sampler, hit.x, hit.y, hit.module, compact)) {
@@ -198,7 +216,7 @@ std::optional<FoundSymbol> readAt(const GreyView& view, const FinderHit& hit, bo
         }
     }
     if (!moveCentre) return std::nullopt;
-    if (fitted) return readDotted(view, sampler, hit);
+    if (fitted) return readDotted(view, sampler, hit, budget);
     if (const auto centre = moreSymmetricCentre(sampler, hit.x, hit.y, hit.module)) {
         for (bool compact : {false, true}) {
             if (auto fit = fitBullseye(sampler, centre->x, centre->y, hit.module, compact)) {
@@ -206,7 +224,7 @@ std::optional<FoundSymbol> readAt(const GreyView& view, const FinderHit& hit, bo
             }
         }
     }
-    return readDotted(view, sampler, hit);
+    return readDotted(view, sampler, hit, budget);
 }
 
 }  // namespace
@@ -324,6 +342,7 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
     int loneUnlikely = 0;  // first-round attempts on lone unlikely hits
     const double noise = estimateNoise(view);
     const int loneLimit = noise >= kBoundedNoise ? kLoneUnlikelyChances : kMaxCandidatesTried;
+    WorkBudget budget(searchBudget(view));
     auto covered = [&](const FinderHit& h) {
         const Point2d p{h.x, h.y};
         for (const Quad& q : options.known)
@@ -340,7 +359,7 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
     // and only one wanted, or the attempts spent).
     auto tryHits = [&](const std::vector<FinderHit>& hits, bool onlyLikely, int& spent, int limit) {
         for (const FinderHit& h : hits) {
-            if (spent >= limit) return true;
+            if (spent >= limit || budget.spent()) return true;
             if ((onlyLikely && !h.likely) || covered(h)) continue;
             // Only the first round tries unlikely hits; its lone ones have
             // a bound of their own (kLoneUnlikelyChances), which leaves the
@@ -351,7 +370,7 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
             if (lone) ++loneUnlikely;
             ++spent;
             tried.push_back(h);
-            if (auto f = readAt(view, h, !(lone && noise >= kBoundedNoise))) {
+            if (auto f = readAt(view, h, !(lone && noise >= kBoundedNoise), budget)) {
                 found.push_back(std::move(*f));
                 if (!options.all) return true;
             }

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "locate/work_budget.h"
+
 namespace AztecCore::Locate {
 
 struct GreyView {
@@ -22,7 +24,10 @@ struct GreyView {
 
 class Sampler {
 public:
-    Sampler(const GreyView& view, bool invert) : view_(view), invert_(invert) {}
+    // Samples taken through `budget` (when given) are charged to it by the
+    // stages that take many.
+    Sampler(const GreyView& view, bool invert, WorkBudget* budget = nullptr)
+        : view_(view), invert_(invert), budget_(budget) {}
 
     // Bilinear grey level at (x, y), pixel centres at integer coordinates.
     // Points off the image take the nearest edge pixel, so a symbol whose
@@ -41,11 +46,16 @@ public:
         return invert_ ? 255.0 - v : v;
     }
     bool inverted() const { return invert_; }
+    void charge(std::int64_t samples) const {
+        if (budget_) budget_->charge(samples);
+    }
+    bool budgetSpent() const { return budget_ && budget_->spent(); }
     const GreyView& view() const { return view_; }
 
 private:
     GreyView view_;
     bool invert_;
+    WorkBudget* budget_;
 };
 
 }  // namespace AztecCore::Locate

@@ -78,6 +78,7 @@ std::vector<double> sampleLevels(const Sampler& s, const Homography& h, int m, c
     const int n = m + 2;
     const int half = (m - 1) / 2;
     std::vector<double> levels(static_cast<std::size_t>(n) * static_cast<std::size_t>(n));
+    s.charge(5 * static_cast<std::int64_t>(n) * n);
     for (int x = -1; x <= m; ++x) {
         for (int y = -1; y <= m; ++y) {
             const double u = (x - half) * move.scale + move.du;
@@ -483,6 +484,7 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
     std::vector<double> margin(static_cast<std::size_t>(m) * static_cast<std::size_t>(m));
     int erasureAttempts = 0;
     auto attempt = [&](const std::vector<double>& levels, double alpha, double fixed) -> std::optional<SymbolRead> {
+        if (sampler.budgetSpent()) return std::nullopt;
         const Aztec::ModuleMatrix matrix = classify(levels, m, alpha, fixed, &margin);
         auto decoded = Aztec::decodeDataChecked(cand, matrix);
         // This search samples a symbol many ways, and with few check words
@@ -544,6 +546,7 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
         h = start;
     }
     for (const Move& move : kMoves) {
+        if (sampler.budgetSpent()) break;
         const std::vector<double> moved = sampleLevels(sampler, h, m, move);
         if (blurred) {
             if (auto r = attempt(deblur(moved, m + 2, model.sigma), 0.0, -1.0)) return r;
