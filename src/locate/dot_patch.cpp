@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 
 namespace AztecCore::Locate {
 
@@ -15,26 +16,25 @@ constexpr double kReachModules = 1.6 * 7.5 + 1.0;
 constexpr double kBoxModules = 0.4;
 constexpr int kMinSide = 8;
 
-// One pass of a box filter of radius r along rows (dx = 1) or columns of a
-// w x h image, edges held at the edge pixel.
-void boxPass(const std::vector<std::uint8_t>& in, std::vector<std::uint8_t>& out, int w, int h, int r, bool rows) {
-    const int n = rows ? w : h, lines = rows ? h : w;
+// One pass of a box filter of radius r along each of `lines` lines of n
+// pixels, `along` apart within a line and `across` from line to line (rows:
+// 1 and w; columns: w and 1). Edges hold the edge pixel; only the first
+// and last r pixels of a line reach past them.
+void boxPass(const std::uint8_t* in, std::uint8_t* out, int n, int lines, std::ptrdiff_t along, std::ptrdiff_t across,
+             int r) {
     const int span = 2 * r + 1;
     for (int l = 0; l < lines; ++l) {
-        auto at = [&](int i) {
-            const int c = std::clamp(i, 0, n - 1);
-            return rows ? in[static_cast<std::size_t>(l) * w + c] : in[static_cast<std::size_t>(c) * w + l];
-        };
+        const std::uint8_t* src = in + l * across;
+        std::uint8_t* dst = out + l * across;
+        auto at = [&](int i) { return src[std::clamp(i, 0, n - 1) * along]; };
         int sum = 0;
         for (int i = -r; i <= r; ++i) sum += at(i);
         for (int i = 0; i < n; ++i) {
-            const auto v = static_cast<std::uint8_t>((sum + span / 2) / span);
-            if (rows) {
-                out[static_cast<std::size_t>(l) * w + i] = v;
-            } else {
-                out[static_cast<std::size_t>(i) * w + l] = v;
-            }
-            sum += at(i + r + 1) - at(i - r);
+            dst[i * along] = static_cast<std::uint8_t>((sum + span / 2) / span);
+            if (i >= r && i + r + 1 < n)
+                sum += src[(i + r + 1) * along] - src[(i - r) * along];
+            else
+                sum += at(i + r + 1) - at(i - r);
         }
     }
 }
@@ -55,8 +55,8 @@ SmoothedPatch smoothedPatch(const GreyView& frame, const FinderHit& hit) {
                     a.begin() + static_cast<std::ptrdiff_t>(y) * w);
     const int r = std::max(1, static_cast<int>(std::lround(kBoxModules * hit.module)));
     for (int pass = 0; pass < 2; ++pass) {
-        boxPass(a, b, w, h, r, true);
-        boxPass(b, a, w, h, r, false);
+        boxPass(a.data(), b.data(), w, h, 1, w, r);
+        boxPass(b.data(), a.data(), h, w, w, 1, r);
     }
     p.pixels = std::move(a);
     p.view = {p.pixels.data(), w, h, w};
