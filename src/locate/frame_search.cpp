@@ -342,7 +342,7 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
     int loneUnlikely = 0;  // first-round attempts on lone unlikely hits
     const double noise = estimateNoise(view);
     const int loneLimit = noise >= kBoundedNoise ? kLoneUnlikelyChances : kMaxCandidatesTried;
-    WorkBudget budget(searchBudget(view));
+    WorkBudget budget(options.budget > 0 ? options.budget : searchBudget(view));
     auto covered = [&](const FinderHit& h) {
         const Point2d p{h.x, h.y};
         for (const Quad& q : options.known)

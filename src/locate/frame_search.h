@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <vector>
 
 #include "locate/bullseye_finder.h"
@@ -31,6 +32,9 @@ struct FrameSearchOptions {
     // Symbols read already (by the centre search): bull's-eyes inside them
     // are not read again.
     std::vector<Quad> known;
+    // Grey-level samples the fits and samplings may spend (work_budget.h);
+    // 0: the frame's own, which grows with its pixels.
+    std::int64_t budget = 0;
 };
 
 // Bull's-eyes tried per frame at most, over both scales.

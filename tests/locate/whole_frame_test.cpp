@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "accuracy/frame_cases.h"
+#include "locate/frame_search.h"
 #include "quarrow/quarrow.hpp"
 #include "support/frame_renderer.h"
 #include "support/zint_symbol.h"
@@ -230,6 +231,29 @@ TEST(WholeFrame, AModeMessageClaimingTooManyDataWordsReadsNothingWrong) {
     for (const auto& one : quarrow::readAll(c.frame.pixels.data(), c.frame.width, c.frame.height)) {
         EXPECT_EQ(bytesOf(one.bytes), c.original);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The search's work per frame is bounded: a blurred symbol away from the
+// centre needs model fits, and with no samples to spend on them it is not
+// read, while the frame's own budget reads it.
+TEST(WholeFrame, TheWorkBudgetStopsTheSearch) {
+    ModuleGrid g;
+    ASSERT_TRUE(encodeAztec("blurred 0.5", {.size = 2}, g));
+    RenderOptions o = with(6.0, 70.0, 100.0, 0.0);
+    o.blurSigma = 3.0;
+    o.noiseSigma = 2.0;
+    const Frame f = renderSymbol(g, o);
+    const AztecCore::Locate::GreyView v{f.pixels.data(), f.width, f.height, f.width};
+    const auto found = AztecCore::Locate::searchFrame(v, {});
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(bytesOf(found[0].read.data.text.bytes), "blurred 0.5");
+    AztecCore::Locate::FrameSearchOptions starved;
+    starved.budget = 1;
+    EXPECT_TRUE(AztecCore::Locate::searchFrame(v, starved).empty());
 }
 
 }  // namespace
