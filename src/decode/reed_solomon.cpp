@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 
 namespace Aztec::ReedSolomon {
 
@@ -367,6 +368,14 @@ std::vector<std::int32_t> Decoder::errorValues(const GenericGFPoly& omega, const
         result[k] = value;
     }
     return result;
+}
+
+double log10RandomBlockDecodes(std::int32_t n, std::int32_t twoS, std::int32_t erased, std::int32_t errors,
+                               std::int32_t wordBits) {
+    const double q = std::ldexp(1.0, wordBits);
+    const double kept = n - erased;
+    const double choose = std::lgamma(kept + 1.0) - std::lgamma(errors + 1.0) - std::lgamma(kept - errors + 1.0);
+    return choose / std::log(10.0) + errors * std::log10(q - 1.0) - (twoS - erased) * std::log10(q);
 }
 
 }  // namespace Aztec::ReedSolomon

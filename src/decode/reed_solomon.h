@@ -43,4 +43,14 @@ private:
     GenericGF* field_;
 };
 
+// How often a block of random words (damage far beyond what the check
+// words can repair) would still decode, as a power of ten: the share of
+// all blocks of n words of `wordBits` bits that lie within `errors` wrong
+// words of some codeword once `erased` known positions are set aside,
+// C(n - e, v) (q - 1)^v / q^(2S - e), the leading term of the count. A
+// decoder that accepted `errors` corrections answers wrong about that
+// often when the block it was given was not its symbol's.
+double log10RandomBlockDecodes(std::int32_t n, std::int32_t twoS, std::int32_t erased, std::int32_t errors,
+                               std::int32_t wordBits);
+
 }  // namespace Aztec::ReedSolomon

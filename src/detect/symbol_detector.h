@@ -68,7 +68,9 @@ public:
 
     void setTrace(DetectorTrace* trace) { trace_ = trace; }
     // Reads reader-initialisation symbols and runes too (see
-    // Aztec::decodeModeMessage); off unless a modern front end asks.
+    // Aztec::decodeModeMessage), and refuses data whose corrections a
+    // random block would reach too often (see decodeSampled); off unless a
+    // modern front end asks.
     void setExtended(bool on) { extended_ = on; }
 
     // Stages, public so that tests can drive them one at a time.
@@ -79,6 +81,8 @@ public:
     // The modules read from the data grid; the matrix is the detector's
     // own and is rewritten by the next call.
     const Aztec::ModuleMatrix& sampleDataGrid(SymbolCandidate& cand);
+    // The data grid sampled and decoded with checks.
+    std::optional<Aztec::DecodedData> decodeSampled(SymbolCandidate& cand);
     void setHomography(Point2d s0, Point2d s1, Point2d s2, Point2d s3, Point2d t0, Point2d t1, Point2d t2, Point2d t3);
 
     const Aztec::Math::Homography& homography() const { return homography_; }

@@ -9,6 +9,7 @@
 
 #include "decode/codeword_layout.h"
 #include "decode/erasure_decoder.h"
+#include "decode/reed_solomon.h"
 #include "decode/mode_message.h"
 #include "locate/bullseye_model_fit.h"
 
@@ -398,16 +399,13 @@ Aztec::ReedSolomon::GenericGF& dataField(int wordBits) {
 
 // The chance that a block of random words decodes with `erased` erasures
 // and as many errors as the remaining check words allow (less the spare
-// ones): the share of all blocks that lie that near a codeword,
-// C(n - e, v) (q - 1)^v / q^(2S - e), as a power of ten. Erasures buy
-// corrections at the price of this margin: erasing nearly every check word
-// leaves a random block a chance of 1 in q^spare.
+// ones), as a power of ten. Erasures buy corrections at the price of this
+// margin: erasing nearly every check word leaves a random block a chance
+// of 1 in q^spare.
 double log10Miscorrection(int n, int checkWords, int erased, int wordBits) {
     const int errors = (checkWords - erased - kSpareCheckWords) / 2;
     if (errors < 0) return 0.0;
-    const double q = std::ldexp(1.0, wordBits);
-    const double choose = std::lgamma(n - erased + 1.0) - std::lgamma(errors + 1.0) - std::lgamma(n - erased - errors + 1.0);
-    return choose / std::log(10.0) + errors * std::log10(q - 1.0) - (checkWords - erased) * std::log10(q);
+    return Aztec::ReedSolomon::log10RandomBlockDecodes(n, checkWords, erased, errors, wordBits);
 }
 
 // Errors and erasures: the codewords whose modules lay nearest their
