@@ -373,9 +373,12 @@ std::vector<std::int32_t> Decoder::errorValues(const GenericGFPoly& omega, const
 double log10RandomBlockDecodes(std::int32_t n, std::int32_t twoS, std::int32_t erased, std::int32_t errors,
                                std::int32_t wordBits) {
     const double q = std::ldexp(1.0, wordBits);
-    const double kept = n - erased;
-    const double choose = std::lgamma(kept + 1.0) - std::lgamma(errors + 1.0) - std::lgamma(kept - errors + 1.0);
-    return choose / std::log(10.0) + errors * std::log10(q - 1.0) - (twoS - erased) * std::log10(q);
+    // log10 C(kept, errors) as a sum: std::lgamma writes the global
+    // `signgam`, a data race when reads run on several threads.
+    const std::int32_t kept = n - erased, k = std::min(errors, kept - errors);
+    double choose = 0.0;
+    for (std::int32_t i = 1; i <= k; ++i) choose += std::log10(static_cast<double>(kept - k + i) / i);
+    return choose + errors * std::log10(q - 1.0) - (twoS - erased) * std::log10(q);
 }
 
 }  // namespace Aztec::ReedSolomon
