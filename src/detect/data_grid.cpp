@@ -297,11 +297,10 @@ void SymbolDetector::buildReferenceGrid(SymbolCandidate& cand) {
     // fit serves the whole ring.
     const Aztec::Math::Homography centreFit = homography_;
     for (int ring = 1; ring <= half; ++ring) {
-        const Aztec::Math::Homography ringFit = ring == 1 ? centreFit : crossingsFit(cand, ring);
+        homography_ = ring == 1 ? centreFit : crossingsFit(cand, ring);
         for (int iy = -ring; iy <= ring; ++iy) {
             for (int ix = -ring; ix <= ring; ++ix) {
                 if (std::max(std::abs(ix), std::abs(iy)) != ring) continue;
-                homography_ = ringFit;
                 g[kOrigin + ix][kOrigin + iy] = refinedGridPoint(kCell * ix, kCell * iy, refine);
             }
         }
