@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
+#include <tuple>
 #include <utility>
 
 #if defined(__SSE2__)
@@ -30,8 +32,15 @@ constexpr int kHalfWindow = 8;
 constexpr int kRowStep = 2;
 constexpr double kMinModule = 1.4;
 // Row hits gathered into clusters are cross-checked only up to this many
-// clusters per frame, which bounds the work a busy frame can cause.
+// clusters per frame, which bounds the work a busy frame can cause. Which
+// ones matters on noisy frames, where sensor noise makes a cluster every
+// few rows and columns: the first ones down the frame left out symbols in
+// its middle (see BullseyeFinder::find).
 constexpr std::size_t kMaxClusters = 600;
+// Clusters kept at most, against a frame made of nothing but row hits.
+constexpr std::size_t kMaxRowClusters = std::size_t{1} << 16;
+// Width in pixels of the columns by which clusters are found (find()).
+constexpr int kClusterColumn = 8;
 
 }  // namespace
 
@@ -456,7 +465,11 @@ std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const 
 
     std::vector<int> starts;
     std::vector<RowHit> clusters;
-    std::vector<std::size_t> open;  // clusters that may still grow, oldest first
+    // The clusters by the column of their last row hit, in columns of
+    // kClusterColumn pixels, oldest first in each: a row hit looks only at
+    // the columns within its reach. Clusters too far above to take a hit
+    // are dropped from a column when it is next looked at.
+    std::vector<std::vector<std::uint32_t>> columns(static_cast<std::size_t>(v.width / kClusterColumn + 1));
     // Integer form of the row test: s(x) = p(x-1) + 2 p(x) + p(x+1) is four
     // times the smoothed level, and a pixel is dark when kWindow s(x) lies
     // below the window's sum of s by more than the scaled hysteresis. Every
@@ -579,9 +592,6 @@ std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const 
         }
         starts.push_back(x1);
         const int runs = static_cast<int>(starts.size()) - 1;
-        // Clusters whose last row lies too far above to take this row's
-        // hits never take any later ones; the rest stay in their order.
-        std::erase_if(open, [&](std::size_t k) { return y - clusters[k].lastY > 2.0 * clusters[k].module + kRowStep; });
         for (int c = 3; c + 3 < runs; ++c) {
           const bool centreDark = firstDark == (c % 2 == 0);
           for (bool symbolDark : {true, false}) {
@@ -589,28 +599,67 @@ std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const 
             Signature sig;
             if (!signatureAt(starts.data(), runs, c, centreDark, symbolDark, sig)) continue;
             const double x = 0.5 * (starts[static_cast<std::size_t>(c)] + starts[static_cast<std::size_t>(c + 1)] - 1);
-            bool merged = false;
-            for (const std::size_t k : open) {
-                RowHit& h = clusters[k];
-                if (h.symbolDark != sig.symbolDark || std::fabs(h.lastX - x) > 0.6 * h.module ||
-                    y - h.lastY > 2.0 * h.module + kRowStep || sig.module > 1.5 * h.module || h.module > 1.5 * sig.module)
-                    continue;
+            // The hit joins the oldest cluster that takes it. A cluster
+            // takes hits within 0.6 of its module, at most 1.5 times the
+            // hit's, so none beyond 0.9 of the hit's module can.
+            const double reach = 0.9 * sig.module;
+            const int firstColumn = std::max(0, static_cast<int>((x - reach) / kClusterColumn));
+            const int lastColumn = std::min(static_cast<int>(columns.size()) - 1, static_cast<int>((x + reach) / kClusterColumn));
+            std::uint32_t best = std::numeric_limits<std::uint32_t>::max();
+            for (int col = firstColumn; col <= lastColumn; ++col) {
+                std::erase_if(columns[static_cast<std::size_t>(col)], [&](std::uint32_t k) {
+                    return y - clusters[k].lastY > 2.0 * clusters[k].module + kRowStep;
+                });
+                for (const std::uint32_t k : columns[static_cast<std::size_t>(col)]) {
+                    const RowHit& h = clusters[k];
+                    if (k >= best || h.symbolDark != sig.symbolDark || std::fabs(h.lastX - x) > 0.6 * h.module ||
+                        sig.module > 1.5 * h.module || h.module > 1.5 * sig.module)
+                        continue;
+                    best = k;
+                }
+            }
+            if (best != std::numeric_limits<std::uint32_t>::max()) {
+                RowHit& h = clusters[best];
+                const auto from = static_cast<std::size_t>(h.lastX / kClusterColumn);
+                const auto to = static_cast<std::size_t>(x / kClusterColumn);
+                if (from != to) {
+                    std::erase(columns[from], best);
+                    auto& into = columns[to];
+                    into.insert(std::upper_bound(into.begin(), into.end(), best), best);
+                }
                 h.sumX += x;
                 h.sumY += y;
                 h.lastX = x;
                 h.lastY = y;
                 ++h.rows;
-                merged = true;
-                break;
-            }
-            if (!merged && clusters.size() < kMaxClusters) {
-                open.push_back(clusters.size());
+            } else if (clusters.size() < kMaxRowClusters) {
+                columns[static_cast<std::size_t>(x / kClusterColumn)].push_back(static_cast<std::uint32_t>(clusters.size()));
                 clusters.push_back({sig.module, sig.symbolDark, 1, x, double(y), x, double(y)});
             }
           }
         }
     }
 
+    const double cx = v.width / 2.0, cy = v.height / 2.0;
+    if (clusters.size() > kMaxClusters) {
+        // Clusters that grew over two rows or more first (a bull's-eye of
+        // three pixels a module or more shows its signature on several
+        // rows, noise mostly on one), each group nearest to the frame
+        // centre first. The ones kept stay in their order down the frame.
+        std::vector<std::tuple<bool, double, std::size_t>> order(clusters.size());
+        for (std::size_t k = 0; k < order.size(); ++k) {
+            const RowHit& h = clusters[k];
+            const double dx = h.sumX / h.rows - cx, dy = h.sumY / h.rows - cy;
+            order[k] = {h.rows < 2, dx * dx + dy * dy, k};
+        }
+        std::nth_element(order.begin(), order.begin() + kMaxClusters, order.end());
+        order.resize(kMaxClusters);
+        std::sort(order.begin(), order.end(), [](const auto& a, const auto& b) { return std::get<2>(a) < std::get<2>(b); });
+        std::vector<RowHit> kept;
+        kept.reserve(kMaxClusters);
+        for (const auto& entry : order) kept.push_back(clusters[std::get<2>(entry)]);
+        clusters = std::move(kept);
+    }
     Walker walker(v, flat, quarterHysteresis);
     for (const RowHit& h : clusters) {
         // The mean of the cluster's rows, or else its last row alone.
@@ -632,7 +681,6 @@ std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const 
         }
         if (!duplicate) out.push_back(f);
     }
-    const double cx = v.width / 2.0, cy = v.height / 2.0;
     std::stable_sort(out.begin(), out.end(), [cx, cy](const FinderHit& a, const FinderHit& b) {
         return std::hypot(a.x - cx, a.y - cy) < std::hypot(b.x - cx, b.y - cy);
     });

@@ -28,6 +28,8 @@ constexpr int kMinReducedSide = 40;
 // Hits that read one symbol lie within this many modules of each other:
 // each lies within a module or two of the bull's-eye's centre.
 constexpr double kSameSymbolModules = 4.0;
+// Hits whose rings are looked at (candidate_check.h) per hit tried.
+constexpr std::size_t kLookedAtPerTried = 3;
 // Attempts of the second and third rounds (see searchFrame).
 constexpr int kSecondChances = 8;
 constexpr int kNoisyChances = 12;
@@ -259,7 +261,12 @@ std::vector<FinderHit> hitsOf(const GreyView& frame, Scale& scale, const FinderO
     if (!finder) return {};
     const GreyView& seen = scale.view;
     const int reduction = scale.reduction;
-    std::vector<FinderHit> hits = finder->find(options);
+    // The finder is asked for more hits than are tried, so that a symbol
+    // away from the centre of a busy frame is not crowded out by clutter
+    // nearer to it before its rings are looked at.
+    FinderOptions wider = options;
+    wider.maxCandidates = kLookedAtPerTried * options.maxCandidates;
+    std::vector<FinderHit> hits = finder->find(wider);
     // Hits whose rings look right from their centre are tried first. The
     // order is otherwise the finder's (nearest the frame centre first), and
     // a hit that fails the look but lies near a later one that passes keeps
@@ -285,6 +292,7 @@ std::vector<FinderHit> hitsOf(const GreyView& frame, Scale& scale, const FinderO
     }
     for (std::size_t i = 0; i < hits.size(); ++i)
         if (!placed[i]) ordered.push_back(hits[i]);
+    if (ordered.size() > options.maxCandidates) ordered.resize(options.maxCandidates);
     // Back to frame pixels: reduced pixel i covers frame pixels
     // r i .. r i + r - 1.
     for (FinderHit& h : ordered) {

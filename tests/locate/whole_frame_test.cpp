@@ -247,6 +247,31 @@ TEST(WholeFrame, DamageBeyondRepairIsNotCorrectedIntoOtherBytes) {
     }
 }
 
+// Sensor noise makes row hits everywhere: the finder must still look at a
+// symbol's. A camera frame with its symbol in the middle (noise 10 grey
+// levels under JPEG: about 3,000 clusters of row hits, of which only the
+// first 600 down the frame were once looked at), and a blurred symbol away
+// from the centre of a frame whose noise puts many hits nearer to it.
+TEST(WholeFrame, SymbolsAmongNoiseHitsAreFound) {
+    ModuleGrid g;
+    ASSERT_TRUE(encodeAztec("Quarrow whole-frame benchmark: a five-layer full-range symbol", {.size = 9}, g));
+    RenderOptions o = with(6.0, 12.0, 300.0, -120.0);
+    o.width = 1280;
+    o.height = 720;
+    o.blurSigma = 3.0;
+    o.noiseSigma = 2.0;
+    const quarrow_test::FrameCase camera = makeCase(Category::CameraMix, 1, 7);
+    const struct {
+        Frame frame;
+        std::string text;
+    } cases[] = {{camera.frame, camera.expected[0]}, {renderSymbol(g, o), "Quarrow whole-frame benchmark: a five-layer full-range symbol"}};
+    for (const auto& c : cases) {
+        const auto r = quarrow::read(c.frame.pixels.data(), c.frame.width, c.frame.height);
+        EXPECT_EQ(r.outcome, quarrow::Outcome::Read);
+        EXPECT_EQ(bytesOf(r.bytes), c.text);
+    }
+}
+
 }  // namespace
 
 namespace {
