@@ -157,6 +157,61 @@ AztecCore::Locate::FrameSearchOptions searchOptions(const ReadOptions& options, 
     return so;
 }
 
+// A symbol that the centre search read with corrected words may still be
+// whole in the frame: the centre search samples one point per module and
+// misses a few modules of some clean symbols that the whole-frame stage,
+// which fits the rings and samples areas, reads without a correction. So
+// the whole-frame stage reads the region round that symbol too, and its
+// read replaces the first when the bytes are the same and fewer words
+// needed correcting. The bytes never change: when the two disagree, the
+// first read stands.
+// Samples the second read may spend (work_budget.h): a symbol that reads
+// cleanly costs the whole-frame stage a few per pixel of its region, and a
+// damaged one would otherwise get the stage's full budget for nothing.
+constexpr std::int64_t kSecondReadBudgetPerPixel = 16;
+constexpr std::int64_t kMinSecondReadBudget = 1'000'000;
+
+void preferUncorrectedRead(const std::uint8_t* frame, int width, int height, int stride, const ReadOptions& options,
+                           ReadResult& r) {
+    if (r.outcome != Outcome::Read || r.correctedWords == 0 || r.rune >= 0) return;
+    double x0 = r.symbolCorners[0].x, x1 = x0, y0 = r.symbolCorners[0].y, y1 = y0;
+    for (const Point& p : r.symbolCorners) {
+        x0 = std::min(x0, p.x);
+        x1 = std::max(x1, p.x);
+        y0 = std::min(y0, p.y);
+        y1 = std::max(y1, p.y);
+    }
+    // The symbol's box and a quarter of its size round it, for the quiet
+    // zone that the finder's window needs.
+    const double margin = 0.25 * std::max(x1 - x0, y1 - y0);
+    // Clamped as doubles (a NaN to the low end), so that no corner far
+    // outside the frame meets an integer conversion.
+    auto clamped = [](double v, int lo, int hi) { return v >= lo ? (v <= hi ? static_cast<int>(v) : hi) : lo; };
+    const int left = clamped(std::floor(x0 - margin), 0, width - 1);
+    const int top = clamped(std::floor(y0 - margin), 0, height - 1);
+    const int right = clamped(std::ceil(x1 + margin), left + 1, width);
+    const int bottom = clamped(std::ceil(y1 + margin), top + 1, height);
+    const AztecCore::Locate::GreyView region{frame + static_cast<std::ptrdiff_t>(top) * stride + left, right - left,
+                                             bottom - top, stride};
+    AztecCore::Locate::FrameSearchOptions so = searchOptions(options, false);
+    so.budget = std::max<std::int64_t>(kMinSecondReadBudget,
+                                       kSecondReadBudgetPerPixel * static_cast<std::int64_t>(region.width) * region.height);
+    auto found = AztecCore::Locate::searchFrame(region, so);
+    if (found.empty() || found.front().read.data.correctedWords >= r.correctedWords) return;
+    AztecCore::Locate::FoundSymbol& f = found.front();
+    if (!std::equal(f.read.data.text.bytes.begin(), f.read.data.text.bytes.end(), r.bytes.begin(), r.bytes.end())) return;
+    // Back to frame pixels.
+    const AztecCore::Point2d shift{static_cast<double>(left), static_cast<double>(top)};
+    auto move = [&shift](AztecCore::Point2d& p) {
+        p.x += shift.x;
+        p.y += shift.y;
+    };
+    move(f.read.candidate.centre);
+    for (AztecCore::Point2d& p : f.read.candidate.corners) move(p);
+    for (AztecCore::Point2d& p : f.symbolCorners) move(p);
+    r = resultOf(f);
+}
+
 // Runs `body` and turns the failures a read can meet into a status.
 
 template <typename Body>
@@ -202,7 +257,11 @@ ReadResult readFrame(const std::uint8_t* frame, int width, int height, int strid
         const AztecCore::ReadOutcome outcome =
             engine.read(AztecCore::Image::ImageView{frame, width, height, stride}, r.message);
         gatherFacts(engine, outcome, r);
-        if (r.outcome == Outcome::Read || options.search == Search::Centre) return;
+        if (options.search == Search::Centre) return;
+        if (r.outcome == Outcome::Read) {
+            preferUncorrectedRead(frame, width, height, stride, options, r);
+            return;
+        }
         // The centre search did not read the frame: look everywhere. What
         // the centre search learnt stays when the frame search finds nothing.
         const auto found =
@@ -228,6 +287,7 @@ std::vector<ReadResult> readAllFrame(const std::uint8_t* frame, int width, int h
         const AztecCore::ReadOutcome outcome =
             engine.read(AztecCore::Image::ImageView{frame, width, height, stride}, centre.message);
         gatherFacts(engine, outcome, centre);
+        if (options.search != Search::Centre) preferUncorrectedRead(frame, width, height, stride, options, centre);
         AztecCore::Locate::FrameSearchOptions so = searchOptions(options, true);
         if (centre.outcome == Outcome::Read) {
             so.known.push_back(quadOf(centre.symbolCorners));
