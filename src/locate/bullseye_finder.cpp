@@ -27,6 +27,15 @@ constexpr int kMinRange = 12;
 // at the module sizes this scale is searched for (larger ones are found
 // on the reduced copy).
 constexpr int kHalfWindow = 8;
+// Below kFineModule pixels a module the window spans more than five
+// modules, and next to a wide dark stretch (the mode ring's dark modules
+// beside the outer dark ring) its mean sinks so far that a thin dark ring
+// of a pixel and a half no longer parts from its light neighbours. Cross-
+// checks of such hits that fail are walked once more with a narrower mean
+// (five pixels each way: 2 px/module frames read 98.5 % with it, 92.5 %
+// without, as with six).
+constexpr double kFineModule = 3.0;
+constexpr int kFineHalfWindow = 5;
 // Every other row: a bull's-eye shows its nine equal runs on rows within
 // half a module of its centre, one row band at 2 pixels per module.
 constexpr int kRowStep = 2;
@@ -228,12 +237,13 @@ struct Walk {
 constexpr int kRunsPastStart = 3 + 4 + 1;
 
 struct Walker {
-    Walker(const GreyView& view, const FlatMap& flatMap, int quarters)
-        : v(view), flat(flatMap), quarterHysteresis(quarters) {}
+    Walker(const GreyView& view, const FlatMap& flatMap, int quarters, int halfWindow = kHalfWindow)
+        : v(view), flat(flatMap), quarterHysteresis(quarters), halfWindow(halfWindow) {}
 
     const GreyView& v;
     const FlatMap& flat;
     int quarterHysteresis;
+    int halfWindow;  // of the running mean
     std::vector<int> p, q, sums;
     // The cross-checks walk the same lines again and again (both polarities'
     // preferences, the cluster's mean and last row, the second round); the
@@ -296,7 +306,7 @@ struct Walker {
         for (int i = 0; i < n; ++i) {
             // A sample in a flat block keeps the class before it.
             if (i > 0 && !flat.flat(x0 + i * dx, y0 + i * dy)) {
-                const int a = std::max(0, i - kHalfWindow), b = std::min(n, i + kHalfWindow + 1);
+                const int a = std::max(0, i - halfWindow), b = std::min(n, i + halfWindow + 1);
                 if (b > ready) {
                     const int k = std::min(n, b + kStretch);
                     const int upto = std::min(n, k + 1);
@@ -337,7 +347,7 @@ struct Walker {
                 }
             } else if (i == 0) {
                 // The first sample's class, against its window alone.
-                const int b = std::min(n, kHalfWindow + 1);
+                const int b = std::min(n, halfWindow + 1);
                 int sum = 0;
                 for (int j = 0; j < b; ++j)
                     sum += (j == 0 || j == n - 1) ? 4 * first[j * step]
@@ -661,11 +671,13 @@ std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const 
         clusters = std::move(kept);
     }
     Walker walker(v, flat, quarterHysteresis);
+    Walker fineWalker(v, flat, quarterHysteresis, kFineHalfWindow);
     for (const RowHit& h : clusters) {
         // The mean of the cluster's rows, or else its last row alone.
         FinderHit f;
         if (!crossCheck(walker, h.sumX / h.rows, h.sumY / h.rows, h.module, h.symbolDark, f) &&
-            !crossCheck(walker, h.lastX, h.lastY, h.module, h.symbolDark, f))
+            !crossCheck(walker, h.lastX, h.lastY, h.module, h.symbolDark, f) &&
+            (h.module >= kFineModule || h.rows < 2 || !crossCheck(fineWalker, h.sumX / h.rows, h.sumY / h.rows, h.module, h.symbolDark, f)))
             continue;
         f.rows = h.rows;
         bool duplicate = false;
