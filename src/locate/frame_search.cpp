@@ -55,6 +55,8 @@ constexpr double kBoundedNoise = 4.0;
 // break them.
 constexpr double kNoiseHysteresis = 1.25 * 0.61;
 constexpr int kNoisyScales[] = {1, 2};
+// Attempts of the last round, on the halved copy with dark dots grown.
+constexpr int kDottedChances = 3;
 // The noise round's least hysteresis. JPEG removes most of the noise's
 // fine grain, which the estimate measures (second differences), but keeps
 // its coarser part, which still breaks the rings' runs at the finder's
@@ -128,6 +130,52 @@ std::vector<std::uint8_t> reduceBy(const GreyView& v, GreyView& out) {
             }
             o[x] = static_cast<std::uint8_t>((sum + R * R / 2) / (R * R));
         }
+    }
+    out.pixels = px.data();
+    return px;
+}
+
+// A halved copy in which dark dots have grown by one to two frame pixels
+// into the light gaps round them, so that rings printed as dots become
+// whole rings. First each pixel is the darkest of its 2 x 2 block (with
+// SSE2 sixteen frame pixels of each row pair at a time).
+std::vector<std::uint8_t> darkenedHalf(const GreyView& v, GreyView& out) {
+    out.width = v.width / 2;
+    out.height = v.height / 2;
+    out.stride = out.width;
+    const auto w = static_cast<std::size_t>(out.width);
+    std::vector<std::uint8_t> px(w * static_cast<std::size_t>(out.height));
+    for (int y = 0; y < out.height; ++y) {
+        const std::uint8_t* top = v.pixels + static_cast<std::ptrdiff_t>(2 * y) * v.stride;
+        const std::uint8_t* bottom = top + v.stride;
+        std::uint8_t* o = px.data() + static_cast<std::size_t>(y) * w;
+        std::size_t x = 0;
+#if defined(__SSE2__)
+        for (; x + 8 <= w; x += 8) {
+            const __m128i rows = _mm_min_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(top + 2 * x)),
+                                              _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + 2 * x)));
+            const __m128i pairs = _mm_min_epi16(_mm_and_si128(rows, _mm_set1_epi16(0x00FF)), _mm_srli_epi16(rows, 8));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(o + x), _mm_packus_epi16(pairs, pairs));
+        }
+#endif
+        for (; x < w; ++x) o[x] = std::min({top[2 * x], top[2 * x + 1], bottom[2 * x], bottom[2 * x + 1]});
+    }
+    // Then the darkest of each 2 x 2 block of the copy, in place (each row
+    // reads only itself, ahead of where it is written, and the row below,
+    // not yet written): every pixel the darkest of a 4 x 4 block of the
+    // frame, half a copy pixel down and right of its own.
+    for (int y = 0; y + 1 < out.height; ++y) {
+        std::uint8_t* o = px.data() + static_cast<std::size_t>(y) * w;
+        std::size_t x = 0;
+#if defined(__SSE2__)
+        for (; x + 17 <= w; x += 16) {
+            auto load = [](const std::uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+            const __m128i m = _mm_min_epu8(_mm_min_epu8(load(o + x), load(o + x + 1)),
+                                           _mm_min_epu8(load(o + x + w), load(o + x + w + 1)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(o + x), m);
+        }
+#endif
+        for (; x + 1 < w; ++x) o[x] = std::min({o[x], o[x + 1], o[x + w], o[x + w + 1]});
     }
     out.pixels = px.data();
     return px;
@@ -237,6 +285,7 @@ namespace {
 // finder over it, made when first wanted and kept for the later rounds.
 struct Scale {
     int reduction = 1;
+    bool darkened = false;  // halved through darkenedHalf rather than averaged
     bool made = false;
     std::vector<std::uint8_t> store;
     GreyView view{};
@@ -248,7 +297,7 @@ struct Scale {
             view = frame;
             if (reduction > 1) {
                 if (std::min(frame.width, frame.height) / reduction < kMinReducedSide) return nullptr;
-                store = reduce(frame, reduction, view);
+                store = darkened ? darkenedHalf(frame, view) : reduce(frame, reduction, view);
             }
             finder = std::make_unique<BullseyeFinder>(view);
         }
@@ -418,6 +467,21 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
     int extra = 0;
     for (int reduction : kNoisyScales)
         if (tryHits(noisyHitsOf(view, copyAt(reduction), fo, noise), true, extra, kNoisyChances)) break;
+    // Last, symbols printed as dots: the finder misses rings of separate
+    // dots, and looks again in a halved copy where dark dots have grown
+    // into their gaps. Dots are ink, so only dark-on-light symbols.
+    // Not on noisy frames: there the darkest of each block is noise.
+    if (options.darkOnLight && noise < kBoundedNoise && (found.empty() || options.all) && !budget.spent()) {
+        Scale dotted;
+        dotted.reduction = 2;
+        dotted.darkened = true;
+        FinderOptions dark = fo;
+        dark.lightOnDark = false;
+        int dottedTried = 0;
+        // Dotted rings often fail the ring check even here: every hit may
+        // be tried.
+        tryHits(hitsOf(view, dotted, dark), true, dottedTried, kDottedChances);
+    }
     return found;
 }
 

@@ -272,6 +272,17 @@ TEST(WholeFrame, SymbolsAmongNoiseHitsAreFound) {
     }
 }
 
+// Dots 0.6-0.7 of the pitch at 6-8 px/module, whose rings the finder saw
+// nowhere until it looked at a halved copy with the dots grown.
+TEST(WholeFrame, RingsOfSeparateDotsAreFound) {
+    for (const int index : {195, 199}) {
+        const quarrow_test::FrameCase c = makeCase(Category::Dots60, index, 7);
+        const auto r = quarrow::read(c.frame.pixels.data(), c.frame.width, c.frame.height);
+        EXPECT_EQ(r.outcome, quarrow::Outcome::Read) << index;
+        EXPECT_EQ(bytesOf(r.bytes), c.expected[0]);
+    }
+}
+
 // The centre search misses a few modules of some clean symbols (this one
 // it reads with 14 corrected words); the whole-frame stage reads the same
 // bytes from the region without a correction, and its read is reported.
