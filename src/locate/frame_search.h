@@ -1,7 +1,8 @@
 // The whole-frame stage: finds bull's-eyes anywhere in the frame (on the
 // frame itself, then on copies reduced two and four times: less noise and
-// narrower blur, and close-ups whose modules outgrow the finder's window),
-// fits and reads each, nearest to the frame centre first, and returns the
+// narrower blur, and close-ups whose modules outgrow the finder's window;
+// last a halved copy in which dark dots have grown into their gaps, for
+// symbols printed as dots), fits and reads each, nearest to the frame centre first, and returns the
 // symbols whose data decoded.
 #pragma once
 
