@@ -318,9 +318,10 @@ std::vector<FinderHit> hitsOf(const GreyView& frame, Scale& scale, const FinderO
     std::vector<FinderHit> hits = finder->find(wider);
     // Hits whose rings look right from their centre are tried first. The
     // order is otherwise the finder's (nearest the frame centre first), and
-    // a hit that fails the look but lies near a later one that passes keeps
-    // its place just before it: both may read the same symbol, and the one
-    // the finder put first is the one that reads it.
+    // a hit that fails the look but lies near a later one that passes is
+    // tried just after it: both may read the same symbol, and the one that
+    // passes reads it more often and more cheaply (a turned symbol whose
+    // nearby hits came first cost three failed fits before it).
     std::vector<char> likely(hits.size()), placed(hits.size(), 0);
     for (std::size_t i = 0; i < hits.size(); ++i) likely[i] = looksLikeBullseye(seen, hits[i]) ? 1 : 0;
     std::vector<FinderHit> ordered;
@@ -328,6 +329,8 @@ std::vector<FinderHit> hitsOf(const GreyView& frame, Scale& scale, const FinderO
     for (std::size_t i = 0; i < hits.size(); ++i) {
         if (!likely[i]) continue;
         hits[i].likely = true;
+        ordered.push_back(hits[i]);
+        placed[i] = 1;
         for (std::size_t j = 0; j < i; ++j) {
             const double reach = kSameSymbolModules * std::max(hits[i].module, hits[j].module);
             if (!placed[j] && !likely[j] && std::hypot(hits[i].x - hits[j].x, hits[i].y - hits[j].y) < reach) {
@@ -336,8 +339,6 @@ std::vector<FinderHit> hitsOf(const GreyView& frame, Scale& scale, const FinderO
                 placed[j] = 1;
             }
         }
-        ordered.push_back(hits[i]);
-        placed[i] = 1;
     }
     for (std::size_t i = 0; i < hits.size(); ++i)
         if (!placed[i]) ordered.push_back(hits[i]);
