@@ -14,6 +14,7 @@
 #pragma once
 
 #include <optional>
+#include <vector>
 
 #include "common/symbol_candidate.h"
 #include "decode/data_codewords.h"
@@ -54,6 +55,18 @@ bool readModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleMo
 // whole core, now known.
 std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model,
                                          const SymbolCandidate& candidate, const Aztec::BitList* ring = nullptr);
+
+// Module levels sampled round a symbol of candidate.size modules and one
+// module beyond it ((size + 2)^2 of them, entry (x + 1) * (size + 2) +
+// (y + 1) for grid u = x - (size - 1) / 2, v = y - (size - 1) / 2),
+// classified the ways readSymbolData classifies its first sampling (`mid`
+// the fixed threshold of the last) and decoded. Nothing when none corrects,
+// nor when a block of random words would decode with as many corrections
+// more often than 10^maxLog10Chance (a caller that tries many samplings
+// asks for less).
+std::optional<Aztec::DecodedData> decodeModuleLevels(const Sampler& sampler, const SymbolCandidate& candidate,
+                                                     const std::vector<double>& levels, const ModuleModel& model,
+                                                     double mid, double maxLog10Chance);
 
 
 }  // namespace AztecCore::Locate

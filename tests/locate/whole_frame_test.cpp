@@ -118,6 +118,21 @@ TEST(WholeFrame, ReadsEveryKindOfFrameWithItsFacts) {
     }
 }
 
+// Labels round a can or a wrist band: accuracy frames wrapped 63-92
+// degrees round a cylinder, the axis any way, seen a little tilted; the
+// flat transforms alone read none of them. Each must read byte for byte.
+TEST(WholeFrame, ReadsSymbolsWrappedRoundACylinder) {
+    for (int index : {0, 1, 4, 7, 12}) {
+        SCOPED_TRACE(index);
+        const quarrow_test::FrameCase c = makeCase(Category::Curved63, index, 7);
+        const quarrow::ReadResult r = quarrow::read(c.frame.pixels.data(), c.frame.width, c.frame.height);
+        ASSERT_EQ(r.outcome, quarrow::Outcome::Read) << r.message;
+        EXPECT_EQ(bytesOf(r.bytes), c.expected.front());
+        EXPECT_LT(std::hypot(r.centre.x - (c.centres.front().x - 0.5), r.centre.y - (c.centres.front().y - 0.5)),
+                  c.placements.front().module);
+    }
+}
+
 // A symbol well away from the centre, for the option tests.
 Frame offCentre(const std::string& text, bool lightOnDark, ModuleGrid* grid = nullptr) {
     ModuleGrid g;
