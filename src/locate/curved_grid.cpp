@@ -433,6 +433,8 @@ std::optional<SymbolRead> readCurvedSymbol(const Sampler& sampler, const Homogra
                 read.candidate = cand;
                 read.data = std::move(*decoded);
                 read.toImage = plane;
+                const double e = m / 2.0;
+                read.outline = std::array<Point2d, 4>{grid.map(-e, -e), grid.map(e, -e), grid.map(e, e), grid.map(-e, e)};
                 return read;
             }
         }

@@ -13,6 +13,7 @@
 // nothing.
 #pragma once
 
+#include <array>
 #include <optional>
 #include <vector>
 
@@ -27,6 +28,10 @@ struct SymbolRead {
     SymbolCandidate candidate;  // kind, orientation, layers, words; centre and bull's-eye corners
     Aztec::DecodedData data;
     Aztec::Math::Homography toImage{};  // symbol grid to image pixels
+    // The symbol's outer corners (grid (-s, -s), (s, -s), (s, s), (-s, s),
+    // s half the size) when toImage places only its centre well: a curved
+    // grid's.
+    std::optional<std::array<Point2d, 4>> outline;
 };
 
 // How the camera renders modules, measured on the bull's-eye, whose

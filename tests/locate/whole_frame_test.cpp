@@ -128,8 +128,22 @@ TEST(WholeFrame, ReadsSymbolsWrappedRoundACylinder) {
         const quarrow::ReadResult r = quarrow::read(c.frame.pixels.data(), c.frame.width, c.frame.height);
         ASSERT_EQ(r.outcome, quarrow::Outcome::Read) << r.message;
         EXPECT_EQ(bytesOf(r.bytes), c.expected.front());
+        const auto& place = c.placements.front();
         EXPECT_LT(std::hypot(r.centre.x - (c.centres.front().x - 0.5), r.centre.y - (c.centres.front().y - 0.5)),
-                  c.placements.front().module);
+                  place.module);
+        // The outer corners where the cylinder put them (half a module
+        // beyond the corner modules' centres), not where a flat transform
+        // from the centre would.
+        const double s = place.size / 2;
+        for (const quarrow::Point& p : r.symbolCorners) {
+            double nearest = 1e9;
+            for (const FramePoint& t : place.corners) {
+                const double x = t.x + (t.x - c.centres.front().x) * 0.5 / s - 0.5;
+                const double y = t.y + (t.y - c.centres.front().y) * 0.5 / s - 0.5;
+                nearest = std::min(nearest, std::hypot(p.x - x, p.y - y));
+            }
+            EXPECT_LT(nearest, 1.5 * place.module);
+        }
     }
 }
 
