@@ -40,8 +40,8 @@ constexpr double kMaxLog10Chance = -8.0;
 constexpr double kSamePlaceModules = 2.0;
 // Refits of the grid to the symbol as classified, each reaching this share
 // of the way from the centre to the ring round the symbol.
-constexpr int kFitPasses = 5;
-constexpr double kFitReach[kFitPasses] = {0.6, 0.75, 0.9, 1.0, 1.0};
+constexpr int kFitPasses = 7;
+constexpr double kFitReach[kFitPasses] = {0.5, 0.6, 0.7, 0.8, 0.9, 1.0, 1.0};
 
 // Wrap angles (squared, radians) up to which CurvedGrid::map sums series.
 constexpr double kSeriesReach = 1.0;
