@@ -10,7 +10,8 @@
 // sampled or sharpened against their neighbours, the bull's-eye's mid-level
 // as threshold, and the transform moved by a fraction of a module. Reed-
 // Solomon checks every attempt, so a retry can only find the right data or
-// nothing.
+// nothing. When no flat transform reads the symbol, grids bent round a
+// cylinder are tried last (curved_grid.h).
 #pragma once
 
 #include <array>
