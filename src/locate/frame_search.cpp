@@ -202,7 +202,7 @@ std::optional<FoundSymbol> readWith(const Sampler& sampler, const BullseyeFit& f
     c.centre = Aztec::Math::mapPoint(read->toImage, 0.0, 0.0);
     const Quad ring = mapQuad(read->toImage, fit.compact ? 3.5 : 5.5);
     for (int k = 0; k < 4; ++k) c.corners[k] = ring[static_cast<std::size_t>(k)];
-    found.symbolCorners = mapQuad(read->toImage, c.size / 2.0);
+    found.symbolCorners = read->outline ? *read->outline : mapQuad(read->toImage, c.size / 2.0);
     found.lightOnDark = lightOnDark;
     found.read = std::move(*read);
     return found;

@@ -50,6 +50,8 @@ public:
         if (budget_) budget_->charge(samples);
     }
     bool budgetSpent() const { return budget_ && budget_->spent(); }
+    // WorkBudget::claim; always true without a budget.
+    bool claim(double x, double y, double reach) const { return !budget_ || budget_->claim(x, y, reach); }
     const GreyView& view() const { return view_; }
 
 private:

@@ -12,6 +12,7 @@
 #include "decode/reed_solomon.h"
 #include "decode/mode_message.h"
 #include "locate/bullseye_model_fit.h"
+#include "locate/curved_grid.h"
 
 namespace AztecCore::Locate {
 
@@ -460,6 +461,26 @@ std::optional<Aztec::DecodedData> decodeWithErasures(const SymbolCandidate& cand
     return std::nullopt;
 }
 
+// One classification of the levels, decoded: a correction that leaves
+// fewer than kSpareCheckWords unused is refused. This search samples a
+// symbol many ways, and with few check words a block of wrong modules lies
+// within R/2 of some codeword often enough (about 2 % for R = 4 in
+// GF(256)) to pass now and then. The first kMaxErasureAttempts failures
+// try erasures too.
+std::optional<Aztec::DecodedData> decodeAttempt(const SymbolCandidate& cand, const std::vector<double>& levels,
+                                                double alpha, double fixed, std::vector<double>& margin,
+                                                int& erasureAttempts) {
+    const Aztec::ModuleMatrix matrix = classify(levels, cand.size, alpha, fixed, &margin);
+    auto decoded = Aztec::decodeDataChecked(cand, matrix);
+    if (decoded && 2 * decoded->correctedWords > cand.totalWords - cand.dataWords - kSpareCheckWords)
+        decoded.reset();
+    if (!decoded && erasureAttempts < kMaxErasureAttempts) {
+        ++erasureAttempts;
+        decoded = decodeWithErasures(cand, matrix, margin);
+    }
+    return decoded;
+}
+
 }  // namespace
 
 std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model,
@@ -477,24 +498,14 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
             if (std::hypot(b.x - a.x, b.y - a.y) < kMaxRefineMove * module) h = refined->fit.toImage;
         }
     }
-    if (cand.type == SymbolType::FullRange) h = referenceGridFit(sampler, h, m);
     const double mid = 0.5 * (fit.dark + fit.light);
+    const Homography local = h;  // before the reference grid's fit: the curved grids start here
+    if (cand.type == SymbolType::FullRange) h = referenceGridFit(sampler, h, m);
     std::vector<double> margin(static_cast<std::size_t>(m) * static_cast<std::size_t>(m));
     int erasureAttempts = 0;
     auto attempt = [&](const std::vector<double>& levels, double alpha, double fixed) -> std::optional<SymbolRead> {
         if (sampler.budgetSpent()) return std::nullopt;
-        const Aztec::ModuleMatrix matrix = classify(levels, m, alpha, fixed, &margin);
-        auto decoded = Aztec::decodeDataChecked(cand, matrix);
-        // This search samples a symbol many ways, and with few check words
-        // a block of wrong modules lies within R/2 of some codeword often
-        // enough (about 2 % for R = 4 in GF(256)) to pass now and then. As
-        // with erasures, kSpareCheckWords always stay unused as a check.
-        if (decoded && 2 * decoded->correctedWords > cand.totalWords - cand.dataWords - kSpareCheckWords)
-            decoded.reset();
-        if (!decoded && erasureAttempts < kMaxErasureAttempts) {
-            ++erasureAttempts;
-            decoded = decodeWithErasures(cand, matrix, margin);
-        }
+        auto decoded = decodeAttempt(cand, levels, alpha, fixed, margin, erasureAttempts);
         if (!decoded) return std::nullopt;
         SymbolRead read;
         read.candidate = cand;
@@ -554,7 +565,32 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
             }
         }
     }
-    return std::nullopt;
+    // No flat transform reads it: perhaps the symbol is curved.
+    return readCurvedSymbol(sampler, local, model, cand);
+}
+
+std::optional<Aztec::DecodedData> decodeModuleLevels(const Sampler& sampler, const SymbolCandidate& cand,
+                                                     const std::vector<double>& levels, const ModuleModel& model,
+                                                     double mid, double maxLog10Chance) {
+    const int m = cand.size;
+    std::vector<double> margin(static_cast<std::size_t>(m) * static_cast<std::size_t>(m));
+    int erasureAttempts = 0;
+    const int checkWords = cand.totalWords - cand.dataWords;
+    auto attempt = [&](const std::vector<double>& l, double alpha, double fixed) -> std::optional<Aztec::DecodedData> {
+        if (sampler.budgetSpent()) return std::nullopt;
+        auto decoded = decodeAttempt(cand, l, alpha, fixed, margin, erasureAttempts);
+        if (decoded && Aztec::ReedSolomon::log10RandomBlockDecodes(cand.totalWords, checkWords, 0, decoded->correctedWords,
+                                                                   cand.wordBits) > maxLog10Chance)
+            decoded.reset();
+        return decoded;
+    };
+    if (model.sigma > 0.25) {
+        for (double ds : {0.0, -0.1, 0.1})
+            if (auto r = attempt(deblur(levels, m + 2, model.sigma + ds), 0.0, -1.0)) return r;
+    }
+    for (double alpha : kSharpen)
+        if (auto r = attempt(levels, alpha, -1.0)) return r;
+    return attempt(levels, 0.0, mid);
 }
 
 

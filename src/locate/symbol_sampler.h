@@ -10,10 +10,13 @@
 // sampled or sharpened against their neighbours, the bull's-eye's mid-level
 // as threshold, and the transform moved by a fraction of a module. Reed-
 // Solomon checks every attempt, so a retry can only find the right data or
-// nothing.
+// nothing. When no flat transform reads the symbol, grids bent round a
+// cylinder are tried last (curved_grid.h).
 #pragma once
 
+#include <array>
 #include <optional>
+#include <vector>
 
 #include "common/symbol_candidate.h"
 #include "decode/data_codewords.h"
@@ -26,6 +29,10 @@ struct SymbolRead {
     SymbolCandidate candidate;  // kind, orientation, layers, words; centre and bull's-eye corners
     Aztec::DecodedData data;
     Aztec::Math::Homography toImage{};  // symbol grid to image pixels
+    // The symbol's outer corners (grid (-s, -s), (s, -s), (s, s), (-s, s),
+    // s half the size) when toImage places only its centre well: a curved
+    // grid's.
+    std::optional<std::array<Point2d, 4>> outline;
 };
 
 // How the camera renders modules, measured on the bull's-eye, whose
@@ -54,6 +61,18 @@ bool readModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleMo
 // whole core, now known.
 std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model,
                                          const SymbolCandidate& candidate, const Aztec::BitList* ring = nullptr);
+
+// Module levels sampled round a symbol of candidate.size modules and one
+// module beyond it ((size + 2)^2 of them, entry (x + 1) * (size + 2) +
+// (y + 1) for grid u = x - (size - 1) / 2, v = y - (size - 1) / 2),
+// classified the ways readSymbolData classifies its first sampling (`mid`
+// the fixed threshold of the last) and decoded. Nothing when none corrects,
+// nor when a block of random words would decode with as many corrections
+// more often than 10^maxLog10Chance (a caller that tries many samplings
+// asks for less).
+std::optional<Aztec::DecodedData> decodeModuleLevels(const Sampler& sampler, const SymbolCandidate& candidate,
+                                                     const std::vector<double>& levels, const ModuleModel& model,
+                                                     double mid, double maxLog10Chance);
 
 
 }  // namespace AztecCore::Locate

@@ -6,7 +6,10 @@
 // rather than time keeps every answer the same on any machine and load.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 namespace AztecCore::Locate {
 
@@ -16,8 +19,24 @@ public:
     void charge(std::int64_t samples) { left_ -= samples; }
     bool spent() const { return left_ <= 0; }
 
+    // The costliest fallback (curved grids) runs at most kClaimsPerPlace
+    // times per place: a symbol found by many hits, scales and fits pays
+    // for it at most that often (a second fit now and then reads where
+    // the first did not). True when fewer earlier claims lie within
+    // `reach` pixels of (x, y), and the place is claimed once more.
+    static constexpr int kClaimsPerPlace = 2;
+    bool claim(double x, double y, double reach) {
+        int near = 0;
+        for (const auto& [cx, cy] : claimed_)
+            if (std::hypot(cx - x, cy - y) < reach) ++near;
+        if (near >= kClaimsPerPlace) return false;
+        claimed_.emplace_back(x, y);
+        return true;
+    }
+
 private:
     std::int64_t left_;
+    std::vector<std::pair<double, double>> claimed_;
 };
 
 }  // namespace AztecCore::Locate

@@ -40,6 +40,7 @@ int main(int argc, char** argv) {
     std::printf("| category | frames | read | rate | wrong |\n|---|---|---|---|---|\n");
     std::vector<Category> categories(std::begin(kAllCategories), std::end(kAllCategories));
     categories.insert(categories.end(), std::begin(kDotCategories), std::end(kDotCategories));
+    categories.insert(categories.end(), std::begin(kCurvedCategories), std::end(kCurvedCategories));
     for (Category c : categories) {
         if (only >= 0 && static_cast<int>(c) != only) continue;
         // Every degree plain and mirrored is 720 frames, whatever --frames says.

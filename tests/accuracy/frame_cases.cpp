@@ -92,6 +92,9 @@ const char* categoryName(Category c) {
         case Category::Dots60: return "dots 0.6-0.7 of the pitch, 4-8 px";
         case Category::Dots70: return "dots 0.7-0.8 of the pitch, 4-8 px";
         case Category::Dots80: return "dots 0.8-0.9 of the pitch, 4-8 px";
+        case Category::Curved30: return "on a cylinder, wrap 29-45 degrees";
+        case Category::Curved45: return "on a cylinder, wrap 45-63 degrees";
+        case Category::Curved63: return "on a cylinder, wrap 63-92 degrees";
     }
     return "?";
 }
@@ -239,6 +242,22 @@ FrameCase makeCase(Category category, int index, std::uint32_t seed) {
             o.blurSigma = d.uniform(0.3, 1.0);
             o.noiseSigma = d.uniform(1.0, 3.0);
             drawPlaced(0.0, 0.1);
+            break;
+        }
+        case Category::Curved30:
+        case Category::Curved45:
+        case Category::Curved63: {
+            const double lo = category == Category::Curved30 ? 29.0 : category == Category::Curved45 ? 45.0 : 63.0;
+            const double hi = category == Category::Curved30 ? 45.0 : category == Category::Curved45 ? 63.0 : 92.0;
+            o.cylinderRadius = 1.0 / (d.uniform(lo, hi) * std::numbers::pi / 180.0);
+            o.cylinderAxisDeg = d.uniform(0.0, 180.0);
+            const double tilt = d.uniform(0.0, 15.0), dir = d.uniform(0.0, 2.0 * std::numbers::pi);
+            o.tiltXDeg = tilt * std::cos(dir);
+            o.tiltYDeg = tilt * std::sin(dir);
+            o.moduleSize = d.uniform(3.5, 6.0);
+            o.blurSigma = d.uniform(0.2, 0.35) * o.moduleSize;
+            o.noiseSigma = d.uniform(1.0, 4.0);
+            drawPlaced(0.0, 0.15);
             break;
         }
     }

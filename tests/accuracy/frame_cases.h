@@ -32,9 +32,15 @@ enum class Category {
     Dots60,
     Dots70,
     Dots80,
+    // Symbols wrapped round cylinders, kept apart likewise: wrap angles of
+    // 29-45, 45-63 and 63-92 degrees.
+    Curved30,
+    Curved45,
+    Curved63,
 };
 
 inline constexpr Category kDotCategories[] = {Category::Dots60, Category::Dots70, Category::Dots80};
+inline constexpr Category kCurvedCategories[] = {Category::Curved30, Category::Curved45, Category::Curved63};
 
 inline constexpr Category kAllCategories[] = {
     Category::Clean,    Category::Blur30,   Category::Blur45,   Category::Blur60,      Category::Blur75,

@@ -118,6 +118,35 @@ TEST(WholeFrame, ReadsEveryKindOfFrameWithItsFacts) {
     }
 }
 
+// Labels round a can or a wrist band: accuracy frames wrapped 63-92
+// degrees round a cylinder, the axis any way, seen a little tilted; the
+// flat transforms alone read none of them. Each must read byte for byte.
+TEST(WholeFrame, ReadsSymbolsWrappedRoundACylinder) {
+    for (int index : {0, 1, 4, 7, 12}) {
+        SCOPED_TRACE(index);
+        const quarrow_test::FrameCase c = makeCase(Category::Curved63, index, 7);
+        const quarrow::ReadResult r = quarrow::read(c.frame.pixels.data(), c.frame.width, c.frame.height);
+        ASSERT_EQ(r.outcome, quarrow::Outcome::Read) << r.message;
+        EXPECT_EQ(bytesOf(r.bytes), c.expected.front());
+        const auto& place = c.placements.front();
+        EXPECT_LT(std::hypot(r.centre.x - (c.centres.front().x - 0.5), r.centre.y - (c.centres.front().y - 0.5)),
+                  place.module);
+        // The outer corners where the cylinder put them (half a module
+        // beyond the corner modules' centres), not where a flat transform
+        // from the centre would.
+        const double s = place.size / 2;
+        for (const quarrow::Point& p : r.symbolCorners) {
+            double nearest = 1e9;
+            for (const FramePoint& t : place.corners) {
+                const double x = t.x + (t.x - c.centres.front().x) * 0.5 / s - 0.5;
+                const double y = t.y + (t.y - c.centres.front().y) * 0.5 / s - 0.5;
+                nearest = std::min(nearest, std::hypot(p.x - x, p.y - y));
+            }
+            EXPECT_LT(nearest, 1.5 * place.module);
+        }
+    }
+}
+
 // A symbol well away from the centre, for the option tests.
 Frame offCentre(const std::string& text, bool lightOnDark, ModuleGrid* grid = nullptr) {
     ModuleGrid g;

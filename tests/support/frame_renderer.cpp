@@ -137,6 +137,80 @@ Homography planeToFrame(const RenderOptions& o) {
     return camera.times(inPlane);
 }
 
+// A symbol wrapped round a cylinder. The plane frame is planeToFrame's
+// before the tilt (pixels at the focal distance, z away from the camera);
+// the symbol's centre touches the plane at the origin and the cylinder's
+// axis runs through (0, 0, radius) along `axis`. Arc length across the
+// axis is distance in the symbol's plane.
+class CylinderView {
+public:
+    CylinderView(const RenderOptions& o, int gridSize) {
+        const double s = o.moduleSize;
+        const double c = std::cos(o.rotationDeg * kDegree), sn = std::sin(o.rotationDeg * kDegree);
+        const double mir = o.mirror ? -1.0 : 1.0;
+        l_ = {s * c * mir, -s * sn, s * sn * mir, s * c};
+        const double det = l_[0] * l_[3] - l_[1] * l_[2];
+        li_ = {l_[3] / det, -l_[1] / det, -l_[2] / det, l_[0] / det};
+        ax_ = std::cos(o.cylinderAxisDeg * kDegree);
+        ay_ = std::sin(o.cylinderAxisDeg * kDegree);
+        radius_ = o.cylinderRadius * gridSize * s;
+        const double cx = std::cos(o.tiltXDeg * kDegree), sx = std::sin(o.tiltXDeg * kDegree);
+        const double cy = std::cos(o.tiltYDeg * kDegree), sy = std::sin(o.tiltYDeg * kDegree);
+        // R = Ry(tiltY) Rx(tiltX), row-major, as planeToFrame's.
+        rot_ = {cy, sy * sx, sy * cx, 0.0, cx, -sx, -sy, cy * sx, cy * cx};
+        f_ = kFocalShare * std::max(o.width, o.height);
+        ox_ = o.width / 2.0 + o.dx;
+        oy_ = o.height / 2.0 + o.dy;
+    }
+
+    // Plane position (u, v), modules from the symbol centre, to the frame.
+    bool forward(double u, double v, double& x, double& y) const {
+        const double px = l_[0] * u + l_[1] * v, py = l_[2] * u + l_[3] * v;
+        const double across = -ay_ * px + ax_ * py, along = ax_ * px + ay_ * py;
+        const double theta = across / radius_;
+        const double p[3] = {along * ax_ - radius_ * std::sin(theta) * ay_, along * ay_ + radius_ * std::sin(theta) * ax_,
+                             radius_ * (1.0 - std::cos(theta))};
+        const double cam[3] = {rot_[0] * p[0] + rot_[1] * p[1] + rot_[2] * p[2],
+                               rot_[3] * p[0] + rot_[4] * p[1] + rot_[5] * p[2],
+                               rot_[6] * p[0] + rot_[7] * p[1] + rot_[8] * p[2] + f_};
+        if (cam[2] <= 0.0) return false;
+        x = f_ * cam[0] / cam[2] + ox_;
+        y = f_ * cam[1] / cam[2] + oy_;
+        return true;
+    }
+
+    // Frame point to plane position: the pixel's ray meets the cylinder's
+    // near side, whose arc length and axial distance give the position.
+    bool backward(double x, double y, double& u, double& v) const {
+        const double dc[3] = {(x - ox_) / f_, (y - oy_) / f_, 1.0};
+        // Ray origin and direction in the plane frame (R transposed).
+        const double o[3] = {-f_ * rot_[6], -f_ * rot_[7], -f_ * rot_[8]};
+        const double d[3] = {rot_[0] * dc[0] + rot_[3] * dc[1] + rot_[6] * dc[2],
+                             rot_[1] * dc[0] + rot_[4] * dc[1] + rot_[7] * dc[2],
+                             rot_[2] * dc[0] + rot_[5] * dc[1] + rot_[8] * dc[2]};
+        const double w0 = -ay_ * o[0] + ax_ * o[1], dw = -ay_ * d[0] + ax_ * d[1];
+        const double n0 = o[2] - radius_, dn = d[2];
+        const double a = dw * dw + dn * dn, b = 2.0 * (w0 * dw + n0 * dn), c = w0 * w0 + n0 * n0 - radius_ * radius_;
+        const double disc = b * b - 4.0 * a * c;
+        if (a <= 0.0 || disc < 0.0) return false;
+        const double t = (-b - std::sqrt(disc)) / (2.0 * a);
+        if (t <= 0.0) return false;
+        const double across = radius_ * std::atan2(w0 + t * dw, -(n0 + t * dn));
+        const double along = ax_ * (o[0] + t * d[0]) + ay_ * (o[1] + t * d[1]);
+        const double px = along * ax_ - across * ay_, py = along * ay_ + across * ax_;
+        u = li_[0] * px + li_[1] * py;
+        v = li_[2] * px + li_[3] * py;
+        return true;
+    }
+
+private:
+    std::array<double, 4> l_{}, li_{};  // in-plane scale, rotation and mirror, and its inverse
+    double ax_ = 1.0, ay_ = 0.0;        // the axis in the plane
+    double radius_ = 1.0;
+    std::array<double, 9> rot_{};
+    double f_ = 1.0, ox_ = 0.0, oy_ = 0.0;
+};
+
 void fillRect(FloatImage& img, int x0, int y0, int x1, int y1, float value) {
     x0 = std::max(x0, 0);
     y0 = std::max(y0, 0);
@@ -242,6 +316,11 @@ Frame quantise(const FloatImage& img, double noiseSigma, Rng& rng) {
 
 FramePoint gridToFrame(const RenderOptions& options, int gridSize, double col, double row) {
     const double half = gridSize / 2.0;
+    if (options.cylinderRadius > 0.0) {
+        FramePoint p;
+        CylinderView(options, gridSize).forward(col - half, row - half, p.x, p.y);
+        return p;
+    }
     return planeToFrame(options).map(col - half, row - half);
 }
 
@@ -263,13 +342,34 @@ Frame renderSymbol(const ModuleGrid& grid, const RenderOptions& o) {
     // Only pixels near the projected quiet zone can see the symbol.
     double minX = o.width, minY = o.height, maxX = 0.0, maxY = 0.0;
     const std::array<std::array<double, 2>, 4> corners = {{{-outer, -outer}, {outer, -outer}, {outer, outer}, {-outer, outer}}};
-    for (const auto& [u, v] : corners) {
-        double x = 0.0, y = 0.0;
-        if (!forward.mapForward(u, v, x, y)) continue;
+    const bool curved = o.cylinderRadius > 0.0;
+    const CylinderView cylinder(o, n);
+    auto extend = [&](bool mapped, double x, double y) {
+        if (!mapped) return;
         minX = std::min(minX, x);
         maxX = std::max(maxX, x);
         minY = std::min(minY, y);
         maxY = std::max(maxY, y);
+    };
+    if (curved) {
+        // A curved edge bulges between the corners: its points all count.
+        constexpr int kEdgePoints = 64;
+        for (int k = 0; k < 4; ++k) {
+            const auto& [u0, v0] = corners[static_cast<std::size_t>(k)];
+            const auto& [u1, v1] = corners[static_cast<std::size_t>((k + 1) % 4)];
+            for (int i = 0; i < kEdgePoints; ++i) {
+                const double t = static_cast<double>(i) / kEdgePoints;
+                double x = 0.0, y = 0.0;
+                const bool mapped = cylinder.forward(u0 + t * (u1 - u0), v0 + t * (v1 - v0), x, y);
+                extend(mapped, x, y);
+            }
+        }
+    } else {
+        for (const auto& [u, v] : corners) {
+            double x = 0.0, y = 0.0;
+            const bool mapped = forward.mapForward(u, v, x, y);
+            extend(mapped, x, y);
+        }
     }
     const int x0 = std::max(0, static_cast<int>(std::floor(minX)) - kEdgeMargin);
     const int y0 = std::max(0, static_cast<int>(std::floor(minY)) - kEdgeMargin);
@@ -287,9 +387,14 @@ Frame renderSymbol(const ModuleGrid& grid, const RenderOptions& o) {
                 const double py = y + (j + 0.5) * step;
                 for (int i = 0; i < ss; ++i) {
                     const double px = x + (i + 0.5) * step;
-                    const double w = b[6] * px + b[7] * py + b[8];
-                    const double u = (b[0] * px + b[1] * py + b[2]) / w;
-                    const double v = (b[3] * px + b[4] * py + b[5]) / w;
+                    double w = b[6] * px + b[7] * py + b[8];
+                    double u = 0.0, v = 0.0;
+                    if (curved) {
+                        w = cylinder.backward(px, py, u, v) ? 1.0 : -1.0;
+                    } else {
+                        u = (b[0] * px + b[1] * py + b[2]) / w;
+                        v = (b[3] * px + b[4] * py + b[5]) / w;
+                    }
                     float value = scene.at(x, y);
                     if (w > 0.0 && std::abs(u) < outer && std::abs(v) < outer) {
                         value = lightLevel;

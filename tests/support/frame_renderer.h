@@ -46,6 +46,13 @@ struct RenderOptions {
     double noiseSigma = 0.0;     // Gaussian sensor noise, grey levels
     int clutter = 0;             // random rectangles and text lines behind the symbol
     double dotDiameter = 0.0;    // > 0: each dark module a round dot this share of the pitch wide
+    // > 0: the symbol wrapped round a cylinder of this radius, in symbol
+    // widths (grid sides), its centre on the line nearest the camera
+    // before the tilt; the wrap angle is 1 / cylinderRadius radians. The
+    // axis runs at cylinderAxisDeg in the symbol's plane, clockwise from
+    // the frame's horizontal (after the in-plane rotation).
+    double cylinderRadius = 0.0;
+    double cylinderAxisDeg = 0.0;
     std::uint32_t seed = 1;
     // When set (same size as the frame), the scene starts from this frame
     // instead of the background level, so several symbols can share one.
