@@ -8,6 +8,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "math/matrix.h"
+
 namespace AztecCore::Locate {
 
 namespace {
@@ -46,33 +48,6 @@ constexpr std::array<std::size_t, kParams - 2> kAffineTerms = {0, 1, 2, 3, 4, 5,
 // The outermost dark ring: rings 0 .. 4 make the compact bull's-eye, 0 .. 6
 // the full-range one.
 constexpr int kCompactRings = 4, kFullRangeRings = 6;
-
-// Solves the n x n system a x = b (row-major a) by elimination with
-// partial pivoting; false when singular.
-template <std::size_t N>
-bool solve(std::array<double, N * N> a, std::array<double, N> b, std::array<double, N>& x) {
-    for (std::size_t c = 0; c < N; ++c) {
-        std::size_t p = c;
-        for (std::size_t r = c + 1; r < N; ++r)
-            if (std::fabs(a[r * N + c]) > std::fabs(a[p * N + c])) p = r;
-        if (std::fabs(a[p * N + c]) < 1e-12) return false;
-        if (p != c) {
-            for (std::size_t k = 0; k < N; ++k) std::swap(a[c * N + k], a[p * N + k]);
-            std::swap(b[c], b[p]);
-        }
-        for (std::size_t r = c + 1; r < N; ++r) {
-            const double f = a[r * N + c] / a[c * N + c];
-            for (std::size_t k = c; k < N; ++k) a[r * N + k] -= f * a[c * N + k];
-            b[r] -= f * b[c];
-        }
-    }
-    for (std::size_t r = N; r-- > 0;) {
-        double s = b[r];
-        for (std::size_t k = r + 1; k < N; ++k) s -= a[r * N + k] * x[k];
-        x[r] = s / a[r * N + r];
-    }
-    return true;
-}
 
 // The transform is the start's, after a correction in the grid:
 // (u, v) -> ((1 + c1) u + c2 v + c0, c4 u + (1 + c5) v + c3) / (c6 u + c7 v + 1).
@@ -270,7 +245,7 @@ public:
                 sumSq += w * y * y;
             }
         std::array<double, 4> x{};
-        if (!solve<4>(ne, rhs, x)) x = {sum / weight, 0.0, 0.0, 0.0};
+        if (!Aztec::Math::solvePivoted<4>(ne, rhs, x)) x = {sum / weight, 0.0, 0.0, 0.0};
         res.resize(samples_.size());
         double cost = 0.0;
         for (std::size_t i = 0; i < side_; ++i)
@@ -378,7 +353,7 @@ std::optional<ModelFit> levenbergMarquardt(Problem& problem, Params p, bool comp
             auto damped = jtj;
             for (std::size_t a = 0; a < kParams; ++a) damped[a * kParams + a] *= 1.0 + lambda;
             std::array<double, kParams> step{};
-            if (!solve<kParams>(damped, jtr, step)) return std::nullopt;
+            if (!Aztec::Math::solvePivoted<kParams>(damped, jtr, step)) return std::nullopt;
             Params q = p;
             largest = 0.0;
             for (int k = 0; k < kParams; ++k) {

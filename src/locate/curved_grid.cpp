@@ -6,6 +6,8 @@
 #include <numbers>
 #include <vector>
 
+#include "math/matrix.h"
+
 namespace AztecCore::Locate {
 
 namespace {
@@ -193,7 +195,7 @@ public:
                 auto damped = jtj;
                 for (std::size_t a = 0; a < kTerms; ++a) damped[a * kTerms + a] *= 1.0 + lambda;
                 std::array<double, kTerms> step{};
-                if (!solve(damped, jtr, step)) return false;
+                if (!Aztec::Math::solvePivoted<kTerms>(damped, jtr, step)) return false;
                 auto q = p;
                 largest = 0.0;
                 for (int t = 0; t < kTerms; ++t) {
@@ -261,31 +263,6 @@ private:
             cost += res[i] * res[i];
         }
         return cost;
-    }
-
-    static bool solve(std::array<double, kTerms * kTerms> a, std::array<double, kTerms> b, std::array<double, kTerms>& x) {
-        constexpr std::size_t n = kTerms;
-        for (std::size_t c = 0; c < n; ++c) {
-            std::size_t piv = c;
-            for (std::size_t r = c + 1; r < n; ++r)
-                if (std::fabs(a[r * n + c]) > std::fabs(a[piv * n + c])) piv = r;
-            if (std::fabs(a[piv * n + c]) < 1e-12) return false;
-            if (piv != c) {
-                for (std::size_t k = 0; k < n; ++k) std::swap(a[c * n + k], a[piv * n + k]);
-                std::swap(b[c], b[piv]);
-            }
-            for (std::size_t r = c + 1; r < n; ++r) {
-                const double f = a[r * n + c] / a[c * n + c];
-                for (std::size_t k = c; k < n; ++k) a[r * n + k] -= f * a[c * n + k];
-                b[r] -= f * b[c];
-            }
-        }
-        for (std::size_t r = n; r-- > 0;) {
-            double sum = b[r];
-            for (std::size_t k = r + 1; k < n; ++k) sum -= a[r * n + k] * x[k];
-            x[r] = sum / a[r * n + r];
-        }
-        return true;
     }
 
     const Sampler& s_;

@@ -132,4 +132,32 @@ void solveInPlace(std::array<std::array<double, N>, N>& lu, std::array<double, N
     }
 }
 
+// Solves the N x N system a x = b (a row-major) by elimination with partial
+// pivoting; false when a pivot is nearly zero. For the model fits' damped
+// normal equations, which may be singular.
+template <std::size_t N>
+bool solvePivoted(std::array<double, N * N> a, std::array<double, N> b, std::array<double, N>& x) {
+    for (std::size_t c = 0; c < N; ++c) {
+        std::size_t p = c;
+        for (std::size_t r = c + 1; r < N; ++r)
+            if (std::fabs(a[r * N + c]) > std::fabs(a[p * N + c])) p = r;
+        if (std::fabs(a[p * N + c]) < 1e-12) return false;
+        if (p != c) {
+            for (std::size_t k = 0; k < N; ++k) std::swap(a[c * N + k], a[p * N + k]);
+            std::swap(b[c], b[p]);
+        }
+        for (std::size_t r = c + 1; r < N; ++r) {
+            const double f = a[r * N + c] / a[c * N + c];
+            for (std::size_t k = c; k < N; ++k) a[r * N + k] -= f * a[c * N + k];
+            b[r] -= f * b[c];
+        }
+    }
+    for (std::size_t r = N; r-- > 0;) {
+        double s = b[r];
+        for (std::size_t k = r + 1; k < N; ++k) s -= a[r * N + k] * x[k];
+        x[r] = s / a[r * N + r];
+    }
+    return true;
+}
+
 }  // namespace Aztec::Math
