@@ -347,13 +347,8 @@ std::optional<ModelFit> levenbergMarquardt(Problem& problem, Params p, bool comp
         // Terms left out stay put.
         for (std::size_t a = 0; a < kParams; ++a)
             if (jtj[a * kParams + a] == 0.0) jtj[a * kParams + a] = 1.0;
-        bool improved = false;
         double largest = 0.0;
-        for (int attempt = 0; attempt < 6 && !improved; ++attempt) {
-            auto damped = jtj;
-            for (std::size_t a = 0; a < kParams; ++a) damped[a * kParams + a] *= 1.0 + lambda;
-            std::array<double, kParams> step{};
-            if (!Aztec::Math::solvePivoted<kParams>(damped, jtr, step)) return std::nullopt;
+        const auto improved = Aztec::Math::dampedStep<kParams>(jtj, jtr, lambda, [&](const std::array<double, kParams>& step) {
             Params q = p;
             largest = 0.0;
             for (int k = 0; k < kParams; ++k) {
@@ -362,17 +357,14 @@ std::optional<ModelFit> levenbergMarquardt(Problem& problem, Params p, bool comp
             }
             q.sigma = std::clamp(q.sigma, kMinSigma, kMaxSigma);
             const double c = problem.evaluate(q, trial);
-            if (c < cost) {
-                p = q;
-                cost = c;
-                res.swap(trial);
-                lambda = std::max(1e-6, lambda / 3.0);
-                improved = true;
-            } else {
-                lambda *= 8.0;
-            }
-        }
-        if (!improved || largest < 0.1) break;
+            if (!(c < cost)) return false;
+            p = q;
+            cost = c;
+            res.swap(trial);
+            return true;
+        });
+        if (!improved) return std::nullopt;
+        if (!*improved || largest < 0.1) break;
     }
     if (std::fabs(p.sigma - startSigma) < 0.15) break;
     }

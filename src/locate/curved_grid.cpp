@@ -189,13 +189,8 @@ public:
             }
             for (std::size_t a = 0; a < kTerms; ++a)
                 for (std::size_t b = 0; b < a; ++b) jtj[a * kTerms + b] = jtj[b * kTerms + a];
-            bool improved = false;
             double largest = 0.0;
-            for (int attempt = 0; attempt < 6 && !improved; ++attempt) {
-                auto damped = jtj;
-                for (std::size_t a = 0; a < kTerms; ++a) damped[a * kTerms + a] *= 1.0 + lambda;
-                std::array<double, kTerms> step{};
-                if (!Aztec::Math::solvePivoted<kTerms>(damped, jtr, step)) return false;
+            const auto improved = Aztec::Math::dampedStep<kTerms>(jtj, jtr, lambda, [&](const std::array<double, kTerms>& step) {
                 auto q = p;
                 largest = 0.0;
                 for (int t = 0; t < kTerms; ++t) {
@@ -203,17 +198,14 @@ public:
                     largest = std::max(largest, std::fabs(step[static_cast<std::size_t>(t)]) / delta(t));
                 }
                 const double c = residuals(g, q, trial);
-                if (c < cost) {
-                    p = q;
-                    cost = c;
-                    res.swap(trial);
-                    lambda = std::max(1e-6, lambda / 3.0);
-                    improved = true;
-                } else {
-                    lambda *= 8.0;
-                }
-            }
-            if (!improved || largest < 0.1) break;
+                if (!(c < cost)) return false;
+                p = q;
+                cost = c;
+                res.swap(trial);
+                return true;
+            });
+            if (!improved) return false;
+            if (!*improved || largest < 0.1) break;
         }
         apply(g, p);
         phi = p[8];

@@ -2,6 +2,7 @@
 // 8 x 8 perspective fit.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
@@ -9,6 +10,7 @@
 #include <utility>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace Aztec::Math {
@@ -158,6 +160,29 @@ bool solvePivoted(std::array<double, N * N> a, std::array<double, N> b, std::arr
         x[r] = s / a[r * N + r];
     }
     return true;
+}
+
+// One Levenberg-Marquardt step on the normal equations jtj x = jtr (jtj
+// row-major): the diagonal is damped by 1 + lambda and the step offered to
+// `accept`, which keeps it and returns true when it lowers the cost; up to
+// six dampings are tried, lambda falling threefold (not below 1e-6) on
+// success and growing eightfold on failure. Nothing when a damped system
+// is singular, else whether a step was kept.
+template <std::size_t N, typename Accept>
+std::optional<bool> dampedStep(const std::array<double, N * N>& jtj, const std::array<double, N>& jtr, double& lambda,
+                               Accept&& accept) {
+    for (int attempt = 0; attempt < 6; ++attempt) {
+        std::array<double, N * N> damped = jtj;
+        for (std::size_t a = 0; a < N; ++a) damped[a * N + a] *= 1.0 + lambda;
+        std::array<double, N> step{};
+        if (!solvePivoted<N>(damped, jtr, step)) return std::nullopt;
+        if (accept(step)) {
+            lambda = std::max(1e-6, lambda / 3.0);
+            return true;
+        }
+        lambda *= 8.0;
+    }
+    return false;
 }
 
 }  // namespace Aztec::Math
