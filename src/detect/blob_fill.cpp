@@ -418,8 +418,42 @@ Point2d SymbolDetector::blobCentreIn(std::int32_t sx, std::int32_t sy, std::int3
             count_ = 0;
         }
     }
-    if (count_ == 0) return {-1.0, -1.0};
-    return {static_cast<double>(sumX_) / count_, static_cast<double>(sumY_) / count_};
+    blobCount_ = count_;
+    blobSumX_ = sumX_;
+    blobSumY_ = sumY_;
+    blobCentre_ = count_ == 0 ? Point2d{-1.0, -1.0}
+                              : Point2d{static_cast<double>(sumX_) / count_, static_cast<double>(sumY_) / count_};
+    return blobCentre_;
+}
+
+// Quantising and filling the seed's window afresh would give every pixel
+// the class it had before the ring fill and no ring marks, and the blob the
+// same sums. Later tests read only a pixel's class and the ring marks, so
+// taking back the marks inside the seed's window is the same, at the cost
+// of the ring's window. Marks outside the seed's window stay, as a fresh
+// quantisation would leave them.
+Point2d SymbolDetector::undoRingFill() {
+    if (work_) {
+        const std::int32_t x0 = std::max(xMin_, quantX0_), x1 = std::min(xMax_ + 1, quantX1_);
+        const std::int32_t y0 = std::max(yMin_, quantY0_), y1 = std::min(yMax_ + 1, quantY1_);
+        const auto stride = static_cast<std::ptrdiff_t>(work_->plane.stride);
+        for (std::int32_t y = y0; y < y1; ++y) {
+            std::uint8_t* row = work_->plane.pixels.data() + stride * y;
+            for (std::int32_t x = x0; x < x1; ++x)
+                if (row[x] == kMarkRing) row[x] = kMarkLight;
+        }
+    }
+    xMin_ = quantX0_;
+    xMax_ = quantX1_;
+    yMin_ = quantY0_;
+    yMax_ = quantY1_;
+    count_ = blobCount_;
+    sumX_ = blobSumX_;
+    sumY_ = blobSumY_;
+    seedX_.clear();
+    seedY_.clear();
+    ringFillRan_ = false;
+    return blobCentre_;
 }
 
 }  // namespace AztecCore

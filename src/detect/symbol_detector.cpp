@@ -176,7 +176,7 @@ bool SymbolDetector::attemptSeedIn(SymbolCandidate& cand, std::int32_t x, std::i
         // seed is tried as compact too; if that fails as well, the
         // candidate tells of the full-range bull's-eye that passed.
         const SymbolCandidate fullRange = cand;
-        if (ringFillRan_) cand.centre = blobCentreIn(x, y, radius);
+        if (ringFillRan_) cand.centre = undoRingFill();
         if (checkBullseye(cand, false)) {
             cand.type = SymbolType::Compact;
             if (readModeRingAtScales(cand)) return true;
@@ -187,8 +187,8 @@ bool SymbolDetector::attemptSeedIn(SymbolCandidate& cand, std::int32_t x, std::i
     if (ringFillRan_) {
         // The full-range ring fill left its marks in the working image;
         // inside the compact ring's window they would stop the compact fill
-        // or pull the corner lines off the ring. Quantise the window afresh.
-        cand.centre = blobCentreIn(x, y, radius);
+        // or pull the corner lines off the ring. Take them back.
+        cand.centre = undoRingFill();
     }
     if (checkBullseye(cand, false)) {
         cand.type = SymbolType::Compact;

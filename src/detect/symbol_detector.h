@@ -148,6 +148,8 @@ private:
     bool attemptSeed(SymbolCandidate& cand, std::int32_t x, std::int32_t y);
     bool attemptSeedIn(SymbolCandidate& cand, std::int32_t x, std::int32_t y, std::int32_t radius);
     Point2d blobCentreIn(std::int32_t sx, std::int32_t sy, std::int32_t radius);
+    // The seed's window and blob as blobCentreIn left them, after a ring fill.
+    Point2d undoRingFill();
     bool symbolFitsFrame(const SymbolCandidate& cand) const;
     std::int32_t seedRadius() const;
     void fillBlob(std::int32_t sx, std::int32_t sy, bool dark);
@@ -203,6 +205,10 @@ private:
     // beyond it (very large modules).
     std::int32_t quantX0_ = 0, quantX1_ = 0, quantY0_ = 0, quantY1_ = 0;
     bool blobReachedEdge_ = false;
+    // The seed's blob: its sums and centre, for undoRingFill.
+    std::int64_t blobSumX_ = 0, blobSumY_ = 0;
+    std::int32_t blobCount_ = 0;
+    Point2d blobCentre_{-1.0, -1.0};
     bool windowOutrun_ = false;
     int wideRetries_ = 0;
     // Bounding box [x0, x1) x [y0, y1) of what this image wrote into the
