@@ -179,10 +179,17 @@ struct Signature {
 // Whether a run of width w fits a module of m between the ratios lo and
 // hi. At two or three pixels per module a run is easily a pixel longer or
 // shorter than its module, so a pixel and a quarter is always allowed.
+// Widths are whole pixels, so the test is between whole bounds: the same
+// expressions rounded inwards, computed once for all the runs tested
+// against one module.
 constexpr double kPixelSlack = 1.25;
-bool within(double w, double m, double lo, double hi) {
-    return w >= std::min(lo * m, m - kPixelSlack) && w <= std::max(hi * m, m + kPixelSlack);
-}
+struct WidthBounds {
+    WidthBounds(double m, double lo, double hi)
+        : least(static_cast<int>(std::ceil(std::min(lo * m, m - kPixelSlack)))),
+          most(static_cast<int>(std::floor(std::max(hi * m, m + kPixelSlack)))) {}
+    bool fit(int w) const { return w >= least && w <= most; }
+    int least, most;
+};
 
 // Whether run c of a row (or walk) is the middle of a bull's-eye: nine
 // runs of about a module (the middle one may shrink or swell a little, the
@@ -191,30 +198,41 @@ bool within(double w, double m, double lo, double hi) {
 // its light ring. A middle run of about twice the others can be either
 // (a light-on-dark centre seen wide, or a blurred dark-on-light one), so
 // both signatures are tested. `symbolDark` picks the polarity wanted.
+// This runs for every run of every row, twice: it works on whole widths,
+// the cheapest tests first.
 bool signatureAt(const int* starts, int runs, int c, bool centreDark, bool symbolDark, Signature& sig) {
-    auto w = [&](int k) { return static_cast<double>(starts[c + k + 1] - starts[c + k]); };
+    auto w = [&](int k) { return starts[c + k + 1] - starts[c + k]; };
     if (centreDark == symbolDark && c - 4 >= 0 && c + 4 < runs) {
         // The seven inner widths are whole pixels, so their sum is exact
         // whatever the order: the span of the seven runs.
-        const double m = static_cast<double>(starts[c + 4] - starts[c - 3]) / 7.0;
-        if (!(m >= kMinModule)) return false;
-        bool ok = w(-4) >= 0.5 * m && w(4) >= 0.5 * m;
-        for (int k = -3; k <= 3 && ok; ++k) ok = k == 0 ? within(w(k), m, 0.35, 1.8) : within(w(k), m, 0.5, 1.5);
-        if (ok && std::fabs((w(-3) + w(-2) + w(-1)) - (w(1) + w(2) + w(3))) < m) {
-            sig.module = m;
-            sig.symbolDark = symbolDark;
-            sig.nine = true;
-            return true;
+        const int span = starts[c + 4] - starts[c - 3];
+        const double m = static_cast<double>(span) / 7.0;
+        // Half a module either side, and the two halves' spans within a module.
+        const int left = starts[c] - starts[c - 3], right = starts[c + 4] - starts[c + 1];
+        if (m >= kMinModule && w(-4) >= 0.5 * m && w(4) >= 0.5 * m && std::abs(left - right) < m) {
+            const WidthBounds ring(m, 0.5, 1.5);
+            bool ok = WidthBounds(m, 0.35, 1.8).fit(w(0));
+            for (int k : {-3, -2, -1, 1, 2, 3}) ok = ok && ring.fit(w(k));
+            if (ok) {
+                sig.module = m;
+                sig.symbolDark = symbolDark;
+                sig.nine = true;
+                return true;
+            }
         }
     }
     if (centreDark != symbolDark && c - 3 >= 0 && c + 3 < runs) {
-        const double m = (w(-2) + w(-1) + w(1) + w(2)) / 4.0;
-        bool ok = m >= kMinModule && w(0) >= 1.7 * m && w(0) <= 4.0 * m && w(-3) >= 0.5 * m && w(3) >= 0.5 * m;
-        for (int k : {-2, -1, 1, 2}) ok = ok && within(w(k), m, 0.5, 1.5);
-        if (ok && std::fabs((w(-2) + w(-1)) - (w(1) + w(2))) < m) {
-            sig.module = m;
-            sig.symbolDark = symbolDark;
-            return true;
+        const int left = starts[c] - starts[c - 2], right = starts[c + 3] - starts[c + 1];
+        const double m = static_cast<double>(left + right) / 4.0;
+        const double middle = w(0);
+        if (m >= kMinModule && middle >= 1.7 * m && middle <= 4.0 * m && w(-3) >= 0.5 * m && w(3) >= 0.5 * m &&
+            std::abs(left - right) < m) {
+            const WidthBounds ring(m, 0.5, 1.5);
+            if (ring.fit(w(-2)) && ring.fit(w(-1)) && ring.fit(w(1)) && ring.fit(w(2))) {
+                sig.module = m;
+                sig.symbolDark = symbolDark;
+                return true;
+            }
         }
     }
     return false;
@@ -497,7 +515,16 @@ std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const 
     const auto width = static_cast<std::size_t>(v.width);
     // s, then its sums over 2, 4, 8 and 16 pixels starting at each x.
     std::vector<std::int16_t> sm(width + 16, 0), s2(width + 16, 0), s4(width + 16, 0), s8(width + 16, 0);
-    std::vector<std::uint8_t> below(width, 0), above(width, 0);
+    // The pixels where a light run turns dark (below) and a dark one light
+    // (above), a bit each: the walk along the row finds each next flip a
+    // word at a time.
+    const std::size_t flipWords = width / 64 + 2;
+    std::vector<std::uint64_t> below(flipWords, 0), above(flipWords, 0);
+    const auto setFlips = [](std::uint64_t* bits, std::size_t at, std::uint64_t mask) {
+        const std::size_t bit = at % 64;
+        bits[at / 64] |= mask << bit;
+        if (bit != 0) bits[at / 64 + 1] |= mask >> (64 - bit);
+    };
     std::vector<std::pair<int, int>> spans;
     starts.reserve(width + 2);
     int liveBand = -1;
@@ -521,8 +548,8 @@ std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const 
         }
         // A band of flat blocks shows one run: nothing to find.
         if (spans.empty()) continue;
-        std::memset(below.data() + x0, 0, static_cast<std::size_t>(x1 - x0));
-        std::memset(above.data() + x0, 0, static_cast<std::size_t>(x1 - x0));
+        std::fill(below.begin(), below.end(), 0);
+        std::fill(above.begin(), above.end(), 0);
         const std::size_t last = width - 1;  // sums reach at most sm[width - 1]
         for (const auto& [from, to] : spans) {
             // The classes of [from, to) need the window sums there, which
@@ -557,31 +584,30 @@ std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const 
             // window(x) = s16(x - 8) + s(x + 8), s16(i) = s8(i) + s8(i + 8).
             const std::int16_t* a = s8.data() + (from - kHalfWindow);
             const std::int16_t* c = sm.data() + from;
-            std::uint8_t* lo = below.data() + from;
-            std::uint8_t* hi = above.data() + from;
             const auto n = static_cast<std::size_t>(to - from);
             std::size_t i = 0;
 #if defined(__SSE2__)
             // Eight pixels at a time; the compare masks, packed to bytes,
-            // and-ed down to 0 and 1.
+            // give eight bits each.
             const __m128i up = _mm_set1_epi16(scaledHysteresis);
             const __m128i down = _mm_set1_epi16(static_cast<std::int16_t>(-scaledHysteresis));
             const __m128i weight = _mm_set1_epi16(kWindow);
-            const __m128i one = _mm_set1_epi8(1);
             for (; i + 8 <= n; i += 8) {
                 auto load = [](const std::int16_t* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); };
                 const __m128i window = _mm_add_epi16(_mm_add_epi16(load(a + i), load(a + i + 8)), load(c + i + kHalfWindow));
                 const __m128i diff = _mm_sub_epi16(_mm_mullo_epi16(load(c + i), weight), window);
                 const __m128i dark = _mm_cmpgt_epi16(down, diff), light = _mm_cmpgt_epi16(diff, up);
-                _mm_storel_epi64(reinterpret_cast<__m128i*>(lo + i), _mm_and_si128(_mm_packs_epi16(dark, dark), one));
-                _mm_storel_epi64(reinterpret_cast<__m128i*>(hi + i), _mm_and_si128(_mm_packs_epi16(light, light), one));
+                const auto at = static_cast<std::size_t>(from) + i;
+                setFlips(below.data(), at, static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_packs_epi16(dark, dark)) & 0xFF));
+                setFlips(above.data(), at, static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_packs_epi16(light, light)) & 0xFF));
             }
 #endif
             for (; i < n; ++i) {
                 const auto window = static_cast<std::int16_t>(a[i] + a[i + 8] + c[i + kHalfWindow]);
                 const auto diff = static_cast<std::int16_t>(kWindow * c[i] - window);
-                lo[i] = static_cast<std::uint8_t>(diff < -scaledHysteresis ? 1 : 0);
-                hi[i] = static_cast<std::uint8_t>(diff > scaledHysteresis ? 1 : 0);
+                const auto at = static_cast<std::size_t>(from) + i;
+                setFlips(below.data(), at, diff < -scaledHysteresis ? 1 : 0);
+                setFlips(above.data(), at, diff > scaledHysteresis ? 1 : 0);
             }
         }
         // The first pixel's class, against its whole window.
@@ -592,10 +618,13 @@ std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const 
         const bool firstDark = kWindow * (row[x0 - 1] + 2 * row[x0] + row[x0 + 1]) < window0;
         bool dark = firstDark;
         for (int x = x0; x < x1;) {
-            const std::uint8_t* flips = dark ? above.data() : below.data();
-            const void* next = std::memchr(flips + x, 1, static_cast<std::size_t>(x1 - x));
-            if (!next) break;
-            x = static_cast<int>(static_cast<const std::uint8_t*>(next) - flips);
+            // No flip is set at or past x1.
+            const std::uint64_t* flips = dark ? above.data() : below.data();
+            std::size_t word = static_cast<std::size_t>(x) / 64;
+            std::uint64_t pending = flips[word] & (~0ull << (x % 64));
+            while (pending == 0 && ++word < flipWords) pending = flips[word];
+            if (pending == 0) break;
+            x = static_cast<int>(word * 64) + __builtin_ctzll(pending);
             starts.push_back(x);
             dark = !dark;
             ++x;
