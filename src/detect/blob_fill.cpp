@@ -1,8 +1,10 @@
 // The blob under a seed pixel: a local three-threshold quantisation of the
 // seed's neighbourhood into the working image, then a scanline flood fill
-// of the dark or light region that holds the seed. The fill marks what it
-// visits (dark 120, light 140, ring 150), which keeps each pixel's
-// dark/light class and lets later stages find the pixels of one fill.
+// of the dark or light region that holds the seed. The fills mark what
+// they visit (dark 120, light 140, ring 150), which keeps each pixel's
+// dark/light class; later stages read only the class and the ring's marks
+// (its sides), so the blob fill of a seed inside its window, which keeps
+// its own account of what it visited, marks nothing.
 #include <algorithm>
 #include <cstring>
 #if defined(__SSE2__)
@@ -164,9 +166,6 @@ std::uint64_t spanMask(std::int32_t w, std::int32_t lo, std::int32_t hi) {
 
 template <bool Dark>
 void SymbolDetector::fillBlobOf(std::int32_t sx, std::int32_t sy) {
-    constexpr std::uint8_t mark = Dark ? kMarkDark : kMarkLight;
-    std::uint8_t* const base = work_->plane.pixels.data();
-    const auto stride = static_cast<std::ptrdiff_t>(work_->plane.stride);
     const std::int32_t left = xMin_ + 1, right = xMax_ - 1, top = yMin_ + 1, bottom = yMax_ - 1;
     const std::int32_t width = right - left + 1, rows = bottom - top + 1;
     const std::int32_t words = (width + kWordBits - 1) / kWordBits;
@@ -224,13 +223,7 @@ void SymbolDetector::fillBlobOf(std::int32_t sx, std::int32_t sy) {
             row[w1] &= ~lastWord;
         }
         const std::int32_t x0 = left + i0, x1 = left + i1;
-        std::uint8_t* const pixels = base + stride * p.y;
         const std::int64_t n = x1 - x0 + 1;
-        if (n <= 16) {
-            for (std::int32_t x = x0; x <= x1; ++x) pixels[x] = mark;
-        } else {
-            std::memset(pixels + x0, mark, static_cast<std::size_t>(n));
-        }
         count += n;
         sumX += (static_cast<std::int64_t>(x0) + x1) * n / 2;
         sumY += static_cast<std::int64_t>(p.y) * n;
