@@ -17,9 +17,6 @@
 namespace AztecCore {
 
 namespace {
-// Quantised levels 0, 85, 170 and 255: below the low threshold, below the
-// middle one, below the high one, and at or above it.
-constexpr int kQuantStep = 85;
 constexpr std::uint8_t kMarkDark = 120;
 constexpr std::uint8_t kMarkLight = 140;
 constexpr std::uint8_t kMarkRing = 150;
@@ -286,7 +283,7 @@ Point2d SymbolDetector::blobCentreIn(std::int32_t sx, std::int32_t sy, std::int3
     quantY1_ = yMax_;
 
     // Thresholds from the extremes of a small square round the seed.
-    std::uint32_t low = 0, middle = 128, high = 255;
+    std::uint32_t middle = 128;
     const std::int32_t q = r / kThresholdDivisor;
     {
         const std::int32_t x0 = std::clamp(sx - q, 0, w - 1), x1 = std::clamp(sx + q, 0, w - 1);
@@ -325,24 +322,23 @@ Point2d SymbolDetector::blobCentreIn(std::int32_t sx, std::int32_t sy, std::int3
                 }
             }
             middle = (static_cast<std::uint32_t>(lo) + hi) >> 1;
-            low = (lo + middle) >> 1;
-            high = (hi + low) >> 1;
         }
     }
 
-    // Quantise the half-open window [xMin, xMax) x [yMin, yMax). The
-    // thresholds are ordered (low <= middle <= high), so a pixel's level is
-    // 85 times the number of thresholds it reaches: 0, 85, 170 or 255.
+    // Quantise the half-open window [xMin, xMax) x [yMin, yMax). Three
+    // thresholds, low = (lo + middle) / 2 <= middle <= high = (hi + low) / 2,
+    // would give levels 0, 85, 170 and 255, but every later stage reads a
+    // level only as dark (below 128) or light, and a level is light exactly
+    // when the pixel reaches the middle threshold. So the window is
+    // quantised to that class alone: 0 or 255.
     if (!work_) work_ = takeWorkImage();
     if (work_->width() != w || work_->height() != h) work_->resize(w, h);
     touch(xMin_, yMin_, xMax_ + 1, yMax_ + 1);
-    const auto lowB = static_cast<std::uint8_t>(low), midB = static_cast<std::uint8_t>(middle),
-               highB = static_cast<std::uint8_t>(high);
+    const auto midB = static_cast<std::uint8_t>(middle);
     const auto workStride = static_cast<std::ptrdiff_t>(work_->plane.stride);
 #if defined(__SSE2__)
     // v >= t exactly when max(v, t) == v (unsigned bytes).
-    const __m128i tLow = _mm_set1_epi8(static_cast<char>(lowB)), tMid = _mm_set1_epi8(static_cast<char>(midB)),
-                  tHigh = _mm_set1_epi8(static_cast<char>(highB)), step = _mm_set1_epi8(kQuantStep);
+    const __m128i tMid = _mm_set1_epi8(static_cast<char>(midB));
 #endif
     // With the seed strictly inside the window, the blob fill works on one
     // bit per interior pixel (set where light), taken here as
@@ -366,13 +362,9 @@ Point2d SymbolDetector::blobCentreIn(std::int32_t sx, std::int32_t sy, std::int3
 #if defined(__SSE2__)
         auto quantise16 = [&](std::int32_t at) {
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + at));
-            const __m128i a = _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, tLow), v), step);
-            const __m128i b = _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, tMid), v), step);
-            const __m128i c = _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, tHigh), v), step);
-            const __m128i levels = _mm_add_epi8(_mm_add_epi8(a, b), c);
+            const __m128i levels = _mm_cmpeq_epi8(_mm_max_epu8(v, tMid), v);
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), levels);
             if (bitsWanted) {
-                // A level is light when its top bit is set (170 and 255).
                 const auto m = static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_movemask_epi8(levels)));
                 const std::int32_t bit = at % kWordBits;
                 light[at / kWordBits] |= m << bit;
@@ -389,7 +381,7 @@ Point2d SymbolDetector::blobCentreIn(std::int32_t sx, std::int32_t sy, std::int3
 #endif
         for (; i < length; ++i) {
             const std::uint8_t v = in[i];
-            out[i] = static_cast<std::uint8_t>(kQuantStep * ((v >= lowB) + (v >= midB) + (v >= highB)));
+            out[i] = v >= midB ? 255 : 0;
             if (bitsWanted) light[i / kWordBits] |= static_cast<std::uint64_t>(out[i] >= kDarkBelow) << (i % kWordBits);
         }
         if (bitsWanted) {
