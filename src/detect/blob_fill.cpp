@@ -152,9 +152,13 @@ Point2d SymbolDetector::blobCentre(std::int32_t sx, std::int32_t sy) {
 namespace {
 constexpr int kWordBits = 64;
 // Runs filled one by one before the rest of a blob is grown a row at a
-// time (bit_region.h). Blobs of flat ground take a few hundred runs; noise
-// makes blobs of ten thousand runs of two or three pixels, which grow
-// about three times faster by rows.
+// time (bit_region.h), whose cost goes by the window's area. Noise makes
+// blobs of ten thousand runs of two or three pixels, which grow three
+// times faster by rows, and shows itself in the first few hundred runs;
+// blobs of long runs (flat ground, photos) take a few hundred, and are
+// handed over only when they grow very large.
+constexpr std::int64_t kShortRunsOneByOne = 512;
+constexpr std::int64_t kShortRun = 6;  // pixels, on average
 constexpr std::int64_t kRunsOneByOne = 2048;
 
 // Bits 0 .. n - 1 set where the quantised pixels px[0 .. n - 1] (0 or 255)
@@ -205,7 +209,7 @@ void SymbolDetector::fillBlobOf(std::int32_t sx, std::int32_t sy) {
     std::int64_t sumX = 0, sumY = 0, count = 0, runs = 0;
     bool edge = false;
     while (!stack.empty()) {
-        if (runs == kRunsOneByOne) {
+        if ((runs >= kShortRunsOneByOne && count < kShortRun * runs) || runs == kRunsOneByOne) {
             // The blob so far is what was of its class (the working image's
             // quantised window) and is filled no longer; its runs are
             // whole, so it is ready to grow through the rest of its class.

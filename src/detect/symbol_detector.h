@@ -187,7 +187,7 @@ private:
     std::deque<std::int32_t> seedX_, seedY_;
     std::vector<PixelPoint> spanStack_;  // pending runs of the blob fills
     std::vector<std::uint64_t> fillBits_;  // the blob fills' unfilled pixels, a bit each
-    std::vector<std::uint64_t> fillReached_;  // and the pixels they filled
+    std::vector<std::uint64_t> fillReached_;  // a blob handed over to row growth
     std::vector<std::uint64_t> lightRow_;  // one quantised row's light pixels
     std::vector<std::uint32_t> samples_; // module samples of the data grid, square
     Aztec::ModuleMatrix modules_;         // what sampleDataGrid returns, kept between symbols
