@@ -49,10 +49,7 @@ void SymbolDetector::fillRun(std::int32_t x, std::int32_t y, FillKind kind) {
         return xMin_ < px && px < xMax_ && yMin_ < py && py < yMax_;
     };
     auto push = [&](std::int32_t px, std::int32_t py) {
-        if (strictlyInside(px, py)) {
-            seedX_.push_back(px);
-            seedY_.push_back(py);
-        }
+        if (strictlyInside(px, py)) seeds_.push_back({px, py});
     };
     std::uint8_t* const here = rowOf(y);
     if (here != nullptr && x >= 0 && x < w && here[x] == mark) return;
@@ -105,12 +102,12 @@ void SymbolDetector::fillRun(std::int32_t x, std::int32_t y, FillKind kind) {
 
 void SymbolDetector::fillFrom(std::int32_t x, std::int32_t y, FillKind kind) {
     fillRun(x, y, kind);
-    while (!seedX_.empty()) {
+    // First in, first out: the ring fill's corners depend on the order.
+    while (seedHead_ < seeds_.size()) {
         if (kind == FillKind::Ring && count_ >= maxCount_) break;
-        const std::int32_t sx = seedX_.front(), sy = seedY_.front();
-        fillRun(sx, sy, kind);
-        seedX_.pop_front();
-        seedY_.pop_front();
+        const PixelPoint s = seeds_[seedHead_];
+        fillRun(s.x, s.y, kind);
+        ++seedHead_;
     }
 }
 
@@ -325,8 +322,7 @@ Point2d SymbolDetector::blobCentreIn(std::int32_t sx, std::int32_t sy, std::int3
     xMax_ = std::clamp(sx + r, 0, w - 1);
     yMin_ = std::clamp(sy - r, 0, h - 1);
     yMax_ = std::clamp(sy + r, 0, h - 1);
-    seedX_.clear();
-    seedY_.clear();
+    clearSeeds();
     ringFillRan_ = false;
     blobReachedEdge_ = false;
     quantX0_ = xMin_;
@@ -487,8 +483,7 @@ Point2d SymbolDetector::undoRingFill() {
     count_ = blobCount_;
     sumX_ = blobSumX_;
     sumY_ = blobSumY_;
-    seedX_.clear();
-    seedY_.clear();
+    clearSeeds();
     ringFillRan_ = false;
     return blobCentre_;
 }

@@ -109,8 +109,7 @@ bool SymbolDetector::checkBullseye(SymbolCandidate& cand, bool fullRange) {
     maxCount_ = (yMax_ - yMin_) * (xMax_ - xMin_);
     if (xMin_ < quantX0_ || xMax_ > quantX1_ || yMin_ < quantY0_ || yMax_ > quantY1_) windowOutrun_ = true;
     touch(xMin_, yMin_, xMax_ + 1, yMax_ + 1);
-    seedX_.clear();
-    seedY_.clear();
+    clearSeeds();
     for (int q = 0; q < 4; ++q) {
         quadrantCorner_[q] = {0, 0};
         quadrantDist2_[q] = 0;

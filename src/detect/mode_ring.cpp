@@ -107,7 +107,8 @@ bool SymbolDetector::readModeRing(SymbolCandidate& cand, double scale) {
                   cand.corners[1], cand.corners[2], cand.corners[3]);
 
     // Clockwise from the corner module (-h, -h), each side from its first corner.
-    std::vector<std::uint32_t> samples(static_cast<std::size_t>(4 * len));
+    std::vector<std::uint32_t>& samples = ringSamples_;
+    samples.assign(static_cast<std::size_t>(4 * len), 0);
     for (int k = 0; k < 4; ++k) {
         for (int i = 0; i < len; ++i) {
             double u = 0, v = 0;
@@ -120,7 +121,8 @@ bool SymbolDetector::readModeRing(SymbolCandidate& cand, double scale) {
             samples[static_cast<std::size_t>(k * len + i)] = mappedSample(u * scale, v * scale);
         }
     }
-    Aztec::BitList bits(samples.size());
+    Aztec::BitList& bits = ringBits_;
+    bits.reset(samples.size());
     for (float t : kThresholdFractions) {
         binariseRing(samples, bits, t);
         if (Aztec::decodeModeMessage(cand, bits, extended_)) return true;

@@ -105,10 +105,18 @@ void SymbolDetector::startImage() {
 
 CandidateList SymbolDetector::findCandidates() {
     CandidateList list;
-    auto cand = std::make_unique<SymbolCandidate>();
-    if (image_.pixels) cand->centre = {image_.width * 0.5, image_.height * 0.5};
-    list.push_back(std::move(cand));
+    findCandidates(list);
     return list;
+}
+
+void SymbolDetector::findCandidates(CandidateList& list) {
+    if (list.size() == 1 && list.front()) {
+        *list.front() = SymbolCandidate{};
+    } else {
+        list.clear();
+        list.push_back(std::make_unique<SymbolCandidate>());
+    }
+    if (image_.pixels) list.front()->centre = {image_.width * 0.5, image_.height * 0.5};
 }
 
 bool SymbolDetector::locate(SymbolCandidate& cand) {

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -55,6 +54,8 @@ public:
     void releaseImage();
     // One new candidate centred on the image; never empty.
     CandidateList findCandidates();
+    // The same into `list`, reusing the candidate it holds.
+    void findCandidates(CandidateList& list);
     // Walks the seed spiral round the image centre; true when a mode
     // message was read at some seed.
     bool locate(SymbolCandidate& cand);
@@ -184,12 +185,21 @@ private:
     std::int32_t count_ = 0;
     std::int32_t maxCount_ = 0;
     std::int32_t xMin_ = 0, xMax_ = 0, yMin_ = 0, yMax_ = 0;
-    std::deque<std::int32_t> seedX_, seedY_;
+    // The queue of the run fills: seeds_[seedHead_ ..] are pending; kept
+    // between fills so that its storage is reused.
+    std::vector<PixelPoint> seeds_;
+    std::size_t seedHead_ = 0;
+    void clearSeeds() {
+        seeds_.clear();
+        seedHead_ = 0;
+    }
     std::vector<PixelPoint> spanStack_;  // pending runs of the blob fills
     std::vector<std::uint64_t> fillBits_;  // the blob fills' unfilled pixels, a bit each
     std::vector<std::uint64_t> fillReached_;  // a blob handed over to row growth
     std::vector<std::uint64_t> lightRow_;  // one quantised row's light pixels
     std::vector<std::uint32_t> samples_; // module samples of the data grid, square
+    std::vector<std::uint32_t> ringSamples_;  // and of the mode ring
+    Aztec::BitList ringBits_;
     Aztec::ModuleMatrix modules_;         // what sampleDataGrid returns, kept between symbols
     std::int32_t samplesSide_ = 0;
     // Classification windows' extremes of the sample array: one pass along

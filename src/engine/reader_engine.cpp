@@ -23,8 +23,8 @@ ReadOutcome ReaderEngine::read(const Image::ImageView& image, std::string& messa
         ~Release() { d.releaseImage(); }
     } release{*detector_};
     detector_->borrowImage(image);
-    CandidateList candidates = detector_->findCandidates();
-    SymbolCandidate& cand = *candidates.front();
+    detector_->findCandidates(candidates_);
+    SymbolCandidate& cand = *candidates_.front();
     ReadOutcome outcome = ReadOutcome::NotLocated;
     const bool located = detector_->locate(cand);
     if (located && cand.rune >= 0) {

@@ -52,6 +52,7 @@ private:
     std::vector<std::uint8_t> data_;
     Aztec::DecodedText decoded_;
     SymbolCandidate candidate_;
+    CandidateList candidates_;  // kept between reads, so that none allocates
     std::int32_t correctedWords_ = 0;
 };
 
