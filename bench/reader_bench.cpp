@@ -215,12 +215,15 @@ class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
+        // In milliseconds whatever unit the row reports in (the whole-frame
+        // rows report nanoseconds).
+        auto cpuMs = [](const Run& r) { return r.GetAdjustedCPUTime() * 1e3 / benchmark::GetTimeUnitMultiplier(r.time_unit); };
         for (const Run& r : runs) {
             if (r.run_type != Run::RT_Aggregate || r.aggregate_name != "median") {
-                if (r.run_type == Run::RT_Iteration && r.repetitions <= 1) times_[r.run_name.str()] = r.GetAdjustedCPUTime();
+                if (r.run_type == Run::RT_Iteration && r.repetitions <= 1) times_[r.run_name.str()] = cpuMs(r);
                 continue;
             }
-            times_[r.run_name.str()] = r.GetAdjustedCPUTime();
+            times_[r.run_name.str()] = cpuMs(r);
         }
         for (const Run& r : runs) {
             const std::string name = r.run_name.str();
