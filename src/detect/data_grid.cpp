@@ -353,7 +353,10 @@ void SymbolDetector::buildReferenceGrid(SymbolCandidate& cand) {
 // of the rings inside `ring` and the centre: their small position errors
 // average out instead of growing when the transform is extended outwards.
 Aztec::Math::Homography SymbolDetector::crossingsFit(const SymbolCandidate& cand, int ring) const {
-    std::vector<Point2d> src, dst;
+    std::vector<Point2d>& src = fitSources_;
+    std::vector<Point2d>& dst = fitTargets_;
+    src.clear();
+    dst.clear();
     for (int iy = -(ring - 1); iy <= ring - 1; ++iy) {
         for (int ix = -(ring - 1); ix <= ring - 1; ++ix) {
             src.push_back({1.0 * kCell * ix, 1.0 * kCell * iy});
@@ -363,7 +366,10 @@ Aztec::Math::Homography SymbolDetector::crossingsFit(const SymbolCandidate& cand
     const Aztec::Math::Homography first = Aztec::Math::fitHomographyLeastSquares(src, dst);
     // Refit without the crossings that lie well off the first fit, so that
     // one line search gone astray does not bend the whole grid.
-    std::vector<Point2d> keptSrc, keptDst;
+    std::vector<Point2d>& keptSrc = keptSources_;
+    std::vector<Point2d>& keptDst = keptTargets_;
+    keptSrc.clear();
+    keptDst.clear();
     for (std::size_t i = 0; i < src.size(); ++i) {
         const Point2d p = Aztec::Math::mapPoint(first, src[i].x, src[i].y);
         const Point2d q = Aztec::Math::mapPoint(first, src[i].x + 1.0, src[i].y);

@@ -199,6 +199,8 @@ private:
     std::vector<std::uint64_t> lightRow_;  // one quantised row's light pixels
     std::vector<std::uint32_t> samples_; // module samples of the data grid, square
     std::vector<std::uint32_t> ringSamples_;  // and of the mode ring
+    // The reference grid's crossings and those kept for its refit (crossingsFit).
+    mutable std::vector<Point2d> fitSources_, fitTargets_, keptSources_, keptTargets_;
     Aztec::BitList ringBits_;
     Aztec::ModuleMatrix modules_;         // what sampleDataGrid returns, kept between symbols
     std::int32_t samplesSide_ = 0;
