@@ -15,8 +15,11 @@ namespace {
 // down, a word's bit 0 passing on to the bit 63 below it.
 void closeRow(const std::uint64_t* mask, std::uint64_t* reach, std::int32_t words) {
     std::uint64_t carry = 0;
+    // The reach lies inside the mask; a word with none of it and nothing
+    // coming in stays empty.
     for (std::int32_t k = 0; k < words; ++k) {
-        const std::uint64_t m = mask[k], x = reach[k] & m;
+        const std::uint64_t m = mask[k], x = reach[k];
+        if ((x | carry) == 0) continue;
         const std::uint64_t t = m + x, s = t + carry;
         carry = static_cast<std::uint64_t>(t < m) | static_cast<std::uint64_t>(s < t);
         reach[k] = ((s ^ m) & m) | x;
@@ -24,6 +27,10 @@ void closeRow(const std::uint64_t* mask, std::uint64_t* reach, std::int32_t word
     std::uint64_t in = 0;
     for (std::int32_t k = words - 1; k >= 0; --k) {
         std::uint64_t pass = mask[k], gen = reach[k] | (in & pass);
+        if (gen == 0) {
+            in = 0;
+            continue;
+        }
         gen |= pass & (gen >> 1);
         pass &= pass >> 1;
         gen |= pass & (gen >> 2);
