@@ -59,8 +59,8 @@ bool powerSumsFrom(const GenericGF& f, const std::vector<std::int32_t>& received
     const std::int32_t order = f.size() - 1;
     const std::int32_t* logs = f.logs();
     const auto n = static_cast<std::int32_t>(received.size());
-    std::vector<PowerTerm> terms;
-    terms.reserve(received.size());
+    thread_local std::vector<PowerTerm> terms;
+    terms.clear();
     for (std::int32_t j = 0; j < n; ++j) {
         const std::int32_t r = received[static_cast<std::size_t>(j)];
         if (r < 0 || r > order) return false;
@@ -72,7 +72,8 @@ bool powerSumsFrom(const GenericGF& f, const std::vector<std::int32_t>& received
 
 bool syndromesSideBySide(const GenericGF& f, const std::vector<std::int32_t>& received, std::int32_t twoS,
                          std::vector<std::int32_t>& syndromes) {
-    std::vector<std::int32_t> sums(static_cast<std::size_t>(twoS), 0);
+    thread_local std::vector<std::int32_t> sums;
+    sums.assign(static_cast<std::size_t>(twoS), 0);
     if (!powerSumsFrom(f, received, 0, twoS, sums)) return false;
     syndromes.assign(sums.rbegin(), sums.rend());
     return true;
@@ -171,83 +172,13 @@ bool allZero(const std::vector<std::int32_t>& v) {
 }
 }  // namespace
 
-std::int32_t Decoder::correct(std::vector<std::int32_t>& received, std::int32_t twoS, SyndromeMemo* memo) {
-    if (twoS <= 0) return 0;
-    GenericGF& f = *field_;
-    f.ensureInitialised();
-    std::vector<std::int32_t> syndromes;
-    bool inField = false;
-    if (memo && memo->field == field_ && !memo->sums.empty() && memo->sums.size() <= static_cast<std::size_t>(twoS) &&
-        memo->received == received) {
-        // The roots alpha^1 ... are shared: only the further ones are new.
-        std::vector<std::int32_t> sums(static_cast<std::size_t>(twoS), 0);
-        std::copy(memo->sums.begin(), memo->sums.end(), sums.begin());
-        inField = powerSumsFrom(f, received, static_cast<std::int32_t>(memo->sums.size()), twoS, sums);
-        syndromes.assign(sums.rbegin(), sums.rend());
-    } else {
-        thread_local std::vector<std::int32_t> rem;
-        if (remainderByGenerator(f, received, twoS, rem)) {
-            inField = true;
-            if (allZero(rem)) {
-                syndromes.assign(static_cast<std::size_t>(twoS), 0);
-            } else if (!syndromesSideBySide(f, rem, twoS, syndromes)) {
-                inField = false;  // not reached: the remainder's words lie in the field
-            }
-        } else {
-            inField = syndromesSideBySide(f, received, twoS, syndromes);
-        }
-    }
-    if (!inField) syndromesByPolynomial(f, field_, received, twoS, syndromes);
-    if (memo && inField) {
-        memo->field = field_;
-        memo->received = received;
-        memo->sums.assign(syndromes.rbegin(), syndromes.rend());
-    }
-    if (allZero(syndromes)) return 0;
-
-    const GenericGFPoly syndrome(field_, syndromes);
-    auto [sigma, omega] = solveKeyEquation(f.monomial(twoS, 1), syndrome, twoS);
-    const auto locators = locateErrors(sigma);
-    // Non-zero syndromes with no error located: the block is not a codeword
-    // and nothing here can mend it. Returning 0 would pass it off as clean.
-    if (locators.empty()) throw ReedSolomonException("Error locator degree does not match number of roots");
-    const auto values = errorValues(omega, locators);
-    const auto n = static_cast<std::int32_t>(received.size());
-    for (std::size_t k = 0; k < locators.size(); ++k) {
-        const std::int32_t position = n - 1 - f.log(locators[k]);
-        if (position < 0) throw ReedSolomonException("Bad error location");
-        received.at(static_cast<std::size_t>(position)) ^= values[k];
-    }
-    // A miscorrection can place errors that do not yield a codeword; the
-    // corrected block must have all syndromes zero. Syndromes are linear:
-    // those of the corrected block are the received ones plus those of the
-    // corrections alone, a few terms instead of every word (all words lay
-    // in the field, and so do the corrected ones).
-    const std::int32_t order = f.size() - 1;
-    const bool valuesInField =
-        std::all_of(values.begin(), values.end(), [order](std::int32_t v) { return v >= 0 && v <= order; });
-    if (inField && valuesInField) {
-        std::vector<PowerTerm> terms;
-        for (std::size_t k = 0; k < locators.size(); ++k) {
-            if (values[k] == 0) continue;
-            terms.push_back(termOf(f.log(values[k]), f.log(locators[k]), kFirstRoot, order));
-        }
-        std::vector<std::int32_t> sums(static_cast<std::size_t>(twoS), 0);
-        powerSums(f, terms, twoS, sums.data());
-        for (std::int32_t i = 0; i < twoS; ++i)
-            syndromes[static_cast<std::size_t>(twoS - 1 - i)] ^= sums[static_cast<std::size_t>(i)];
-    } else if (!syndromesSideBySide(f, received, twoS, syndromes)) {
-        syndromesByPolynomial(f, field_, received, twoS, syndromes);
-    }
-    if (!allZero(syndromes)) throw ReedSolomonException("Error locator degree does not match number of roots");
-    return static_cast<std::int32_t>(locators.size());
-}
-
 namespace {
 // A polynomial as the Euclidean algorithm below works on it: coefficients
 // lowest degree first, no leading zeros except in the zero polynomial
 // (one coefficient, 0), like GenericGFPoly but without an allocation per
-// operation. Products use the log and exp tables directly.
+// operation (the decoder's polynomials are kept per thread, so that a
+// decoder in steady use allocates nothing). Products use the log and exp
+// tables directly.
 struct Poly {
     std::vector<std::int32_t> c;  // c[k]: coefficient of x^k
     std::int32_t degree() const { return static_cast<std::int32_t>(c.size()) - 1; }
@@ -258,32 +189,38 @@ struct Poly {
     }
 };
 
-Poly polyOf(const GenericGFPoly& p) {
-    Poly out;
-    out.c.assign(p.coefficients().rbegin(), p.coefficients().rend());
-    out.normalise();
-    return out;
-}
-
-GenericGFPoly toGeneric(GenericGF* field, const Poly& p) {
-    return GenericGFPoly(field, std::vector<std::int32_t>(p.c.rbegin(), p.c.rend()));
-}
-
 struct Tables {
     const std::int32_t* logs;
     const std::int32_t* exps;
     std::int32_t mul(std::int32_t a, std::int32_t b) const { return a == 0 || b == 0 ? 0 : exps[logs[a] + logs[b]]; }
 };
-}  // namespace
 
-std::pair<GenericGFPoly, GenericGFPoly> Decoder::solveKeyEquation(GenericGFPoly a, GenericGFPoly b, std::int32_t big) {
-    GenericGF& f = *field_;
-    f.ensureInitialised();
+// The decoder's working storage, kept per thread.
+struct Scratch {
+    std::vector<std::int32_t> syndromes, sums, chien, roots, locators, values;
+    std::vector<PowerTerm> terms;
+    Poly rLast, r, tLast, t, rLastLast, tLastLast, q;
+};
+Scratch& scratch() {
+    thread_local Scratch s;
+    return s;
+}
+
+// The key equation sigma S = omega mod x^big by the Euclidean algorithm on
+// a = x^big and b = S; sigma in t and omega in r, both scaled so that
+// sigma(0) = 1.
+void solveKeyEquation(GenericGF& f, Scratch& s, std::int32_t big) {
     const Tables g{f.logs(), f.wideExps()};
-    if (a.degree() < b.degree()) std::swap(a, b);
-    Poly rLast = polyOf(a), r = polyOf(b);
-    Poly tLast{{0}}, t{{1}};
-    Poly rLastLast, tLastLast, q;
+    Poly& rLast = s.rLast;
+    Poly& r = s.r;
+    Poly& tLast = s.tLast;
+    Poly& t = s.t;
+    Poly& rLastLast = s.rLastLast;
+    Poly& tLastLast = s.tLastLast;
+    Poly& q = s.q;
+    if (rLast.degree() < r.degree()) std::swap(rLast, r);
+    tLast.c.assign(1, 0);
+    t.c.assign(1, 1);
     // Stop once deg r < big / 2 over the rationals. With integer division
     // an odd count of check words would let the loop run once more and
     // place one error more than the code can correct: the result is then
@@ -321,53 +258,155 @@ std::pair<GenericGFPoly, GenericGFPoly> Decoder::solveKeyEquation(GenericGFPoly 
     const std::int32_t sigmaTildeAtZero = t.c[0];
     if (sigmaTildeAtZero == 0) throw ReedSolomonException("sigmaTilde(0) was zero");
     const std::int32_t inv = f.inverse(sigmaTildeAtZero);
-    return {toGeneric(field_, t).scale(inv), toGeneric(field_, r).scale(inv)};
+    for (std::int32_t& c : t.c) c = f.multiply(c, inv);
+    for (std::int32_t& c : r.c) c = f.multiply(c, inv);
 }
 
-std::vector<std::int32_t> Decoder::locateErrors(const GenericGFPoly& sigma) {
-    GenericGF& f = *field_;
+// The inverses of sigma's roots (the error locators), in increasing order
+// of the roots, into s.locators.
+void locateErrors(GenericGF& f, Scratch& s, const Poly& sigma) {
+    std::vector<std::int32_t>& result = s.locators;
+    result.clear();
     const std::int32_t e = sigma.degree();
-    if (e == 1) return {sigma.coefficient(1)};
+    if (e == 1) {
+        result.push_back(sigma.c[1]);
+        return;
+    }
     // Chien search: sigma at every power of alpha at once, as power sums
     // with one term per non-zero coefficient; its roots, in increasing
     // order of their value, give the locators.
     const std::int32_t order = f.size() - 1;
-    std::vector<PowerTerm> terms;
+    std::vector<PowerTerm>& terms = s.terms;
+    terms.clear();
     for (std::int32_t k = 0; k <= e; ++k) {
-        const std::int32_t c = sigma.coefficient(k);
+        const std::int32_t c = sigma.c[static_cast<std::size_t>(k)];
         if (c != 0) terms.push_back(termOf(f.log(c), k, 0, order));
     }
-    std::vector<std::int32_t> values(static_cast<std::size_t>(order), 0);
+    std::vector<std::int32_t>& values = s.chien;
+    values.assign(static_cast<std::size_t>(order), 0);
     powerSums(f, terms, order, values.data());
-    std::vector<std::int32_t> roots;
+    std::vector<std::int32_t>& roots = s.roots;
+    roots.clear();
     for (std::int32_t m = 0; m < order; ++m)
         if (values[static_cast<std::size_t>(m)] == 0) roots.push_back(f.exp(m));
     std::sort(roots.begin(), roots.end());
     if (static_cast<std::int32_t>(roots.size()) > e) roots.resize(static_cast<std::size_t>(e));
-    std::vector<std::int32_t> result;
     for (std::int32_t r : roots) result.push_back(f.inverse(r));
     if (static_cast<std::int32_t>(result.size()) != e) {
         throw ReedSolomonException("Error locator degree does not match number of roots");
     }
-    return result;
 }
 
-// Forney's formula. With syndromes from alpha^1 the magnitude carries one
-// extra factor X_k^-1 compared with syndromes from alpha^0.
-std::vector<std::int32_t> Decoder::errorValues(const GenericGFPoly& omega, const std::vector<std::int32_t>& locators) {
-    GenericGF& f = *field_;
-    std::vector<std::int32_t> result(locators.size(), 0);
+// omega(x), highest coefficient first by Horner's rule.
+std::int32_t valueAt(GenericGF& f, const Poly& p, std::int32_t x) {
+    std::int32_t v = 0;
+    for (auto it = p.c.rbegin(); it != p.c.rend(); ++it) v = f.multiply(x, v) ^ *it;
+    return v;
+}
+
+// Forney's formula, into s.values. With syndromes from alpha^1 the
+// magnitude carries one extra factor X_k^-1 compared with syndromes from
+// alpha^0.
+void errorValues(GenericGF& f, Scratch& s, const Poly& omega) {
+    const std::vector<std::int32_t>& locators = s.locators;
+    std::vector<std::int32_t>& result = s.values;
+    result.assign(locators.size(), 0);
     for (std::size_t k = 0; k < locators.size(); ++k) {
         const std::int32_t xiInverse = f.inverse(locators[k]);
         std::int32_t denominator = 1;
         for (std::size_t j = 0; j < locators.size(); ++j) {
             if (j != k) denominator = f.multiply(denominator, 1 ^ f.multiply(locators[j], xiInverse));
         }
-        std::int32_t value = f.multiply(omega.valueAt(xiInverse), f.inverse(denominator));
+        std::int32_t value = f.multiply(valueAt(f, omega, xiInverse), f.inverse(denominator));
         if (kFirstRoot == 1) value = f.multiply(value, xiInverse);
         result[k] = value;
     }
-    return result;
+}
+}  // namespace
+
+std::int32_t Decoder::correct(std::vector<std::int32_t>& received, std::int32_t twoS, SyndromeMemo* memo) {
+    if (twoS <= 0) return 0;
+    GenericGF& f = *field_;
+    f.ensureInitialised();
+    Scratch& scratchpad = scratch();
+    std::vector<std::int32_t>& syndromes = scratchpad.syndromes;
+    syndromes.clear();
+    bool inField = false;
+    if (memo && memo->field == field_ && !memo->sums.empty() && memo->sums.size() <= static_cast<std::size_t>(twoS) &&
+        memo->received == received) {
+        // The roots alpha^1 ... are shared: only the further ones are new.
+        std::vector<std::int32_t>& sums = scratchpad.sums;
+        sums.assign(static_cast<std::size_t>(twoS), 0);
+        std::copy(memo->sums.begin(), memo->sums.end(), sums.begin());
+        inField = powerSumsFrom(f, received, static_cast<std::int32_t>(memo->sums.size()), twoS, sums);
+        syndromes.assign(sums.rbegin(), sums.rend());
+    } else {
+        thread_local std::vector<std::int32_t> rem;
+        if (remainderByGenerator(f, received, twoS, rem)) {
+            inField = true;
+            if (allZero(rem)) {
+                syndromes.assign(static_cast<std::size_t>(twoS), 0);
+            } else if (!syndromesSideBySide(f, rem, twoS, syndromes)) {
+                inField = false;  // not reached: the remainder's words lie in the field
+            }
+        } else {
+            inField = syndromesSideBySide(f, received, twoS, syndromes);
+        }
+    }
+    if (!inField) syndromesByPolynomial(f, field_, received, twoS, syndromes);
+    if (memo && inField) {
+        memo->field = field_;
+        memo->received = received;
+        memo->sums.assign(syndromes.rbegin(), syndromes.rend());
+    }
+    if (allZero(syndromes)) return 0;
+
+    // x^twoS, and the syndromes lowest degree first.
+    scratchpad.rLast.c.assign(static_cast<std::size_t>(twoS) + 1, 0);
+    scratchpad.rLast.c.back() = 1;
+    scratchpad.r.c.assign(syndromes.rbegin(), syndromes.rend());
+    scratchpad.r.normalise();
+    solveKeyEquation(f, scratchpad, twoS);
+    const Poly& sigma = scratchpad.t;
+    const Poly& omega = scratchpad.r;
+    locateErrors(f, scratchpad, sigma);
+    const std::vector<std::int32_t>& locators = scratchpad.locators;
+    // Non-zero syndromes with no error located: the block is not a codeword
+    // and nothing here can mend it. Returning 0 would pass it off as clean.
+    if (locators.empty()) throw ReedSolomonException("Error locator degree does not match number of roots");
+    errorValues(f, scratchpad, omega);
+    const std::vector<std::int32_t>& values = scratchpad.values;
+    const auto n = static_cast<std::int32_t>(received.size());
+    for (std::size_t k = 0; k < locators.size(); ++k) {
+        const std::int32_t position = n - 1 - f.log(locators[k]);
+        if (position < 0) throw ReedSolomonException("Bad error location");
+        received.at(static_cast<std::size_t>(position)) ^= values[k];
+    }
+    // A miscorrection can place errors that do not yield a codeword; the
+    // corrected block must have all syndromes zero. Syndromes are linear:
+    // those of the corrected block are the received ones plus those of the
+    // corrections alone, a few terms instead of every word (all words lay
+    // in the field, and so do the corrected ones).
+    const std::int32_t order = f.size() - 1;
+    const bool valuesInField =
+        std::all_of(values.begin(), values.end(), [order](std::int32_t v) { return v >= 0 && v <= order; });
+    if (inField && valuesInField) {
+        std::vector<PowerTerm>& terms = scratchpad.terms;
+        terms.clear();
+        for (std::size_t k = 0; k < locators.size(); ++k) {
+            if (values[k] == 0) continue;
+            terms.push_back(termOf(f.log(values[k]), f.log(locators[k]), kFirstRoot, order));
+        }
+        std::vector<std::int32_t>& sums = scratchpad.sums;
+        sums.assign(static_cast<std::size_t>(twoS), 0);
+        powerSums(f, terms, twoS, sums.data());
+        for (std::int32_t i = 0; i < twoS; ++i)
+            syndromes[static_cast<std::size_t>(twoS - 1 - i)] ^= sums[static_cast<std::size_t>(i)];
+    } else if (!syndromesSideBySide(f, received, twoS, syndromes)) {
+        syndromesByPolynomial(f, field_, received, twoS, syndromes);
+    }
+    if (!allZero(syndromes)) throw ReedSolomonException("Error locator degree does not match number of roots");
+    return static_cast<std::int32_t>(locators.size());
 }
 
 double log10RandomBlockDecodes(std::int32_t n, std::int32_t twoS, std::int32_t erased, std::int32_t errors,

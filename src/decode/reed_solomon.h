@@ -36,10 +36,6 @@ public:
     std::int32_t correct(std::vector<std::int32_t>& received, std::int32_t twoS, SyndromeMemo* memo = nullptr);
 
 private:
-    std::pair<GenericGFPoly, GenericGFPoly> solveKeyEquation(GenericGFPoly a, GenericGFPoly b, std::int32_t r);
-    std::vector<std::int32_t> locateErrors(const GenericGFPoly& sigma);
-    std::vector<std::int32_t> errorValues(const GenericGFPoly& omega, const std::vector<std::int32_t>& locators);
-
     GenericGF* field_;
 };
 
