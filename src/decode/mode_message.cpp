@@ -59,8 +59,10 @@ std::int32_t readField(const BitList& bits, int first, int count) {
     return v;
 }
 
-BitList extractCompact(const BitList& ring, std::int32_t rotation, bool mirrored) {
-    BitList mode(28);
+// The extractions and corrections below run for every mode ring tried, on
+// noise hundreds of times a frame: they fill storage kept per thread.
+void extractCompact(const BitList& ring, std::int32_t rotation, bool mirrored, BitList& mode) {
+    mode.reset(28);
     // A mirrored ring runs the other way round, so rotations 1 and 3 start
     // on each other's sides (as on full-range rings).
     const std::int64_t start = 2 + 10 * (mirrored ? (4 - rotation) % 4 : rotation);
@@ -74,11 +76,10 @@ BitList extractCompact(const BitList& ring, std::int32_t rotation, bool mirrored
             }
         }
     }
-    return mode;
 }
 
-BitList extractFullRange(const BitList& ring, std::int32_t rotation, bool mirrored) {
-    BitList mode(40);
+void extractFullRange(const BitList& ring, std::int32_t rotation, bool mirrored, BitList& mode) {
+    mode.reset(40);
     static constexpr std::int64_t kMirroredStart[4] = {2, 44, 30, 16};
     const std::int64_t start = mirrored ? kMirroredStart[rotation] : 2 + 14 * rotation;
     for (int i = 0; i < 4; ++i) {
@@ -93,7 +94,6 @@ BitList extractFullRange(const BitList& ring, std::int32_t rotation, bool mirror
             }
         }
     }
-    return mode;
 }
 
 }  // namespace
@@ -106,14 +106,22 @@ const LayerInfo& fullRangeLayerInfo(std::int32_t layers) {
     return kFullRangeLayers.at(static_cast<std::size_t>(layers - 1));
 }
 
-std::vector<std::int32_t> readWords(const BitList& bits, std::int64_t start, std::int32_t count, std::int32_t wordBits) {
-    std::vector<std::int32_t> words(count > 0 ? static_cast<std::size_t>(count) : 0, 0);
+namespace {
+void readWordsInto(const BitList& bits, std::int64_t start, std::int32_t count, std::int32_t wordBits,
+                   std::vector<std::int32_t>& words) {
+    words.assign(count > 0 ? static_cast<std::size_t>(count) : 0, 0);
     std::int64_t pos = start;
     for (auto& w : words) {
         std::int32_t v = 0;
         for (std::int32_t b = 0; b < wordBits; ++b) v = (v << 1) | (bits.get(pos++) ? 1 : 0);
         w = v;
     }
+}
+}  // namespace
+
+std::vector<std::int32_t> readWords(const BitList& bits, std::int64_t start, std::int32_t count, std::int32_t wordBits) {
+    std::vector<std::int32_t> words;
+    readWordsInto(bits, start, count, wordBits, words);
     return words;
 }
 
@@ -126,7 +134,8 @@ void writeWords(const std::vector<std::int32_t>& words, std::int32_t count, BitL
 std::int32_t correctModeMessage(BitList& modeBits, bool compact) {
     if (modeBits.empty()) return 0;
     const std::int32_t count = compact ? kCompactModeWords : kFullRangeModeWords;
-    auto words = readWords(modeBits, 0, count, 4);
+    thread_local std::vector<std::int32_t> words;
+    readWordsInto(modeBits, 0, count, 4, words);
     ReedSolomon::Decoder decoder(ReedSolomon::fieldParam());
     const std::int32_t corrected = decoder.correct(words, compact ? kCompactModeCheckWords : kFullRangeModeCheckWords);
     writeWords(words, count, modeBits);
@@ -136,7 +145,9 @@ std::int32_t correctModeMessage(BitList& modeBits, bool compact) {
 namespace {
 
 // A rune's mode bits are inverted at every even index (first bit 0).
-bool decodeRune(SymbolCandidate& candidate, BitList mode) {
+bool decodeRune(SymbolCandidate& candidate, const BitList& received) {
+    thread_local BitList mode;
+    mode = received;
     for (std::int64_t k = 0; k < static_cast<std::int64_t>(mode.size()); k += 2) mode.set(k, !mode.get(k));
     try {
         correctModeMessage(mode, true);
@@ -182,9 +193,13 @@ bool decodeModeMessage(SymbolCandidate& candidate, const BitList& ring, bool ext
     const bool compact = candidate.type == SymbolType::Compact;
     if (!compact && candidate.type != SymbolType::FullRange) return false;
 
-    BitList mode = compact ? extractCompact(ring, found->rotation, found->mirrored)
-                           : extractFullRange(ring, found->rotation, found->mirrored);
-    const BitList received = mode;
+    thread_local BitList mode, received;
+    if (compact) {
+        extractCompact(ring, found->rotation, found->mirrored, mode);
+    } else {
+        extractFullRange(ring, found->rotation, found->mirrored, mode);
+    }
+    received = mode;
     try {
         candidate.modeCorrections = correctModeMessage(mode, compact);
     } catch (const std::exception&) {

@@ -6,6 +6,12 @@
 namespace AztecCore {
 
 std::string describe(const SymbolCandidate& cand) {
+    std::string out;
+    appendDescription(out, cand);
+    return out;
+}
+
+void appendDescription(std::string& out, const SymbolCandidate& cand) {
     static constexpr const char* kRotations[4] = {"0'", "90'", "180'", "270'"};
     const char* type = cand.type == SymbolType::Compact ? "C" : cand.type == SymbolType::FullRange ? "F" : "?";
     const char* rotation = (cand.rotation >= 0 && cand.rotation < 4) ? kRotations[cand.rotation] : "?'";
@@ -16,7 +22,7 @@ std::string describe(const SymbolCandidate& cand) {
     char buf[128];
     std::snprintf(buf, sizeof buf, "(%s %s%s L: %d D: %d ECC: %d%%)", type, rotation, cand.mirrored ? "M" : "",
                   cand.layers, dataBits, ecc);
-    return buf;
+    out += buf;
 }
 
 }  // namespace AztecCore

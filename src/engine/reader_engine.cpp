@@ -1,8 +1,16 @@
 #include "engine/reader_engine.h"
 
+#include <charconv>
+
 #include "decode/data_codewords.h"
 
 namespace AztecCore {
+
+namespace {
+// Messages are built in the caller's string, so that a reused one keeps its
+// storage and a read allocates nothing for them.
+constexpr const char* kUnreadable = "Aztec code detected. The image quality does not allow for reading the data. ";
+}  // namespace
 
 ReaderEngine::ReaderEngine() : detector_(std::make_unique<SymbolDetector>()) {}
 
@@ -14,7 +22,6 @@ ReadOutcome ReaderEngine::read(const Image::GrayBuf& image, std::string& message
 
 ReadOutcome ReaderEngine::read(const Image::ImageView& image, std::string& message) {
     data_.clear();
-    data_.shrink_to_fit();
     decoded_ = {};
     correctedWords_ = 0;
     // The detector reads the caller's pixels in place for this call only.
@@ -37,22 +44,30 @@ ReadOutcome ReaderEngine::read(const Image::ImageView& image, std::string& messa
             data_.assign(digits.begin(), digits.end());
             decoded_.bytes = data_;
         } else {
-            message = "Aztec code detected. The image quality does not allow for reading the data. " + describe(cand);
+            message.assign(kUnreadable);
+            appendDescription(message, cand);
         }
     } else if (located) {
         outcome = ReadOutcome::Located;
-        message = "Detected barcode area " + describe(cand);
+        message.assign("Detected barcode area ");
+        appendDescription(message, cand);
         if (auto decoded = detector_->decode(cand)) {
             outcome = ReadOutcome::Read;
-            message = "Read data " + describe(cand) + "\n #err=" + std::to_string(decoded->correctedWords);
+            message.assign("Read data ");
+            appendDescription(message, cand);
+            message += "\n #err=";
+            char count[16];
+            message.append(count, static_cast<std::size_t>(
+                                      std::to_chars(count, count + sizeof count, decoded->correctedWords).ptr - count));
             data_ = decoded->text.bytes;
             decoded_ = std::move(decoded->text);
             correctedWords_ = decoded->correctedWords;
         }
     } else if (cand.type == SymbolType::None) {
-        message = "Code has been detected, but this is not Aztec";
+        message.assign("Code has been detected, but this is not Aztec");
     } else {
-        message = "Aztec code detected. The image quality does not allow for reading the data. " + describe(cand);
+        message.assign(kUnreadable);
+        appendDescription(message, cand);
     }
     candidate_ = cand;
     return outcome;

@@ -59,5 +59,7 @@ private:
 // "(C 0' L: 2 D: 78 ECC: 67%)": type, rotation, mirror mark, layers, data
 // bits and check-word share of a candidate.
 std::string describe(const SymbolCandidate& cand);
+// The same at the end of `out` (which a reused message keeps its storage in).
+void appendDescription(std::string& out, const SymbolCandidate& cand);
 
 }  // namespace AztecCore
