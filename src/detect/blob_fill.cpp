@@ -11,6 +11,7 @@
 #include <emmintrin.h>
 #endif
 #include <exception>
+#include <tuple>
 
 #include "detect/bit_region.h"
 #include "detect/symbol_detector.h"
@@ -476,13 +477,9 @@ Point2d SymbolDetector::undoRingFill() {
                 if (row[x] == kMarkRing) row[x] = kMarkLight;
         }
     }
-    xMin_ = quantX0_;
-    xMax_ = quantX1_;
-    yMin_ = quantY0_;
-    yMax_ = quantY1_;
-    count_ = blobCount_;
-    sumX_ = blobSumX_;
-    sumY_ = blobSumY_;
+    // The seed's window and blob, as the ring test found them.
+    std::tie(xMin_, xMax_, yMin_, yMax_) = std::tie(quantX0_, quantX1_, quantY0_, quantY1_);
+    std::tie(count_, sumX_, sumY_) = std::tie(blobCount_, blobSumX_, blobSumY_);
     clearSeeds();
     ringFillRan_ = false;
     return blobCentre_;
