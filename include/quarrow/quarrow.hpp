@@ -158,8 +158,10 @@ QUARROW_EXPORT ReadResult read(const std::uint8_t* frame, int width, int height,
 QUARROW_EXPORT ReadResult read(std::span<const std::uint8_t> frame, int width, int height, int stride,
                                const ReadOptions& options);
 
-// A reader that keeps its working buffers from one frame to the next, so
-// that a stream of frames is read without allocating. One Reader serves one
+// A reader that keeps its working buffers from one frame to the next. With
+// Search::Centre a stream of frames without a symbol is read without
+// allocating; the whole-frame search still makes its finder's lists anew
+// for every frame (hundreds of small allocations). One Reader serves one
 // thread at a time; separate Readers are independent. The free functions
 // above keep one such reader per thread. A moved-from Reader may only be
 // assigned to or destroyed.

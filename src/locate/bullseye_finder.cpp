@@ -254,20 +254,33 @@ struct Walk {
 };
 constexpr int kRunsPastStart = 3 + 4 + 1;
 
+// The cross-checks walk the same lines again and again (both polarities'
+// preferences, the cluster's mean and last row, the second round); the
+// last few walks are kept.
+constexpr std::size_t kRemembered = 8;
+
+// A walker's buffers and remembered walks, kept per thread so that a warm
+// finder allocates nothing for them; a walker forgets the walks it takes.
+struct WalkerStore {
+    std::vector<int> p, q, sums;
+    std::array<Walk, kRemembered> walks{};
+};
+
 struct Walker {
-    Walker(const GreyView& view, const FlatMap& flatMap, int quarters, int halfWindow = kHalfWindow)
-        : v(view), flat(flatMap), quarterHysteresis(quarters), halfWindow(halfWindow) {}
+    Walker(WalkerStore& store, const GreyView& view, const FlatMap& flatMap, int quarters, int halfWindow = kHalfWindow)
+        : v(view), flat(flatMap), quarterHysteresis(quarters), halfWindow(halfWindow), p(store.p), q(store.q),
+          sums(store.sums), walks(store.walks) {
+        for (Walk& w : walks) w.reach = -1;
+    }
 
     const GreyView& v;
     const FlatMap& flat;
     int quarterHysteresis;
     int halfWindow;  // of the running mean
-    std::vector<int> p, q, sums;
-    // The cross-checks walk the same lines again and again (both polarities'
-    // preferences, the cluster's mean and last row, the second round); the
-    // last few walks are kept.
-    static constexpr std::size_t kRemembered = 8;
-    std::array<Walk, kRemembered> walks{};
+    std::vector<int>& p;
+    std::vector<int>& q;
+    std::vector<int>& sums;
+    std::array<Walk, kRemembered>& walks;
     std::size_t nextWalk = 0;
 
     // Steps from (x, y) against (dx, dy) (forwards with `sign` 1) that stay
@@ -473,6 +486,24 @@ bool crossCheck(Walker& walker, double hx, double hy, double module, bool symbol
            crossCheckOnce(walker, hx, hy, module, symbolDark, true, out);
 }
 
+// The row pass's buffers and lists, kept per thread (find is not
+// re-entered), so that a warm finder allocates nothing for them.
+struct FindScratch {
+    std::vector<int> starts;
+    std::vector<RowHit> clusters, kept;
+    std::vector<std::vector<std::uint32_t>> columns;
+    std::vector<std::int16_t> sm, s2, s4, s8;
+    std::vector<std::uint64_t> below, above;
+    std::vector<std::pair<int, int>> spans;
+    std::vector<std::tuple<bool, double, std::size_t>> order;
+    WalkerStore walker, fineWalker;
+};
+
+FindScratch& findScratch() {
+    thread_local FindScratch scratch;
+    return scratch;
+}
+
 }  // namespace
 
 BullseyeFinder::BullseyeFinder(const GreyView& view) : view_(view) {
@@ -491,13 +522,18 @@ std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const 
     const GreyView& v = view_;
     const FlatMap& flat = *flat_;
 
-    std::vector<int> starts;
-    std::vector<RowHit> clusters;
+    FindScratch& scratch = findScratch();
+    std::vector<int>& starts = scratch.starts;
+    std::vector<RowHit>& clusters = scratch.clusters;
+    starts.clear();
+    clusters.clear();
     // The clusters by the column of their last row hit, in columns of
     // kClusterColumn pixels, oldest first in each: a row hit looks only at
     // the columns within its reach. Clusters too far above to take a hit
     // are dropped from a column when it is next looked at.
-    std::vector<std::vector<std::uint32_t>> columns(static_cast<std::size_t>(v.width / kClusterColumn + 1));
+    std::vector<std::vector<std::uint32_t>>& columns = scratch.columns;
+    columns.resize(static_cast<std::size_t>(v.width / kClusterColumn + 1));
+    for (auto& column : columns) column.clear();
     // Integer form of the row test: s(x) = p(x-1) + 2 p(x) + p(x+1) is four
     // times the smoothed level, and a pixel is dark when kWindow s(x) lies
     // below the window's sum of s by more than the scaled hysteresis. Every
@@ -514,19 +550,26 @@ std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const 
     const int x0 = 1 + kHalfWindow, x1 = v.width - 2 - kHalfWindow;
     const auto width = static_cast<std::size_t>(v.width);
     // s, then its sums over 2, 4, 8 and 16 pixels starting at each x.
-    std::vector<std::int16_t> sm(width + 16, 0), s2(width + 16, 0), s4(width + 16, 0), s8(width + 16, 0);
+    std::vector<std::int16_t>& sm = scratch.sm;
+    std::vector<std::int16_t>& s2 = scratch.s2;
+    std::vector<std::int16_t>& s4 = scratch.s4;
+    std::vector<std::int16_t>& s8 = scratch.s8;
+    for (auto* level : {&sm, &s2, &s4, &s8}) level->assign(width + 16, 0);
     // The pixels where a light run turns dark (below) and a dark one light
     // (above), a bit each: the walk along the row finds each next flip a
     // word at a time.
     const std::size_t flipWords = width / 64 + 2;
-    std::vector<std::uint64_t> below(flipWords, 0), above(flipWords, 0);
+    std::vector<std::uint64_t>& below = scratch.below;
+    std::vector<std::uint64_t>& above = scratch.above;
+    below.assign(flipWords, 0);
+    above.assign(flipWords, 0);
     const auto setFlips = [](std::uint64_t* bits, std::size_t at, std::uint64_t mask) {
         const std::size_t bit = at % 64;
         bits[at / 64] |= mask << bit;
         if (bit != 0) bits[at / 64 + 1] |= mask >> (64 - bit);
     };
-    std::vector<std::pair<int, int>> spans;
-    starts.reserve(width + 2);
+    std::vector<std::pair<int, int>>& spans = scratch.spans;
+    spans.clear();
     int liveBand = -1;
     for (int y = 1; y < v.height - 1 && x1 > x0; y += kRowStep) {
         const std::uint8_t* row = v.pixels + static_cast<std::ptrdiff_t>(y) * v.stride;
@@ -685,7 +728,8 @@ std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const 
         // three pixels a module or more shows its signature on several
         // rows, noise mostly on one), each group nearest to the frame
         // centre first. The ones kept stay in their order down the frame.
-        std::vector<std::tuple<bool, double, std::size_t>> order(clusters.size());
+        std::vector<std::tuple<bool, double, std::size_t>>& order = scratch.order;
+        order.resize(clusters.size());
         for (std::size_t k = 0; k < order.size(); ++k) {
             const RowHit& h = clusters[k];
             const double dx = h.sumX / h.rows - cx, dy = h.sumY / h.rows - cy;
@@ -694,13 +738,13 @@ std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const 
         std::nth_element(order.begin(), order.begin() + kMaxClusters, order.end());
         order.resize(kMaxClusters);
         std::sort(order.begin(), order.end(), [](const auto& a, const auto& b) { return std::get<2>(a) < std::get<2>(b); });
-        std::vector<RowHit> kept;
-        kept.reserve(kMaxClusters);
+        std::vector<RowHit>& kept = scratch.kept;
+        kept.clear();
         for (const auto& entry : order) kept.push_back(clusters[std::get<2>(entry)]);
-        clusters = std::move(kept);
+        clusters.swap(kept);
     }
-    Walker walker(v, flat, quarterHysteresis);
-    Walker fineWalker(v, flat, quarterHysteresis, kFineHalfWindow);
+    Walker walker(scratch.walker, v, flat, quarterHysteresis);
+    Walker fineWalker(scratch.fineWalker, v, flat, quarterHysteresis, kFineHalfWindow);
     for (const RowHit& h : clusters) {
         // The mean of the cluster's rows, or else its last row alone.
         FinderHit f;
