@@ -109,6 +109,9 @@ DecodedText decodeText(const BitList& bits) {
         structured = readBits(bits, peek, 5) == kMixedLatchCode && readBits(bits, peek, 5) == kUpperLatchCode;
     }
     auto append = [&out](std::int32_t b) { out.bytes.push_back(static_cast<std::uint8_t>(b)); };
+    // At most two bytes per five bits (a punctuation pair in punctuation
+    // mode), so the bytes are allocated once.
+    out.bytes.reserve(static_cast<std::size_t>(total * 2 / 5 + 2));
 
     while (pos + current.codeBits <= total) {
         const std::int32_t code = readBits(bits, pos, current.codeBits);
