@@ -144,10 +144,9 @@ std::int32_t correctModeMessage(BitList& modeBits, bool compact) {
 
 namespace {
 
-// A rune's mode bits are inverted at every even index (first bit 0).
-bool decodeRune(SymbolCandidate& candidate, const BitList& received) {
-    thread_local BitList mode;
-    mode = received;
+// A rune's mode bits are inverted at every even index (first bit 0);
+// `mode` is the ring's mode bits as received, inverted here in place.
+bool decodeRune(SymbolCandidate& candidate, BitList& mode) {
     for (std::int64_t k = 0; k < static_cast<std::int64_t>(mode.size()); k += 2) mode.set(k, !mode.get(k));
     try {
         correctModeMessage(mode, true);

@@ -1,12 +1,11 @@
-// The blob under a seed pixel: a local three-threshold quantisation of the
-// seed's neighbourhood into the working image, then a scanline flood fill
+// The blob under a seed pixel: a local quantisation of the seed's
+// neighbourhood into the working image, then a scanline flood fill
 // of the dark or light region that holds the seed. The fills mark what
 // they visit (dark 120, light 140, ring 150), which keeps each pixel's
 // dark/light class; later stages read only the class and the ring's marks
 // (its sides), so the blob fill of a seed inside its window, which keeps
 // its own account of what it visited, marks nothing.
 #include <algorithm>
-#include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif

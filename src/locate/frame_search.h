@@ -2,8 +2,8 @@
 // frame itself, then on copies reduced two and four times: less noise and
 // narrower blur, and close-ups whose modules outgrow the finder's window;
 // last a halved copy in which dark dots have grown into their gaps, for
-// symbols printed as dots), fits and reads each, nearest to the frame centre first, and returns the
-// symbols whose data decoded.
+// symbols printed as dots), fits and reads each, nearest to the frame
+// centre first, and returns the symbols whose data decoded.
 #pragma once
 
 #include <array>
