@@ -513,15 +513,26 @@ std::optional<ModelFit> refineWithModeRing(const Sampler& sampler, const Bullsey
 }
 
 std::optional<ModelFit> refineWithSymbol(const Sampler& sampler, const Homography& start, int size,
-                                         const std::vector<double>& values, double sigma) {
+                                         const std::vector<double>& values, double sigma, int part) {
     if (size < 2 * kCompactRings + 3 || values.size() != static_cast<std::size_t>(size) * static_cast<std::size_t>(size))
         return std::nullopt;
     Core core;
-    core.half = (size - 1) / 2;
-    core.values = values;
-    core.outside = 0.0;
-    core.outsideKnown = true;
     core.step = kSymbolStep;
+    if (part > 0 && part < size) {
+        if (part % 2 == 0 || part < 2 * kCompactRings + 3) return std::nullopt;
+        const int skip = (size - part) / 2;
+        core.half = (part - 1) / 2;
+        core.values.resize(static_cast<std::size_t>(part) * static_cast<std::size_t>(part));
+        for (int x = 0; x < part; ++x)
+            for (int y = 0; y < part; ++y)
+                core.values[static_cast<std::size_t>(x * part + y)] =
+                    values[static_cast<std::size_t>((x + skip) * size + y + skip)];
+    } else {
+        core.half = (size - 1) / 2;
+        core.values = values;
+        core.outside = 0.0;
+        core.outsideKnown = true;
+    }
     Problem problem(sampler, kCompactRings, std::move(core));
     Params p = paramsOf(start);
     p.sigma = std::clamp(sigma, kMinSigma, kMaxSigma);

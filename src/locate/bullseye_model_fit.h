@@ -50,7 +50,11 @@ std::optional<ModelFit> refineWithModeRing(const Sampler& sampler, const Bullsey
 // zone, perspective included. A few wrong modules do little harm among so
 // many right ones; the fit uses the whole symbol where the bull's-eye alone
 // leaves its far corners to extrapolation.
+// With `part` < size only the middle part x part modules (`part` odd) are
+// compared, and what lies round them counts as unknown: a transform good
+// near the centre and poor farther out is refined from modules classified
+// where it is still good.
 std::optional<ModelFit> refineWithSymbol(const Sampler& sampler, const Aztec::Math::Homography& start, int size,
-                                         const std::vector<double>& values, double sigma);
+                                         const std::vector<double>& values, double sigma, int part = 0);
 
 }  // namespace AztecCore::Locate

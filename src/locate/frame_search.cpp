@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "locate/bullseye_finder.h"
 #include "locate/candidate_check.h"
@@ -190,12 +191,17 @@ Quad mapQuad(const Aztec::Math::Homography& h, double e) {
             Aztec::Math::mapPoint(h, -e, e)};
 }
 
+// The symbol round a fitted bull's-eye; with `turned` its mode ring is
+// looked for only through the fit turned and scaled a little.
 std::optional<FoundSymbol> readWith(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model,
-                                     bool lightOnDark) {
+                                     bool lightOnDark, bool turned) {
     SymbolCandidate cand;
     Aztec::BitList modeRing;
-    if (!readModeRing(sampler, fit, model, cand, &modeRing)) return std::nullopt;
-    auto read = readSymbolData(sampler, fit, model, cand, &modeRing);
+    BullseyeFit ringFit = fit;
+    if (turned ? !readTurnedModeRing(sampler, fit, model, cand, modeRing, ringFit.toImage)
+               : !readModeRing(sampler, fit, model, cand, &modeRing))
+        return std::nullopt;
+    auto read = readSymbolData(sampler, ringFit, model, cand, &modeRing, /*curved=*/!turned);
     if (!read) return std::nullopt;
     FoundSymbol found;
     SymbolCandidate& c = read->candidate;
@@ -213,13 +219,13 @@ std::optional<FoundSymbol> readWith(const Sampler& sampler, const BullseyeFit& f
 constexpr double kRefitBlur = 0.45;
 
 std::optional<FoundSymbol> readFitted(const Sampler& sampler, const BullseyeFit& fit, const FinderHit& hit,
-                                      Point2d centre) {
+                                      Point2d centre, bool turned = false) {
     const ModuleModel model = measureModules(sampler, fit);
-    if (auto found = readWith(sampler, fit, model, hit.lightOnDark)) return found;
+    if (auto found = readWith(sampler, fit, model, hit.lightOnDark, turned)) return found;
     if (model.sigma <= kRefitBlur) return std::nullopt;
     const auto refit = fitBullseye(sampler, centre.x, centre.y, hit.module, fit.compact, model.sigma);
     if (!refit) return std::nullopt;
-    return readWith(sampler, *refit, measureModules(sampler, *refit), hit.lightOnDark);
+    return readWith(sampler, *refit, measureModules(sampler, *refit), hit.lightOnDark, turned);
 }
 
 // Rings printed as dots fit nowhere in the frame itself; the bull's-eye is
@@ -253,28 +259,46 @@ std::optional<FoundSymbol> readDotted(const GreyView& view, const Sampler& sampl
     return std::nullopt;
 }
 
+struct Fitted {
+    BullseyeFit fit;
+    Point2d centre;  // where it was fitted from
+};
+
 // Full-range first: a full-range bull's-eye also holds the rings of a
 // compact one, but not the other way round. Without `moveCentre` nothing
 // is tried round a more symmetric centre, nor in a smoothed copy.
-std::optional<FoundSymbol> readAt(const GreyView& view, const FinderHit& hit, bool moveCentre, WorkBudget& budget) {
-    const Sampler sampler(view, hit.lightOnDark, &budget);
-    bool fitted = false;
+std::optional<FoundSymbol> readAtCentres(const GreyView& view, const Sampler& sampler, const FinderHit& hit,
+                                         bool moveCentre, WorkBudget& budget, std::vector<Fitted>& fits) {
     for (bool compact : {false, true}) {
         if (auto fit = fitBullseye(sampler, hit.x, hit.y, hit.module, compact)) {
-            fitted = true;
+            fits.push_back({*fit, {hit.x, hit.y}});
             if (auto found = readFitted(sampler, *fit, hit, {hit.x, hit.y})) return found;
         }
     }
     if (!moveCentre) return std::nullopt;
-    if (fitted) return readDotted(view, sampler, hit, budget);
+    if (!fits.empty()) return readDotted(view, sampler, hit, budget);
     if (const auto centre = moreSymmetricCentre(sampler, hit.x, hit.y, hit.module)) {
         for (bool compact : {false, true}) {
             if (auto fit = fitBullseye(sampler, centre->x, centre->y, hit.module, compact)) {
+                fits.push_back({*fit, *centre});
                 if (auto found = readFitted(sampler, *fit, hit, *centre)) return found;
             }
         }
     }
     return readDotted(view, sampler, hit, budget);
+}
+
+std::optional<FoundSymbol> readAt(const GreyView& view, const FinderHit& hit, bool moveCentre, WorkBudget& budget,
+                                  std::vector<Fitted>& fits) {
+    const Sampler sampler(view, hit.lightOnDark, &budget);
+    return readAtCentres(view, sampler, hit, moveCentre, budget, fits);
+}
+
+// The last round's attempt on a fit that read nothing: its mode ring
+// through its transform turned and scaled a little (readTurnedModeRing).
+std::optional<FoundSymbol> readTurned(const GreyView& view, const FinderHit& hit, const Fitted& f, WorkBudget& budget) {
+    const Sampler sampler(view, hit.lightOnDark, &budget);
+    return readFitted(sampler, f.fit, hit, f.centre, /*turned=*/true);
 }
 
 }  // namespace
@@ -396,6 +420,8 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
     fo.maxCandidates = kMaxCandidatesTried;
 
     std::vector<FinderHit> tried;
+    // The fits of the hits tried that read nothing, for the last round.
+    std::vector<std::pair<FinderHit, Fitted>> unread;
     int attempts = 0;
     int loneUnlikely = 0;  // first-round attempts on lone unlikely hits
     const double noise = estimateNoise(view);
@@ -428,10 +454,12 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
             if (lone) ++loneUnlikely;
             ++spent;
             tried.push_back(h);
-            if (auto f = readAt(view, h, !(lone && noise >= kBoundedNoise), budget)) {
+            std::vector<Fitted> fits;
+            if (auto f = readAt(view, h, !(lone && noise >= kBoundedNoise), budget, fits)) {
                 found.push_back(std::move(*f));
                 if (!options.all) return true;
             }
+            for (const Fitted& f : fits) unread.push_back({h, f});
         }
         return false;
     };
@@ -482,6 +510,17 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
         // Dotted rings often fail the ring check even here: every hit may
         // be tried.
         tryHits(hitsOf(view, dotted, dark), true, dottedTried, kDottedChances);
+    }
+    // Last, heavily blurred bull's-eyes whose fits read nothing: their mode
+    // rings through the fits turned and scaled a little. After every other
+    // round, so that what those read and spend stays as it was.
+    for (const auto& [hit, fit] : unread) {
+        if ((!found.empty() && !options.all) || budget.spent()) break;
+        bool inside = false;
+        for (const FoundSymbol& f : found) inside = inside || insideQuad(f.symbolCorners, {hit.x, hit.y});
+        for (const Quad& q : options.known) inside = inside || insideQuad(q, {hit.x, hit.y});
+        if (inside) continue;
+        if (auto f = readTurned(view, hit, fit, budget)) found.push_back(std::move(*f));
     }
     return found;
 }

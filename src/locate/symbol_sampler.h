@@ -2,16 +2,20 @@
 // measured on the bull's-eye, whose modules are known. The mode ring is
 // sampled and offered to the mode-message decoder at a few thresholds
 // between the bull's-eye's dark and light levels, as sampled and with the
-// measured blur undone. Then every module of the symbol is sampled over a
-// small area round its centre (full-range symbols through their reference
-// grid) and classified against the mean of its neighbourhood. A bounded
-// list of attempts follows one another until the codewords correct: the
-// blur undone (as measured, a little less, a little more), the levels as
-// sampled or sharpened against their neighbours, the bull's-eye's mid-level
-// as threshold, and the transform moved by a fraction of a module. Reed-
-// Solomon checks every attempt, so a retry can only find the right data or
-// nothing. When no flat transform reads the symbol, grids bent round a
-// cylinder are tried last (curved_grid.h).
+// measured blur undone (freely, and within the levels a module can have).
+// Then every module of the symbol is sampled over a small area round its
+// centre (full-range symbols through their reference grid) and classified
+// against the mean of its neighbourhood. A bounded list of attempts
+// follows one another until the codewords correct: the blur undone (as
+// measured, a little less, a little more), the levels as sampled or
+// sharpened against their neighbours, the bull's-eye's mid-level as
+// threshold, the transform refitted to the whole symbol as classified, and
+// moved by a fraction of a module. Heavy blur gets more: the blur undone
+// within the levels' bounds, and the transform refitted from a middle part
+// of the symbol that grows outwards. Reed-Solomon checks every attempt, so
+// a retry can only find the right data or nothing. When no flat transform
+// reads the symbol, grids bent round a cylinder are tried last
+// (curved_grid.h).
 #pragma once
 
 #include <array>
@@ -56,11 +60,22 @@ ModuleModel measureModules(const Sampler& sampler, const BullseyeFit& fit);
 bool readModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model,
                   SymbolCandidate& candidate, Aztec::BitList* ring = nullptr);
 
+// The last try for a heavily blurred bull's-eye (blur over 0.45 module)
+// whose ring readModeRing did not read. Blurred rings are nearly round,
+// and leave the fit's turn and scale uncertain by a few degrees and per
+// cent: enough to put the ring's corners half a module off. The ring is
+// looked for through the fit's transform turned and scaled a little each
+// way, nearest first; the first that reads is the best start for the data
+// too (better than the middle of all that read). `through` receives it.
+bool readTurnedModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model,
+                        SymbolCandidate& candidate, Aztec::BitList& ring, Aztec::Math::Homography& through);
+
 // Samples and decodes the symbol whose mode message `candidate` holds.
 // With the mode ring's modules the transform is first refined against the
 // whole core, now known.
 std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model,
-                                         const SymbolCandidate& candidate, const Aztec::BitList* ring = nullptr);
+                                         const SymbolCandidate& candidate, const Aztec::BitList* ring = nullptr,
+                                         bool curved = true);
 
 // Module levels sampled round a symbol of candidate.size modules and one
 // module beyond it ((size + 2)^2 of them, entry (x + 1) * (size + 2) +

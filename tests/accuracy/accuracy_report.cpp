@@ -2,9 +2,9 @@
 // reads them through the public API and prints how many were read and how
 // many read wrong. With --soak N it reads N frames that must never read
 // wrong (damaged symbols, noise, text, lone bull's-eyes, look-alikes) and
-// fails when one does.
+// fails when one does; --blurred 1 blurs those frames by 0.45-1.0 module.
 //
-//   quarrow-accuracy [--frames N] [--seed S] [--only CATEGORY] [--soak N [--kind K]]
+//   quarrow-accuracy [--frames N] [--seed S] [--only CATEGORY] [--soak N [--kind K] [--blurred 1]]
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +15,7 @@
 
 int main(int argc, char** argv) {
     int frames = 200, soak = 0, only = -1, kind = -1;
+    bool blurred = false;
     std::uint32_t seed = 7;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--frames")) frames = std::atoi(argv[i + 1]);
@@ -22,15 +23,16 @@ int main(int argc, char** argv) {
         else if (!std::strcmp(argv[i], "--soak")) soak = std::atoi(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--only")) only = std::atoi(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--kind")) kind = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--blurred")) blurred = std::atoi(argv[i + 1]) != 0;
     }
     using namespace quarrow_test;
     int wrong = 0;
     if (soak > 0) {
-        std::printf("| soak frames | frames | reads | wrong |\n|---|---|---|---|\n");
+        std::printf("| soak frames%s | frames | reads | wrong |\n|---|---|---|---|\n", blurred ? ", blurred" : "");
         const int per = kind >= 0 ? soak : (soak + kSoakKinds - 1) / kSoakKinds;
         for (int k = 0; k < kSoakKinds; ++k) {
             if (kind >= 0 && k != kind) continue;
-            const Tally t = runSoak(k, per, seed);
+            const Tally t = runSoak(k, per, seed, blurred);
             std::printf("| %s | %d | %d | %d |\n", soakKindName(k), t.frames, t.read, t.wrong);
             std::fflush(stdout);
             wrong += t.wrong;

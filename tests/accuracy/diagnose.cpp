@@ -3,15 +3,19 @@
 // Each frame that the public API does not read is put down to the first
 // stage that went wrong, judged against where the renderer really put the
 // symbol:
-//   finder  no finder hit near the true centre (frame, halved, quartered)
+//   finder  no finder hit near the true centre (frame, halved, quartered;
+//           at the default hysteresis and the noise round's), "near"
+//           being within 2 modules, or DIAG_R modules when that is set
 //   fit     a hit there, but no bull's-eye fit
 //   off     a fit, but more than a third of a module from the truth
-//   mode    a good fit, but the mode message did not correct
+//   mode    a good fit, but the mode message did not correct (nor
+//           through the fit turned and scaled a little)
 //   data    mode message read, data did not correct
 //   other   every stage passes here (frame search tried other hits first)
 // For every failed frame it also says whether the exact transform decodes.
 // With DIAG_FROM=N it starts at frame N; with a fifth argument it writes
-// each failed frame to /tmp/diag_N.pgm.
+// each failed frame to /tmp/diag_N.pgm and tells, per fit, how far its
+// centre, turn and scale lie from the truth.
 // It also measures how often the finder puts a hit on every symbol's
 // centre, and how far down the list of hits the search tries it:
 //   quarrow-diagnose --finder CATEGORY_INDEX COUNT [SEED]
@@ -37,22 +41,6 @@ using namespace AztecCore::Locate;
 using Aztec::Math::Homography;
 
 namespace {
-
-std::vector<std::uint8_t> reduce(const GreyView& v, int r, GreyView& out) {
-    out.width = v.width / r;
-    out.height = v.height / r;
-    out.stride = out.width;
-    std::vector<std::uint8_t> px(static_cast<std::size_t>(out.width) * static_cast<std::size_t>(out.height));
-    for (int y = 0; y < out.height; ++y)
-        for (int x = 0; x < out.width; ++x) {
-            int sum = 0;
-            for (int j = 0; j < r; ++j)
-                for (int i = 0; i < r; ++i) sum += v.at(x * r + i, y * r + j);
-            px[static_cast<std::size_t>(y * out.width + x)] = static_cast<std::uint8_t>((sum + r * r / 2) / (r * r));
-        }
-    out.pixels = px.data();
-    return px;
-}
 
 // The true transform, symbol grid round the centre module to reader pixels.
 Homography truthOf(const quarrow_test::FrameCase::Placement& p) {
@@ -105,12 +93,23 @@ Attempt attempt(const Sampler& s, const FinderHit& h, const Homography& truth, d
         const ModuleModel model = measureModules(s, fit);
         AztecCore::SymbolCandidate cand;
         Aztec::BitList ring;
-        a.mode = readModeRing(s, fit, model, cand, &ring);
-        if (a.mode) a.data = readSymbolData(s, fit, model, cand, &ring).has_value();
+        BullseyeFit ringFit = fit;
+        a.mode = readModeRing(s, fit, model, cand, &ring) || readTurnedModeRing(s, fit, model, cand, ring, ringFit.toImage);
+        if (a.mode) a.data = readSymbolData(s, ringFit, model, cand, &ring).has_value();
         if (a.mode && verbose)
             if (auto re = refineWithModeRing(s, fit, ring, std::max(0.3, model.sigma)))
                 std::printf("    with the mode ring known: err %.2f blur %.2f agreement %.2f\n",
                             fitError(re->fit.toImage, truth, fit.compact ? 4.5 : 6.5, module), re->sigma, re->agreement);
+        if (verbose) {
+            // The fit against the truth: centre, turn (up to the grid's quarter
+            // turns) and scale along u.
+            const auto c0 = Aztec::Math::mapPoint(fit.toImage, 0, 0), t0 = Aztec::Math::mapPoint(truth, 0, 0);
+            const auto c1 = Aztec::Math::mapPoint(fit.toImage, 4, 0), t1 = Aztec::Math::mapPoint(truth, 4, 0);
+            const double af = std::atan2(c1.y - c0.y, c1.x - c0.x), at = std::atan2(t1.y - t0.y, t1.x - t0.x);
+            double dr = std::fmod((af - at) * 180 / 3.14159265 + 720 + 45, 90.0) - 45;
+            const double sf = std::hypot(c1.x - c0.x, c1.y - c0.y) / std::hypot(t1.x - t0.x, t1.y - t0.y);
+            std::printf("    centre off %.2f mod, turn %.1f deg, scale %.3f\n", std::hypot(c0.x - t0.x, c0.y - t0.y) / module, dr, sf);
+        }
         if (verbose)
             std::printf("    %s %s: res %.3f err %.2f blur %.2f levels %.0f..%.0f mode %d data %d\n", label,
                         fit.compact ? "C" : "F", fit.residual, a.error, model.sigma, model.dark, model.light, a.mode,
@@ -255,21 +254,15 @@ int main(int argc, char** argv) {
         std::string stage = "finder";
         Attempt best;
         std::string hitCounts;
-        for (int reduction : {1, 2, 4}) {
-            GreyView small = v;
-            std::vector<std::uint8_t> store;
-            if (reduction > 1) store = reduce(v, reduction, small);
-            const auto hits = findBullseyes(small, {});
+        const double noise = estimateNoise(v);
+        for (int round = 0; round < 6; ++round) {
+            const int reduction = 1 << (round % 3);
+            const auto hits = round < 3 ? hitsAtScale(v, reduction, {}) : noisyHitsAtScale(v, reduction, {}, noise);
             char countText[16];
             std::snprintf(countText, sizeof countText, " %zu", hits.size());
             hitCounts.append(countText);
             for (FinderHit h : hits) {
-                if (reduction > 1) {
-                    h.x = h.x * reduction + (reduction - 1) / 2.0;
-                    h.y = h.y * reduction + (reduction - 1) / 2.0;
-                    h.module *= reduction;
-                }
-                if (std::hypot(h.x - centre.x, h.y - centre.y) > 2.0 * pl.module) continue;
+                if (std::hypot(h.x - centre.x, h.y - centre.y) > (std::getenv("DIAG_R") ? std::atof(std::getenv("DIAG_R")) : 2.0) * pl.module) continue;
                 if (verbose) std::printf("  hit /%d (%.1f, %.1f) m=%.2f\n", reduction, h.x, h.y, h.module);
                 const Attempt a = attempt(Sampler(v, h.lightOnDark), h, truth, pl.module, verbose);
                 auto rank = [](const Attempt& x) { return x.data * 8 + x.mode * 4 + (x.error < 1.0 / 3) * 2 + x.fitted; };

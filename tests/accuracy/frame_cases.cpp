@@ -273,7 +273,7 @@ const char* soakKindName(int kind) {
     return kind >= 0 && kind < kSoakKinds ? kNames[kind] : "?";
 }
 
-SoakCase makeSoakCase(int kind, int index, std::uint32_t seed) {
+SoakCase makeSoakCase(int kind, int index, std::uint32_t seed, bool blurred) {
     Dice d(caseSeed(seed, 100 + kind, index));
     SoakCase c;
     RenderOptions o;
@@ -284,6 +284,11 @@ SoakCase makeSoakCase(int kind, int index, std::uint32_t seed) {
     o.mirror = d.coin();
     o.moduleSize = d.uniform(2.5, 5.0);
     o.noiseSigma = d.uniform(0.0, 4.0);
+    if (blurred) {
+        // Drawn apart, so that the frames otherwise stay those without blur.
+        Dice b(caseSeed(seed, 200 + kind, index));
+        o.blurSigma = b.uniform(0.45, 1.0) * o.moduleSize;
+    }
     switch (kind) {
         case 0:
         case 7: {
@@ -388,10 +393,10 @@ Tally runCategory(Category category, int count, std::uint32_t seed, int step) {
     return t;
 }
 
-Tally runSoak(int kind, int count, std::uint32_t seed) {
+Tally runSoak(int kind, int count, std::uint32_t seed, bool blurred) {
     Tally t;
     for (int i = 0; i < count; ++i) {
-        const SoakCase c = makeSoakCase(kind, i, seed);
+        const SoakCase c = makeSoakCase(kind, i, seed, blurred);
         ++t.frames;
         const auto all = quarrow::readAll(c.frame.pixels.data(), c.frame.width, c.frame.height);
         for (const auto& r : all) {

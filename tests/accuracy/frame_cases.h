@@ -77,13 +77,15 @@ FrameCase makeCase(Category category, int index, std::uint32_t seed);
 // Data Matrix-like patterns, empty frames. `original` is the damaged
 // symbol's true content (empty when there is none): any read that differs
 // from it is wrong.
+// With `blurred` the rendered frames (all but noise, clutter, empty and
+// ramps) are blurred by 0.45-1.0 module, where the reader tries most.
 struct SoakCase {
     Frame frame;
     std::string original;
 };
 inline constexpr int kSoakKinds = 8;
 const char* soakKindName(int kind);
-SoakCase makeSoakCase(int kind, int index, std::uint32_t seed);
+SoakCase makeSoakCase(int kind, int index, std::uint32_t seed, bool blurred = false);
 
 struct Tally {
     int frames = 0;
@@ -96,6 +98,6 @@ struct Tally {
 // step, 2 step, ...
 Tally runCategory(Category category, int count, std::uint32_t seed, int step = 1);
 // Reads `count` soak frames of a kind; `read` counts frames that read at all.
-Tally runSoak(int kind, int count, std::uint32_t seed);
+Tally runSoak(int kind, int count, std::uint32_t seed, bool blurred = false);
 
 }  // namespace quarrow_test

@@ -21,6 +21,8 @@ TEST(Accuracy, ShortRunMeetsTheFloorsWithNoWrongRead) {
         {Category::Blur75, 6, 1, 4},     {Category::Rotation, 36, 20, 36}, {Category::Tilt, 6, 1, 5},
         {Category::TwoPixel, 6, 1, 4},   {Category::Fill, 4, 1, 4},     {Category::Anywhere, 6, 1, 5},
         {Category::Several, 3, 1, 2},    {Category::LightOnDark, 6, 1, 5}, {Category::CameraMix, 6, 1, 3},
+        // Blur of 0.9 module reads about one frame in four, these 2 of 24.
+        {Category::Blur90, 24, 1, 1},
     };
     for (const Floor& f : floors) {
         SCOPED_TRACE(categoryName(f.category));
@@ -37,6 +39,8 @@ TEST(Accuracy, ShortSoakReadsNothingWrong) {
     for (int kind = 0; kind < kSoakKinds; ++kind) {
         SCOPED_TRACE(soakKindName(kind));
         EXPECT_EQ(runSoak(kind, 12, 5).wrong, 0);
+        // Heavy blur, where the reader retries most.
+        EXPECT_EQ(runSoak(kind, 4, 5, /*blurred=*/true).wrong, 0);
     }
 }
 
