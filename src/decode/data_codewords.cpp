@@ -59,9 +59,10 @@ bool moduleAt(const ModuleMatrix& m, std::int32_t r, std::int32_t c) {
     return row.get(c);
 }
 
-BitList walkLayers(const ModuleMatrix& m, const SymbolCandidate& cand) {
+// `raw` keeps the storage of its earlier use.
+void walkLayers(const ModuleMatrix& m, const SymbolCandidate& cand, BitList& raw) {
     const auto rawLength = static_cast<std::size_t>(cand.totalWords) * static_cast<std::size_t>(cand.wordBits);
-    BitList raw(rawLength);
+    raw.reset(rawLength);
     const auto size = static_cast<std::int32_t>(m.size());
     const std::int32_t last = size - 1;
     std::int32_t s = size, off = 0;
@@ -90,27 +91,26 @@ BitList walkLayers(const ModuleMatrix& m, const SymbolCandidate& cand) {
         s -= 4;
         off += 2;
     }
-    return raw;
 }
 
-}  // namespace
-
-std::optional<BitList> correctData(const BitList& rawBits, const SymbolCandidate& cand, std::int32_t* correctedWords,
-                                   ReedSolomon::SyndromeMemo* memo) {
-    if (cand.dataWords <= 0 || cand.wordBits <= 0) return std::nullopt;
-    if (cand.totalWords < cand.dataWords) return std::nullopt;
+// correctData into `data`, which keeps its storage; false for nothing.
+bool correctInto(const BitList& rawBits, const SymbolCandidate& cand, BitList& data, std::int32_t* correctedWords,
+                 ReedSolomon::SyndromeMemo* memo) {
+    if (cand.dataWords <= 0 || cand.wordBits <= 0) return false;
+    if (cand.totalWords < cand.dataWords) return false;
     // An encoder always leaves at least kMinCheckWords; with fewer, a
     // damaged mode message could pass random modules off as data that
     // nothing has checked.
-    if (cand.totalWords - cand.dataWords < kMinCheckWords) return std::nullopt;
-    auto words = readWords(rawBits, cand.bitOffset, cand.totalWords, cand.wordBits);
+    if (cand.totalWords - cand.dataWords < kMinCheckWords) return false;
+    thread_local std::vector<std::int32_t> words;
+    readWordsInto(rawBits, cand.bitOffset, cand.totalWords, cand.wordBits, words);
     ReedSolomon::Decoder decoder(fieldForWordBits(cand.wordBits));
     const std::int32_t corrected = decoder.correct(words, cand.totalWords - cand.dataWords, memo);
     lastErrorCount.store(corrected);
     if (correctedWords) *correctedWords = corrected;
 
     const std::int32_t wordBits = cand.wordBits;
-    BitList data(static_cast<std::size_t>(cand.dataWords) * static_cast<std::size_t>(wordBits));
+    data.reset(static_cast<std::size_t>(cand.dataWords) * static_cast<std::size_t>(wordBits));
     std::int64_t removed = 0;
     for (std::int32_t i = 0; i < cand.dataWords; ++i) {
         const std::int32_t word = words[static_cast<std::size_t>(i)];
@@ -137,16 +137,26 @@ std::optional<BitList> correctData(const BitList& rawBits, const SymbolCandidate
     // Only real data bits go on: zeros standing in for the removed bits
     // would be read as characters after the encoder's padding.
     data.truncate(data.size() - static_cast<std::size_t>(removed));
+    return true;
+}
+
+}  // namespace
+
+std::optional<BitList> correctData(const BitList& rawBits, const SymbolCandidate& cand, std::int32_t* correctedWords,
+                                   ReedSolomon::SyndromeMemo* memo) {
+    BitList data;
+    if (!correctInto(rawBits, cand, data, correctedWords, memo)) return std::nullopt;
     return data;
 }
 
-std::optional<DecodedData> decodeData(const SymbolCandidate& cand, const ModuleMatrix& matrix,
-                                      ReedSolomon::SyndromeMemo* memo) {
-    if (matrix.empty()) return std::nullopt;
+bool decodeData(const SymbolCandidate& cand, const ModuleMatrix& matrix, DecodedData& out,
+                ReedSolomon::SyndromeMemo* memo) {
+    if (matrix.empty()) return false;
     const ModuleMatrix* work = &matrix;
     // Working copies, kept per thread so that a stream of reads does not
     // allocate them again.
     thread_local ModuleMatrix mirrored, reduced;
+    thread_local BitList raw, corrected;
     if (cand.mirrored) {
         const auto m = matrix.size();
         mirrored.resize(m);
@@ -157,32 +167,44 @@ std::optional<DecodedData> decodeData(const SymbolCandidate& cand, const ModuleM
         removeReferenceGrid(*work, cand.size, reduced);
         work = &reduced;
     }
-    const BitList raw = walkLayers(*work, cand);
-    DecodedData result;
-    std::optional<BitList> corrected;
+    walkLayers(*work, cand, raw);
+    out.correctedWords = 0;
     try {
-        corrected = correctData(raw, cand, &result.correctedWords, memo);
-        if (!corrected || corrected->empty()) return std::nullopt;
-        result.text = decodeText(*corrected);
+        if (!correctInto(raw, cand, corrected, &out.correctedWords, memo) || corrected.empty()) return false;
+        decodeText(corrected, out.text);
     } catch (const ReedSolomon::ReedSolomonException&) {
-        return std::nullopt;
+        return false;
     } catch (const ReedSolomon::IllegalSymbolException&) {
-        return std::nullopt;
+        return false;
     }
-    return result;
+    return true;
+}
+
+std::optional<DecodedData> decodeData(const SymbolCandidate& cand, const ModuleMatrix& matrix,
+                                      ReedSolomon::SyndromeMemo* memo) {
+    DecodedData out;
+    if (!decodeData(cand, matrix, out, memo)) return std::nullopt;
+    return out;
+}
+
+bool decodeDataChecked(const SymbolCandidate& cand, const ModuleMatrix& matrix, DecodedData& out) {
+    // The second decode reads the same codewords against one more check
+    // word: its syndromes are the first's and one more. The memo is kept
+    // per thread for its storage; emptied, it remembers nothing.
+    thread_local ReedSolomon::SyndromeMemo memo;
+    memo.sums.clear();
+    if (!decodeData(cand, matrix, out, &memo)) return false;
+    if (cand.modeCorrections == 0 || cand.dataWords <= 1) return true;
+    SymbolCandidate fewer = cand;
+    --fewer.dataWords;
+    thread_local DecodedData again;
+    return !(decodeData(fewer, matrix, again, &memo) && again.correctedWords == out.correctedWords);
 }
 
 std::optional<DecodedData> decodeDataChecked(const SymbolCandidate& cand, const ModuleMatrix& matrix) {
-    // The second decode reads the same codewords against one more check
-    // word: its syndromes are the first's and one more.
-    ReedSolomon::SyndromeMemo memo;
-    auto decoded = decodeData(cand, matrix, &memo);
-    if (!decoded || cand.modeCorrections == 0 || cand.dataWords <= 1) return decoded;
-    SymbolCandidate fewer = cand;
-    --fewer.dataWords;
-    const auto again = decodeData(fewer, matrix, &memo);
-    if (again && again->correctedWords == decoded->correctedWords) return std::nullopt;
-    return decoded;
+    DecodedData out;
+    if (!decodeDataChecked(cand, matrix, out)) return std::nullopt;
+    return out;
 }
 
 }  // namespace Aztec

@@ -32,6 +32,10 @@ struct DecodedData {
 // A memo lets a second decode of the same codewords reuse their syndromes.
 std::optional<DecodedData> decodeData(const AztecCore::SymbolCandidate& candidate, const ModuleMatrix& matrix,
                                       ReedSolomon::SyndromeMemo* memo = nullptr);
+// The same into `out`, whose storage is kept (false for nothing; `out` is
+// then unspecified): a stream of reads decodes without allocating.
+bool decodeData(const AztecCore::SymbolCandidate& candidate, const ModuleMatrix& matrix, DecodedData& out,
+                ReedSolomon::SyndromeMemo* memo = nullptr);
 
 // decodeData, less the reads that a wrongly corrected mode message makes.
 // Such a message can claim more data words than the symbol holds; the
@@ -42,6 +46,7 @@ std::optional<DecodedData> decodeData(const AztecCore::SymbolCandidate& candidat
 // corrections) is refused. A true codeword does so by chance once in
 // 2^wordBits: a read lost now and then, never a wrong one.
 std::optional<DecodedData> decodeDataChecked(const AztecCore::SymbolCandidate& candidate, const ModuleMatrix& matrix);
+bool decodeDataChecked(const AztecCore::SymbolCandidate& candidate, const ModuleMatrix& matrix, DecodedData& out);
 
 // Cuts the raw layer bits into codewords, corrects them and unstuffs the
 // data words. The result holds exactly the data bits, so it is shorter

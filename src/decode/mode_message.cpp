@@ -106,7 +106,6 @@ const LayerInfo& fullRangeLayerInfo(std::int32_t layers) {
     return kFullRangeLayers.at(static_cast<std::size_t>(layers - 1));
 }
 
-namespace {
 void readWordsInto(const BitList& bits, std::int64_t start, std::int32_t count, std::int32_t wordBits,
                    std::vector<std::int32_t>& words) {
     words.assign(count > 0 ? static_cast<std::size_t>(count) : 0, 0);
@@ -117,7 +116,6 @@ void readWordsInto(const BitList& bits, std::int64_t start, std::int32_t count, 
         w = v;
     }
 }
-}  // namespace
 
 std::vector<std::int32_t> readWords(const BitList& bits, std::int64_t start, std::int32_t count, std::int32_t wordBits) {
     std::vector<std::int32_t> words;

@@ -52,6 +52,9 @@ std::int32_t correctModeMessage(BitList& modeBits, bool compact);
 
 // Word i is bits start + i*wordBits ... + wordBits - 1, most significant first.
 std::vector<std::int32_t> readWords(const BitList& bits, std::int64_t start, std::int32_t count, std::int32_t wordBits);
+// The same into `out`, which keeps its storage.
+void readWordsInto(const BitList& bits, std::int64_t start, std::int32_t count, std::int32_t wordBits,
+                   std::vector<std::int32_t>& out);
 // The inverse for 4-bit words.
 void writeWords(const std::vector<std::int32_t>& words, std::int32_t count, BitList& bits);
 

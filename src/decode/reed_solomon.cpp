@@ -95,7 +95,8 @@ void syndromesByPolynomial(GenericGF& f, GenericGF* field, const std::vector<std
 // block. Division costs (n - twoS) twoS products against n twoS for the
 // syndromes, which matters when nearly every word is a check word and
 // nearly every block is clean. The generator's logs are kept per thread
-// for the few (field, twoS) pairs in use.
+// for the few (field, twoS) pairs in use: a read uses up to six (both mode
+// messages, and a symbol's data against its check words and one more).
 struct GeneratorLogs {
     const GenericGF* field = nullptr;
     std::int32_t twoS = 0;
@@ -105,7 +106,7 @@ struct GeneratorLogs {
 };
 
 const std::vector<std::int32_t>& generatorLogs(const GenericGF& f, std::int32_t twoS) {
-    constexpr std::size_t kKept = 4;
+    constexpr std::size_t kKept = 8;
     thread_local std::array<GeneratorLogs, kKept> kept;
     thread_local std::size_t next = 0;
     for (const GeneratorLogs& g : kept)
@@ -114,7 +115,8 @@ const std::vector<std::int32_t>& generatorLogs(const GenericGF& f, std::int32_t 
     const std::int32_t* logs = f.logs();
     const std::int32_t* exps = f.wideExps();
     // Coefficients lowest degree first; multiplied by (x + alpha^i) in turn.
-    std::vector<std::int32_t> c(static_cast<std::size_t>(twoS) + 1, 0);
+    thread_local std::vector<std::int32_t> c;
+    c.assign(static_cast<std::size_t>(twoS) + 1, 0);
     c[0] = 1;
     for (std::int32_t i = 1; i <= twoS; ++i) {
         const std::int32_t root = i % order;
@@ -204,6 +206,18 @@ struct Scratch {
 Scratch& scratch() {
     thread_local Scratch s;
     return s;
+}
+
+// Every buffer made big enough for any polynomial or list of a block of n
+// words in a field of `order` elements. The Euclidean algorithm swaps its
+// polynomials' buffers, which would otherwise leave a small one where a
+// large one is wanted on the next block: so a stream of blocks no larger
+// than the largest seen allocates nothing.
+void reserveFor(Scratch& s, std::size_t n, std::size_t order) {
+    for (auto* v : {&s.syndromes, &s.sums, &s.chien, &s.roots, &s.locators}) v->reserve(n + 2);
+    s.values.reserve(std::max(n + 2, order));
+    s.terms.reserve(n + 2);
+    for (Poly* p : {&s.rLast, &s.r, &s.tLast, &s.t, &s.rLastLast, &s.tLastLast, &s.q}) p->c.reserve(n + 2);
 }
 
 // The key equation sigma S = omega mod x^big by the Euclidean algorithm on
@@ -329,6 +343,7 @@ std::int32_t Decoder::correct(std::vector<std::int32_t>& received, std::int32_t 
     GenericGF& f = *field_;
     f.ensureInitialised();
     Scratch& scratchpad = scratch();
+    reserveFor(scratchpad, received.size(), static_cast<std::size_t>(f.size()));
     std::vector<std::int32_t>& syndromes = scratchpad.syndromes;
     syndromes.clear();
     bool inField = false;

@@ -98,6 +98,12 @@ StructuredAppend parseAppendHeader(const std::vector<std::uint8_t>& b) {
 
 DecodedText decodeText(const BitList& bits) {
     DecodedText out;
+    decodeText(bits, out);
+    return out;
+}
+
+void decodeText(const BitList& bits, DecodedText& out) {
+    out.clear();
     const auto total = static_cast<std::int64_t>(bits.size());
     Mode current{&kUpper, 5};
     Mode saved = current;
@@ -176,7 +182,6 @@ DecodedText decodeText(const BitList& bits) {
         }
     }
     if (structured) out.structuredAppend = parseAppendHeader(out.bytes);
-    return out;
 }
 
 }  // namespace Aztec

@@ -35,6 +35,18 @@ struct DecodedText {
     // Index in `bytes` of the separator that stands for an FNC1 after one
     // letter or two digits (an application indicator); -1 when none.
     std::int64_t fnc1SecondAt = -1;
+
+    // Back to a text of nothing, keeping the storage.
+    void clear() {
+        bytes.clear();
+        gs1 = false;
+        ecis.clear();
+        structuredAppend.index = 0;
+        structuredAppend.count = 0;
+        structuredAppend.id.clear();
+        structuredAppend.headerBytes = 0;
+        fnc1SecondAt = -1;
+    }
 };
 
 // Decodes every bit of `bits` through the Aztec character modes. A symbol
@@ -45,6 +57,9 @@ struct DecodedText {
 // ReedSolomon::IllegalSymbolException for a flag that no valid symbol
 // carries (FLG(7), or an ECI digit that is not a digit).
 DecodedText decodeText(const BitList& bits);
+// The same into `out`, whose storage is kept: a stream of reads decodes
+// without allocating. `out` is unspecified after a throw.
+void decodeText(const BitList& bits, DecodedText& out);
 
 // n bits from position on, first bit most significant, modulo the list
 // length; advances position.

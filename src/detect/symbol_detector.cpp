@@ -246,8 +246,8 @@ bool SymbolDetector::symbolFitsFrame(const SymbolCandidate& cand) const {
     return inside >= kMinInsideShare * kLattice * kLattice;
 }
 
-std::optional<Aztec::DecodedData> SymbolDetector::decodeSampled(SymbolCandidate& cand) {
-    auto decoded = Aztec::decodeDataChecked(cand, sampleDataGrid(cand));
+bool SymbolDetector::decodeSampled(SymbolCandidate& cand, Aztec::DecodedData& decoded) {
+    if (!Aztec::decodeDataChecked(cand, sampleDataGrid(cand), decoded)) return false;
     // Up to R/2 corrections make a sound decoder, but a symbol damaged far
     // beyond them still decodes, to another codeword, as often as a random
     // block lies that near one: for a one-layer compact symbol with 6 check
@@ -255,26 +255,23 @@ std::optional<Aztec::DecodedData> SymbolDetector::decodeSampled(SymbolCandidate&
     // front ends, which promise never to answer wrong, accept only
     // corrections that a random block reaches at most kMaxLog10RandomDecode
     // of the time; the described reader keeps R/2.
-    if (decoded && extended_ && decoded->correctedWords > 0 &&
-        Aztec::ReedSolomon::log10RandomBlockDecodes(cand.totalWords, cand.totalWords - cand.dataWords, 0,
-                                                    decoded->correctedWords, cand.wordBits) > kMaxLog10RandomDecode)
-        return std::nullopt;
-    return decoded;
+    return !(extended_ && decoded.correctedWords > 0 &&
+             Aztec::ReedSolomon::log10RandomBlockDecodes(cand.totalWords, cand.totalWords - cand.dataWords, 0,
+                                                         decoded.correctedWords, cand.wordBits) > kMaxLog10RandomDecode);
 }
 
-std::optional<Aztec::DecodedData> SymbolDetector::decode(SymbolCandidate& cand) {
-    if (!symbolFitsFrame(cand)) return std::nullopt;
+bool SymbolDetector::decode(SymbolCandidate& cand, Aztec::DecodedData& decoded) {
+    if (!symbolFitsFrame(cand)) return false;
     const Aztec::Math::Homography located = homography_;
     compactScale_ = 1.0;
-    auto decoded = decodeSampled(cand);
-    if (decoded) return decoded;
+    if (decodeSampled(cand, decoded)) return true;
     if (cand.type == SymbolType::FullRange) {
         // The reference grid is built from the first neighbours of the
         // centre, on the axes in one pass and on the diagonals in the next;
         // a line search gone astray in one is usually right in the other.
         homography_ = located;
         if (trace_) trace_->modules.clear();
-        return decodeSampled(cand);
+        return decodeSampled(cand, decoded);
     }
     // A compact symbol is sampled by extending the bull's-eye's transform
     // to four times its size, so small errors in the ring corners grow into
@@ -282,17 +279,18 @@ std::optional<Aztec::DecodedData> SymbolDetector::decode(SymbolCandidate& cand) 
     // Retry with the affine part of the transform and with the grid
     // slightly scaled; the Reed-Solomon check decides which sampling is right.
     const double d = kCompactCornerRing;
-    const Aztec::Math::Homography affine = Aztec::Math::fitAffineLeastSquares(
-        {{-d, -d}, {d, -d}, {d, d}, {-d, d}}, {cand.corners[0], cand.corners[1], cand.corners[2], cand.corners[3]});
+    const Point2d ring[4] = {{-d, -d}, {d, -d}, {d, d}, {-d, d}};
+    const Aztec::Math::Homography affine = Aztec::Math::fitAffineLeastSquares(ring, cand.corners);
+    bool read = false;
     for (const auto& retry : kCompactRetries) {
         homography_ = retry.affine ? affine : located;
         compactScale_ = retry.scale;
         if (trace_) trace_->modules.clear();
-        decoded = decodeSampled(cand);
-        if (decoded) break;
+        read = decodeSampled(cand, decoded);
+        if (read) break;
     }
     compactScale_ = 1.0;
-    return decoded;
+    return read;
 }
 
 void SymbolDetector::setHomography(Point2d s0, Point2d s1, Point2d s2, Point2d s3, Point2d t0, Point2d t1, Point2d t2,

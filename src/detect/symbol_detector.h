@@ -59,8 +59,9 @@ public:
     // Walks the seed spiral round the image centre; true when a mode
     // message was read at some seed.
     bool locate(SymbolCandidate& cand);
-    // Samples and decodes a located candidate; nothing when it does not decode.
-    std::optional<Aztec::DecodedData> decode(SymbolCandidate& cand);
+    // Samples and decodes a located candidate into `decoded`, whose storage
+    // is kept; false (and `decoded` unspecified) when it does not decode.
+    bool decode(SymbolCandidate& cand, Aztec::DecodedData& decoded);
 
     // Average of five single-pixel samples round a symbol-grid point
     // (spread 0.25 or 0.1 modules); 999999999 for each off-image sample.
@@ -83,7 +84,7 @@ public:
     // own and is rewritten by the next call.
     const Aztec::ModuleMatrix& sampleDataGrid(SymbolCandidate& cand);
     // The data grid sampled and decoded with checks.
-    std::optional<Aztec::DecodedData> decodeSampled(SymbolCandidate& cand);
+    bool decodeSampled(SymbolCandidate& cand, Aztec::DecodedData& decoded);
     void setHomography(Point2d s0, Point2d s1, Point2d s2, Point2d s3, Point2d t0, Point2d t1, Point2d t2, Point2d t3);
 
     const Aztec::Math::Homography& homography() const { return homography_; }

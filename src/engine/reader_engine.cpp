@@ -22,7 +22,7 @@ ReadOutcome ReaderEngine::read(const Image::GrayBuf& image, std::string& message
 
 ReadOutcome ReaderEngine::read(const Image::ImageView& image, std::string& message) {
     data_.clear();
-    decoded_ = {};
+    decoded_.clear();
     correctedWords_ = 0;
     // The detector reads the caller's pixels in place for this call only.
     struct Release {
@@ -51,7 +51,8 @@ ReadOutcome ReaderEngine::read(const Image::ImageView& image, std::string& messa
         outcome = ReadOutcome::Located;
         message.assign("Detected barcode area ");
         appendDescription(message, cand);
-        if (auto decoded = detector_->decode(cand)) {
+        if (detector_->decode(cand, scratch_)) {
+            const Aztec::DecodedData* decoded = &scratch_;
             outcome = ReadOutcome::Read;
             message.assign("Read data ");
             appendDescription(message, cand);
@@ -60,7 +61,7 @@ ReadOutcome ReaderEngine::read(const Image::ImageView& image, std::string& messa
             message.append(count, static_cast<std::size_t>(
                                       std::to_chars(count, count + sizeof count, decoded->correctedWords).ptr - count));
             data_ = decoded->text.bytes;
-            decoded_ = std::move(decoded->text);
+            decoded_ = decoded->text;  // copied into storage kept from earlier reads
             correctedWords_ = decoded->correctedWords;
         }
     } else if (cand.type == SymbolType::None) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/symbol_candidate.h"
+#include "decode/data_codewords.h"
 #include "decode/text_decoder.h"
 #include "detect/symbol_detector.h"
 #include "image/gray_buf.h"
@@ -51,6 +52,7 @@ private:
     std::unique_ptr<SymbolDetector> detector_;
     std::vector<std::uint8_t> data_;
     Aztec::DecodedText decoded_;
+    Aztec::DecodedData scratch_;  // the detector decodes into it
     SymbolCandidate candidate_;
     CandidateList candidates_;  // kept between reads, so that none allocates
     std::int32_t correctedWords_ = 0;

@@ -49,7 +49,7 @@ constexpr Homography kNoFit = {kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN};
 
 // A measured point can be non-finite (an edge fit through no points); it
 // would make every sum NaN, and the solver would then find no pivot.
-bool allFinite(const std::vector<Point2d>& a, const std::vector<Point2d>& b, std::size_t n) {
+bool allFinite(std::span<const Point2d> a, std::span<const Point2d> b, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i)
         if (!std::isfinite(a[i].x) || !std::isfinite(a[i].y) || !std::isfinite(b[i].x) || !std::isfinite(b[i].y))
             return false;
@@ -113,7 +113,7 @@ Homography fitHomographyLeastSquares(const std::vector<Point2d>& sources, const 
     return {nx[0] / w0, nx[1] / w0, nx[2] / w0, ny[0] / w0, ny[1] / w0, ny[2] / w0, g / w0, hh / w0};
 }
 
-Homography fitAffineLeastSquares(const std::vector<Point2d>& sources, const std::vector<Point2d>& destinations) {
+Homography fitAffineLeastSquares(std::span<const Point2d> sources, std::span<const Point2d> destinations) {
     const std::size_t n = std::min(sources.size(), destinations.size());
     if (n < 3) throw std::invalid_argument("an affine fit needs three point pairs");
     if (!allFinite(sources, destinations, n)) return kNoFit;

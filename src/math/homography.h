@@ -5,6 +5,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <span>
 #include <cstdint>
 #include <vector>
 
@@ -34,7 +35,7 @@ Homography fitHomographyLeastSquares(const std::vector<Point2d>& sources, const 
 // The best affine transform (g = h = 0) in the least-squares sense, at
 // least three pairs; bad points as above. Far steadier than a perspective fit when four close
 // points are extended well beyond them.
-Homography fitAffineLeastSquares(const std::vector<Point2d>& sources, const std::vector<Point2d>& destinations);
+Homography fitAffineLeastSquares(std::span<const Point2d> sources, std::span<const Point2d> destinations);
 
 // Maps (u, v); no test of the denominator. Inline: samplers call it for
 // every point they read.
