@@ -214,8 +214,8 @@ Scratch& scratch() {
 // large one is wanted on the next block: so a stream of blocks no larger
 // than the largest seen allocates nothing.
 void reserveFor(Scratch& s, std::size_t n, std::size_t order) {
-    for (auto* v : {&s.syndromes, &s.sums, &s.chien, &s.roots, &s.locators}) v->reserve(n + 2);
-    s.values.reserve(std::max(n + 2, order));
+    for (auto* v : {&s.syndromes, &s.sums, &s.roots, &s.locators, &s.values}) v->reserve(n + 2);
+    s.chien.reserve(order);  // sigma at every power of alpha
     s.terms.reserve(n + 2);
     for (Poly* p : {&s.rLast, &s.r, &s.tLast, &s.t, &s.rLastLast, &s.tLastLast, &s.q}) p->c.reserve(n + 2);
 }

@@ -21,9 +21,8 @@ ReadOutcome ReaderEngine::read(const Image::GrayBuf& image, std::string& message
 }
 
 ReadOutcome ReaderEngine::read(const Image::ImageView& image, std::string& message) {
-    data_.clear();
-    decoded_.clear();
-    correctedWords_ = 0;
+    decoded_.text.clear();
+    decoded_.correctedWords = 0;
     // The detector reads the caller's pixels in place for this call only.
     struct Release {
         SymbolDetector& d;
@@ -41,8 +40,7 @@ ReadOutcome ReaderEngine::read(const Image::ImageView& image, std::string& messa
             outcome = ReadOutcome::Read;
             message = "Read rune " + std::to_string(cand.rune) + "\n #err=0";
             const std::string digits = std::to_string(cand.rune);
-            data_.assign(digits.begin(), digits.end());
-            decoded_.bytes = data_;
+            decoded_.text.bytes.assign(digits.begin(), digits.end());
         } else {
             message.assign(kUnreadable);
             appendDescription(message, cand);
@@ -51,18 +49,17 @@ ReadOutcome ReaderEngine::read(const Image::ImageView& image, std::string& messa
         outcome = ReadOutcome::Located;
         message.assign("Detected barcode area ");
         appendDescription(message, cand);
-        if (detector_->decode(cand, scratch_)) {
-            const Aztec::DecodedData* decoded = &scratch_;
+        if (detector_->decode(cand, decoded_)) {
             outcome = ReadOutcome::Read;
             message.assign("Read data ");
             appendDescription(message, cand);
             message += "\n #err=";
             char count[16];
             message.append(count, static_cast<std::size_t>(
-                                      std::to_chars(count, count + sizeof count, decoded->correctedWords).ptr - count));
-            data_ = decoded->text.bytes;
-            decoded_ = decoded->text;  // copied into storage kept from earlier reads
-            correctedWords_ = decoded->correctedWords;
+                                      std::to_chars(count, count + sizeof count, decoded_.correctedWords).ptr - count));
+        } else {
+            decoded_.text.clear();  // a failed decode leaves it unspecified
+            decoded_.correctedWords = 0;
         }
     } else if (cand.type == SymbolType::None) {
         message.assign("Code has been detected, but this is not Aztec");
@@ -97,6 +94,6 @@ bool ReaderEngine::runeHasQuietZone() const {
     return quiet;
 }
 
-std::string ReaderEngine::dataText() const { return std::string(data_.begin(), data_.end()); }
+std::string ReaderEngine::dataText() const { return std::string(decoded_.text.bytes.begin(), decoded_.text.bytes.end()); }
 
 }  // namespace AztecCore

@@ -36,10 +36,10 @@ public:
     std::string dataText() const;
 
     // Facts of the last read, for the richer front ends.
-    const std::vector<std::uint8_t>& data() const { return data_; }
-    const Aztec::DecodedText& decoded() const { return decoded_; }
+    const std::vector<std::uint8_t>& data() const { return decoded_.text.bytes; }
+    const Aztec::DecodedText& decoded() const { return decoded_.text; }
     const SymbolCandidate& candidate() const { return candidate_; }
-    std::int32_t correctedWords() const { return correctedWords_; }
+    std::int32_t correctedWords() const { return decoded_.correctedWords; }
     const Point2d* symbolCorners() const { return detector_->symbolCorners(); }
     void setTrace(DetectorTrace* trace) { detector_->setTrace(trace); }
     // Reader-initialisation symbols and runes too, for the modern front
@@ -50,12 +50,11 @@ private:
     bool runeHasQuietZone() const;
 
     std::unique_ptr<SymbolDetector> detector_;
-    std::vector<std::uint8_t> data_;
-    Aztec::DecodedText decoded_;
-    Aztec::DecodedData scratch_;  // the detector decodes into it
+    // The last read's data, decoded into storage kept between reads; empty
+    // when it read nothing.
+    Aztec::DecodedData decoded_;
     SymbolCandidate candidate_;
     CandidateList candidates_;  // kept between reads, so that none allocates
-    std::int32_t correctedWords_ = 0;
 };
 
 // "(C 0' L: 2 D: 78 ECC: 67%)": type, rotation, mirror mark, layers, data

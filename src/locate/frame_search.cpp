@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <utility>
 
 #include "locate/bullseye_finder.h"
 #include "locate/candidate_check.h"
@@ -218,14 +217,27 @@ std::optional<FoundSymbol> readWith(const Sampler& sampler, const BullseyeFit& f
 // once the blur is known.
 constexpr double kRefitBlur = 0.45;
 
+// A heavily blurred fit that read nothing, kept for the search's last round.
+struct BlurredFit {
+    FinderHit hit;
+    BullseyeFit fit;
+    ModuleModel model;
+};
+
+// When given `blurred`, the fits tried here that read nothing and are
+// blurred enough for readTurnedModeRing go into it.
 std::optional<FoundSymbol> readFitted(const Sampler& sampler, const BullseyeFit& fit, const FinderHit& hit,
-                                      Point2d centre, bool turned = false) {
+                                      Point2d centre, std::vector<BlurredFit>* blurred = nullptr) {
     const ModuleModel model = measureModules(sampler, fit);
-    if (auto found = readWith(sampler, fit, model, hit.lightOnDark, turned)) return found;
+    if (auto found = readWith(sampler, fit, model, hit.lightOnDark, false)) return found;
     if (model.sigma <= kRefitBlur) return std::nullopt;
+    if (blurred) blurred->push_back({hit, fit, model});
     const auto refit = fitBullseye(sampler, centre.x, centre.y, hit.module, fit.compact, model.sigma);
     if (!refit) return std::nullopt;
-    return readWith(sampler, *refit, measureModules(sampler, *refit), hit.lightOnDark, turned);
+    const ModuleModel refitModel = measureModules(sampler, *refit);
+    if (auto found = readWith(sampler, *refit, refitModel, hit.lightOnDark, false)) return found;
+    if (blurred && refitModel.sigma > kRefitBlur) blurred->push_back({hit, *refit, refitModel});
+    return std::nullopt;
 }
 
 // Rings printed as dots fit nowhere in the frame itself; the bull's-eye is
@@ -259,46 +271,29 @@ std::optional<FoundSymbol> readDotted(const GreyView& view, const Sampler& sampl
     return std::nullopt;
 }
 
-struct Fitted {
-    BullseyeFit fit;
-    Point2d centre;  // where it was fitted from
-};
-
 // Full-range first: a full-range bull's-eye also holds the rings of a
 // compact one, but not the other way round. Without `moveCentre` nothing
 // is tried round a more symmetric centre, nor in a smoothed copy.
-std::optional<FoundSymbol> readAtCentres(const GreyView& view, const Sampler& sampler, const FinderHit& hit,
-                                         bool moveCentre, WorkBudget& budget, std::vector<Fitted>& fits) {
+std::optional<FoundSymbol> readAt(const GreyView& view, const FinderHit& hit, bool moveCentre, WorkBudget& budget,
+                                  std::vector<BlurredFit>& blurred) {
+    const Sampler sampler(view, hit.lightOnDark, &budget);
+    bool fitted = false;
     for (bool compact : {false, true}) {
         if (auto fit = fitBullseye(sampler, hit.x, hit.y, hit.module, compact)) {
-            fits.push_back({*fit, {hit.x, hit.y}});
-            if (auto found = readFitted(sampler, *fit, hit, {hit.x, hit.y})) return found;
+            fitted = true;
+            if (auto found = readFitted(sampler, *fit, hit, {hit.x, hit.y}, &blurred)) return found;
         }
     }
     if (!moveCentre) return std::nullopt;
-    if (!fits.empty()) return readDotted(view, sampler, hit, budget);
+    if (fitted) return readDotted(view, sampler, hit, budget);
     if (const auto centre = moreSymmetricCentre(sampler, hit.x, hit.y, hit.module)) {
         for (bool compact : {false, true}) {
             if (auto fit = fitBullseye(sampler, centre->x, centre->y, hit.module, compact)) {
-                fits.push_back({*fit, *centre});
-                if (auto found = readFitted(sampler, *fit, hit, *centre)) return found;
+                if (auto found = readFitted(sampler, *fit, hit, *centre, &blurred)) return found;
             }
         }
     }
     return readDotted(view, sampler, hit, budget);
-}
-
-std::optional<FoundSymbol> readAt(const GreyView& view, const FinderHit& hit, bool moveCentre, WorkBudget& budget,
-                                  std::vector<Fitted>& fits) {
-    const Sampler sampler(view, hit.lightOnDark, &budget);
-    return readAtCentres(view, sampler, hit, moveCentre, budget, fits);
-}
-
-// The last round's attempt on a fit that read nothing: its mode ring
-// through its transform turned and scaled a little (readTurnedModeRing).
-std::optional<FoundSymbol> readTurned(const GreyView& view, const FinderHit& hit, const Fitted& f, WorkBudget& budget) {
-    const Sampler sampler(view, hit.lightOnDark, &budget);
-    return readFitted(sampler, f.fit, hit, f.centre, /*turned=*/true);
 }
 
 }  // namespace
@@ -420,19 +415,23 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
     fo.maxCandidates = kMaxCandidatesTried;
 
     std::vector<FinderHit> tried;
-    // The fits of the hits tried that read nothing, for the last round.
-    std::vector<std::pair<FinderHit, Fitted>> unread;
+    std::vector<BlurredFit> blurred;  // for the last round
     int attempts = 0;
     int loneUnlikely = 0;  // first-round attempts on lone unlikely hits
     const double noise = estimateNoise(view);
     const int loneLimit = noise >= kBoundedNoise ? kLoneUnlikelyChances : kMaxCandidatesTried;
     WorkBudget budget(options.budget > 0 ? options.budget : searchBudget(view));
-    auto covered = [&](const FinderHit& h) {
+    // Inside a symbol read already (by the centre search or here).
+    auto insideRead = [&](const FinderHit& h) {
         const Point2d p{h.x, h.y};
         for (const Quad& q : options.known)
             if (insideQuad(q, p)) return true;
         for (const FoundSymbol& f : found)
             if (insideQuad(f.symbolCorners, p)) return true;
+        return false;
+    };
+    auto covered = [&](const FinderHit& h) {
+        if (insideRead(h)) return true;
         for (const FinderHit& t : tried)
             if (t.lightOnDark == h.lightOnDark && std::hypot(t.x - h.x, t.y - h.y) < 0.5 * std::max(t.module, h.module) &&
                 std::max(t.module, h.module) < 1.5 * std::min(t.module, h.module))
@@ -454,12 +453,10 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
             if (lone) ++loneUnlikely;
             ++spent;
             tried.push_back(h);
-            std::vector<Fitted> fits;
-            if (auto f = readAt(view, h, !(lone && noise >= kBoundedNoise), budget, fits)) {
+            if (auto f = readAt(view, h, !(lone && noise >= kBoundedNoise), budget, blurred)) {
                 found.push_back(std::move(*f));
                 if (!options.all) return true;
             }
-            for (const Fitted& f : fits) unread.push_back({h, f});
         }
         return false;
     };
@@ -514,13 +511,11 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
     // Last, heavily blurred bull's-eyes whose fits read nothing: their mode
     // rings through the fits turned and scaled a little. After every other
     // round, so that what those read and spend stays as it was.
-    for (const auto& [hit, fit] : unread) {
+    for (const BlurredFit& b : blurred) {
         if ((!found.empty() && !options.all) || budget.spent()) break;
-        bool inside = false;
-        for (const FoundSymbol& f : found) inside = inside || insideQuad(f.symbolCorners, {hit.x, hit.y});
-        for (const Quad& q : options.known) inside = inside || insideQuad(q, {hit.x, hit.y});
-        if (inside) continue;
-        if (auto f = readTurned(view, hit, fit, budget)) found.push_back(std::move(*f));
+        if (insideRead(b.hit)) continue;
+        const Sampler sampler(view, b.hit.lightOnDark, &budget);
+        if (auto f = readWith(sampler, b.fit, b.model, b.hit.lightOnDark, /*turned=*/true)) found.push_back(std::move(*f));
     }
     return found;
 }

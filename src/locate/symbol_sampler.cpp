@@ -50,6 +50,8 @@ constexpr int kLineReach = 6;
 // (modules), and is taken when it moves the centre less than this much.
 constexpr double kMinModelSigma = 0.3;
 constexpr double kMaxRefineMove = 0.5;
+// Blur (modules) up to which levels are taken as sampled, not deblurred.
+constexpr double kDeblurFrom = 0.25;
 // The mode ring is read again through a transform refitted with the ring
 // as first seen from this blur (modules) on.
 constexpr double kModeRefitBlur = 0.45;
@@ -74,6 +76,15 @@ constexpr double kErasureShares[] = {0.25, 0.5, 0.75, 1.0};
 // Shares whose miscorrection chance (see log10Miscorrection) exceeds this
 // are not tried.
 constexpr double kMaxLog10Miscorrection = -10.0;
+
+// A refit is taken when it moves the grid's centre by at most
+// kMaxRefineMove of a module: one that moves it further has lost its way.
+bool movedLittle(const Homography& from, const Homography& to) {
+    const Point2d a = Aztec::Math::mapPoint(from, 0.0, 0.0);
+    const Point2d b = Aztec::Math::mapPoint(to, 0.0, 0.0);
+    const Point2d a1 = Aztec::Math::mapPoint(from, 1.0, 0.0);
+    return std::hypot(b.x - a.x, b.y - a.y) <= kMaxRefineMove * std::hypot(a1.x - a.x, a1.y - a.y);
+}
 
 double moduleLevel(const Sampler& s, const Homography& h, double u, double v) {
     const double pts[5][2] = {{u, v}, {u - kSpread, v}, {u + kSpread, v}, {u, v - kSpread}, {u, v + kSpread}};
@@ -237,7 +248,7 @@ void blurGrid(const std::vector<double>& in, std::vector<double>& out, std::vect
 // heavy blur); a bounded number of rounds keeps noise in check.
 constexpr int kDeblurRounds = 30;
 std::vector<double> deblur(const std::vector<double>& levels, int n, double sigma) {
-    if (sigma <= 0.25) return levels;
+    if (sigma <= kDeblurFrom) return levels;
     const auto w = blurWeights(sigma);
     std::vector<double> x(levels), blurred, tmp;
     for (int round = 0; round < kDeblurRounds; ++round) {
@@ -343,7 +354,7 @@ bool readModeRingAt(const Sampler& sampler, const BullseyeFit& fit, const Module
     // As sampled, deblurred, and deblurred within the levels' bounds.
     for (int pass = 0; pass < 3; ++pass) {
         const double sigma = pass == 0 ? 0.0 : model.sigma;
-        if (pass > 0 && sigma <= 0.25) continue;
+        if (pass > 0 && sigma <= kDeblurFrom) continue;
         if (pass == 2 && !(model.light > model.dark)) continue;
         const std::vector<double> sharp =
             pass == 2 ? deblurBounded(patch, n, sigma, model.dark, model.light) : deblur(patch, n, sigma);
@@ -400,14 +411,10 @@ bool readModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleMo
     if (model.sigma <= kModeRefitBlur) return false;
     BullseyeFit moved = fit;
     if (guess.size() != 0) {
-        if (const auto refined = refineWithModeRing(sampler, fit, guess, model.sigma)) {
-            const Point2d a = Aztec::Math::mapPoint(fit.toImage, 0.0, 0.0);
-            const Point2d b = Aztec::Math::mapPoint(refined->fit.toImage, 0.0, 0.0);
-            const Point2d a1 = Aztec::Math::mapPoint(fit.toImage, 1.0, 0.0);
-            if (std::hypot(b.x - a.x, b.y - a.y) <= kMaxRefineMove * std::hypot(a1.x - a.x, a1.y - a.y)) {
-                moved.toImage = refined->fit.toImage;
-                if (readModeRingAt(sampler, moved, model, cand, ring, guess)) return true;
-            }
+        const auto refined = refineWithModeRing(sampler, fit, guess, model.sigma);
+        if (refined && movedLittle(fit.toImage, refined->fit.toImage)) {
+            moved.toImage = refined->fit.toImage;
+            if (readModeRingAt(sampler, moved, model, cand, ring, guess)) return true;
         }
     }
     return false;
@@ -555,13 +562,8 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
     if (m <= 0) return std::nullopt;
     Homography h = fit.toImage;
     if (ring) {
-        if (auto refined = refineWithModeRing(sampler, fit, *ring, std::max(model.sigma, kMinModelSigma))) {
-            const Point2d a = Aztec::Math::mapPoint(h, 0.0, 0.0);
-            const Point2d b = Aztec::Math::mapPoint(refined->fit.toImage, 0.0, 0.0);
-            const Point2d a1 = Aztec::Math::mapPoint(h, 1.0, 0.0);
-            const double module = std::hypot(a1.x - a.x, a1.y - a.y);
-            if (std::hypot(b.x - a.x, b.y - a.y) < kMaxRefineMove * module) h = refined->fit.toImage;
-        }
+        const auto refined = refineWithModeRing(sampler, fit, *ring, std::max(model.sigma, kMinModelSigma));
+        if (refined && movedLittle(h, refined->fit.toImage)) h = refined->fit.toImage;
     }
     const double mid = 0.5 * (fit.dark + fit.light);
     const Homography local = h;  // before the reference grid's fit: the curved grids start here
@@ -579,7 +581,10 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
         return read;
     };
     const std::vector<double> levels = sampleLevels(sampler, h, m, {0.0, 0.0, 1.0});
-    const bool blurred = model.sigma > 0.25;
+    const bool blurred = model.sigma > kDeblurFrom;
+    // Deblurring within [dark, light] needs a range to hold the levels in.
+    const bool bounded = blurred && model.light > model.dark;
+    const double modelMid = 0.5 * (model.dark + model.light);
     if (blurred) {
         // Deblurred with the blur measured on the bull's-eye, and a little
         // less and more.
@@ -595,8 +600,7 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
     // deblurred freely, or within the levels' bounds.
     auto classifiedValues = [&](const std::vector<double>& l, bool withinBounds) {
         const Aztec::ModuleMatrix seen =
-            withinBounds ? classify(deblurBounded(l, m + 2, model.sigma, model.dark, model.light), m, 0.0,
-                                    0.5 * (model.dark + model.light))
+            withinBounds ? classify(deblurBounded(l, m + 2, model.sigma, model.dark, model.light), m, 0.0, modelMid)
                          : classify(blurred ? deblur(l, m + 2, model.sigma) : l, m, 0.0, -1.0);
         std::vector<double> values(static_cast<std::size_t>(m) * static_cast<std::size_t>(m));
         for (int x = 0; x < m; ++x)
@@ -605,23 +609,17 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
         return values;
     };
     const Homography start = h;
-    auto nearStart = [&](const Homography& t) {
-        const Point2d a = Aztec::Math::mapPoint(start, 0.0, 0.0);
-        const Point2d b = Aztec::Math::mapPoint(t, 0.0, 0.0);
-        const Point2d a1 = Aztec::Math::mapPoint(start, 1.0, 0.0);
-        return std::hypot(b.x - a.x, b.y - a.y) <= kMaxRefineMove * std::hypot(a1.x - a.x, a1.y - a.y);
-    };
     // Levels sampled through a refitted transform, classified every way
     // (with `withinBounds` also deblurred within the levels' bounds).
     auto attemptRefitted = [&](const std::vector<double>& l, double sigma, bool withinBounds) -> std::optional<SymbolRead> {
-        if (sigma > 0.25) {
+        if (sigma > kDeblurFrom) {
             for (double ds : {0.0, -0.1, 0.1})
                 if (auto r = attempt(deblur(l, m + 2, sigma + ds), 0.0, -1.0)) return r;
         }
         for (double alpha : kSharpen)
             if (auto r = attempt(l, alpha, -1.0)) return r;
-        if (withinBounds && sigma > 0.25)
-            return attempt(deblurBounded(l, m + 2, sigma, model.dark, model.light), 0.0, 0.5 * (model.dark + model.light));
+        if (withinBounds && sigma > kDeblurFrom)
+            return attempt(deblurBounded(l, m + 2, sigma, model.dark, model.light), 0.0, modelMid);
         return std::nullopt;
     };
     // The transform refined against the whole symbol as classified, twice
@@ -631,7 +629,7 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
         for (int pass = 0; pass < kSymbolRefitPasses; ++pass) {
             const auto refined = refineWithSymbol(sampler, h, m, classifiedValues(current, withinBounds),
                                                   std::max(model.sigma, kMinModelSigma));
-            if (!refined || !nearStart(refined->fit.toImage)) break;
+            if (!refined || !movedLittle(start, refined->fit.toImage)) break;
             h = refined->fit.toImage;
             current = sampleLevels(sampler, h, m, {0.0, 0.0, 1.0});
             if (auto r = attemptRefitted(current, refined->sigma, withinBounds)) return r;
@@ -656,12 +654,10 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
     // Heavy blur: the levels deblurred within their bounds, first as
     // sampled, then through the refits (with a fresh allowance of erasure
     // decodings, which the attempts above have used).
-    if (!blurred || !(model.light > model.dark)) return curved ? readCurvedSymbol(sampler, local, model, cand) : std::nullopt;
-    erasureAttempts = 0;
-    if (auto r = attempt(deblurBounded(levels, m + 2, model.sigma, model.dark, model.light), 0.0,
-                         0.5 * (model.dark + model.light)))
-        return r;
-    if (m <= kMaxSymbolRefit) {
+    auto heavyBlur = [&]() -> std::optional<SymbolRead> {
+        erasureAttempts = 0;
+        if (auto r = attempt(deblurBounded(levels, m + 2, model.sigma, model.dark, model.light), 0.0, modelMid)) return r;
+        if (m > kMaxSymbolRefit) return std::nullopt;
         if (auto r = refitWhole(true)) return r;
         // A transform a few degrees off (the bull's-eye's blurred rings say
         // little about its turn) is right near the centre and a module off
@@ -674,7 +670,7 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
             const int part = std::min(2 * half + 1, m);
             const auto refined = refineWithSymbol(
                 sampler, h, m, classifiedValues(sampleLevels(sampler, h, m, {0.0, 0.0, 1.0}), true), model.sigma, part);
-            if (!refined || !nearStart(refined->fit.toImage)) break;
+            if (!refined || !movedLittle(start, refined->fit.toImage)) break;
             h = refined->fit.toImage;
             if (part == m) {
                 if (auto r = attemptRefitted(sampleLevels(sampler, h, m, {0.0, 0.0, 1.0}), refined->sigma, true)) return r;
@@ -682,6 +678,10 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
             }
         }
         h = start;
+        return std::nullopt;
+    };
+    if (bounded) {
+        if (auto r = heavyBlur()) return r;
     }
     // No flat transform reads it: perhaps the symbol is curved.
     if (!curved) return std::nullopt;
@@ -703,7 +703,7 @@ std::optional<Aztec::DecodedData> decodeModuleLevels(const Sampler& sampler, con
             decoded.reset();
         return decoded;
     };
-    if (model.sigma > 0.25) {
+    if (model.sigma > kDeblurFrom) {
         for (double ds : {0.0, -0.1, 0.1})
             if (auto r = attempt(deblur(levels, m + 2, model.sigma + ds), 0.0, -1.0)) return r;
     }
