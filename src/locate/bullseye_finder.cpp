@@ -39,6 +39,15 @@ constexpr int kFineHalfWindow = 5;
 // half a module of its centre, one row band at 2 pixels per module.
 constexpr int kRowStep = 2;
 constexpr double kMinModule = 1.4;
+// The least whole number of pixels not below x.
+constexpr int wholeAtLeast(double x) {
+    const int i = static_cast<int>(x);
+    return i < x ? i + 1 : i;
+}
+// The signatures' least spans in whole pixels: seven runs, and the four
+// ring runs beside a wide middle one, of kMinModule each.
+constexpr int kMinSevenRuns = wholeAtLeast(7 * kMinModule);
+constexpr int kMinFourRuns = wholeAtLeast(4 * kMinModule);
 // Row hits gathered into clusters are cross-checked only up to this many
 // clusters per frame, which bounds the work a busy frame can cause. Which
 // ones matters on noisy frames, where sensor noise makes a cluster every
@@ -235,6 +244,36 @@ bool signatureAt(const int* starts, int runs, int c, bool centreDark, bool symbo
         }
     }
     return false;
+}
+
+// The first tests of the two signatures at run c, on whole pixels and
+// without branches: where one fails, signatureAt fails for the polarity
+// that would test it (the nine runs for the polarity of the middle run,
+// the seven for the other). Each is signatureAt's test on the module
+// multiplied out (for the nine runs m = span / 7: m >= kMinModule, outer
+// runs >= m / 2, |left - right| < m; for the seven, m = (left + right) / 4
+// likewise and 1.7 m <= middle <= 4 m), and never answers otherwise,
+// since no product of whole widths lies between a bound and its rounding.
+// On a noisy row most runs fail both, where a branch per test was often
+// mispredicted. Runs c - 3 .. c + 3 must exist, and c - 4 and c + 4 for
+// the nine.
+struct MaybeSignatures {
+    bool nine = false, seven = false;
+};
+inline MaybeSignatures maybeSignatures(const int* starts, int c, bool nineInside) {
+    MaybeSignatures out;
+    const int left7 = starts[c] - starts[c - 2], right7 = starts[c + 3] - starts[c + 1];
+    const int four = left7 + right7, middle = starts[c + 1] - starts[c];
+    out.seven = (four >= kMinFourRuns) & (40 * middle >= 17 * four) & (middle <= four) &
+                (8 * (starts[c - 2] - starts[c - 3]) >= four) & (8 * (starts[c + 4] - starts[c + 3]) >= four) &
+                (4 * std::abs(left7 - right7) < four);
+    if (nineInside) {
+        const int span = starts[c + 4] - starts[c - 3];
+        const int left9 = starts[c] - starts[c - 3], right9 = starts[c + 4] - starts[c + 1];
+        out.nine = (span >= kMinSevenRuns) & (14 * (starts[c - 3] - starts[c - 4]) >= span) &
+                   (14 * (starts[c + 5] - starts[c + 4]) >= span) & (7 * std::abs(left9 - right9) < span);
+    }
+    return out;
 }
 
 // A classified walk: its run starts (the last entry is the end), each
@@ -674,9 +713,12 @@ std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const 
         starts.push_back(x1);
         const int runs = static_cast<int>(starts.size()) - 1;
         for (int c = 3; c + 3 < runs; ++c) {
+          const MaybeSignatures maybe = maybeSignatures(starts.data(), c, c >= 4 && c + 4 < runs);
+          if (!(maybe.nine | maybe.seven)) continue;
           const bool centreDark = firstDark == (c % 2 == 0);
           for (bool symbolDark : {true, false}) {
             if (symbolDark ? !options.darkOnLight : !options.lightOnDark) continue;
+            if (!(symbolDark == centreDark ? maybe.nine : maybe.seven)) continue;
             Signature sig;
             if (!signatureAt(starts.data(), runs, c, centreDark, symbolDark, sig)) continue;
             const double x = 0.5 * (starts[static_cast<std::size_t>(c)] + starts[static_cast<std::size_t>(c + 1)] - 1);
