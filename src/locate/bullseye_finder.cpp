@@ -167,6 +167,17 @@ public:
         return flat_[idx(static_cast<int>(static_cast<unsigned>(x) / kBlock), static_cast<int>(static_cast<unsigned>(y) / kBlock))] != 0;
     }
     bool flatBlock(int bx, int by) const { return flat_[idx(bx, by)] != 0; }
+    // The same test through plain values, for loops whose stores the
+    // compiler cannot tell apart from this map's fields.
+    struct Lookup {
+        const std::uint8_t* blocks;
+        std::size_t perRow;
+        bool flat(int x, int y) const {
+            return blocks[static_cast<std::size_t>(static_cast<unsigned>(y) / kBlock) * perRow +
+                          static_cast<unsigned>(x) / kBlock] != 0;
+        }
+    };
+    Lookup lookup() const { return {flat_.data(), static_cast<std::size_t>(bw_)}; }
 
 private:
     std::size_t idx(int bx, int by) const {
@@ -360,13 +371,17 @@ struct Walker {
         }
         const int x0 = x - back * dx, y0 = y - back * dy;
         const std::uint8_t* first = v.pixels + static_cast<std::ptrdiff_t>(y0) * v.stride + x0;
+        const FlatMap::Lookup flatAt = flat.lookup();
+        int* const pd = p.data();
+        int* const qd = q.data();
+        int* const sd = sums.data();
         const std::ptrdiff_t step = static_cast<std::ptrdiff_t>(dy) * v.stride + dx;
         // Samples, their smoothing and sums are taken a stretch at a time,
         // as far as the classes are wanted (q[i] needs p[i + 1]; sums[k]
         // needs q[k - 1]).
         constexpr int kStretch = 48;
         int sampled = 0, ready = 0;  // p[0 .. sampled) and sums[0 .. ready] are known
-        sums[0] = 0;
+        sd[0] = 0;
         w.starts.clear();
         w.runDark.clear();
         bool cls = false;
@@ -374,36 +389,40 @@ struct Walker {
         bool cut = false;
         for (int i = 0; i < n; ++i) {
             // A sample in a flat block keeps the class before it.
-            if (i > 0 && !flat.flat(x0 + i * dx, y0 + i * dy)) {
+            if (i > 0 && !flatAt.flat(x0 + i * dx, y0 + i * dy)) {
                 const int a = std::max(0, i - halfWindow), b = std::min(n, i + halfWindow + 1);
                 if (b > ready) {
                     const int k = std::min(n, b + kStretch);
                     const int upto = std::min(n, k + 1);
                     int j = sampled;
-                    for (; j < upto; ++j) p[static_cast<std::size_t>(j)] = first[j * step];
+                    for (; j < upto; ++j) pd[j] = first[j * step];
                     sampled = j;
                     j = ready;
                     if (j == 0) {
-                        q[0] = 4 * p[0];
-                        sums[1] = q[0];
+                        qd[0] = 4 * pd[0];
+                        sd[1] = qd[0];
                         j = 1;
                     }
                     const int inner = std::min(k, n - 1);
+                    // The running sum kept in a register: through memory
+                    // every step would wait on the one before.
+                    int running = sd[j];
                     for (; j < inner; ++j) {
-                        const auto u = static_cast<std::size_t>(j);
-                        q[u] = p[u - 1] + 2 * p[u] + p[u + 1];
-                        sums[u + 1] = sums[u] + q[u];
+                        const int smoothed = pd[j - 1] + 2 * pd[j] + pd[j + 1];
+                        qd[j] = smoothed;
+                        running += smoothed;
+                        sd[j + 1] = running;
                     }
                     if (k == n && j == n - 1) {
                         const auto u = static_cast<std::size_t>(j);
-                        q[u] = 4 * p[u];
-                        sums[u + 1] = sums[u] + q[u];
+                        qd[u] = 4 * pd[u];
+                        sd[u + 1] = sd[u] + qd[u];
                         j = n;
                     }
                     ready = j;
                 }
-                const int sum = sums[static_cast<std::size_t>(b)] - sums[static_cast<std::size_t>(a)];
-                const int scaled = q[static_cast<std::size_t>(i)] * (b - a);
+                const int sum = sd[b] - sd[a];
+                const int scaled = qd[i] * (b - a);
                 const int margin = quarterHysteresis * (b - a);
                 if (cls ? scaled > sum + margin : scaled < sum - margin) {
                     cls = !cls;
