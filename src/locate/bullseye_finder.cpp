@@ -162,16 +162,14 @@ public:
         }
     }
 
-    // x and y lie in the frame.
-    bool flat(int x, int y) const {
-        return flat_[idx(static_cast<int>(static_cast<unsigned>(x) / kBlock), static_cast<int>(static_cast<unsigned>(y) / kBlock))] != 0;
-    }
     bool flatBlock(int bx, int by) const { return flat_[idx(bx, by)] != 0; }
-    // The same test through plain values, for loops whose stores the
-    // compiler cannot tell apart from this map's fields.
+    // Whether pixel (x, y) lies in a flat block, through plain values: a
+    // loop that stores into int buffers would otherwise reload this map's
+    // fields after every store (the compiler cannot tell them apart).
     struct Lookup {
         const std::uint8_t* blocks;
         std::size_t perRow;
+        // x and y lie in the frame.
         bool flat(int x, int y) const {
             return blocks[static_cast<std::size_t>(static_cast<unsigned>(y) / kBlock) * perRow +
                           static_cast<unsigned>(x) / kBlock] != 0;
