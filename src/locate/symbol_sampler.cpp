@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <numbers>
 #include <utility>
 #include <string>
@@ -243,37 +244,38 @@ void blurGrid(const std::vector<double>& in, std::vector<double>& out, std::vect
 }
 
 // Undoes the blur of a grid of module levels by Van Cittert iteration:
-// x <- x + (levels - blur(x)). Each round restores more of the finest
-// detail (a checkerboard keeps only a few per cent of its contrast under
-// heavy blur); a bounded number of rounds keeps noise in check.
-constexpr int kDeblurRounds = 30;
-std::vector<double> deblur(const std::vector<double>& levels, int n, double sigma) {
-    if (sigma <= kDeblurFrom) return levels;
+// x <- x + (levels - blur(x)), each round's levels held within [lo, hi].
+// Each round restores more of the finest detail (a checkerboard keeps only
+// a few per cent of its contrast under heavy blur).
+std::vector<double> vanCittert(const std::vector<double>& levels, int n, double sigma, int rounds, double lo,
+                               double hi) {
     const auto w = blurWeights(sigma);
     std::vector<double> x(levels), blurred, tmp;
-    for (int round = 0; round < kDeblurRounds; ++round) {
+    for (int round = 0; round < rounds; ++round) {
         blurGrid(x, blurred, tmp, n, w);
-        for (std::size_t i = 0; i < x.size(); ++i) x[i] += levels[i] - blurred[i];
+        for (std::size_t i = 0; i < x.size(); ++i) x[i] = std::clamp(x[i] + (levels[i] - blurred[i]), lo, hi);
     }
     return x;
 }
 
-// The same iteration held within the levels a module can have, [dark,
-// light], after every round. Modules are two-valued, and the bound stops
-// the noise that each round amplifies from swamping the finest detail, so
-// the iteration can run longer and restore more of it: under blur of 0.9
-// module it misclassifies about a third as many modules as the free
-// iteration, whose levels then want the fixed threshold half-way between
-// dark and light rather than their neighbourhood's mean.
+// Unbounded, a limited number of rounds keeps the noise in check that
+// each round amplifies.
+constexpr int kDeblurRounds = 30;
+std::vector<double> deblur(const std::vector<double>& levels, int n, double sigma) {
+    if (sigma <= kDeblurFrom) return levels;
+    constexpr double kUnbounded = std::numeric_limits<double>::infinity();
+    return vanCittert(levels, n, sigma, kDeblurRounds, -kUnbounded, kUnbounded);
+}
+
+// Held within the levels a module can have, [dark, light]. Modules are
+// two-valued, and the bound stops the noise from swamping the finest
+// detail, so the iteration can run longer and restore more of it: under
+// blur of 0.9 module it misclassifies about a third as many modules as the
+// free iteration, whose levels then want the fixed threshold half-way
+// between dark and light rather than their neighbourhood's mean.
 constexpr int kBoundedDeblurRounds = 60;
 std::vector<double> deblurBounded(const std::vector<double>& levels, int n, double sigma, double dark, double light) {
-    const auto w = blurWeights(sigma);
-    std::vector<double> x(levels), blurred, tmp;
-    for (int round = 0; round < kBoundedDeblurRounds; ++round) {
-        blurGrid(x, blurred, tmp, n, w);
-        for (std::size_t i = 0; i < x.size(); ++i) x[i] = std::clamp(x[i] + levels[i] - blurred[i], dark, light);
-    }
-    return x;
+    return vanCittert(levels, n, sigma, kBoundedDeblurRounds, dark, light);
 }
 
 }  // namespace
@@ -408,16 +410,12 @@ bool readModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleMo
     // fifth of a module off, enough to lose the ring. Fitted again with the
     // ring as last seen (most of its modules right), the transform comes
     // nearer, and the ring is read once more.
-    if (model.sigma <= kModeRefitBlur) return false;
+    if (model.sigma <= kModeRefitBlur || guess.size() == 0) return false;
+    const auto refined = refineWithModeRing(sampler, fit, guess, model.sigma);
+    if (!refined || !movedLittle(fit.toImage, refined->fit.toImage)) return false;
     BullseyeFit moved = fit;
-    if (guess.size() != 0) {
-        const auto refined = refineWithModeRing(sampler, fit, guess, model.sigma);
-        if (refined && movedLittle(fit.toImage, refined->fit.toImage)) {
-            moved.toImage = refined->fit.toImage;
-            if (readModeRingAt(sampler, moved, model, cand, ring, guess)) return true;
-        }
-    }
-    return false;
+    moved.toImage = refined->fit.toImage;
+    return readModeRingAt(sampler, moved, model, cand, ring, guess);
 }
 
 bool readTurnedModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model, SymbolCandidate& cand,
@@ -598,15 +596,17 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
     if (auto r = attempt(levels, 0.0, mid)) return r;
     // The symbol's modules as classified for a refit (1 dark, 0 light):
     // deblurred freely, or within the levels' bounds.
-    auto classifiedValues = [&](const std::vector<double>& l, bool withinBounds) {
-        const Aztec::ModuleMatrix seen =
-            withinBounds ? classify(deblurBounded(l, m + 2, model.sigma, model.dark, model.light), m, 0.0, modelMid)
-                         : classify(blurred ? deblur(l, m + 2, model.sigma) : l, m, 0.0, -1.0);
+    auto valuesOf = [m](const Aztec::ModuleMatrix& seen) {
         std::vector<double> values(static_cast<std::size_t>(m) * static_cast<std::size_t>(m));
         for (int x = 0; x < m; ++x)
             for (int y = 0; y < m; ++y)
                 values[static_cast<std::size_t>(x * m + y)] = seen[static_cast<std::size_t>(x)].get(y) ? 1.0 : 0.0;
         return values;
+    };
+    auto classifiedValues = [&](const std::vector<double>& l, bool withinBounds) {
+        return valuesOf(withinBounds
+                            ? classify(deblurBounded(l, m + 2, model.sigma, model.dark, model.light), m, 0.0, modelMid)
+                            : classify(blurred ? deblur(l, m + 2, model.sigma) : l, m, 0.0, -1.0));
     };
     const Homography start = h;
     // Levels sampled through a refitted transform, classified every way
@@ -623,11 +623,12 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
         return std::nullopt;
     };
     // The transform refined against the whole symbol as classified, twice
-    // (each pass classifies with the better transform of the one before).
-    auto refitWhole = [&](bool withinBounds) -> std::optional<SymbolRead> {
-        std::vector<double> current = levels;
+    // (each pass classifies with the better transform of the one before),
+    // from `first`, the levels as sampled classified that way.
+    auto refitWhole = [&](bool withinBounds, const std::vector<double>& first) -> std::optional<SymbolRead> {
+        std::vector<double> current;
         for (int pass = 0; pass < kSymbolRefitPasses; ++pass) {
-            const auto refined = refineWithSymbol(sampler, h, m, classifiedValues(current, withinBounds),
+            const auto refined = refineWithSymbol(sampler, h, m, pass == 0 ? first : classifiedValues(current, withinBounds),
                                                   std::max(model.sigma, kMinModelSigma));
             if (!refined || !movedLittle(start, refined->fit.toImage)) break;
             h = refined->fit.toImage;
@@ -638,7 +639,7 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
         return std::nullopt;
     };
     if (m <= kMaxSymbolRefit) {
-        if (auto r = refitWhole(false)) return r;
+        if (auto r = refitWhole(false, classifiedValues(levels, false))) return r;
     }
     for (const Move& move : kMoves) {
         if (sampler.budgetSpent()) break;
@@ -656,9 +657,12 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
     // decodings, which the attempts above have used).
     auto heavyBlur = [&]() -> std::optional<SymbolRead> {
         erasureAttempts = 0;
-        if (auto r = attempt(deblurBounded(levels, m + 2, model.sigma, model.dark, model.light), 0.0, modelMid)) return r;
+        const std::vector<double> sharpened = deblurBounded(levels, m + 2, model.sigma, model.dark, model.light);
+        if (auto r = attempt(sharpened, 0.0, modelMid)) return r;
         if (m > kMaxSymbolRefit) return std::nullopt;
-        if (auto r = refitWhole(true)) return r;
+        // The levels as sampled, so classified: where both refits start.
+        const std::vector<double> asSampled = valuesOf(classify(sharpened, m, 0.0, modelMid));
+        if (auto r = refitWhole(true, asSampled)) return r;
         // A transform a few degrees off (the bull's-eye's blurred rings say
         // little about its turn) is right near the centre and a module off
         // at the edge, and a refit from the whole symbol locks onto the
@@ -668,8 +672,11 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
         const int core = (cand.type == SymbolType::Compact ? kCompactModeRing : kFullRangeModeRing) + kGrowStep / 2;
         for (int half = core; !sampler.budgetSpent(); half += kGrowStep) {
             const int part = std::min(2 * half + 1, m);
+            // The first step starts from the transform the levels were sampled through.
             const auto refined = refineWithSymbol(
-                sampler, h, m, classifiedValues(sampleLevels(sampler, h, m, {0.0, 0.0, 1.0}), true), model.sigma, part);
+                sampler, h, m,
+                half == core ? asSampled : classifiedValues(sampleLevels(sampler, h, m, {0.0, 0.0, 1.0}), true),
+                model.sigma, part);
             if (!refined || !movedLittle(start, refined->fit.toImage)) break;
             h = refined->fit.toImage;
             if (part == m) {
