@@ -1,8 +1,9 @@
 // Time of the whole-frame stage on 720p frames (Google Benchmark): the
 // finder's pass over a frame without a symbol (clean and noisy), the whole
 // read of such a frame (centre search, then the whole frame; clean, and with sensor
-// noise of 2 and of 8 grey levels, which breaks the flat blocks the finder
-// skips and costs the whole-frame stage a further round), and reads of
+// noise of 2 and of 8 grey levels, which makes hits of noise wherever the
+// clutter leaves no flat blocks and costs the whole-frame stage a further
+// round), and reads of
 // a blurred and of a turned 5-layer symbol away from the centre; the
 // FrameSearch ones time the whole-frame stage alone on the same frames,
 // the CentreOnly ones the centre search alone. The copy of a frame is the
@@ -76,21 +77,21 @@ void BM_CopyFrame720p(benchmark::State& state) {
 }
 BENCHMARK(BM_CopyFrame720p);
 
-void BM_FinderPassNoSymbol720p(benchmark::State& state) {
-    const Frame& f = emptyFrame();
+// The finder's pass as the frame search makes it: the frame's noise
+// estimate, then the pass told of it.
+void finderPass(benchmark::State& state, const Frame& f) {
     const AztecCore::Locate::GreyView v{f.pixels.data(), f.width, f.height, f.width};
-    for (auto _ : state) benchmark::DoNotOptimize(AztecCore::Locate::findBullseyes(v, {}));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(AztecCore::Locate::findBullseyes(v, {}, AztecCore::Locate::estimateNoise(v)));
 }
+
+void BM_FinderPassNoSymbol720p(benchmark::State& state) { finderPass(state, emptyFrame()); }
 BENCHMARK(BM_FinderPassNoSymbol720p);
 
-// The same pass on the noisy frame: noise breaks the flat blocks and the
-// rows into many short runs, each tested for the signature, and many row
-// hits to cross-check.
-void BM_FinderPassNoisyNoSymbol720p(benchmark::State& state) {
-    const Frame& f = noisyFrame();
-    const AztecCore::Locate::GreyView v{f.pixels.data(), f.width, f.height, f.width};
-    for (auto _ : state) benchmark::DoNotOptimize(AztecCore::Locate::findBullseyes(v, {}));
-}
+// The same pass on the noisy frame: noise breaks the rows into many short
+// runs, each tested for the signature, and makes many row hits to
+// cross-check, wherever the clutter leaves the frame no flat blocks.
+void BM_FinderPassNoisyNoSymbol720p(benchmark::State& state) { finderPass(state, noisyFrame()); }
 BENCHMARK(BM_FinderPassNoisyNoSymbol720p);
 
 void BM_ReadNoSymbol720p(benchmark::State& state) {

@@ -56,9 +56,11 @@ class FlatMap;
 // The finder over one frame: what does not depend on the options is found
 // once, so that further passes with other options (the frame search's
 // noise round) cost only their own rows. The frame must outlive it.
+// `noise` is the frame's sensor noise (estimateNoise), whose span over a
+// flat stretch leaves it flat.
 class BullseyeFinder {
 public:
-    explicit BullseyeFinder(const GreyView& view);
+    explicit BullseyeFinder(const GreyView& view, double noise = 0.0);
     ~BullseyeFinder();
     BullseyeFinder(BullseyeFinder&&) noexcept = default;
     BullseyeFinder& operator=(BullseyeFinder&&) noexcept = default;
@@ -70,7 +72,7 @@ private:
     std::unique_ptr<const FlatMap> flat_;  // none when the frame is too small to search
 };
 
-std::vector<FinderHit> findBullseyes(const GreyView& view, const FinderOptions& options);
+std::vector<FinderHit> findBullseyes(const GreyView& view, const FinderOptions& options, double noise = 0.0);
 
 // The frame's sensor noise (standard deviation, grey levels), from the
 // median size of the second differences along a sample of rows: on smooth

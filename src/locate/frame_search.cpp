@@ -312,9 +312,12 @@ namespace {
 
 // One scale of the frame: its reduced copy (the frame itself at 1) and the
 // finder over it, made when first wanted and kept for the later rounds.
+// The finder is told the noise of what it searches: the frame's own
+// estimate where the search has it, else one made on the copy.
 struct Scale {
     int reduction = 1;
     bool darkened = false;  // halved through darkenedHalf rather than averaged
+    double frameNoise = -1.0;  // estimateNoise of the frame, when known
     bool made = false;
     std::vector<std::uint8_t> store;
     GreyView view{};
@@ -328,7 +331,8 @@ struct Scale {
                 if (std::min(frame.width, frame.height) / reduction < kMinReducedSide) return nullptr;
                 store = darkened ? darkenedHalf(frame, view) : reduce(frame, reduction, view);
             }
-            finder = std::make_unique<BullseyeFinder>(view);
+            const double noise = reduction == 1 && frameNoise >= 0.0 ? frameNoise : estimateNoise(view);
+            finder = std::make_unique<BullseyeFinder>(view, noise);
         }
         return finder.get();
     }
@@ -473,7 +477,10 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
     };
 
     std::array<Scale, std::size(kScales)> copies;
-    for (std::size_t k = 0; k < copies.size(); ++k) copies[k].reduction = kScales[k];
+    for (std::size_t k = 0; k < copies.size(); ++k) {
+        copies[k].reduction = kScales[k];
+        copies[k].frameNoise = noise;
+    }
     auto copyAt = [&](int reduction) -> Scale& {
         for (Scale& c : copies)
             if (c.reduction == reduction) return c;

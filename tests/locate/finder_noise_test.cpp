@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include "locate/bullseye_finder.h"
 #include "support/frame_renderer.h"
@@ -67,14 +68,15 @@ TEST(FinderNoise, KeptFinderAnswersEveryPassAsAFreshOne) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const AztecCore::Locate::GreyView v{c.frame.pixels.data(), c.frame.width, c.frame.height, c.frame.width};
-        const AztecCore::Locate::BullseyeFinder kept(v);
+        const double noise = AztecCore::Locate::estimateNoise(v);
+        const AztecCore::Locate::BullseyeFinder kept(v, noise);
         // The default, the noise round's hystereses, the default again, one polarity.
         for (const double hysteresis : {1.5, 3.0, 6.0, 1.5}) {
             for (const bool both : {true, false}) {
                 AztecCore::Locate::FinderOptions fo;
                 fo.hysteresis = hysteresis;
                 fo.lightOnDark = both;
-                const auto again = kept.find(fo), fresh = AztecCore::Locate::findBullseyes(v, fo);
+                const auto again = kept.find(fo), fresh = AztecCore::Locate::findBullseyes(v, fo, noise);
                 ASSERT_EQ(again.size(), fresh.size()) << "hysteresis " << hysteresis;
                 for (std::size_t k = 0; k < fresh.size(); ++k) {
                     EXPECT_EQ(again[k].x, fresh[k].x);
@@ -88,6 +90,33 @@ TEST(FinderNoise, KeptFinderAnswersEveryPassAsAFreshOne) {
         }
     }
     EXPECT_GT(hits, 0u);  // the comparison is not of empty lists only
+}
+
+// Told the frame's noise, the finder leaves a noisy blank stretch alone
+// (untold, noise makes hits there), yet still finds a blurred bull's-eye
+// in as much noise.
+TEST(FinderNoise, ToldNoiseSkipsBlankStretchesButNotSymbols) {
+    ModuleGrid g;
+    ASSERT_TRUE(encodeAztec("noise told", {.size = 5}, g));
+    RenderOptions o;
+    o.width = 640;
+    o.height = 480;
+    o.moduleSize = 5.0;
+    o.dx = 150.0;
+    o.noiseSigma = 4.0;
+    o.blurSigma = 0.6 * o.moduleSize;
+    const Frame symbol = renderSymbol(g, o);
+    const Frame blank = withNoise(uniformFrame(640, 480, 120), 4.0, 7);
+    auto hitsOf = [](const Frame& f, bool told) {
+        const AztecCore::Locate::GreyView v{f.pixels.data(), f.width, f.height, f.width};
+        return AztecCore::Locate::findBullseyes(v, {}, told ? AztecCore::Locate::estimateNoise(v) : 0.0);
+    };
+    EXPECT_GT(hitsOf(blank, false).size(), 0u);
+    EXPECT_EQ(hitsOf(blank, true).size(), 0u);
+    bool onSymbol = false;
+    for (const auto& h : hitsOf(symbol, true))
+        onSymbol = onSymbol || std::hypot(h.x - (320.0 + o.dx), h.y - 240.0) < 2.0 * o.moduleSize;
+    EXPECT_TRUE(onSymbol);
 }
 
 }  // namespace
