@@ -23,8 +23,9 @@ namespace {
 // sigma s spans about 7 s over a window's 1,600 pixels. Without it no
 // window of a frame with noise of 2 grey levels is flat, and the finder's
 // pass over it costs ten times the pass over a clean one, for hits made
-// of noise. A bull's-eye spans far more than this even under heavy blur:
-// its window also holds the quiet zone and the data round it.
+// of noise. Noise widens the span of every window alike, at both ends:
+// one holding dark and light levels C apart spans about C + 7 s, so what
+// is left out is still only contrast below kMinRange.
 constexpr int kBlock = 8;
 constexpr int kReach = 2;
 constexpr int kMinRange = 12;
