@@ -10,7 +10,6 @@
 // floor beside them.
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -31,24 +30,15 @@ const Frame& emptyFrame() {
     return f;
 }
 
-// The clutter frame with Gaussian noise of the given sigma.
-Frame withNoise(double sigma) {
-    Frame out = clutterFrame(kWidth, kHeight, 40, 3);
-    const Frame noise = noiseFrame(kWidth, kHeight, 128.0, sigma, 5);
-    for (std::size_t i = 0; i < out.pixels.size(); ++i)
-        out.pixels[i] = static_cast<std::uint8_t>(std::clamp(out.pixels[i] + noise.pixels[i] - 128, 0, 255));
-    return out;
-}
-
 const Frame& noisyFrame() {
-    static const Frame f = withNoise(8.0);
+    static const Frame f = withNoise(clutterFrame(kWidth, kHeight, 40, 3), 8.0, 5);
     return f;
 }
 
 // Noise of 2 grey levels, about what a phone camera's frames keep after
 // its own denoising: enough to break the flat blocks everywhere.
 const Frame& mildlyNoisyFrame() {
-    static const Frame f = withNoise(2.0);
+    static const Frame f = withNoise(clutterFrame(kWidth, kHeight, 40, 3), 2.0, 5);
     return f;
 }
 

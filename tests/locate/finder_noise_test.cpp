@@ -16,11 +16,22 @@ namespace {
 
 using namespace quarrow_test;
 
-Frame withNoise(Frame f, double sigma, std::uint32_t seed) {
-    const Frame noise = noiseFrame(f.width, f.height, 128.0, sigma, seed);
-    for (std::size_t i = 0; i < f.pixels.size(); ++i)
-        f.pixels[i] = static_cast<std::uint8_t>(std::clamp(f.pixels[i] + noise.pixels[i] - 128, 0, 255));
-    return f;
+// A 640 x 480 frame of a 5-layer symbol 150 pixels right of the centre.
+struct SymbolShot {
+    double module, rotationDeg, noise, blurModules;
+};
+Frame symbolFrame(const char* text, const SymbolShot& shot) {
+    ModuleGrid g;
+    EXPECT_TRUE(encodeAztec(text, {.size = 5}, g));
+    RenderOptions o;
+    o.width = 640;
+    o.height = 480;
+    o.moduleSize = shot.module;
+    o.rotationDeg = shot.rotationDeg;
+    o.dx = 150.0;
+    o.noiseSigma = shot.noise;
+    o.blurSigma = shot.blurModules * shot.module;
+    return renderSymbol(g, o);
 }
 
 TEST(FinderNoise, EstimateFollowsTheSensorNoise) {
@@ -45,22 +56,12 @@ TEST(FinderNoise, EstimateFollowsTheSensorNoise) {
 }
 
 TEST(FinderNoise, KeptFinderAnswersEveryPassAsAFreshOne) {
-    ModuleGrid g;
-    ASSERT_TRUE(encodeAztec("kept finder", {.size = 5}, g));
-    RenderOptions o;
-    o.width = 640;
-    o.height = 480;
-    o.moduleSize = 4.0;
-    o.rotationDeg = 20.0;
-    o.dx = 150.0;
-    o.noiseSigma = 5.0;
-    o.blurSigma = 1.5;
     struct Case {
         const char* name;
         Frame frame;
     };
     const Case cases[] = {
-        {"symbol, noise 5, blur", renderSymbol(g, o)},
+        {"symbol, noise 5, blur", symbolFrame("kept finder", {4.0, 20.0, 5.0, 1.5 / 4.0})},
         {"clutter, none", clutterFrame(640, 480, 40, 3)},
         {"clutter, 8", withNoise(clutterFrame(640, 480, 40, 3), 8.0, 4)},
     };
@@ -96,16 +97,8 @@ TEST(FinderNoise, KeptFinderAnswersEveryPassAsAFreshOne) {
 // (untold, noise makes hits there), yet still finds a blurred bull's-eye
 // in as much noise.
 TEST(FinderNoise, ToldNoiseSkipsBlankStretchesButNotSymbols) {
-    ModuleGrid g;
-    ASSERT_TRUE(encodeAztec("noise told", {.size = 5}, g));
-    RenderOptions o;
-    o.width = 640;
-    o.height = 480;
-    o.moduleSize = 5.0;
-    o.dx = 150.0;
-    o.noiseSigma = 4.0;
-    o.blurSigma = 0.6 * o.moduleSize;
-    const Frame symbol = renderSymbol(g, o);
+    const SymbolShot shot{5.0, 0.0, 4.0, 0.6};
+    const Frame symbol = symbolFrame("noise told", shot);
     const Frame blank = withNoise(uniformFrame(640, 480, 120), 4.0, 7);
     auto hitsOf = [](const Frame& f, bool told) {
         const AztecCore::Locate::GreyView v{f.pixels.data(), f.width, f.height, f.width};
@@ -115,7 +108,7 @@ TEST(FinderNoise, ToldNoiseSkipsBlankStretchesButNotSymbols) {
     EXPECT_EQ(hitsOf(blank, true).size(), 0u);
     bool onSymbol = false;
     for (const auto& h : hitsOf(symbol, true))
-        onSymbol = onSymbol || std::hypot(h.x - (320.0 + o.dx), h.y - 240.0) < 2.0 * o.moduleSize;
+        onSymbol = onSymbol || std::hypot(h.x - (320.0 + 150.0), h.y - 240.0) < 2.0 * shot.module;
     EXPECT_TRUE(onSymbol);
 }
 

@@ -469,6 +469,13 @@ Frame noiseFrame(int width, int height, double mean, double sigma, std::uint32_t
     return quantise(FloatImage(width, height, static_cast<float>(mean)), sigma, rng);
 }
 
+Frame withNoise(Frame frame, double sigma, std::uint32_t seed) {
+    const Frame noise = noiseFrame(frame.width, frame.height, 128.0, sigma, seed);
+    for (std::size_t i = 0; i < frame.pixels.size(); ++i)
+        frame.pixels[i] = static_cast<std::uint8_t>(std::clamp(frame.pixels[i] + noise.pixels[i] - 128, 0, 255));
+    return frame;
+}
+
 Frame gradientFrame(int width, int height, std::uint8_t from, std::uint8_t to, double angleDeg) {
     FloatImage img(width, height, static_cast<float>(from));
     const double c = std::cos(angleDeg * kDegree), s = std::sin(angleDeg * kDegree);

@@ -77,6 +77,9 @@ Frame jpegRoundTrip(const Frame& frame, int quality);
 // Frames without a symbol.
 Frame uniformFrame(int width, int height, std::uint8_t value);
 Frame noiseFrame(int width, int height, double mean, double sigma, std::uint32_t seed);
+// `frame` with Gaussian sensor noise of `sigma` added (noiseFrame's noise
+// round its mean of 128), clamped to 0..255.
+Frame withNoise(Frame frame, double sigma, std::uint32_t seed);
 // Linear ramp from `from` to `to` along the direction angleDeg.
 Frame gradientFrame(int width, int height, std::uint8_t from, std::uint8_t to, double angleDeg);
 // Random rectangles and lines of text-like blobs on a mid-grey scene.
