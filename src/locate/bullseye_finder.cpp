@@ -848,13 +848,48 @@ double estimateNoise(const GreyView& v) {
     constexpr double kMedianToSigma = 1.0 / (0.6745 * 2.449489742783178);
     std::array<int, 4 * 255 + 1> counts{};
     int total = 0;
+    // Counting each difference in turn makes every count of the same size
+    // wait for the one before it, and on clean frames nearly all are zero.
+    // With SSE2 sixteen differences at a time: sixteen zeros are counted
+    // at once, other sizes into two tables by alternate pixels.
+    int zeros = 0;
+    std::array<int, 4 * 255 + 1> odd{};
     for (int y = kRowGap / 2; y < v.height; y += kRowGap) {
         const std::uint8_t* row = v.pixels + static_cast<std::ptrdiff_t>(y) * v.stride;
-        for (int x = 1; x + 1 < v.width; ++x) {
+        int x = 1;
+#if defined(__SSE2__)
+        const __m128i none = _mm_setzero_si128();
+        for (; x + 17 <= v.width; x += 16) {
+            auto load = [](const std::uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+            const __m128i l = load(row + x - 1), m = load(row + x), r = load(row + x + 1);
+            const auto size = [&](bool high) {
+                const auto widen = [&](__m128i b) { return high ? _mm_unpackhi_epi8(b, none) : _mm_unpacklo_epi8(b, none); };
+                const __m128i d = _mm_sub_epi16(_mm_add_epi16(widen(l), widen(r)), _mm_slli_epi16(widen(m), 1));
+                return _mm_max_epi16(d, _mm_sub_epi16(none, d));
+            };
+            const __m128i low = size(false), high = size(true);
+            const unsigned zero = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_or_si128(low, high), none)));
+            if (zero == 0xFFFFu) {
+                zeros += 16;
+            } else {
+                alignas(16) std::int16_t sizes[16];
+                _mm_store_si128(reinterpret_cast<__m128i*>(sizes), low);
+                _mm_store_si128(reinterpret_cast<__m128i*>(sizes + 8), high);
+                for (int i = 0; i < 16; i += 2) {
+                    ++counts[static_cast<std::size_t>(sizes[i])];
+                    ++odd[static_cast<std::size_t>(sizes[i + 1])];
+                }
+            }
+            total += 16;
+        }
+#endif
+        for (; x + 1 < v.width; ++x) {
             ++counts[static_cast<std::size_t>(std::abs(row[x - 1] - 2 * row[x] + row[x + 1]))];
             ++total;
         }
     }
+    counts[0] += zeros;
+    for (std::size_t d = 0; d < counts.size(); ++d) counts[d] += odd[d];
     if (total == 0) return 0.0;
     int seen = 0;
     for (std::size_t d = 0; d < counts.size(); ++d) {

@@ -207,12 +207,17 @@ public:
                 partial_[c * side_ + j] = sum;
             }
         blurredSquare(sigma, half + 0.5, outside_);
-        for (std::size_t i = 0; i < side_; ++i)
-            for (std::size_t j = 0; j < side_; ++j) {
-                double m = core_.outside * (1.0 - outside_[i] * outside_[j]);
-                for (std::size_t c = 0; c < modules; ++c) m += table_[c * side_ + i] * partial_[c * side_ + j];
-                out.values[i * side_ + j] = m;
+        // Each value is the outside's share plus the columns' in order of
+        // c, summed a row of samples at a time so that the sums vectorise.
+        for (std::size_t i = 0; i < side_; ++i) {
+            double* row = out.values.data() + i * side_;
+            for (std::size_t j = 0; j < side_; ++j) row[j] = core_.outside * (1.0 - outside_[i] * outside_[j]);
+            for (std::size_t c = 0; c < modules; ++c) {
+                const double t = table_[c * side_ + i];
+                const double* column = partial_.data() + c * side_;
+                for (std::size_t j = 0; j < side_; ++j) row[j] += t * column[j];
             }
+        }
     }
 
     double residuals(std::vector<double>& res, Levels* levels, double* total) {
@@ -318,28 +323,31 @@ std::optional<ModelFit> levenbergMarquardt(Problem& problem, Params p, bool comp
     double lambda = 1e-3;
     for (int iter = 0; iter < kMaxIterations; ++iter) {
         if (problem.budgetSpent()) return std::nullopt;
+        // The Jacobian is kept a column per term, so that each column's
+        // differences are formed a vector at a time. Terms left out have no
+        // column: their sums stay zero and are not summed.
         for (int k = 0; k < kParams; ++k) {
-            if ((k == 6 || k == 7) && !perspective) {
-                for (std::size_t i = 0; i < n; ++i) jac[i * kParams + static_cast<std::size_t>(k)] = 0.0;
-                continue;
-            }
+            if ((k == 6 || k == 7) && !perspective) continue;
             Params q = p;
             param(q, k) += delta(k);
             problem.evaluate(q, trial);
-            for (std::size_t i = 0; i < n; ++i) jac[i * kParams + static_cast<std::size_t>(k)] = (trial[i] - res[i]) / delta(k);
+            const double d = delta(k);
+            double* column = jac.data() + static_cast<std::size_t>(k) * n;
+            for (std::size_t i = 0; i < n; ++i) column[i] = (trial[i] - res[i]) / d;
         }
-        // Terms left out have zero columns: their sums stay zero and are
-        // not summed.
         std::array<double, kParams * kParams> jtj{};
         std::array<double, kParams> jtr{};
         auto accumulate = [&](const auto& terms) {
             constexpr std::size_t fitted = std::tuple_size_v<std::remove_cvref_t<decltype(terms)>>;
+            std::array<const double*, fitted> columns{};
+            for (std::size_t ai = 0; ai < fitted; ++ai) columns[ai] = jac.data() + terms[ai] * n;
             for (std::size_t i = 0; i < n; ++i) {
-                const double* row = &jac[i * kParams];
+                std::array<double, fitted> row{};
+                for (std::size_t ai = 0; ai < fitted; ++ai) row[ai] = columns[ai][i];
                 for (std::size_t ai = 0; ai < fitted; ++ai) {
                     const std::size_t a = terms[ai];
-                    jtr[a] -= row[a] * res[i];
-                    for (std::size_t bi = ai; bi < fitted; ++bi) jtj[a * kParams + terms[bi]] += row[a] * row[terms[bi]];
+                    jtr[a] -= row[ai] * res[i];
+                    for (std::size_t bi = ai; bi < fitted; ++bi) jtj[a * kParams + terms[bi]] += row[ai] * row[bi];
                 }
             }
         };

@@ -45,7 +45,8 @@ constexpr Move kMoves[] = {{0.2, 0.0, 1.0},  {-0.2, 0.0, 1.0}, {0.0, 0.2, 1.0},
                            {0.0, -0.2, 1.0}, {0.0, 0.0, 1.012}, {0.0, 0.0, 0.988}};
 // Reference-grid search: offsets up to this many modules, in quarter steps.
 constexpr int kSearchSteps = 4;
-constexpr double kSearchStep = 0.25;
+constexpr int kStepsPerModule = 4;
+constexpr double kSearchStep = 1.0 / kStepsPerModule;
 constexpr int kLineReach = 6;
 // The refit against the known core starts from at least this blur
 // (modules), and is taken when it moves the centre less than this much.
@@ -160,16 +161,53 @@ Aztec::ModuleMatrix classify(const std::vector<double>& levels, int m, double al
     return matrix;
 }
 
-// How well the two reference lines through grid point (u, v) show their
-// alternating modules when looked for at (u + du, v + dv): dark at even
-// coordinates, light at odd ones.
-double lineScore(const Sampler& s, const Homography& h, int u, int v, double du, double dv, int half) {
+// The module levels round one crossing (u, v) of the reference grid, on
+// the lattice of search steps: along(p, b) at grid (u + p / 4, v + b / 4),
+// on the line v, and across(a, p) at (u + a / 4, v + p / 4), on the line u
+// (in steps of kSearchStep). Offset a of line module k is the point of
+// offset a - 4 of module k + 1, so the offsets tried share most points;
+// each is sampled when first wanted, at exactly the coordinates the search
+// names it by (multiples of a quarter are exact).
+class CrossingLevels {
+public:
+    CrossingLevels(const Sampler& s, const Homography& h, int u, int v) : s_(s), h_(h), u_(u), v_(v) {
+        along_.fill(kUnknown);
+        across_.fill(kUnknown);
+    }
+    double along(int p, int b) {
+        double& l = along_[index(p, b)];
+        if (l == kUnknown) l = moduleLevel(s_, h_, u_ + p * kSearchStep, v_ + b * kSearchStep);
+        return l;
+    }
+    double across(int a, int p) {
+        double& l = across_[index(p, a)];
+        if (l == kUnknown) l = moduleLevel(s_, h_, u_ + a * kSearchStep, v_ + p * kSearchStep);
+        return l;
+    }
+
+private:
+    static constexpr int kAlong = kStepsPerModule * kLineReach + kSearchSteps;  // reach of p
+    static constexpr std::size_t kPoints = (2 * kAlong + 1) * (2 * kSearchSteps + 1);
+    static constexpr double kUnknown = -1.0;  // levels lie in 0 .. 255
+    static std::size_t index(int p, int offset) {
+        return static_cast<std::size_t>((p + kAlong) * (2 * kSearchSteps + 1) + offset + kSearchSteps);
+    }
+    const Sampler& s_;
+    const Homography& h_;
+    int u_, v_;
+    std::array<double, kPoints> along_, across_;
+};
+
+// How well the two reference lines through the crossing show their
+// alternating modules when looked for a, b search steps off it: dark at
+// even coordinates, light at odd ones.
+double lineScore(CrossingLevels& levels, int u, int v, int a, int b, int half) {
     double score = 0.0;
     for (int k = -kLineReach; k <= kLineReach; ++k) {
         if (k == 0) continue;
         const double sign = (k % 2 == 0) ? -1.0 : 1.0;  // light levels count up, dark down
-        if (std::abs(u + k) <= half) score += sign * moduleLevel(s, h, u + k + du, v + dv);
-        if (std::abs(v + k) <= half) score += sign * moduleLevel(s, h, u + du, v + k + dv);
+        if (std::abs(u + k) <= half) score += sign * levels.along(kStepsPerModule * k + a, b);
+        if (std::abs(v + k) <= half) score += sign * levels.across(a, kStepsPerModule * k + b);
     }
     return score;
 }
@@ -198,9 +236,10 @@ Homography referenceGridFit(const Sampler& s, const Homography& start, int size)
                 if (std::max(std::abs(i), std::abs(j)) != ring) continue;
                 const int u = kCell * i, v = kCell * j;
                 double best = -1e18, bu = 0.0, bv = 0.0;
+                CrossingLevels levels(s, h, u, v);
                 for (int a = -kSearchSteps; a <= kSearchSteps; ++a) {
                     for (int b = -kSearchSteps; b <= kSearchSteps; ++b) {
-                        const double sc = lineScore(s, h, u, v, a * kSearchStep, b * kSearchStep, half);
+                        const double sc = lineScore(levels, u, v, a, b, half);
                         if (sc > best) {
                             best = sc;
                             bu = a * kSearchStep;

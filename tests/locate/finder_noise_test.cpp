@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <random>
+#include <vector>
 
 #include "locate/bullseye_finder.h"
 #include "support/frame_renderer.h"
@@ -52,6 +54,32 @@ TEST(FinderNoise, EstimateFollowsTheSensorNoise) {
         const AztecCore::Locate::GreyView v{c.frame.pixels.data(), c.frame.width, c.frame.height, c.frame.width};
         // The median moves in steps of 0.6 grey levels of noise.
         EXPECT_NEAR(AztecCore::Locate::estimateNoise(v), c.sigma, std::max(0.7, 0.15 * c.sigma));
+    }
+}
+
+// The estimate counts sixteen differences at a time where it can: on every
+// width and stride, with a flat stretch beside a busy one (the flat share
+// round a half, where every zero counted moves the median), it must be the
+// median of the sizes of the sampled rows' second differences.
+TEST(FinderNoise, EstimateIsTheMedianOfEverySampledRowsDifferences) {
+    std::mt19937 rng(17);
+    std::uniform_int_distribution<int> level(0, 255);
+    for (const int width : {3, 17, 18, 19, 50, 131, 300}) {
+        for (const double flat : {0.0, 0.45, 0.5, 0.55, 1.0}) {
+            const int height = 40, stride = width + 7;
+            std::vector<std::uint8_t> px(static_cast<std::size_t>(stride) * height, 90);
+            std::vector<int> sizes;
+            for (int y = 0; y < height; ++y) {
+                std::uint8_t* row = px.data() + y * stride;
+                for (int x = static_cast<int>(flat * width); x < width; ++x) row[x] = static_cast<std::uint8_t>(level(rng));
+                for (int x = 1; y % 16 == 8 && x + 1 < width; ++x) sizes.push_back(std::abs(row[x - 1] - 2 * row[x] + row[x + 1]));
+            }
+            std::sort(sizes.begin(), sizes.end());
+            const double median = sizes.empty() ? 0.0 : sizes[(sizes.size() + 1) / 2 - 1];
+            SCOPED_TRACE(testing::Message() << "width " << width << ", flat " << flat);
+            const AztecCore::Locate::GreyView v{px.data(), width, height, stride};
+            EXPECT_DOUBLE_EQ(AztecCore::Locate::estimateNoise(v), median / (0.6745 * std::sqrt(6.0)));
+        }
     }
 }
 
