@@ -394,9 +394,32 @@ struct Walker {
         bool cls = false;
         int lastStart = -1;  // the run whose start ends the walk, once known
         bool cut = false;
-        for (int i = 0; i < n; ++i) {
-            // A sample in a flat block keeps the class before it.
-            if (i > 0 && !flatAt.flat(x0 + i * dx, y0 + i * dy)) {
+        {
+            // The first sample's class, against its window alone.
+            const int b = std::min(n, halfWindow + 1);
+            int sum = 0;
+            for (int j = 0; j < b; ++j)
+                sum += (j == 0 || j == n - 1) ? 4 * first[j * step]
+                                              : first[(j - 1) * step] + 2 * first[j * step] + first[(j + 1) * step];
+            const int q0 = 4 * first[0];
+            cls = q0 * b < sum;
+            w.starts.push_back(0);
+            w.runDark.push_back(cls ? 1 : 0);
+            if (back == 0) lastStart = kRunsPastStart;
+        }
+        // The rest a block at a time: a sample in a flat block keeps the
+        // class before it.
+        for (int i = 1; i < n && !cut;) {
+            const int bx = x0 + i * dx, by = y0 + i * dy;
+            const int leftX = dx > 0 ? kBlock - bx % kBlock : dx < 0 ? bx % kBlock + 1 : n;
+            const int leftY = dy > 0 ? kBlock - by % kBlock : dy < 0 ? by % kBlock + 1 : n;
+            const int end = std::min({n, i + leftX, i + leftY});
+            if (flatAt.flat(bx, by)) {
+                if (back >= i && back < end) lastStart = static_cast<int>(w.starts.size()) - 1 + kRunsPastStart;
+                i = end;
+                continue;
+            }
+            for (; i < end; ++i) {
                 const int a = std::max(0, i - halfWindow), b = std::min(n, i + halfWindow + 1);
                 if (b > ready) {
                     const int k = std::min(n, b + kStretch);
@@ -440,19 +463,8 @@ struct Walker {
                     }
                     w.runDark.push_back(cls ? 1 : 0);
                 }
-            } else if (i == 0) {
-                // The first sample's class, against its window alone.
-                const int b = std::min(n, halfWindow + 1);
-                int sum = 0;
-                for (int j = 0; j < b; ++j)
-                    sum += (j == 0 || j == n - 1) ? 4 * first[j * step]
-                                                  : first[(j - 1) * step] + 2 * first[j * step] + first[(j + 1) * step];
-                const int q0 = 4 * first[0];
-                cls = q0 * b < sum;
-                w.starts.push_back(0);
-                w.runDark.push_back(cls ? 1 : 0);
+                if (i == back) lastStart = static_cast<int>(w.starts.size()) - 1 + kRunsPastStart;
             }
-            if (i == back) lastStart = static_cast<int>(w.starts.size()) - 1 + kRunsPastStart;
         }
         if (!cut) w.starts.push_back(n);
         w.x = x;
