@@ -125,6 +125,8 @@ public:
         table_.resize(modules * side_);
         partial_.resize(modules * side_);
         outside_.resize(side_);
+        rowX_.resize(side_);
+        rowY_.resize(side_);
     }
 
     int rings() const { return rings_; }
@@ -159,13 +161,22 @@ public:
 
     bool budgetSpent() const { return sampler_.budgetSpent(); }
 
+    // A row of the grid at a time: first where its points lie (arithmetic
+    // alone, which vectorises), then their levels.
     void sample(const Homography& h) {
         sampler_.charge(static_cast<std::int64_t>(side_ * side_));
-        for (std::size_t i = 0; i < side_; ++i)
+        double* const xs = rowX_.data();
+        double* const ys = rowY_.data();
+        for (std::size_t i = 0; i < side_; ++i) {
+            const double u = axis_[i];
             for (std::size_t j = 0; j < side_; ++j) {
-                const Point2d q = Aztec::Math::mapPoint(h, axis_[i], axis_[j]);
-                samples_[i * side_ + j] = sampler_.at(q.x, q.y);
+                const double v = axis_[j];
+                const double w = h[6] * u + h[7] * v + 1.0;
+                xs[j] = (h[0] * u + h[1] * v + h[2]) / w;
+                ys[j] = (h[3] * u + h[4] * v + h[5]) / w;
             }
+            sampler_.atEach(xs, ys, side_, samples_.data() + i * side_);
+        }
     }
 
     // The model for the blur `sigma`: one of the last few made (a fit
@@ -284,6 +295,7 @@ private:
     std::size_t side_ = 0;
     std::vector<double> samples_, table_, partial_, outside_, weights_;
     std::vector<double> roots_;  // square roots of the weights
+    std::vector<double> rowX_, rowY_;  // a row's points in the image
     double modelSigma_ = -1.0;
     // The last few models made.
     std::array<BlurredModel, 4> models_{};
