@@ -407,63 +407,114 @@ struct Walker {
             w.runDark.push_back(cls ? 1 : 0);
             if (back == 0) lastStart = kRunsPastStart;
         }
-        // The rest a block at a time: a sample in a flat block keeps the
-        // class before it.
-        for (int i = 1; i < n && !cut;) {
-            const int bx = x0 + i * dx, by = y0 + i * dy;
-            const int leftX = dx > 0 ? kBlock - bx % kBlock : dx < 0 ? bx % kBlock + 1 : n;
-            const int leftY = dy > 0 ? kBlock - by % kBlock : dy < 0 ? by % kBlock + 1 : n;
-            const int end = std::min({n, i + leftX, i + leftY});
-            if (flatAt.flat(bx, by)) {
-                if (back >= i && back < end) lastStart = static_cast<int>(w.starts.size()) - 1 + kRunsPastStart;
-                i = end;
-                continue;
+        // Makes sums[0 .. b] known (and the samples and smoothing below them).
+        const auto sumsUpTo = [&](int b) {
+            if (b <= ready) return;
+            const int k = std::min(n, b + kStretch);
+            const int upto = std::min(n, k + 1);
+            int j = sampled;
+            for (; j < upto; ++j) pd[j] = first[j * step];
+            sampled = j;
+            j = ready;
+            if (j == 0) {
+                qd[0] = 4 * pd[0];
+                sd[1] = qd[0];
+                j = 1;
             }
-            for (; i < end; ++i) {
+            const int inner = std::min(k, n - 1);
+            // The running sum kept in a register: through memory every step
+            // would wait on the one before.
+            int running = sd[j];
+            for (; j < inner; ++j) {
+                const int smoothed = pd[j - 1] + 2 * pd[j] + pd[j + 1];
+                qd[j] = smoothed;
+                running += smoothed;
+                sd[j + 1] = running;
+            }
+            if (k == n && j == n - 1) {
+                const auto u = static_cast<std::size_t>(j);
+                qd[u] = 4 * pd[u];
+                sd[u + 1] = sd[u] + qd[u];
+                j = n;
+            }
+            ready = j;
+        };
+        // The rest 64 samples at a time: a bit each for the samples that
+        // would turn a light run dark and a dark run light (none in a flat
+        // block, where a sample keeps the class before it); each next start
+        // is then the first bit of the kind the current class wants.
+        bool backPassed = back == 0;  // lastStart known
+        for (int c0 = 1; c0 < n && !cut; c0 += 64) {
+            const int c1 = std::min(n, c0 + 64);
+            sumsUpTo(std::min(n, c1 + halfWindow));
+            std::uint64_t toDark = 0, toLight = 0;
+            const auto classify = [&](int i) {
                 const int a = std::max(0, i - halfWindow), b = std::min(n, i + halfWindow + 1);
-                if (b > ready) {
-                    const int k = std::min(n, b + kStretch);
-                    const int upto = std::min(n, k + 1);
-                    int j = sampled;
-                    for (; j < upto; ++j) pd[j] = first[j * step];
-                    sampled = j;
-                    j = ready;
-                    if (j == 0) {
-                        qd[0] = 4 * pd[0];
-                        sd[1] = qd[0];
-                        j = 1;
-                    }
-                    const int inner = std::min(k, n - 1);
-                    // The running sum kept in a register: through memory
-                    // every step would wait on the one before.
-                    int running = sd[j];
-                    for (; j < inner; ++j) {
-                        const int smoothed = pd[j - 1] + 2 * pd[j] + pd[j + 1];
-                        qd[j] = smoothed;
-                        running += smoothed;
-                        sd[j + 1] = running;
-                    }
-                    if (k == n && j == n - 1) {
-                        const auto u = static_cast<std::size_t>(j);
-                        qd[u] = 4 * pd[u];
-                        sd[u + 1] = sd[u] + qd[u];
-                        j = n;
-                    }
-                    ready = j;
-                }
                 const int sum = sd[b] - sd[a];
                 const int scaled = qd[i] * (b - a);
                 const int margin = quarterHysteresis * (b - a);
-                if (cls ? scaled > sum + margin : scaled < sum - margin) {
-                    cls = !cls;
-                    w.starts.push_back(i);
-                    if (static_cast<int>(w.starts.size()) - 1 == lastStart) {
-                        cut = true;
-                        break;
-                    }
-                    w.runDark.push_back(cls ? 1 : 0);
+                toDark |= static_cast<std::uint64_t>(scaled < sum - margin) << (i - c0);
+                toLight |= static_cast<std::uint64_t>(scaled > sum + margin) << (i - c0);
+            };
+            int i = c0;
+#if defined(__SSE2__)
+            // Where the window lies wholly inside the walk, eight samples at
+            // a time in 16-bit lanes: with w = 2 halfWindow + 1 <= 17, q at
+            // most 4 * 255 and the quarter hysteresis at most 1,000, q w, the
+            // window's sum and the margin stay below 2^15, and
+            // "q w < sum - margin" is "q w - sum < -margin".
+            static_assert(kFineHalfWindow <= kHalfWindow && kHalfWindow <= 8, "window sums must fit 16 bits");
+            for (const int lead = std::min(c1, std::max(c0, halfWindow)); i < lead; ++i) classify(i);
+            const int span = 2 * halfWindow + 1;
+            const __m128i weight = _mm_set1_epi16(static_cast<std::int16_t>(span));
+            const __m128i margin = _mm_set1_epi16(static_cast<std::int16_t>(quarterHysteresis * span));
+            const __m128i negMargin = _mm_set1_epi16(static_cast<std::int16_t>(-quarterHysteresis * span));
+            for (; i + 8 <= c1 && i + 8 + halfWindow <= n; i += 8) {
+                auto load = [](const int* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); };
+                const __m128i q16 = _mm_packs_epi32(load(qd + i), load(qd + i + 4));
+                const int* hi = sd + i + halfWindow + 1;
+                const int* lo = sd + i - halfWindow;
+                const __m128i sum16 = _mm_packs_epi32(_mm_sub_epi32(load(hi), load(lo)), _mm_sub_epi32(load(hi + 4), load(lo + 4)));
+                const __m128i diff = _mm_sub_epi16(_mm_mullo_epi16(q16, weight), sum16);
+                const __m128i dark = _mm_cmplt_epi16(diff, negMargin), light = _mm_cmpgt_epi16(diff, margin);
+                toDark |= static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_packs_epi16(dark, dark)) & 0xFF) << (i - c0);
+                toLight |= static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_packs_epi16(light, light)) & 0xFF) << (i - c0);
+            }
+#endif
+            for (; i < c1; ++i) classify(i);
+            for (int k = c0; k < c1;) {
+                const int bx = x0 + k * dx, by = y0 + k * dy;
+                const int leftX = dx > 0 ? kBlock - bx % kBlock : dx < 0 ? bx % kBlock + 1 : n;
+                const int leftY = dy > 0 ? kBlock - by % kBlock : dy < 0 ? by % kBlock + 1 : n;
+                const int end = std::min({c1, k + leftX, k + leftY});
+                if (flatAt.flat(bx, by)) {
+                    const int len = end - k;
+                    const std::uint64_t block = (len == 64 ? ~0ull : (1ull << len) - 1) << (k - c0);
+                    toDark &= ~block;
+                    toLight &= ~block;
                 }
-                if (i == back) lastStart = static_cast<int>(w.starts.size()) - 1 + kRunsPastStart;
+                k = end;
+            }
+            for (int at = c0; at < c1;) {
+                const std::uint64_t wanted = (cls ? toLight : toDark) & (~0ull << (at - c0));
+                if (wanted == 0) break;
+                const int flip = c0 + __builtin_ctzll(wanted);
+                if (!backPassed && flip > back) {
+                    lastStart = static_cast<int>(w.starts.size()) - 1 + kRunsPastStart;
+                    backPassed = true;
+                }
+                cls = !cls;
+                w.starts.push_back(flip);
+                if (static_cast<int>(w.starts.size()) - 1 == lastStart) {
+                    cut = true;
+                    break;
+                }
+                w.runDark.push_back(cls ? 1 : 0);
+                if (flip == back) {
+                    lastStart = static_cast<int>(w.starts.size()) - 1 + kRunsPastStart;
+                    backPassed = true;
+                }
+                at = flip + 1;
             }
         }
         if (!cut) w.starts.push_back(n);

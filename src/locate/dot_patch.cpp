@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 
 namespace AztecCore::Locate {
 
@@ -23,6 +24,16 @@ constexpr int kMinSide = 8;
 void boxPass(const std::uint8_t* in, std::uint8_t* out, int n, int lines, std::ptrdiff_t along, std::ptrdiff_t across,
              int r) {
     const int span = 2 * r + 1;
+    // The rounded mean s / span, s = sum + span / 2 < 256 span, by a
+    // multiply and shift: with m = floor(2^32 / span) + 1, s m / 2^32 lies
+    // above s / span by less than s / 2^32 < 1 / span, which never reaches
+    // the next whole number. Holds while 256 span^2 < 2^32.
+    const std::uint64_t reciprocal = (std::uint64_t{1} << 32) / static_cast<std::uint64_t>(span) + 1;
+    const bool exact = span < 4096;
+    const auto mean = [&](int sum) {
+        const auto s = static_cast<std::uint64_t>(sum + span / 2);
+        return static_cast<std::uint8_t>(exact ? (s * reciprocal) >> 32 : s / static_cast<std::uint64_t>(span));
+    };
     for (int l = 0; l < lines; ++l) {
         const std::uint8_t* src = in + l * across;
         std::uint8_t* dst = out + l * across;
@@ -30,7 +41,7 @@ void boxPass(const std::uint8_t* in, std::uint8_t* out, int n, int lines, std::p
         int sum = 0;
         for (int i = -r; i <= r; ++i) sum += at(i);
         for (int i = 0; i < n; ++i) {
-            dst[i * along] = static_cast<std::uint8_t>((sum + span / 2) / span);
+            dst[i * along] = mean(sum);
             if (i >= r && i + r + 1 < n)
                 sum += src[(i + r + 1) * along] - src[(i - r) * along];
             else
