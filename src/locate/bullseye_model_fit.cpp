@@ -462,18 +462,11 @@ std::optional<ModelFit> refineBullseye(const Sampler& sampler, const Homography&
     return levenbergMarquardt(problem, p, compact);
 }
 
-std::optional<ModelFit> searchBullseye(const Sampler& sampler, double x, double y, double module, bool compact) {
-    if (!(module > 0.5)) return std::nullopt;
-    const int rings = compact ? kCompactRings : kFullRangeRings;
-    // Scales are tried on a coarse grid of samples; the fit refines on the
-    // ordinary one.
-    Core coarse = bullseyeCore(rings);
-    coarse.step = kSearchStep;
-    Problem problem(sampler, rings, std::move(coarse));
+double ringAngle(const Sampler& sampler, double x, double y, double reach, double step) {
     // The rings' edges run along two perpendicular directions: the fourth
     // power of the gradient, weighted by its strength, points along them.
     std::complex<double> sum;
-    const double reach = (rings + 0.5) * module, d = 0.5 * module;
+    const double d = step;
     for (double dy = -reach; dy <= reach; dy += d) {
         for (double dx = -reach; dx <= reach; dx += d) {
             if (dx * dx + dy * dy > reach * reach) continue;
@@ -485,7 +478,18 @@ std::optional<ModelFit> searchBullseye(const Sampler& sampler, double x, double 
             sum += (g * g) * (g * g) / mag;
         }
     }
-    const double angle = std::arg(sum) / 4.0;
+    return std::arg(sum) / 4.0;
+}
+
+std::optional<ModelFit> searchBullseye(const Sampler& sampler, double x, double y, double module, bool compact) {
+    if (!(module > 0.5)) return std::nullopt;
+    const int rings = compact ? kCompactRings : kFullRangeRings;
+    // Scales are tried on a coarse grid of samples; the fit refines on the
+    // ordinary one.
+    Core coarse = bullseyeCore(rings);
+    coarse.step = kSearchStep;
+    Problem problem(sampler, rings, std::move(coarse));
+    const double angle = ringAngle(sampler, x, y, (rings + 0.5) * module, 0.5 * module);
     const double ca = std::cos(angle), sa = std::sin(angle);
     std::vector<double> res;
     problem.weigh(Params{}.sigma);

@@ -32,6 +32,11 @@ struct ModelFit {
 std::optional<ModelFit> refineBullseye(const Sampler& sampler, const Aztec::Math::Homography& start, bool compact,
                                        double sigma = 0.6);
 
+// The direction of the square rings' sides round (x, y), in radians modulo
+// a quarter turn: from the image's gradients within `reach` pixels, taken
+// `step` pixels apart.
+double ringAngle(const Sampler& sampler, double x, double y, double reach, double step);
+
 // Looks for a bull's-eye round (x, y) of about `module` pixels per module
 // without any previous fit: its angle from the directions of the image's
 // edges, its scale by trying a range of them, then refined as above.

@@ -312,6 +312,25 @@ TEST(WholeFrame, RingsOfSeparateDotsAreFound) {
     }
 }
 
+// Camera frames of small modules blurred by most of a module, whose rings
+// the finder's runs never confirm: the ring template finds them round the
+// finder's hits. Each must read its exact bytes, and so must the same
+// frame with light and dark swapped, as a light-on-dark symbol.
+TEST(WholeFrame, HeavilyBlurredRingsAreFoundByTheirTemplate) {
+    for (const int index : {35, 52, 87}) {
+        quarrow_test::FrameCase c = makeCase(Category::CameraMix, index, 4242);
+        for (const bool swapped : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "frame " << index << (swapped ? ", light on dark" : ""));
+            if (swapped)
+                for (std::uint8_t& p : c.frame.pixels) p = static_cast<std::uint8_t>(255 - p);
+            const auto r = quarrow::read(c.frame.pixels.data(), c.frame.width, c.frame.height);
+            EXPECT_EQ(r.outcome, quarrow::Outcome::Read);
+            EXPECT_EQ(bytesOf(r.bytes), c.expected[0]);
+            EXPECT_EQ(r.lightOnDark, swapped);
+        }
+    }
+}
+
 // The centre search misses a few modules of some clean symbols (this one
 // it reads with 14 corrected words); the whole-frame stage reads the same
 // bytes from the region without a correction, and its read is reported.
