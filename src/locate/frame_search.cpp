@@ -569,7 +569,7 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
         if (seen) continue;
         looked.push_back(h);
         const auto rings = matchRings(view, h, budget);
-        if (!rings || rings->score < kMinRingScore) continue;
+        if (!rings || rings->score < kMinRingScore || insideRead(rings->hit)) continue;
         if (rings->hit.lightOnDark ? !options.lightOnDark : !options.darkOnLight) continue;
         std::vector<BlurredFit> unused;
         if (auto f = readAt(view, rings->hit, /*moveCentre=*/false, budget, unused)) found.push_back(std::move(*f));
