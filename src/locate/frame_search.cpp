@@ -551,6 +551,7 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
     // nearest the frame centre (of the frame and its halved copy, both
     // rounds) the ring template finds where rings fit best, and a good
     // enough fit is read there.
+    if ((!found.empty() && !options.all) || budget.spent()) return found;
     std::vector<FinderHit> nearest;
     for (std::size_t k = 0; k < std::min<std::size_t>(2, scales.size()); ++k)
         nearest.insert(nearest.end(), scales[k].begin(), scales[k].end());

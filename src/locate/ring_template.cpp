@@ -94,37 +94,30 @@ std::optional<RingMatch> matchRings(const GreyView& view, const FinderHit& hit, 
         const double module = share * hit.module;
         if (module < kMinTemplateModule) continue;
         const Template t = makeTemplate(module, angle, view.stride);
-        // Places half a module apart, then every pixel round the best.
+        // Places half a module apart, then every pixel round the best; the
+        // best keeps its signed correlation, whose sign is the polarity.
         const double step = std::max(1.0, module / 2.0);
-        double top = -1.0;
+        double top = -1.0, signedTop = 0.0;
         int tx = 0, ty = 0;
         std::int64_t tried = 0;
-        for (double y = hit.y - reach; y <= hit.y + reach; y += step) {
-            for (double x = hit.x - reach; x <= hit.x + reach; x += step) {
-                const auto px = static_cast<int>(std::lround(x)), py = static_cast<int>(std::lround(y));
-                const double r = std::fabs(correlation(view, t, px, py));
-                ++tried;
-                if (r > top) {
-                    top = r;
-                    tx = px;
-                    ty = py;
-                }
+        const auto consider = [&](int px, int py) {
+            const double r = correlation(view, t, px, py);
+            ++tried;
+            if (std::fabs(r) > top) {
+                top = std::fabs(r);
+                signedTop = r;
+                tx = px;
+                ty = py;
             }
-        }
+        };
+        for (double y = hit.y - reach; y <= hit.y + reach; y += step)
+            for (double x = hit.x - reach; x <= hit.x + reach; x += step)
+                consider(static_cast<int>(std::lround(x)), static_cast<int>(std::lround(y)));
         if (top < 0.0) continue;
         const int fine = static_cast<int>(std::ceil(step / 2.0));
         const int cx = tx, cy = ty;
-        for (int dy = -fine; dy <= fine; ++dy) {
-            for (int dx = -fine; dx <= fine; ++dx) {
-                const double r = std::fabs(correlation(view, t, cx + dx, cy + dy));
-                ++tried;
-                if (r > top) {
-                    top = r;
-                    tx = cx + dx;
-                    ty = cy + dy;
-                }
-            }
-        }
+        for (int dy = -fine; dy <= fine; ++dy)
+            for (int dx = -fine; dx <= fine; ++dx) consider(cx + dx, cy + dy);
         budget.charge(tried * kTaps);
         if (!best || top > best->score) {
             RingMatch m;
@@ -132,7 +125,7 @@ std::optional<RingMatch> matchRings(const GreyView& view, const FinderHit& hit, 
             m.hit.x = tx;
             m.hit.y = ty;
             m.hit.module = module;
-            m.hit.lightOnDark = correlation(view, t, tx, ty) < 0.0;
+            m.hit.lightOnDark = signedTop < 0.0;
             m.score = top;
             best = m;
         }
