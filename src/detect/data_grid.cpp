@@ -28,14 +28,30 @@ constexpr std::int32_t kMinContrast = 16;
 constexpr int kSamplesPerModule = 5;
 constexpr std::int32_t kNoScore = 999999999;
 constexpr int kWindowHalf = 2;
-constexpr int kBorderWindow = 8;
+constexpr int kBorderWindow = SymbolDetector::kBorderWindow;
 constexpr std::uint32_t kMaxGrey = 255;
+constexpr std::uint32_t kSaturatedSample = 0xFFFF;
 // A crossing farther than this from the fit of all crossings is an outlier.
 constexpr double kOutlierModules = 0.6;
 // A located line may lie at most this far from its predicted position.
 constexpr double kMaxLineShift = 1.0;
 
 int referenceLines(std::int32_t size) { return 2 * (((size - 1) / 2) / kCell) + 1; }
+
+// A module's classification window along one index of n: i - 2 ... i + 2,
+// or the first or last eight at the borders.
+void classificationWindow(std::int32_t i, std::int32_t n, std::int32_t& i0, std::int32_t& i1) {
+    i0 = i - kWindowHalf;
+    i1 = i + kWindowHalf;
+    if (i0 < 0) {
+        i0 = 0;
+        i1 = kBorderWindow - 1;
+    }
+    if (i1 >= n) {
+        i1 = n - 1;
+        i0 = n - kBorderWindow;
+    }
+}
 }  // namespace
 
 namespace {
@@ -118,15 +134,9 @@ double bestRunCentreOf(const std::int32_t* scores, std::int32_t n) {
 bool isDarkModule(const std::vector<std::vector<std::uint32_t>>& array, std::int32_t p, std::int32_t q) {
     const auto np = static_cast<std::int32_t>(array.size());
     const auto nq = static_cast<std::int32_t>(array.at(0).size());
-    auto window = [](std::int32_t i, std::int32_t n, std::int32_t& i0, std::int32_t& i1) {
-        i0 = i - kWindowHalf;
-        i1 = i + kWindowHalf;
-        if (i0 < 0) { i0 = 0; i1 = kBorderWindow - 1; }
-        if (i1 >= n) { i1 = n - 1; i0 = n - kBorderWindow; }
-    };
     std::int32_t p0, p1, q0, q1;
-    window(p, np, p0, p1);
-    window(q, nq, q0, q1);
+    classificationWindow(p, np, p0, p1);
+    classificationWindow(q, nq, q0, q1);
     const std::uint32_t v = array.at(static_cast<std::size_t>(p)).at(static_cast<std::size_t>(q));
     // A module sampled off the image is light. Off-image neighbours are left
     // out of the range: at hundreds of millions they would lift the mid-level
@@ -145,65 +155,34 @@ bool isDarkModule(const std::vector<std::vector<std::uint32_t>>& array, std::int
     return v < (lo + hi) / 2u;
 }
 
-// The lowest and highest grey level of each module's classification
-// window (isDarkModule), for the modules [off, off + m) in both indices of
-// the n x n sample array, one dimension at a time. Off-image samples (above
-// 255) take no part: they enter the minimum as 255 and the maximum as 0,
-// which changes neither once the module's own value (at most 255) joins.
-void SymbolDetector::windowExtremes(std::int32_t n, std::int32_t off, std::int32_t m) {
-    const auto size = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
-    passLow_.resize(size);
-    passHigh_.resize(size);
-    windowLow_.resize(size);
-    windowHigh_.resize(size);
-    // The window along one index: i - 2 ... i + 2, or the first or last
-    // eight at the borders.
-    auto window = [n](std::int32_t i, std::int32_t& i0, std::int32_t& i1) {
-        i0 = i - kWindowHalf;
-        i1 = i + kWindowHalf;
-        if (i0 < 0) { i0 = 0; i1 = kBorderWindow - 1; }
-        if (i1 >= n) { i1 = n - 1; i0 = n - kBorderWindow; }
-    };
-    // Along the second index, every row.
-    for (std::int32_t p = 0; p < n; ++p) {
-        const std::uint32_t* in = samples_.data() + static_cast<std::ptrdiff_t>(p) * n;
-        std::uint8_t* lo = passLow_.data() + static_cast<std::ptrdiff_t>(p) * n;
-        std::uint8_t* hi = passHigh_.data() + static_cast<std::ptrdiff_t>(p) * n;
-        auto low = [in](std::int32_t q) { return static_cast<std::uint8_t>(std::min(in[q], kMaxGrey)); };
-        auto high = [in](std::int32_t q) { return static_cast<std::uint8_t>(in[q] > kMaxGrey ? 0 : in[q]); };
-        for (std::int32_t q = 0; q < n; ++q) {
-            std::int32_t q0, q1;
-            window(q, q0, q1);
-            std::uint8_t l = low(q0), h = high(q0);
-            for (std::int32_t j = q0 + 1; j <= q1; ++j) {
-                l = std::min(l, low(j));
-                h = std::max(h, high(j));
-            }
-            lo[q] = l;
-            hi[q] = h;
+// The lowest and highest grey level of the classification windows
+// (isDarkModule) along the second index, for row p of the n x n sample
+// array: a slot of kBorderWindow rows kept by row, since the windows along
+// the first index span at most that many consecutive rows. Off-image
+// samples (above 255) take no part: they enter the minimum as 255 and the
+// maximum as 0, which changes neither once the module's own value (at most
+// 255) joins.
+std::int32_t SymbolDetector::rowExtremes(std::int32_t p, std::int32_t n) {
+    const std::int32_t slot = p % kBorderWindow;
+    if (passRow_[static_cast<std::size_t>(slot)] == p) return slot;
+    passRow_[static_cast<std::size_t>(slot)] = p;
+    const std::uint16_t* in = samples_.data() + static_cast<std::ptrdiff_t>(p) * n;
+    std::uint8_t* lo = passLow_.data() + static_cast<std::ptrdiff_t>(slot) * n;
+    std::uint8_t* hi = passHigh_.data() + static_cast<std::ptrdiff_t>(slot) * n;
+    auto low = [in](std::int32_t q) { return static_cast<std::uint8_t>(std::min<std::uint32_t>(in[q], kMaxGrey)); };
+    auto high = [in](std::int32_t q) { return static_cast<std::uint8_t>(in[q] > kMaxGrey ? 0 : in[q]); };
+    for (std::int32_t q = 0; q < n; ++q) {
+        std::int32_t q0, q1;
+        classificationWindow(q, n, q0, q1);
+        std::uint8_t l = low(q0), h = high(q0);
+        for (std::int32_t j = q0 + 1; j <= q1; ++j) {
+            l = std::min(l, low(j));
+            h = std::max(h, high(j));
         }
+        lo[q] = l;
+        hi[q] = h;
     }
-    // Along the first index, for the symbol's modules only.
-    for (std::int32_t p = off; p < off + m; ++p) {
-        std::int32_t p0, p1;
-        window(p, p0, p1);
-        std::uint8_t* lo = windowLow_.data() + static_cast<std::ptrdiff_t>(p) * n;
-        std::uint8_t* hi = windowHigh_.data() + static_cast<std::ptrdiff_t>(p) * n;
-        const std::uint8_t* firstLow = passLow_.data() + static_cast<std::ptrdiff_t>(p0) * n;
-        const std::uint8_t* firstHigh = passHigh_.data() + static_cast<std::ptrdiff_t>(p0) * n;
-        for (std::int32_t q = off; q < off + m; ++q) {
-            lo[q] = firstLow[q];
-            hi[q] = firstHigh[q];
-        }
-        for (std::int32_t i = p0 + 1; i <= p1; ++i) {
-            const std::uint8_t* rowLow = passLow_.data() + static_cast<std::ptrdiff_t>(i) * n;
-            const std::uint8_t* rowHigh = passHigh_.data() + static_cast<std::ptrdiff_t>(i) * n;
-            for (std::int32_t q = off; q < off + m; ++q) {
-                lo[q] = std::min(lo[q], rowLow[q]);
-                hi[q] = std::max(hi[q], rowHigh[q]);
-            }
-        }
-    }
+    return slot;
 }
 
 const Aztec::ModuleMatrix& SymbolDetector::sampleDataGrid(SymbolCandidate& cand) {
@@ -226,22 +205,48 @@ const Aztec::ModuleMatrix& SymbolDetector::sampleDataGrid(SymbolCandidate& cand)
     }
     const std::int32_t m = cand.size;
     const std::int32_t off = (2 * kCell * k - m) / 2 + 1;
-    windowExtremes(static_cast<std::int32_t>(n), off, m);
+    const auto side = static_cast<std::int32_t>(n);
+    passLow_.resize(static_cast<std::size_t>(kBorderWindow) * n);
+    passHigh_.resize(static_cast<std::size_t>(kBorderWindow) * n);
+    passRow_.fill(-1);
     Aztec::ModuleMatrix& matrix = modules_;
     matrix.resize(static_cast<std::size_t>(std::max(m, 0)));
     for (Aztec::BitList& column : matrix) column.reset(static_cast<std::size_t>(std::max(m, 0)));
-    for (std::int32_t y = 0; y < m; ++y) {
-        for (std::int32_t x = 0; x < m; ++x) {
-            const std::size_t at = static_cast<std::size_t>(x + off) * n + static_cast<std::size_t>(y + off);
-            const std::uint32_t v = samples_[at];
-            const bool dark = v <= kMaxGrey && v < (std::min(v, std::uint32_t{windowLow_[at]}) +
-                                                    std::max(v, std::uint32_t{windowHigh_[at]})) / 2u;
-            matrix[static_cast<std::size_t>(x)].set(y, dark);
-            if (trace_) {
-                trace_->modules.push_back(
-                    {tracedCentres_[static_cast<std::size_t>(x + off)][static_cast<std::size_t>(y + off)], dark});
+    windowLow_.resize(n);
+    windowHigh_.resize(n);
+    for (std::int32_t x = 0; x < m; ++x) {
+        // The window along the first index for row p = x + off, over the
+        // symbol's columns.
+        const std::int32_t p = x + off;
+        std::int32_t p0, p1;
+        classificationWindow(p, side, p0, p1);
+        std::uint8_t* const lo = windowLow_.data();
+        std::uint8_t* const hi = windowHigh_.data();
+        const std::int32_t first = rowExtremes(p0, side);
+        std::copy_n(passLow_.data() + static_cast<std::ptrdiff_t>(first) * side + off, m, lo + off);
+        std::copy_n(passHigh_.data() + static_cast<std::ptrdiff_t>(first) * side + off, m, hi + off);
+        for (std::int32_t i = p0 + 1; i <= p1; ++i) {
+            const std::int32_t slot = rowExtremes(i, side);
+            const std::uint8_t* rowLow = passLow_.data() + static_cast<std::ptrdiff_t>(slot) * side;
+            const std::uint8_t* rowHigh = passHigh_.data() + static_cast<std::ptrdiff_t>(slot) * side;
+            for (std::int32_t q = off; q < off + m; ++q) {
+                lo[q] = std::min(lo[q], rowLow[q]);
+                hi[q] = std::max(hi[q], rowHigh[q]);
             }
         }
+        const std::uint16_t* in = samples_.data() + static_cast<std::ptrdiff_t>(p) * side;
+        Aztec::BitList& column = matrix[static_cast<std::size_t>(x)];
+        for (std::int32_t y = 0; y < m; ++y) {
+            const std::int32_t q = y + off;
+            const std::uint32_t v = in[q];
+            column.set(y, v <= kMaxGrey && v < (std::min(v, std::uint32_t{lo[q]}) + std::max(v, std::uint32_t{hi[q]})) / 2u);
+        }
+    }
+    if (trace_) {
+        for (std::int32_t y = 0; y < m; ++y)
+            for (std::int32_t x = 0; x < m; ++x)
+                trace_->modules.push_back({tracedCentres_[static_cast<std::size_t>(x + off)][static_cast<std::size_t>(y + off)],
+                                           matrix[static_cast<std::size_t>(x)].get(y)});
     }
     return matrix;
 }
@@ -453,8 +458,10 @@ void SymbolDetector::sampleCell(const SymbolCandidate& cand, int i, int j, int o
     const auto n = static_cast<std::size_t>(samplesSide_);
     for (int a = 0; a < kCell; ++a) {
         for (int b = 0; b < kCell; ++b) {
+            // Off-image samples (far above 255) stay above it, saturated.
+            const std::uint32_t v = compact ? sampleModuleFine(b, a) : sampleModuleCoarse(b, a);
             samples_[static_cast<std::size_t>(ox + b) * n + static_cast<std::size_t>(oy + a)] =
-                compact ? sampleModuleFine(b, a) : sampleModuleCoarse(b, a);
+                static_cast<std::uint16_t>(std::min<std::uint32_t>(v, kSaturatedSample));
             if (trace_) {
                 tracedCentres_.at(static_cast<std::size_t>(ox + b)).at(static_cast<std::size_t>(oy + a)) =
                     Aztec::Math::mapPoint(homography_, b, a);

@@ -2,6 +2,7 @@
 // message and samples its modules.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -38,6 +39,9 @@ struct DetectorTrace {
 
 class SymbolDetector {
 public:
+    // A module is classified against the grey levels of the modules within
+    // two of it, or of the first or last eight at the sample array's borders.
+    static constexpr int kBorderWindow = 8;
     SymbolDetector();
     // Gives the working image, zeroed, to the next detector on this thread.
     ~SymbolDetector();
@@ -174,7 +178,7 @@ private:
     double locateVerticalLine(std::int32_t uc, std::int32_t vc);
     double locateHorizontalLine(std::int32_t uc, std::int32_t vc);
     void sampleCell(const SymbolCandidate& cand, int i, int j, int ox, int oy);
-    void windowExtremes(std::int32_t n, std::int32_t off, std::int32_t m);
+    std::int32_t rowExtremes(std::int32_t p, std::int32_t n);
 
     PixelPoint quadrantCorner_[4] = {};
     std::int32_t quadrantDist2_[4] = {};
@@ -198,16 +202,19 @@ private:
     std::vector<std::uint64_t> fillBits_;  // the blob fills' unfilled pixels, a bit each
     std::vector<std::uint64_t> fillReached_;  // a blob handed over to row growth
     std::vector<std::uint64_t> lightRow_;  // one quantised row's light pixels
-    std::vector<std::uint32_t> samples_; // module samples of the data grid, square
+    std::vector<std::uint16_t> samples_; // module samples of the data grid, square (grey levels; above 255 off the image)
     std::vector<std::uint32_t> ringSamples_;  // and of the mode ring
     // The reference grid's crossings and those kept for its refit (crossingsFit).
     mutable std::vector<Point2d> fitSources_, fitTargets_, keptSources_, keptTargets_;
     Aztec::BitList ringBits_;
     Aztec::ModuleMatrix modules_;         // what sampleDataGrid returns, kept between symbols
     std::int32_t samplesSide_ = 0;
-    // Classification windows' extremes of the sample array: one pass along
-    // each index (windowExtremes).
+    // Classification windows' extremes of the sample array: along the
+    // second index for the rows in use (rowExtremes; passRow_ says which
+    // row each of the eight slots holds), then along the first for the one
+    // row being classified (windowLow_ and windowHigh_, a row long).
     std::vector<std::uint8_t> passLow_, passHigh_, windowLow_, windowHigh_;
+    std::array<std::int32_t, kBorderWindow> passRow_{};
     PixelPoint ringCentre_;
     Aztec::Math::Homography homography_{};
     std::int32_t gridPasses_ = 0;
