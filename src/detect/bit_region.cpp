@@ -6,31 +6,35 @@ namespace AztecCore {
 
 namespace {
 
-// Makes every run of `mask` that holds a bit of `reach` whole in `reach`.
-// Rightwards an addition carries from the run's lowest reached bit to its
-// end (for x inside m, m + x clears the bits from each run's lowest bit of
-// x up and sets the bit past the run's end), across words by the carry.
-// Leftwards the reach is doubled within each word (shifts of 1, 2, ..., 32,
-// each kept where the mask runs on far enough), from the highest word
-// down, a word's bit 0 passing on to the bit 63 below it.
-void closeRow(const std::uint64_t* mask, std::uint64_t* reach, std::int32_t words) {
+// Adds to `reach` (whole runs of `mask`) every run of `mask` that holds a
+// bit of `from`, the neighbour row's reach; true when that adds anything.
+// Only the new bits' runs need closing, since the reach's own runs are
+// whole already, and most rows gain bits in one word of several.
+// Rightwards an addition carries from the run's lowest new bit to its end
+// (for x inside m, m + x clears the bits from each run's lowest bit of x up
+// and sets the bit past the run's end), across words by the carry.
+// Leftwards the reach is doubled within each word (shifts of 1, 2, ...,
+// 32, each kept where the mask runs on far enough), from the highest word
+// that gained bits down, a word's bit 0 passing on to the bit 63 below it;
+// redoubling the reach's old runs leaves them as they are.
+bool addTouchingRuns(const std::uint64_t* from, const std::uint64_t* mask, std::uint64_t* reach, std::int32_t words) {
     std::uint64_t carry = 0;
-    // The reach lies inside the mask; a word with none of it and nothing
-    // coming in stays empty.
+    std::int32_t first = -1, last = -1;
     for (std::int32_t k = 0; k < words; ++k) {
-        const std::uint64_t m = mask[k], x = reach[k];
-        if ((x | carry) == 0) continue;
-        const std::uint64_t t = m + x, s = t + carry;
+        const std::uint64_t m = mask[k], fresh = from[k] & m & ~reach[k];
+        if ((fresh | carry) == 0) continue;
+        const std::uint64_t t = m + fresh, s = t + carry;
         carry = static_cast<std::uint64_t>(t < m) | static_cast<std::uint64_t>(s < t);
-        reach[k] = ((s ^ m) & m) | x;
+        const std::uint64_t right = ((s ^ m) & m) | fresh;
+        if (right == 0) continue;
+        reach[k] |= right;
+        if (first < 0) first = k;
+        last = k;
     }
+    if (first < 0) return false;
     std::uint64_t in = 0;
-    for (std::int32_t k = words - 1; k >= 0; --k) {
+    for (std::int32_t k = last; k >= 0 && (k >= first || in != 0); --k) {
         std::uint64_t pass = mask[k], gen = reach[k] | (in & pass);
-        if (gen == 0) {
-            in = 0;
-            continue;
-        }
         gen |= pass & (gen >> 1);
         pass &= pass >> 1;
         gen |= pass & (gen >> 2);
@@ -45,6 +49,7 @@ void closeRow(const std::uint64_t* mask, std::uint64_t* reach, std::int32_t word
         reach[k] = gen;
         in = gen << 63;
     }
+    return true;
 }
 
 // Each row takes the bits of its neighbour's reach that touch its mask and
@@ -60,15 +65,7 @@ bool sweep(const std::uint64_t* mask, std::uint64_t* reach, std::int32_t rows, s
         const std::uint64_t* from = reach + static_cast<std::ptrdiff_t>(y - step) * words;
         std::uint64_t* to = reach + static_cast<std::ptrdiff_t>(y) * words;
         const std::uint64_t* m = mask + static_cast<std::ptrdiff_t>(y) * words;
-        std::uint64_t added = 0;
-        for (std::int32_t k = 0; k < words; ++k) {
-            const std::uint64_t n = from[k] & m[k] & ~to[k];
-            added |= n;
-            to[k] |= n;
-        }
-        if (added == 0) continue;
-        closeRow(m, to, words);
-        grew = true;
+        if (addTouchingRuns(from, m, to, words)) grew = true;
     }
     return grew;
 }
