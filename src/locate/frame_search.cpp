@@ -538,15 +538,19 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
         // be tried.
         tryHits(hitsOf(view, dotted, dark), true, dottedTried, kDottedChances);
     }
-    // Last, heavily blurred bull's-eyes whose fits read nothing: their mode
-    // rings through the fits turned and scaled a little. After every other
-    // round, so that what those read and spend stays as it was.
-    for (const BlurredFit& b : blurred) {
-        if ((!found.empty() && !options.all) || budget.spent()) break;
-        if (insideRead(b.hit)) continue;
-        const Sampler sampler(view, b.hit.lightOnDark, &budget);
-        if (auto f = readWith(sampler, b.fit, b.model, b.hit.lightOnDark, /*turned=*/true)) found.push_back(std::move(*f));
-    }
+    // Heavily blurred bull's-eyes whose fits read nothing: their mode rings
+    // through the fits turned and scaled a little.
+    const auto readTurned = [&](const std::vector<BlurredFit>& fits) {
+        for (const BlurredFit& b : fits) {
+            if ((!found.empty() && !options.all) || budget.spent()) break;
+            if (insideRead(b.hit)) continue;
+            const Sampler sampler(view, b.hit.lightOnDark, &budget);
+            if (auto f = readWith(sampler, b.fit, b.model, b.hit.lightOnDark, /*turned=*/true)) found.push_back(std::move(*f));
+        }
+    };
+    // Those of the rounds above last, so that what those read and spend
+    // stays as it was.
+    readTurned(blurred);
     // Last, rings the finder's runs could not confirm: round the hits
     // nearest the frame centre (of the frame and its halved copy, both
     // rounds) the ring template finds where rings fit best, and a good
@@ -561,6 +565,7 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
         return std::hypot(a.x - cx, a.y - cy) < std::hypot(b.x - cx, b.y - cy);
     });
     std::vector<FinderHit> looked;
+    std::vector<BlurredFit> ringFits;
     for (const FinderHit& h : nearest) {
         if ((!found.empty() && !options.all) || budget.spent() || static_cast<int>(looked.size()) >= kRingChances) break;
         if (insideRead(h)) continue;
@@ -572,9 +577,12 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
         const auto rings = matchRings(view, h, budget);
         if (!rings || rings->score < kMinRingScore || insideRead(rings->hit)) continue;
         if (rings->hit.lightOnDark ? !options.lightOnDark : !options.darkOnLight) continue;
-        std::vector<BlurredFit> unused;
-        if (auto f = readAt(view, rings->hit, /*moveCentre=*/false, budget, unused)) found.push_back(std::move(*f));
+        if (auto f = readAt(view, rings->hit, /*moveCentre=*/false, budget, ringFits)) found.push_back(std::move(*f));
     }
+    // Rings found only this way are blurred by most of a module, and their
+    // fits' turn is uncertain by a few degrees: the fits that read nothing
+    // have their mode rings looked for turned as well, last.
+    readTurned(ringFits);
     return found;
 }
 

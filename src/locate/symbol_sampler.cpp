@@ -465,7 +465,11 @@ bool readTurnedModeRing(const Sampler& sampler, const BullseyeFit& fit, const Mo
     for (const auto& [degrees, scale] : kTurns) {
         if (sampler.budgetSpent()) return false;
         moved.toImage = turned(fit.toImage, degrees, scale);
-        if (readModeRingAt(sampler, moved, model, cand, &ring, guess)) {
+        // A rune is its mode message alone, two words guarded by five that
+        // correct two errors: one in a few hundred rings of clutter decodes
+        // as some rune, and the turns give each fit hundreds of tries. Only
+        // a symbol whose data must correct too is taken from a turn.
+        if (readModeRingAt(sampler, moved, model, cand, &ring, guess) && cand.rune < 0) {
             through = moved.toImage;
             return true;
         }

@@ -67,6 +67,7 @@ bool readModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleMo
 // looked for through the fit's transform turned and scaled a little each
 // way, nearest first; the first that reads is the best start for the data
 // too (better than the middle of all that read). `through` receives it.
+// Runes are not read this way.
 bool readTurnedModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model,
                         SymbolCandidate& candidate, Aztec::BitList& ring, Aztec::Math::Homography& through);
 
