@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 #include <vector>
 
 namespace Aztec {
@@ -11,27 +12,50 @@ namespace Aztec {
 class BitList {
 public:
     BitList() = default;
-    explicit BitList(std::size_t n) : bits_(n, false) {}
+    explicit BitList(std::size_t n) { reset(n); }
 
-    std::size_t size() const { return bits_.size(); }
-    bool empty() const { return bits_.empty(); }
-    bool get(std::int64_t i) const { return bits_.at(wrap(i)); }
-    void set(std::int64_t i, bool value) { bits_.at(wrap(i)) = value; }
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    bool get(std::int64_t i) const {
+        const std::size_t k = wrap(i);
+        return ((words_[k / kWordBits] >> (k % kWordBits)) & 1u) != 0;
+    }
+    // Without a branch on the value: ring samples set bits at random.
+    void set(std::int64_t i, bool value) {
+        const std::size_t k = wrap(i);
+        std::uint64_t& word = words_[k / kWordBits];
+        const std::uint64_t bit = std::uint64_t{1} << (k % kWordBits);
+        word = (word & ~bit) | ((static_cast<std::uint64_t>(0) - static_cast<std::uint64_t>(value)) & bit);
+    }
     // Drops everything from n on (n <= size()).
-    void truncate(std::size_t n) { bits_.resize(n); }
+    void truncate(std::size_t n) {
+        // Bits past the end are kept clear, so that a list grown again
+        // reads its new bits as clear.
+        words_.resize((n + kWordBits - 1) / kWordBits, 0);
+        if (n < size_ && n % kWordBits != 0) words_.back() &= (std::uint64_t{1} << (n % kWordBits)) - 1;
+        size_ = n;
+    }
     // n clear bits, in the storage already held where it suffices.
-    void reset(std::size_t n) { bits_.assign(n, false); }
+    void reset(std::size_t n) {
+        size_ = n;
+        words_.assign((n + kWordBits - 1) / kWordBits, 0);
+    }
 
 private:
+    static constexpr std::size_t kWordBits = 64;
     std::size_t wrap(std::int64_t i) const {
-        const auto n = static_cast<std::int64_t>(bits_.size());
-        if (n == 0) return 0;  // at() then throws std::out_of_range
+        const auto n = static_cast<std::int64_t>(size_);
+        // Nearly every index is already in range; the division is kept
+        // for the ones that wrap.
+        if (i >= 0 && i < n) return static_cast<std::size_t>(i);
+        if (n == 0) throw std::out_of_range("invalid vector<bool> subscript");
         std::int64_t m = i % n;
         if (m < 0) m += n;
         return static_cast<std::size_t>(m);
     }
 
-    std::vector<bool> bits_;
+    std::vector<std::uint64_t> words_;
+    std::size_t size_ = 0;
 };
 
 // A module matrix: entry x holds the modules of one column of the symbol

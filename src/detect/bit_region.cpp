@@ -1,5 +1,6 @@
 #include "detect/bit_region.h"
 
+#include <algorithm>
 #include <array>
 
 namespace AztecCore {
@@ -58,14 +59,26 @@ bool addTouchingRuns(const std::uint64_t* from, const std::uint64_t* mask, std::
 // and a reach no pass grows has every run whole and no mask bit beside it
 // outside it: the regions it touches, exactly. Noise makes regions whose
 // paths turn up and down many times, but a few passes close them.
-bool sweep(const std::uint64_t* mask, std::uint64_t* reach, std::int32_t rows, std::int32_t words, bool down) {
+//
+// A row that took its neighbour's reach once gains nothing by taking it
+// again unless that reach has grown since, so each row's changes are
+// counted (`version`) and each row remembers which version of the row
+// above (`fromAbove`) and below (`fromBelow`) it last took: the later
+// passes, where most rows are done, skip those rows at a compare each.
+bool sweep(const std::uint64_t* mask, std::uint64_t* reach, std::int32_t rows, std::int32_t words, bool down,
+           std::uint32_t* version, std::uint32_t* taken) {
     bool grew = false;
     const std::int32_t first = down ? 1 : rows - 2, step = down ? 1 : -1;
     for (std::int32_t y = first; y >= 0 && y < rows; y += step) {
+        if (taken[y] == version[y - step]) continue;
+        taken[y] = version[y - step];
         const std::uint64_t* from = reach + static_cast<std::ptrdiff_t>(y - step) * words;
         std::uint64_t* to = reach + static_cast<std::ptrdiff_t>(y) * words;
         const std::uint64_t* m = mask + static_cast<std::ptrdiff_t>(y) * words;
-        if (addTouchingRuns(from, m, to, words)) grew = true;
+        if (addTouchingRuns(from, m, to, words)) {
+            ++version[y];
+            grew = true;
+        }
     }
     return grew;
 }
@@ -84,30 +97,34 @@ constexpr std::array<std::uint8_t, 256> kBytePositions = [] {
     return t;
 }();
 
-}  // namespace
-
-void growRegion(const std::uint64_t* mask, std::uint64_t* reach, std::int32_t rows, std::int32_t words) {
-    if (rows <= 0 || words <= 0) return;
-    // Down, up, down, ... until two passes in a row add nothing.
-    bool down = true;
-    for (int idle = 0; idle < 2; down = !down) idle = sweep(mask, reach, rows, words, down) ? 0 : idle + 1;
+// A word's set bits and the sum of their positions (0 .. 63), a byte at a
+// time from the tables.
+struct WordSums {
+    std::int64_t count = 0, positions = 0;
+};
+inline WordSums byTables(std::uint64_t v) {
+    WordSums s;
+    for (std::int32_t at = 0; v != 0; v >>= 8, at += 8) {
+        const auto b = static_cast<std::size_t>(v & 0xFF);
+        s.count += kByteCount[b];
+        s.positions += kBytePositions[b] + static_cast<std::int64_t>(at) * kByteCount[b];
+    }
+    return s;
 }
 
-RegionSums regionSums(const std::uint64_t* reach, std::int32_t rows, std::int32_t words, std::int32_t width,
-                      std::int32_t x0, std::int32_t y0) {
+template <WordSums (*Sums)(std::uint64_t)>
+RegionSums sumRows(const std::uint64_t* reach, std::int32_t rows, std::int32_t words, std::int32_t width, std::int32_t x0,
+                   std::int32_t y0) {
     RegionSums s;
-    if (rows <= 0 || words <= 0 || width <= 0) return s;
     const std::int32_t lastWord = (width - 1) / 64, lastBit = (width - 1) % 64;
     for (std::int32_t y = 0; y < rows; ++y) {
         const std::uint64_t* row = reach + static_cast<std::ptrdiff_t>(y) * words;
         std::int64_t count = 0, positions = 0;
         for (std::int32_t k = 0; k < words; ++k) {
-            std::uint64_t v = row[k];
-            for (std::int32_t at = k * 64; v != 0; v >>= 8, at += 8) {
-                const auto b = static_cast<std::size_t>(v & 0xFF);
-                count += kByteCount[b];
-                positions += kBytePositions[b] + static_cast<std::int64_t>(at) * kByteCount[b];
-            }
+            if (row[k] == 0) continue;
+            const WordSums w = Sums(row[k]);
+            count += w.count;
+            positions += w.positions + static_cast<std::int64_t>(k) * 64 * w.count;
         }
         if (count == 0) continue;
         s.count += count;
@@ -116,6 +133,60 @@ RegionSums regionSums(const std::uint64_t* reach, std::int32_t rows, std::int32_
         if (y == 0 || y == rows - 1 || (row[0] & 1u) != 0 || ((row[lastWord] >> lastBit) & 1u) != 0) s.edge = true;
     }
     return s;
+}
+
+#if defined(__GNUC__) && defined(__x86_64__)
+// With the processor's population count: bit j of a position is set in
+// the bits of mask j, so the positions sum to the sum over j of 2^j times
+// the set bits under mask j.
+#define QUARROW_POPCNT_SUMS 1
+__attribute__((target("popcnt"))) WordSums byPopcount(std::uint64_t v) {
+    constexpr std::uint64_t kPositionBit[6] = {0xAAAAAAAAAAAAAAAAull, 0xCCCCCCCCCCCCCCCCull, 0xF0F0F0F0F0F0F0F0ull,
+                                               0xFF00FF00FF00FF00ull, 0xFFFF0000FFFF0000ull, 0xFFFFFFFF00000000ull};
+    WordSums s;
+    s.count = __builtin_popcountll(v);
+    for (int j = 0; j < 6; ++j) s.positions += static_cast<std::int64_t>(__builtin_popcountll(v & kPositionBit[j])) << j;
+    return s;
+}
+__attribute__((target("popcnt"), flatten)) RegionSums sumRowsByPopcount(const std::uint64_t* reach, std::int32_t rows,
+                                                                std::int32_t words, std::int32_t width, std::int32_t x0,
+                                                                std::int32_t y0) {
+    return sumRows<byPopcount>(reach, rows, words, width, x0, y0);
+}
+#endif
+
+}  // namespace
+
+void growRegion(const std::uint64_t* mask, std::uint64_t* reach, std::int32_t rows, std::int32_t words,
+                std::vector<std::uint32_t>& scratch) {
+    if (rows <= 0 || words <= 0) return;
+    // Every row starts at version 1, taken by none of its neighbours.
+    const auto n = static_cast<std::size_t>(rows);
+    scratch.assign(3 * n, 0);
+    std::uint32_t* const version = scratch.data();
+    std::uint32_t* const fromAbove = version + n;
+    std::uint32_t* const fromBelow = fromAbove + n;
+    std::fill(version, version + n, 1u);
+    // Down, up, down, ... until two passes in a row add nothing.
+    bool down = true;
+    for (int idle = 0; idle < 2; down = !down)
+        idle = sweep(mask, reach, rows, words, down, version, down ? fromAbove : fromBelow) ? 0 : idle + 1;
+}
+
+RegionSums regionSums(const std::uint64_t* reach, std::int32_t rows, std::int32_t words, std::int32_t width,
+                      std::int32_t x0, std::int32_t y0) {
+    if (rows <= 0 || words <= 0 || width <= 0) return {};
+#if defined(QUARROW_POPCNT_SUMS)
+    static const bool popcount = __builtin_cpu_supports("popcnt");
+    if (popcount) return sumRowsByPopcount(reach, rows, words, width, x0, y0);
+#endif
+    return regionSumsByTables(reach, rows, words, width, x0, y0);
+}
+
+RegionSums regionSumsByTables(const std::uint64_t* reach, std::int32_t rows, std::int32_t words, std::int32_t width,
+                              std::int32_t x0, std::int32_t y0) {
+    if (rows <= 0 || words <= 0 || width <= 0) return {};
+    return sumRows<byTables>(reach, rows, words, width, x0, y0);
 }
 
 }  // namespace AztecCore

@@ -6,12 +6,15 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace AztecCore {
 
 // Grows `reach` (inside `mask`, every row of it whole runs of the mask's
 // row) to the union of the 4-connected regions of `mask` it touches.
-void growRegion(const std::uint64_t* mask, std::uint64_t* reach, std::int32_t rows, std::int32_t words);
+// `scratch` is working storage, kept by the caller so that it is reused.
+void growRegion(const std::uint64_t* mask, std::uint64_t* reach, std::int32_t rows, std::int32_t words,
+                std::vector<std::uint32_t>& scratch);
 
 // A region's pixel count, sums of columns and rows (from `x0` and `y0`
 // for bit 0 of row 0), and whether it touches the first or last row, the
@@ -22,5 +25,9 @@ struct RegionSums {
 };
 RegionSums regionSums(const std::uint64_t* reach, std::int32_t rows, std::int32_t words, std::int32_t width,
                       std::int32_t x0, std::int32_t y0);
+// The same without the processor's population count, which regionSums
+// uses where the processor has one.
+RegionSums regionSumsByTables(const std::uint64_t* reach, std::int32_t rows, std::int32_t words, std::int32_t width,
+                              std::int32_t x0, std::int32_t y0);
 
 }  // namespace AztecCore

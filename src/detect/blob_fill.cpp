@@ -30,7 +30,74 @@ std::uint8_t markOf(int kind) {
 }
 }  // namespace
 
+// The ring fill's run, a run at a time rather than a pixel at a time, for
+// a seed on a row of the image; false (nothing done) where the pixel walk
+// of fillRun must decide: a seed off the image or not fillable, a run that
+// starts at or left of the window's edge, or one that reaches the fill's
+// pixel limit. It marks, sums and seeds exactly as
+// the walk would, in the same order:
+// - along the run the distance from the ring centre falls up to the
+//   centre's column and rises after it, so the walk's farthest pixel in
+//   the run's left quadrant is the run's first pixel, in its right one the
+//   last, and each replaces the quadrant's corner only when strictly
+//   farther, as the walk's pixel by pixel comparison would;
+// - the walk seeds each neighbour row at the run's first pixel and at every
+//   later pixel whose left neighbour is not fillable, row y - 1 before
+//   y + 1 at each pixel.
+bool SymbolDetector::fillRingRun(std::int32_t x, std::int32_t y) {
+    const std::int32_t w = work_->width(), h = work_->height();
+    if (y < 0 || y >= h || x < 0 || x >= w) return false;
+    const auto stride = static_cast<std::ptrdiff_t>(work_->plane.stride);
+    std::uint8_t* const here = work_->plane.pixels.data() + stride * y;
+    if (here[x] == kMarkRing) return true;
+    if (here[x] < kDarkBelow) return false;
+    std::int32_t x0 = x;
+    while (x0 > xMin_ && here[x0] >= kDarkBelow) --x0;
+    ++x0;
+    // (A seed left of the window starts its run left of it too.)
+    if (x0 <= xMin_) return false;
+    std::int32_t x1 = x0;
+    if (x1 >= xMax_ || here[x1] < kDarkBelow) return false;
+    while (x1 + 1 < xMax_ && here[x1 + 1] >= kDarkBelow) ++x1;
+    const std::int32_t n = x1 - x0 + 1;
+    if (count_ + n >= maxCount_) return false;
+
+    std::fill(here + x0, here + x1 + 1, kMarkRing);
+    markedY0_ = std::min(markedY0_, y);
+    markedY1_ = std::max(markedY1_, y + 1);
+    markedX0_ = std::min(markedX0_, x0);
+    markedX1_ = std::max(markedX1_, x1 + 1);
+    sumX_ += (static_cast<std::int64_t>(x0) + x1) * n / 2;
+    sumY_ += static_cast<std::int64_t>(y) * n;
+    count_ += n;
+    const std::int32_t cx = ringCentre_.x, cy = ringCentre_.y;
+    auto farther = [&](int q, std::int32_t px) {
+        const std::int32_t d2 = (cy - y) * (cy - y) + (cx - px) * (cx - px);
+        if (d2 > quadrantDist2_[q]) {
+            quadrantDist2_[q] = d2;
+            quadrantCorner_[q] = {px, y};
+        }
+    };
+    if (x0 <= cx) farther(y > cy ? 2 : 3, x0);
+    if (x1 > cx) farther(y <= cy ? 0 : 1, x1);
+
+    // Neighbour rows strictly inside the window are seeded; the others are
+    // off the image or outside the window, where no seed is kept.
+    const std::uint8_t* up = y - 1 > yMin_ && y - 1 < yMax_ ? here - stride : nullptr;
+    const std::uint8_t* down = y + 1 > yMin_ && y + 1 < yMax_ ? here + stride : nullptr;
+    bool upBefore = false, downBefore = false;  // the pixel to the left was fillable
+    for (std::int32_t px = x0; px <= x1; ++px) {
+        const bool upNow = up != nullptr && up[px] >= kDarkBelow, downNow = down != nullptr && down[px] >= kDarkBelow;
+        if (upNow && !upBefore) seeds_.push_back({px, y - 1});
+        if (downNow && !downBefore) seeds_.push_back({px, y + 1});
+        upBefore = upNow;
+        downBefore = downNow;
+    }
+    return true;
+}
+
 void SymbolDetector::fillRun(std::int32_t x, std::int32_t y, FillKind kind) {
+    if (kind == FillKind::Ring && fillRingRun(x, y)) return;
     const std::uint8_t mark = markOf(static_cast<int>(kind));
     const std::int32_t w = work_->width(), h = work_->height();
     // Rows of the working image, checked once each: null for a row outside
@@ -75,6 +142,10 @@ void SymbolDetector::fillRun(std::int32_t x, std::int32_t y, FillKind kind) {
         sumY_ += y;
         count_ += 1;
         if (kind == FillKind::Ring) {
+            markedY0_ = std::min(markedY0_, y);
+            markedY1_ = std::max(markedY1_, y + 1);
+            markedX0_ = std::min(markedX0_, x);
+            markedX1_ = std::max(markedX1_, x + 1);
             // Farthest filled pixel per quadrant round the ring centre: the
             // outer corners of the ring.
             const std::int32_t cx = ringCentre_.x, cy = ringCentre_.y;
@@ -158,22 +229,6 @@ constexpr std::int64_t kShortRunsOneByOne = 512;
 constexpr std::int64_t kShortRun = 6;  // pixels, on average
 constexpr std::int64_t kRunsOneByOne = 2048;
 
-// Bits 0 .. n - 1 set where the quantised pixels px[0 .. n - 1] (0 or 255)
-// are of the fill's class: light, or dark with `dark`.
-std::uint64_t classBits(const std::uint8_t* px, std::int32_t n, bool dark) {
-    std::uint64_t light = 0;
-    std::int32_t i = 0;
-#if defined(__SSE2__)
-    for (; i + 16 <= n; i += 16)
-        light |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(
-                     _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(px + i)))))
-                 << i;
-#endif
-    for (; i < n; ++i) light |= static_cast<std::uint64_t>(px[i] >> 7) << i;
-    const std::uint64_t all = n == kWordBits ? ~0ull : (1ull << n) - 1;
-    return (dark ? ~light : light) & all;
-}
-
 // Bits [lo, hi] of word w (the word holding bits w*64 .. w*64+63), others 0.
 std::uint64_t spanMask(std::int32_t w, std::int32_t lo, std::int32_t hi) {
     const std::int32_t first = w * kWordBits;
@@ -207,23 +262,25 @@ void SymbolDetector::fillBlobOf(std::int32_t sx, std::int32_t sy) {
     bool edge = false;
     while (!stack.empty()) {
         if ((runs >= kShortRunsOneByOne && count < kShortRun * runs) || runs == kRunsOneByOne) {
-            // The blob so far is what was of its class (the working image's
-            // quantised window) and is filled no longer; its runs are
-            // whole, so it is ready to grow through the rest of its class.
+            // The blob so far is what was of its class (the window's light
+            // pixels as quantised, or the rest) and is filled no longer; its
+            // runs are whole, so it is ready to grow through the rest of
+            // its class.
             auto& reached = fillReached_;
             reached.resize(bits.size());
-            const auto stride = static_cast<std::ptrdiff_t>(work_->plane.stride);
+            const std::uint64_t lastWord = spanMask(words - 1, 0, width - 1);
             for (std::int32_t r = 0; r < rows; ++r) {
-                const std::uint8_t* px = work_->plane.pixels.data() + stride * (top + r) + left;
-                std::uint64_t* const unfilled = bits.data() + static_cast<std::ptrdiff_t>(r) * words;
-                std::uint64_t* const filled = reached.data() + static_cast<std::ptrdiff_t>(r) * words;
+                const auto at = static_cast<std::ptrdiff_t>(r) * words;
+                const std::uint64_t* const light = fillLight_.data() + at;
+                std::uint64_t* const unfilled = bits.data() + at;
+                std::uint64_t* const filled = reached.data() + at;
                 for (std::int32_t k = 0; k < words; ++k) {
-                    const std::uint64_t mask = classBits(px + k * kWordBits, std::min(kWordBits, width - k * kWordBits), Dark);
+                    const std::uint64_t mask = Dark ? ~light[k] & (k == words - 1 ? lastWord : ~0ull) : light[k];
                     filled[k] = mask & ~unfilled[k];
                     unfilled[k] = mask;
                 }
             }
-            growRegion(bits.data(), reached.data(), rows, words);
+            growRegion(bits.data(), reached.data(), rows, words, growScratch_);
             const RegionSums sums = regionSums(reached.data(), rows, words, width, left, top);
             sumX = sums.sumX;
             sumY = sums.sumY;
@@ -398,6 +455,7 @@ Point2d SymbolDetector::blobCentreIn(std::int32_t sx, std::int32_t sy, std::int3
     const std::int32_t rowWords = (length + kWordBits - 1) / kWordBits + 1;
     if (bitFill) {
         fillBits_.resize(static_cast<std::size_t>(interiorWords) * static_cast<std::size_t>(yMax_ - yMin_ - 1));
+        fillLight_.resize(fillBits_.size());
         lightRow_.resize(static_cast<std::size_t>(rowWords));
     }
     for (std::int32_t y = yMin_; y < yMax_ && xMin_ < xMax_; ++y) {
@@ -408,17 +466,27 @@ Point2d SymbolDetector::blobCentreIn(std::int32_t sx, std::int32_t sy, std::int3
         if (bitsWanted) std::fill(lightRow_.begin(), lightRow_.end(), 0);
         std::int32_t i = 0;
 #if defined(__SSE2__)
-        auto quantise16 = [&](std::int32_t at) {
+        // Sixteen pixels' levels stored, and their light bits.
+        auto levels16 = [&](std::int32_t at) {
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + at));
             const __m128i levels = _mm_cmpeq_epi8(_mm_max_epu8(v, tMid), v);
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), levels);
+            return static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_movemask_epi8(levels)));
+        };
+        auto quantise16 = [&](std::int32_t at) {
+            const std::uint64_t m = levels16(at);
             if (bitsWanted) {
-                const auto m = static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_movemask_epi8(levels)));
                 const std::int32_t bit = at % kWordBits;
                 light[at / kWordBits] |= m << bit;
                 if (bit > kWordBits - 16) light[at / kWordBits + 1] |= m >> (kWordBits - bit);
             }
         };
+        // Whole words first: four loads of sixteen make a word's bits.
+        for (; i + kWordBits <= length; i += kWordBits) {
+            const std::uint64_t m =
+                levels16(i) | levels16(i + 16) << 16 | levels16(i + 32) << 32 | levels16(i + 48) << 48;
+            if (bitsWanted) light[i / kWordBits] = m;
+        }
         for (; i + 16 <= length; i += 16) quantise16(i);
         // The last few pixels with one more load that overlaps the previous
         // one; the overlap is written again with the same levels and bits.
@@ -434,9 +502,17 @@ Point2d SymbolDetector::blobCentreIn(std::int32_t sx, std::int32_t sy, std::int3
         }
         if (bitsWanted) {
             // Drop column xMin and everything past the interior's last column.
-            std::uint64_t* bits = fillBits_.data() + static_cast<std::ptrdiff_t>(y - yMin_ - 1) * interiorWords;
-            for (std::int32_t k = 0; k < interiorWords; ++k) bits[k] = (light[k] >> 1) | (light[k + 1] << (kWordBits - 1));
-            bits[interiorWords - 1] &= spanMask(interiorWords - 1, 0, length - 2);
+            // Both the bits the fill clears and the class it grows through.
+            const auto at = static_cast<std::ptrdiff_t>(y - yMin_ - 1) * interiorWords;
+            std::uint64_t* const bits = fillBits_.data() + at;
+            std::uint64_t* const kept = fillLight_.data() + at;
+            const std::uint64_t lastMask = spanMask(interiorWords - 1, 0, length - 2);
+            for (std::int32_t k = 0; k < interiorWords; ++k) {
+                const std::uint64_t b =
+                    ((light[k] >> 1) | (light[k + 1] << (kWordBits - 1))) & (k == interiorWords - 1 ? lastMask : ~0ull);
+                bits[k] = b;
+                kept[k] = b;
+            }
         }
     }
 
@@ -464,11 +540,13 @@ Point2d SymbolDetector::blobCentreIn(std::int32_t sx, std::int32_t sy, std::int3
 // same sums. Later tests read only a pixel's class and the ring marks, so
 // taking back the marks inside the seed's window is the same, at the cost
 // of the ring's window. Marks outside the seed's window stay, as a fresh
-// quantisation would leave them.
+// quantisation would leave them. The quantisation cleared the seed's
+// window of older marks, so the marks to take back lie in the box of what
+// the ring fill marked.
 Point2d SymbolDetector::undoRingFill() {
     if (work_) {
-        const std::int32_t x0 = std::max(xMin_, quantX0_), x1 = std::min(xMax_ + 1, quantX1_);
-        const std::int32_t y0 = std::max(yMin_, quantY0_), y1 = std::min(yMax_ + 1, quantY1_);
+        const std::int32_t x0 = std::max({xMin_, quantX0_, markedX0_}), x1 = std::min({xMax_ + 1, quantX1_, markedX1_});
+        const std::int32_t y0 = std::max({yMin_, quantY0_, markedY0_}), y1 = std::min({yMax_ + 1, quantY1_, markedY1_});
         const auto stride = static_cast<std::ptrdiff_t>(work_->plane.stride);
         for (std::int32_t y = y0; y < y1; ++y) {
             std::uint8_t* row = work_->plane.pixels.data() + stride * y;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <limits>
 
 #include "detect/symbol_detector.h"
 
@@ -115,6 +116,8 @@ bool SymbolDetector::checkBullseye(SymbolCandidate& cand, bool fullRange) {
         quadrantDist2_[q] = 0;
     }
     ringFillRan_ = true;
+    markedX0_ = markedY0_ = std::numeric_limits<std::int32_t>::max();
+    markedX1_ = markedY1_ = std::numeric_limits<std::int32_t>::min();
     try {
         fillFrom(px, py, FillKind::Ring);
     } catch (const std::exception&) {

@@ -6,6 +6,9 @@
 // until its orientation marks and mode message decode.
 #include <algorithm>
 #include <cmath>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "decode/mode_message.h"
 #include "detect/symbol_detector.h"
@@ -70,17 +73,31 @@ void SymbolDetector::refineCorners(SymbolCandidate& cand) {
     if (!work_) return;
     const Point2d p0 = cand.corners[0], p1 = cand.corners[1], p2 = cand.corners[2], p3 = cand.corners[3];
     Sums bottom, left, right, top;
-    for (std::int32_t y = yMin_; y <= yMax_; ++y) {
-        if (y < 0 || y >= work_->height()) continue;
-        work_->plane.selectRow(y);
-        for (std::int32_t x = xMin_; x <= xMax_; ++x) {
-            if (x < 0 || x >= work_->width() || work_->plane.rowPixel(x) != kRingMark) continue;
-            // Which side of each diagonal the pixel lies on picks its side.
-            const int da = sign((x - p0.x) * (p2.y - p0.y) - (y - p0.y) * (p2.x - p0.x));
-            const int db = sign((x - p3.x) * (p1.y - p3.y) - (y - p3.y) * (p1.x - p3.x));
-            Sums& side = da < 0 ? (db < 0 ? bottom : left) : (db < 0 ? right : top);
-            side.add(x, y);
+    auto add = [&](std::int32_t x, std::int32_t y) {
+        // Which side of each diagonal the pixel lies on picks its side.
+        const int da = sign((x - p0.x) * (p2.y - p0.y) - (y - p0.y) * (p2.x - p0.x));
+        const int db = sign((x - p3.x) * (p1.y - p3.y) - (y - p3.y) * (p1.x - p3.x));
+        Sums& side = da < 0 ? (db < 0 ? bottom : left) : (db < 0 ? right : top);
+        side.add(x, y);
+    };
+    // The window's marked pixels, clipped to the image (the sums do not
+    // depend on the order they are met in).
+    const std::int32_t x0 = std::max(xMin_, 0), x1 = std::min(xMax_, work_->width() - 1);
+    const std::int32_t y0 = std::max(yMin_, 0), y1 = std::min(yMax_, work_->height() - 1);
+    const auto stride = static_cast<std::ptrdiff_t>(work_->plane.stride);
+    for (std::int32_t y = y0; y <= y1 && x0 <= x1; ++y) {
+        const std::uint8_t* const row = work_->plane.pixels.data() + stride * y;
+        std::int32_t x = x0;
+#if defined(__SSE2__)
+        const __m128i mark = _mm_set1_epi8(static_cast<char>(kRingMark));
+        for (; x + 16 <= x1 + 1; x += 16) {
+            auto hits = static_cast<std::uint32_t>(
+                _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x)), mark)));
+            for (; hits != 0; hits &= hits - 1) add(x + __builtin_ctz(hits), y);
         }
+#endif
+        for (; x <= x1; ++x)
+            if (row[x] == kRingMark) add(x, y);
     }
     const Line lb = fitSide(bottom, p3, p2), ll = fitSide(left, p0, p3);
     const Line lr = fitSide(right, p1, p2), lt = fitSide(top, p0, p1);
@@ -90,12 +107,20 @@ void SymbolDetector::refineCorners(SymbolCandidate& cand) {
     cand.corners[1] = intersect(lt, lr);
 }
 
+namespace {
+// The split at fraction t between the samples' extremes lo and hi.
+void binariseBetween(const std::vector<std::uint32_t>& samples, Aztec::BitList& bits, float t, std::uint32_t lo,
+                     std::uint32_t hi) {
+    const double td = static_cast<double>(t);
+    const auto threshold = static_cast<std::uint32_t>(static_cast<double>(lo) * (1.0 - td) + static_cast<double>(hi) * td);
+    for (std::size_t i = 0; i < samples.size(); ++i) bits.set(static_cast<std::int64_t>(i), samples[i] < threshold);
+}
+}  // namespace
+
 void binariseRing(const std::vector<std::uint32_t>& samples, Aztec::BitList& bits, float t) {
     if (samples.empty()) return;
     const auto [lo, hi] = std::minmax_element(samples.begin(), samples.end());
-    const double td = static_cast<double>(t);
-    const auto threshold = static_cast<std::uint32_t>(static_cast<double>(*lo) * (1.0 - td) + static_cast<double>(*hi) * td);
-    for (std::size_t i = 0; i < samples.size(); ++i) bits.set(static_cast<std::int64_t>(i), samples[i] < threshold);
+    binariseBetween(samples, bits, t, *lo, *hi);
 }
 
 bool SymbolDetector::readModeRing(SymbolCandidate& cand, double scale) {
@@ -123,8 +148,9 @@ bool SymbolDetector::readModeRing(SymbolCandidate& cand, double scale) {
     }
     Aztec::BitList& bits = ringBits_;
     bits.reset(samples.size());
+    const auto [lo, hi] = std::minmax_element(samples.begin(), samples.end());
     for (float t : kThresholdFractions) {
-        binariseRing(samples, bits, t);
+        binariseBetween(samples, bits, t, *lo, *hi);
         if (Aztec::decodeModeMessage(cand, bits, extended_)) return true;
     }
     return false;

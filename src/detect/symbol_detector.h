@@ -109,6 +109,7 @@ private:
     // Fill state shared by the blob fills and the ring fill.
     enum class FillKind { Dark, Light, Ring };
     void fillRun(std::int32_t x, std::int32_t y, FillKind kind);
+    bool fillRingRun(std::int32_t x, std::int32_t y);
     void fillFrom(std::int32_t x, std::int32_t y, FillKind kind);
     // Dark in the working image; every pixel outside it is light.
     bool workDark(std::int32_t x, std::int32_t y) const {
@@ -200,7 +201,9 @@ private:
     }
     std::vector<PixelPoint> spanStack_;  // pending runs of the blob fills
     std::vector<std::uint64_t> fillBits_;  // the blob fills' unfilled pixels, a bit each
+    std::vector<std::uint64_t> fillLight_;  // the window's light pixels, as quantised
     std::vector<std::uint64_t> fillReached_;  // a blob handed over to row growth
+    std::vector<std::uint32_t> growScratch_;  // and growRegion's working storage
     std::vector<std::uint64_t> lightRow_;  // one quantised row's light pixels
     std::vector<std::uint16_t> samples_; // module samples of the data grid, square (grey levels; above 255 off the image)
     std::vector<std::uint32_t> ringSamples_;  // and of the mode ring
@@ -219,6 +222,8 @@ private:
     Aztec::Math::Homography homography_{};
     std::int32_t gridPasses_ = 0;
     bool ringFillRan_ = false;
+    // Box [x0, x1) x [y0, y1) of the pixels the last ring fill marked.
+    std::int32_t markedX0_ = 0, markedX1_ = 0, markedY0_ = 0, markedY1_ = 0;
     std::int32_t symbolHalf_ = 0;
     double compactScale_ = 1.0;  // scale of the compact grid round the centre, for retries
     // The seed's quantised window [x0, x1) x [y0, y1), whether its blob fill
