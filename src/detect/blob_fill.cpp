@@ -246,17 +246,8 @@ void SymbolDetector::fillBlobOf(std::int32_t sx, std::int32_t sy) {
     const std::int32_t left = xMin_ + 1, right = xMax_ - 1, top = yMin_ + 1, bottom = yMax_ - 1;
     const std::int32_t width = right - left + 1, rows = bottom - top + 1;
     const std::int32_t words = (width + kWordBits - 1) / kWordBits;
-    // The bits hold the light pixels (blobCentreIn); a dark fill takes the rest.
+    // The bits hold the seed's class (blobCentreIn).
     auto& bits = fillBits_;
-    if (Dark) {
-        const std::uint64_t lastWord = spanMask(words - 1, 0, width - 1);
-        for (std::int32_t r = 0; r < rows; ++r) {
-            std::uint64_t* row = bits.data() + static_cast<std::ptrdiff_t>(r) * words;
-            for (std::int32_t w = 0; w < words - 1; ++w) row[w] = ~row[w];
-            row[words - 1] = ~row[words - 1] & lastWord;
-        }
-    }
-
     auto& stack = spanStack_;
     stack.clear();
     stack.push_back({sx, sy});
@@ -317,12 +308,12 @@ void SymbolDetector::fillBlobOf(std::int32_t sx, std::int32_t sy) {
         const std::uint64_t oneWord =
             w0 == w1 ? (i1 - i0 == kWordBits - 1 ? ~0ull : ((1ull << (i1 - i0 + 1)) - 1) << (i0 % kWordBits)) : 0;
         ++runs;
+        // A run over several words: partial at both ends, whole in between.
+        const std::uint64_t firstWord = ~0ull << (i0 % kWordBits);
+        const std::uint64_t lastWord = i1 % kWordBits == kWordBits - 1 ? ~0ull : (1ull << (i1 % kWordBits + 1)) - 1;
         if (w0 == w1) {
             row[w0] &= ~oneWord;
         } else {
-            // The run's words: partial at both ends, whole in between.
-            const std::uint64_t firstWord = ~0ull << (i0 % kWordBits);
-            const std::uint64_t lastWord = i1 % kWordBits == kWordBits - 1 ? ~0ull : (1ull << (i1 % kWordBits + 1)) - 1;
             row[w0] &= ~firstWord;
             for (std::int32_t w = w0 + 1; w < w1; ++w) row[w] = 0;
             row[w1] &= ~lastWord;
@@ -345,9 +336,9 @@ void SymbolDetector::fillBlobOf(std::int32_t sx, std::int32_t sy) {
             }
             std::uint64_t carry = 0;
             for (std::int32_t w = w0; w <= w1; ++w) {
-                std::uint64_t m = nrow[w];
-                if (w == w0) m &= ~0ull << (i0 % kWordBits);
-                if (w == w1 && i1 % kWordBits != kWordBits - 1) m &= (1ull << (i1 % kWordBits + 1)) - 1;
+                // (Selected, not branched on: the pattern of first, middle
+                // and last words defeats the branch predictor.)
+                const std::uint64_t m = nrow[w] & (w == w0 ? firstWord : ~0ull) & (w == w1 ? lastWord : ~0ull);
                 std::uint64_t starts = m & ~((m << 1) | carry);
                 carry = m >> (kWordBits - 1);
                 while (starts != 0) {
@@ -448,74 +439,70 @@ Point2d SymbolDetector::blobCentreIn(std::int32_t sx, std::int32_t sy, std::int3
     const __m128i tMid = _mm_set1_epi8(static_cast<char>(midB));
 #endif
     // With the seed strictly inside the window, the blob fill works on one
-    // bit per interior pixel (set where light), taken here as
-    // the rows are quantised: bit j of `lightRow` is column xMin + j, and
-    // the interior's bit i is column xMin + 1 + i.
+    // bit per interior pixel, taken here as the rows are quantised: bit i of
+    // an interior row is column xMin + 1 + i. fillLight_ keeps the light
+    // pixels; fillBits_, the pixels the fill may still take, starts as the
+    // seed's class (a pixel is light exactly when it reaches the middle).
     const bool bitFill = xMin_ < sx && sx < xMax_ && yMin_ < sy && sy < yMax_;
     const std::int32_t length = xMax_ - xMin_;
-    const std::int32_t interiorWords = (length - 1 + kWordBits - 1) / kWordBits;
-    const std::int32_t rowWords = (length + kWordBits - 1) / kWordBits + 1;
+    const std::int32_t inner = length - 1;  // interior columns
+    const std::int32_t interiorWords = (inner + kWordBits - 1) / kWordBits;
+    const bool seedDark = bitFill && image_.row(sy)[sx] < midB;
+    const std::uint64_t lastMask = bitFill ? spanMask(interiorWords - 1, 0, inner - 1) : 0;
     if (bitFill) {
         fillBits_.resize(static_cast<std::size_t>(interiorWords) * static_cast<std::size_t>(yMax_ - yMin_ - 1));
         fillLight_.resize(fillBits_.size());
-        lightRow_.resize(static_cast<std::size_t>(rowWords));
     }
     for (std::int32_t y = yMin_; y < yMax_ && xMin_ < xMax_; ++y) {
         const std::uint8_t* in = image_.row(y) + xMin_;
         std::uint8_t* out = work_->plane.pixels.data() + workStride * y + xMin_;
-        const bool bitsWanted = bitFill && y > yMin_;
-        std::uint64_t* light = lightRow_.data();
-        if (bitsWanted) std::fill(lightRow_.begin(), lightRow_.end(), 0);
+        out[0] = in[0] >= midB ? 255 : 0;
+        if (!bitFill || y == yMin_) {
+            for (std::int32_t i = 1; i < length; ++i) out[i] = in[i] >= midB ? 255 : 0;
+            continue;
+        }
+        const auto at = static_cast<std::ptrdiff_t>(y - yMin_ - 1) * interiorWords;
+        std::uint64_t* const light = fillLight_.data() + at;
+        // The interior from here on: column xMin + 1 + i is in[i], out[i].
+        ++in;
+        ++out;
         std::int32_t i = 0;
 #if defined(__SSE2__)
         // Sixteen pixels' levels stored, and their light bits.
-        auto levels16 = [&](std::int32_t at) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + at));
+        auto levels16 = [&](std::int32_t from) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + from));
             const __m128i levels = _mm_cmpeq_epi8(_mm_max_epu8(v, tMid), v);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), levels);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + from), levels);
             return static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_movemask_epi8(levels)));
         };
-        auto quantise16 = [&](std::int32_t at) {
-            const std::uint64_t m = levels16(at);
-            if (bitsWanted) {
-                const std::int32_t bit = at % kWordBits;
-                light[at / kWordBits] |= m << bit;
-                if (bit > kWordBits - 16) light[at / kWordBits + 1] |= m >> (kWordBits - bit);
-            }
-        };
         // Whole words first: four loads of sixteen make a word's bits.
-        for (; i + kWordBits <= length; i += kWordBits) {
-            const std::uint64_t m =
-                levels16(i) | levels16(i + 16) << 16 | levels16(i + 32) << 32 | levels16(i + 48) << 48;
-            if (bitsWanted) light[i / kWordBits] = m;
-        }
-        for (; i + 16 <= length; i += 16) quantise16(i);
-        // The last few pixels with one more load that overlaps the previous
-        // one; the overlap is written again with the same levels and bits.
-        if (i < length && length >= 16) {
-            quantise16(length - 16);
-            i = length;
+        for (; i + kWordBits <= inner; i += kWordBits)
+            light[i / kWordBits] = levels16(i) | levels16(i + 16) << 16 | levels16(i + 32) << 32 | levels16(i + 48) << 48;
+        if (i < inner) light[i / kWordBits] = 0;
+        if (inner >= 16) {
+            auto add16 = [&](std::int32_t from) {
+                const std::uint64_t m = levels16(from);
+                const std::int32_t bit = from % kWordBits;
+                light[from / kWordBits] |= m << bit;
+                if (bit > kWordBits - 16) light[from / kWordBits + 1] |= m >> (kWordBits - bit);
+            };
+            for (; i + 16 <= inner; i += 16) add16(i);
+            // The last few pixels with one more load that overlaps the
+            // previous one; the overlap gets the same levels and bits again.
+            if (i < inner) {
+                add16(inner - 16);
+                i = inner;
+            }
         }
 #endif
-        for (; i < length; ++i) {
-            const std::uint8_t v = in[i];
-            out[i] = v >= midB ? 255 : 0;
-            if (bitsWanted) light[i / kWordBits] |= static_cast<std::uint64_t>(out[i] >= kDarkBelow) << (i % kWordBits);
+        for (; i < inner; ++i) {
+            if (i % kWordBits == 0) light[i / kWordBits] = 0;
+            out[i] = in[i] >= midB ? 255 : 0;
+            light[i / kWordBits] |= static_cast<std::uint64_t>(out[i] >> 7) << (i % kWordBits);
         }
-        if (bitsWanted) {
-            // Drop column xMin and everything past the interior's last column.
-            // Both the bits the fill clears and the class it grows through.
-            const auto at = static_cast<std::ptrdiff_t>(y - yMin_ - 1) * interiorWords;
-            std::uint64_t* const bits = fillBits_.data() + at;
-            std::uint64_t* const kept = fillLight_.data() + at;
-            const std::uint64_t lastMask = spanMask(interiorWords - 1, 0, length - 2);
-            for (std::int32_t k = 0; k < interiorWords; ++k) {
-                const std::uint64_t b =
-                    ((light[k] >> 1) | (light[k + 1] << (kWordBits - 1))) & (k == interiorWords - 1 ? lastMask : ~0ull);
-                bits[k] = b;
-                kept[k] = b;
-            }
-        }
+        std::uint64_t* const bits = fillBits_.data() + at;
+        for (std::int32_t k = 0; k < interiorWords - 1; ++k) bits[k] = seedDark ? ~light[k] : light[k];
+        bits[interiorWords - 1] = (seedDark ? ~light[interiorWords - 1] : light[interiorWords - 1]) & lastMask;
     }
 
     const bool seedInside = sx >= 0 && sy >= 0 && sx < w && sy < h;

@@ -204,7 +204,6 @@ private:
     std::vector<std::uint64_t> fillLight_;  // the window's light pixels, as quantised
     std::vector<std::uint64_t> fillReached_;  // a blob handed over to row growth
     std::vector<std::uint32_t> growScratch_;  // and growRegion's working storage
-    std::vector<std::uint64_t> lightRow_;  // one quantised row's light pixels
     std::vector<std::uint16_t> samples_; // module samples of the data grid, square (grey levels; above 255 off the image)
     std::vector<std::uint32_t> ringSamples_;  // and of the mode ring
     // The reference grid's crossings and those kept for its refit (crossingsFit).
