@@ -32,9 +32,9 @@ std::uint8_t markOf(int kind) {
 
 // The ring fill's run, a run at a time rather than a pixel at a time, for
 // a seed on a row of the image; false (nothing done) where the pixel walk
-// of fillRun must decide: a seed off the image or not fillable, a run that
-// starts at or left of the window's edge, or one that reaches the fill's
-// pixel limit. It marks, sums and seeds exactly as
+// of fillRun must decide: a seed off the image, left of the window or not
+// fillable, a run that starts at or left of the window's edge, or one that
+// reaches the fill's pixel limit. It marks, sums and seeds exactly as
 // the walk would, in the same order:
 // - along the run the distance from the ring centre falls up to the
 //   centre's column and rises after it, so the walk's farthest pixel in
@@ -46,7 +46,7 @@ std::uint8_t markOf(int kind) {
 //   y + 1 at each pixel.
 bool SymbolDetector::fillRingRun(std::int32_t x, std::int32_t y) {
     const std::int32_t w = work_->width(), h = work_->height();
-    if (y < 0 || y >= h || x < 0 || x >= w) return false;
+    if (y < 0 || y >= h || x < 0 || x >= w || x < xMin_) return false;
     const auto stride = static_cast<std::ptrdiff_t>(work_->plane.stride);
     std::uint8_t* const here = work_->plane.pixels.data() + stride * y;
     if (here[x] == kMarkRing) return true;
@@ -132,7 +132,7 @@ bool SymbolDetector::fillRingRun(std::int32_t x, std::int32_t y) {
 }
 
 void SymbolDetector::fillRun(std::int32_t x, std::int32_t y, FillKind kind) {
-    if (kind == FillKind::Ring && fillRingRun(x, y)) return;
+    if (kind == FillKind::Ring && !ringRunsByPixel_ && fillRingRun(x, y)) return;
     const std::uint8_t mark = markOf(static_cast<int>(kind));
     const std::int32_t w = work_->width(), h = work_->height();
     // Rows of the working image, checked once each: null for a row outside

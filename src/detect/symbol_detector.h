@@ -221,6 +221,7 @@ private:
     Aztec::Math::Homography homography_{};
     std::int32_t gridPasses_ = 0;
     bool ringFillRan_ = false;
+    bool ringRunsByPixel_ = false;  // the ring fill's pixel walk alone, for tests
     // Box [x0, x1) x [y0, y1) of the pixels the last ring fill marked.
     std::int32_t markedX0_ = 0, markedX1_ = 0, markedY0_ = 0, markedY1_ = 0;
     std::int32_t symbolHalf_ = 0;

@@ -3,8 +3,10 @@
 // sampler, and the reference-line search helpers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "decode/mode_message.h"
@@ -19,6 +21,29 @@ class SymbolDetectorTestPeer {
 public:
     static std::shared_ptr<Image::GrayBuf>& work(SymbolDetector& d) { return d.work_; }
     static bool attemptSeed(SymbolDetector& d, SymbolCandidate& c, int x, int y) { return d.attemptSeed(c, x, y); }
+    // A ring fill from (px, py) round (cx, cy) in the window [x0, x1) x
+    // [y0, y1) of `work`, by runs or by the pixel walk alone: what it
+    // marked, summed and found as the quadrants' corners.
+    struct RingFill {
+        std::vector<std::uint8_t> pixels;
+        std::int64_t count, sumX, sumY;
+        std::vector<std::int32_t> corners;
+    };
+    static RingFill ringFill(const Image::GrayBuf& work, int px, int py, int cx, int cy, int x0, int x1, int y0, int y1,
+                             bool byPixel) {
+        SymbolDetector d;
+        d.work_ = std::make_shared<Image::GrayBuf>(work);
+        d.ringRunsByPixel_ = byPixel;
+        setWindow(d, x0, x1, y0, y1);
+        d.maxCount_ = (y1 - y0) * (x1 - x0);
+        d.ringCentre_ = {cx, cy};
+        d.markedX0_ = d.markedY0_ = 1 << 30;
+        d.markedX1_ = d.markedY1_ = -(1 << 30);
+        d.fillFrom(px, py, SymbolDetector::FillKind::Ring);
+        RingFill r{d.work_->plane.pixels, d.count_, d.sumX_, d.sumY_, {}};
+        for (const auto& q : d.quadrantCorner_) r.corners.insert(r.corners.end(), {q.x, q.y});
+        return r;
+    }
     static void setWindow(SymbolDetector& d, int x0, int x1, int y0, int y1) {
         d.xMin_ = x0;
         d.xMax_ = x1;
@@ -89,6 +114,62 @@ TEST(BlobCentre, CentreSquareRingAndEdgeCases) {
     EXPECT_FALSE(SymbolDetectorTestPeer::work(empty));
 }
 
+// The blob centre against a plain pixel flood fill: the seed's window
+// (a sixth of the frame's shorter side each way) split at the middle of
+// the extremes of a square a quarter that size round the seed, and the
+// seed's 4-connected class inside the window's interior. Frames of many
+// widths put the interior's end anywhere in a word.
+TEST(BlobCentre, IsThePixelFloodFillOfTheSeedsClass) {
+    std::mt19937 rng(7);
+    SymbolDetector d;  // reused, as an engine reuses it: nothing of one frame may leak into the next
+    for (int trial = 0; trial < 60; ++trial) {
+        const int w = 13 + static_cast<int>(rng() % 700), h = 13 + static_cast<int>(rng() % 500);
+        // Noise round a level that drifts across the frame, so that
+        // regions of either class percolate or break up.
+        std::vector<std::uint8_t> px(static_cast<std::size_t>(w * h));
+        std::normal_distribution<double> noise(0.0, 10.0 + static_cast<double>(rng() % 60));
+        const double tilt = static_cast<double>(rng() % 100) / 100.0;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                px[static_cast<std::size_t>(y * w + x)] =
+                    static_cast<std::uint8_t>(std::clamp(100.0 + tilt * 60.0 * x / w + noise(rng), 0.0, 255.0));
+        const int r = std::min((w - 1) / 6, (h - 1) / 6);
+        const int sx = static_cast<int>(rng() % static_cast<unsigned>(w)), sy = static_cast<int>(rng() % static_cast<unsigned>(h));
+        const int x0 = std::clamp(sx - r, 0, w - 1), x1 = std::clamp(sx + r, 0, w - 1);
+        const int y0 = std::clamp(sy - r, 0, h - 1), y1 = std::clamp(sy + r, 0, h - 1);
+        if (!(x0 < sx && sx < x1 && y0 < sy && sy < y1)) continue;
+        int lo = 255, hi = 0;
+        const int q = r / 4;
+        for (int y = std::max(sy - q, 0); y <= std::min(sy + q, h - 1); ++y)
+            for (int x = std::max(sx - q, 0); x <= std::min(sx + q, w - 1); ++x) {
+                lo = std::min<int>(lo, px[static_cast<std::size_t>(y * w + x)]);
+                hi = std::max<int>(hi, px[static_cast<std::size_t>(y * w + x)]);
+            }
+        const int middle = (lo + hi) / 2;
+        auto light = [&](int x, int y) { return px[static_cast<std::size_t>(y * w + x)] >= middle; };
+        std::vector<char> seen(px.size(), 0);
+        std::vector<std::pair<int, int>> todo{{sx, sy}};
+        seen[static_cast<std::size_t>(sy * w + sx)] = 1;
+        double n = 0, sumX = 0, sumY = 0;
+        while (!todo.empty()) {
+            const auto [x, y] = todo.back();
+            todo.pop_back();
+            n += 1;
+            sumX += x;
+            sumY += y;
+            for (const auto& [nx, ny] : {std::pair{x - 1, y}, {x + 1, y}, {x, y - 1}, {x, y + 1}}) {
+                if (nx <= x0 || nx >= x1 || ny <= y0 || ny >= y1 || light(nx, ny) != light(sx, sy)) continue;
+                if (!seen[static_cast<std::size_t>(ny * w + nx)]++) todo.push_back({nx, ny});
+            }
+        }
+        d.setImage(GrayBuf(px.data(), w, h));
+        const Point2d c = d.blobCentre(sx, sy);
+        SCOPED_TRACE(testing::Message() << "trial " << trial << " frame " << w << "x" << h << " seed " << sx << "," << sy);
+        EXPECT_NEAR(c.x, sumX / n, 1e-9);
+        EXPECT_NEAR(c.y, sumY / n, 1e-9);
+    }
+}
+
 TEST(BlobCentre, UniformWindowFillsItsInterior) {
     std::vector<std::uint8_t> px(120 * 90, 77);
     SymbolDetector d;
@@ -141,6 +222,38 @@ TEST(Bullseye, RefusedShapes) {
     // No working image yet.
     SymbolDetector fresh;
     EXPECT_FALSE(fresh.checkBullseye(cand, false));
+}
+
+// The ring fill takes short runs sixteen pixels at a time; it must mark,
+// sum and find the same corners as its pixel walk, in the walk's order, on
+// noise of every density (older marks among it), at the image's edges and
+// with windows past them.
+TEST(Bullseye, RingFillByRunsIsThePixelWalk) {
+    std::mt19937 rng(99);
+    const std::uint8_t levels[] = {0, 120, 140, 150, 255};
+    int filled = 0;
+    for (int trial = 0; trial < 300; ++trial) {
+        const int w = 1 + static_cast<int>(rng() % 90), h = 1 + static_cast<int>(rng() % 60);
+        std::bernoulli_distribution light(0.3 + 0.6 * (trial % 7) / 6.0);
+        std::vector<std::uint8_t> px(static_cast<std::size_t>(w * h));
+        for (auto& p : px) p = light(rng) ? levels[2 + rng() % 3] : levels[rng() % 2];
+        const GrayBuf work(px.data(), w, h);
+        auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n + 20)) - 10; };
+        const int cx = pick(w), cy = pick(h), r = 1 + static_cast<int>(rng() % 40);
+        const int x0 = std::clamp(cx - r, 0, w), x1 = std::clamp(cx + r, 0, w);
+        const int y0 = std::clamp(cy - r, 0, h), y1 = std::clamp(cy + r, 0, h);
+        const int sx = cx + pick(2 * r) - r, sy = cy + pick(2 * r) - r;
+        const auto byRuns = SymbolDetectorTestPeer::ringFill(work, sx, sy, cx, cy, x0, x1, y0, y1, false);
+        const auto byPixel = SymbolDetectorTestPeer::ringFill(work, sx, sy, cx, cy, x0, x1, y0, y1, true);
+        SCOPED_TRACE(testing::Message() << "trial " << trial << " image " << w << "x" << h << " probe " << sx << "," << sy);
+        EXPECT_EQ(byRuns.count, byPixel.count);
+        EXPECT_EQ(byRuns.sumX, byPixel.sumX);
+        EXPECT_EQ(byRuns.sumY, byPixel.sumY);
+        EXPECT_EQ(byRuns.corners, byPixel.corners);
+        EXPECT_TRUE(byRuns.pixels == byPixel.pixels);
+        if (byPixel.count > 20) ++filled;
+    }
+    EXPECT_GT(filled, 60);
 }
 
 TEST(RefineCorners, AxisAlignedCompactRing) {
