@@ -27,6 +27,19 @@ public:
         const std::uint64_t bit = std::uint64_t{1} << (k % kWordBits);
         word = (word & ~bit) | ((static_cast<std::uint64_t>(0) - static_cast<std::uint64_t>(value)) & bit);
     }
+    // Bits i .. i + n - 1 (in range, n <= 64) from the low n bits of
+    // `value`, bit i from its bit 0.
+    void setBits(std::size_t i, std::uint64_t value, std::size_t n) {
+        if (n == 0) return;
+        const std::uint64_t keep = n == kWordBits ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
+        value &= keep;
+        const std::size_t w = i / kWordBits, b = i % kWordBits;
+        words_.at(w) = (words_[w] & ~(keep << b)) | (value << b);
+        if (b + n > kWordBits) {
+            const std::size_t spill = kWordBits - b;
+            words_.at(w + 1) = (words_[w + 1] & ~(keep >> spill)) | (value >> spill);
+        }
+    }
     // Drops everything from n on (n <= size()).
     void truncate(std::size_t n) {
         // Bits past the end are kept clear, so that a list grown again

@@ -113,6 +113,13 @@ void binariseBetween(const std::vector<std::uint32_t>& samples, Aztec::BitList& 
                      std::uint32_t hi) {
     const double td = static_cast<double>(t);
     const auto threshold = static_cast<std::uint32_t>(static_cast<double>(lo) * (1.0 - td) + static_cast<double>(hi) * td);
+    if (samples.size() <= 64 && bits.size() >= samples.size()) {
+        // A mode ring's 40 or 56 bits gathered in a register, stored once.
+        std::uint64_t word = 0;
+        for (std::size_t i = 0; i < samples.size(); ++i) word |= static_cast<std::uint64_t>(samples[i] < threshold) << i;
+        bits.setBits(0, word, samples.size());
+        return;
+    }
     for (std::size_t i = 0; i < samples.size(); ++i) bits.set(static_cast<std::int64_t>(i), samples[i] < threshold);
 }
 }  // namespace
@@ -123,13 +130,21 @@ void binariseRing(const std::vector<std::uint32_t>& samples, Aztec::BitList& bit
     binariseBetween(samples, bits, t, *lo, *hi);
 }
 
-bool SymbolDetector::readModeRing(SymbolCandidate& cand, double scale) {
-    const bool compact = cand.type == SymbolType::Compact;
-    const int d = compact ? kCompactCornerRing : kFullRangeCornerRing;
-    const int h = compact ? kCompactModeRing : kFullRangeModeRing;
-    const int len = 2 * h;
+void SymbolDetector::fitModeRing(const SymbolCandidate& cand) {
+    const int d = cand.type == SymbolType::Compact ? kCompactCornerRing : kFullRangeCornerRing;
     setHomography({-1.0 * d, -1.0 * d}, {1.0 * d, -1.0 * d}, {1.0 * d, 1.0 * d}, {-1.0 * d, 1.0 * d}, cand.corners[0],
                   cand.corners[1], cand.corners[2], cand.corners[3]);
+}
+
+bool SymbolDetector::readModeRing(SymbolCandidate& cand, double scale) {
+    fitModeRing(cand);
+    return readFittedModeRing(cand, scale);
+}
+
+bool SymbolDetector::readFittedModeRing(SymbolCandidate& cand, double scale) {
+    const bool compact = cand.type == SymbolType::Compact;
+    const int h = compact ? kCompactModeRing : kFullRangeModeRing;
+    const int len = 2 * h;
 
     // Clockwise from the corner module (-h, -h), each side from its first corner.
     std::vector<std::uint32_t>& samples = ringSamples_;

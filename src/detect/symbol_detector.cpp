@@ -207,8 +207,10 @@ bool SymbolDetector::attemptSeedIn(SymbolCandidate& cand, std::int32_t x, std::i
 
 bool SymbolDetector::readModeRingAtScales(SymbolCandidate& cand) {
     refineCorners(cand);
+    // One transform for every scale: the scales stretch the ring, not the fit.
+    fitModeRing(cand);
     for (double scale : kRingScales) {
-        if (readModeRing(cand, scale)) {
+        if (readFittedModeRing(cand, scale)) {
             // The symbol's outer edge lies half a module beyond its outermost
             // module centres.
             const double e = cand.size / 2.0;

@@ -168,6 +168,10 @@ private:
     // thread (all zeros), else a new one.
     static std::shared_ptr<Image::GrayBuf> takeWorkImage();
     bool readModeRingAtScales(SymbolCandidate& cand);
+    // readModeRing in two steps: the transform from the bull's-eye's
+    // corners, then the ring sampled through it at a scale.
+    void fitModeRing(const SymbolCandidate& cand);
+    bool readFittedModeRing(SymbolCandidate& cand, double scale);
 
     // Data grid helpers.
     void placeCompactGrid(SymbolCandidate& cand);
