@@ -182,7 +182,7 @@ RegionSums regionSums(const std::uint64_t* reach, std::int32_t rows, std::int32_
     static const bool popcount = __builtin_cpu_supports("popcnt");
     if (popcount) return sumRowsByPopcount(reach, rows, words, width, x0, y0);
 #endif
-    return regionSumsByTables(reach, rows, words, width, x0, y0);
+    return sumRows<byTables>(reach, rows, words, width, x0, y0);
 }
 
 RegionSums regionSumsByTables(const std::uint64_t* reach, std::int32_t rows, std::int32_t words, std::int32_t width,

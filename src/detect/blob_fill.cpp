@@ -30,6 +30,25 @@ std::uint8_t markOf(int kind) {
 }
 }  // namespace
 
+void SymbolDetector::ringMarked(std::int32_t x0, std::int32_t x1, std::int32_t y) {
+    markedY0_ = std::min(markedY0_, y);
+    markedY1_ = std::max(markedY1_, y + 1);
+    markedX0_ = std::min(markedX0_, x0);
+    markedX1_ = std::max(markedX1_, x1 + 1);
+}
+
+// The farthest filled pixel per quadrant round the ring centre, the first
+// found of equals: the outer corners of the ring.
+void SymbolDetector::ringCornerCandidate(std::int32_t x, std::int32_t y) {
+    const std::int32_t cx = ringCentre_.x, cy = ringCentre_.y;
+    const int q = x > cx ? (y <= cy ? 0 : 1) : (y > cy ? 2 : 3);
+    const std::int32_t d2 = (cy - y) * (cy - y) + (cx - x) * (cx - x);
+    if (d2 > quadrantDist2_[q]) {
+        quadrantDist2_[q] = d2;
+        quadrantCorner_[q] = {x, y};
+    }
+}
+
 // The ring fill's run, a run at a time rather than a pixel at a time, for
 // a seed on a row of the image; false (nothing done) where the pixel walk
 // of fillRun must decide: a seed off the image, left of the window or not
@@ -54,7 +73,7 @@ bool SymbolDetector::fillRingRun(std::int32_t x, std::int32_t y) {
     // Noise makes runs of a few pixels, whose ends a pixel loop would
     // mispredict; sixteen pixels' classes at once find them (a byte's top
     // bit is set exactly when the pixel is fillable).
-    [[maybe_unused]] auto fillable16 = [](const std::uint8_t* p) {
+    auto fillable16 = [](const std::uint8_t* p) {
 #if defined(__SSE2__)
         return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))));
 #else
@@ -86,23 +105,12 @@ bool SymbolDetector::fillRingRun(std::int32_t x, std::int32_t y) {
     if (count_ + n >= maxCount_) return false;
 
     std::fill(here + x0, here + x1 + 1, kMarkRing);
-    markedY0_ = std::min(markedY0_, y);
-    markedY1_ = std::max(markedY1_, y + 1);
-    markedX0_ = std::min(markedX0_, x0);
-    markedX1_ = std::max(markedX1_, x1 + 1);
+    ringMarked(x0, x1, y);
     sumX_ += (static_cast<std::int64_t>(x0) + x1) * n / 2;
     sumY_ += static_cast<std::int64_t>(y) * n;
     count_ += n;
-    const std::int32_t cx = ringCentre_.x, cy = ringCentre_.y;
-    auto farther = [&](int q, std::int32_t px) {
-        const std::int32_t d2 = (cy - y) * (cy - y) + (cx - px) * (cx - px);
-        if (d2 > quadrantDist2_[q]) {
-            quadrantDist2_[q] = d2;
-            quadrantCorner_[q] = {px, y};
-        }
-    };
-    if (x0 <= cx) farther(y > cy ? 2 : 3, x0);
-    if (x1 > cx) farther(y <= cy ? 0 : 1, x1);
+    if (x0 <= ringCentre_.x) ringCornerCandidate(x0, y);
+    if (x1 > ringCentre_.x) ringCornerCandidate(x1, y);
 
     // Neighbour rows strictly inside the window are seeded; the others are
     // off the image or outside the window, where no seed is kept.
@@ -177,19 +185,8 @@ void SymbolDetector::fillRun(std::int32_t x, std::int32_t y, FillKind kind) {
         sumY_ += y;
         count_ += 1;
         if (kind == FillKind::Ring) {
-            markedY0_ = std::min(markedY0_, y);
-            markedY1_ = std::max(markedY1_, y + 1);
-            markedX0_ = std::min(markedX0_, x);
-            markedX1_ = std::max(markedX1_, x + 1);
-            // Farthest filled pixel per quadrant round the ring centre: the
-            // outer corners of the ring.
-            const std::int32_t cx = ringCentre_.x, cy = ringCentre_.y;
-            const int q = x > cx ? (y <= cy ? 0 : 1) : (y > cy ? 2 : 3);
-            const std::int32_t d2 = (cy - y) * (cy - y) + (cx - x) * (cx - x);
-            if (d2 > quadrantDist2_[q]) {
-                quadrantDist2_[q] = d2;
-                quadrantCorner_[q] = {x, y};
-            }
+            ringMarked(x, x, y);
+            ringCornerCandidate(x, y);
             if (count_ >= maxCount_) return;
         }
         for (int r = 0; r < 2; ++r) {
@@ -276,8 +273,7 @@ std::uint64_t spanMask(std::int32_t w, std::int32_t lo, std::int32_t hi) {
 }
 }  // namespace
 
-template <bool Dark>
-void SymbolDetector::fillBlobOf(std::int32_t sx, std::int32_t sy) {
+void SymbolDetector::fillBlob(std::int32_t sx, std::int32_t sy) {
     const std::int32_t left = xMin_ + 1, right = xMax_ - 1, top = yMin_ + 1, bottom = yMax_ - 1;
     const std::int32_t width = right - left + 1, rows = bottom - top + 1;
     const std::int32_t words = (width + kWordBits - 1) / kWordBits;
@@ -290,23 +286,14 @@ void SymbolDetector::fillBlobOf(std::int32_t sx, std::int32_t sy) {
     bool edge = false;
     while (!stack.empty()) {
         if ((runs >= kShortRunsOneByOne && count < kShortRun * runs) || runs == kRunsOneByOne) {
-            // The blob so far is what was of its class (the window's light
-            // pixels as quantised, or the rest) and is filled no longer; its
-            // runs are whole, so it is ready to grow through the rest of
-            // its class.
+            // The blob so far is what was of its class (fillClass_) and is
+            // filled no longer; its runs are whole, so it is ready to grow
+            // through the rest of its class.
             auto& reached = fillReached_;
             reached.resize(bits.size());
-            const std::uint64_t lastWord = spanMask(words - 1, 0, width - 1);
-            for (std::int32_t r = 0; r < rows; ++r) {
-                const auto at = static_cast<std::ptrdiff_t>(r) * words;
-                const std::uint64_t* const light = fillLight_.data() + at;
-                std::uint64_t* const unfilled = bits.data() + at;
-                std::uint64_t* const filled = reached.data() + at;
-                for (std::int32_t k = 0; k < words; ++k) {
-                    const std::uint64_t mask = Dark ? ~light[k] & (k == words - 1 ? lastWord : ~0ull) : light[k];
-                    filled[k] = mask & ~unfilled[k];
-                    unfilled[k] = mask;
-                }
+            for (std::size_t k = 0; k < bits.size(); ++k) {
+                reached[k] = fillClass_[k] & ~bits[k];
+                bits[k] = fillClass_[k];
             }
             growRegion(bits.data(), reached.data(), rows, words, growScratch_);
             const RegionSums sums = regionSums(reached.data(), rows, words, width, left, top);
@@ -389,14 +376,6 @@ void SymbolDetector::fillBlobOf(std::int32_t sx, std::int32_t sy) {
     if (edge) blobReachedEdge_ = true;
 }
 
-void SymbolDetector::fillBlob(std::int32_t sx, std::int32_t sy, bool dark) {
-    if (dark) {
-        fillBlobOf<true>(sx, sy);
-    } else {
-        fillBlobOf<false>(sx, sy);
-    }
-}
-
 Point2d SymbolDetector::blobCentreIn(std::int32_t sx, std::int32_t sy, std::int32_t r) {
     const std::int32_t w = image_.width;
     const std::int32_t h = image_.height;
@@ -475,9 +454,10 @@ Point2d SymbolDetector::blobCentreIn(std::int32_t sx, std::int32_t sy, std::int3
 #endif
     // With the seed strictly inside the window, the blob fill works on one
     // bit per interior pixel, taken here as the rows are quantised: bit i of
-    // an interior row is column xMin + 1 + i. fillLight_ keeps the light
-    // pixels; fillBits_, the pixels the fill may still take, starts as the
-    // seed's class (a pixel is light exactly when it reaches the middle).
+    // an interior row is column xMin + 1 + i: fillClass_ holds the pixels
+    // of the seed's class (a pixel is light exactly when it reaches the
+    // middle), and fillBits_, the pixels the fill may still take, starts
+    // as a copy of it.
     const bool bitFill = xMin_ < sx && sx < xMax_ && yMin_ < sy && sy < yMax_;
     const std::int32_t length = xMax_ - xMin_;
     const std::int32_t inner = length - 1;  // interior columns
@@ -486,7 +466,7 @@ Point2d SymbolDetector::blobCentreIn(std::int32_t sx, std::int32_t sy, std::int3
     const std::uint64_t lastMask = bitFill ? spanMask(interiorWords - 1, 0, inner - 1) : 0;
     if (bitFill) {
         fillBits_.resize(static_cast<std::size_t>(interiorWords) * static_cast<std::size_t>(yMax_ - yMin_ - 1));
-        fillLight_.resize(fillBits_.size());
+        fillClass_.resize(fillBits_.size());
     }
     for (std::int32_t y = yMin_; y < yMax_ && xMin_ < xMax_; ++y) {
         const std::uint8_t* in = image_.row(y) + xMin_;
@@ -497,7 +477,8 @@ Point2d SymbolDetector::blobCentreIn(std::int32_t sx, std::int32_t sy, std::int3
             continue;
         }
         const auto at = static_cast<std::ptrdiff_t>(y - yMin_ - 1) * interiorWords;
-        std::uint64_t* const light = fillLight_.data() + at;
+        // The row's light bits, turned into the seed's class below.
+        std::uint64_t* const light = fillClass_.data() + at;
         // The interior from here on: column xMin + 1 + i is in[i], out[i].
         ++in;
         ++out;
@@ -536,14 +517,17 @@ Point2d SymbolDetector::blobCentreIn(std::int32_t sx, std::int32_t sy, std::int3
             light[i / kWordBits] |= static_cast<std::uint64_t>(out[i] >> 7) << (i % kWordBits);
         }
         std::uint64_t* const bits = fillBits_.data() + at;
-        for (std::int32_t k = 0; k < interiorWords - 1; ++k) bits[k] = seedDark ? ~light[k] : light[k];
-        bits[interiorWords - 1] = (seedDark ? ~light[interiorWords - 1] : light[interiorWords - 1]) & lastMask;
+        for (std::int32_t k = 0; k < interiorWords; ++k) {
+            const std::uint64_t cls = (seedDark ? ~light[k] : light[k]) & (k == interiorWords - 1 ? lastMask : ~0ull);
+            light[k] = cls;
+            bits[k] = cls;
+        }
     }
 
     const bool seedInside = sx >= 0 && sy >= 0 && sx < w && sy < h;
     const bool dark = seedInside && workDark(sx, sy);
     if (bitFill) {
-        fillBlob(sx, sy, dark);
+        fillBlob(sx, sy);
     } else {
         try {
             fillFrom(sx, sy, dark ? FillKind::Dark : FillKind::Light);

@@ -110,6 +110,8 @@ private:
     enum class FillKind { Dark, Light, Ring };
     void fillRun(std::int32_t x, std::int32_t y, FillKind kind);
     bool fillRingRun(std::int32_t x, std::int32_t y);
+    void ringMarked(std::int32_t x0, std::int32_t x1, std::int32_t y);
+    void ringCornerCandidate(std::int32_t x, std::int32_t y);
     void fillFrom(std::int32_t x, std::int32_t y, FillKind kind);
     // Dark in the working image; every pixel outside it is light.
     bool workDark(std::int32_t x, std::int32_t y) const {
@@ -159,9 +161,9 @@ private:
     Point2d undoRingFill();
     bool symbolFitsFrame(const SymbolCandidate& cand) const;
     std::int32_t seedRadius() const;
-    void fillBlob(std::int32_t sx, std::int32_t sy, bool dark);
-    template <bool Dark>
-    void fillBlobOf(std::int32_t sx, std::int32_t sy);
+    // The blob fill of a seed strictly inside its window, on the bits of
+    // the seed's class that blobCentreIn quantised.
+    void fillBlob(std::int32_t sx, std::int32_t sy);
     void touch(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32_t y1);
     void startImage();
     // The working image: a spare one left by an earlier detector on this
@@ -205,7 +207,7 @@ private:
     }
     std::vector<PixelPoint> spanStack_;  // pending runs of the blob fills
     std::vector<std::uint64_t> fillBits_;  // the blob fills' unfilled pixels, a bit each
-    std::vector<std::uint64_t> fillLight_;  // the window's light pixels, as quantised
+    std::vector<std::uint64_t> fillClass_;  // the window's pixels of the seed's class, as quantised
     std::vector<std::uint64_t> fillReached_;  // a blob handed over to row growth
     std::vector<std::uint32_t> growScratch_;  // and growRegion's working storage
     std::vector<std::uint16_t> samples_; // module samples of the data grid, square (grey levels; above 255 off the image)
