@@ -5,10 +5,13 @@
 #include <cmath>
 #include <complex>
 #include <numbers>
-#include <type_traits>
 #include <vector>
 
 #include "math/matrix.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace AztecCore::Locate {
 
@@ -123,6 +126,7 @@ public:
         roots_.assign(side_ * side_, 1.0);
         const auto modules = static_cast<std::size_t>(2 * core_.half + 1);
         table_.resize(modules * side_);
+        edges_.resize((modules + 1) * side_);
         partial_.resize(modules * side_);
         outside_.resize(side_);
         rowX_.resize(side_);
@@ -205,18 +209,28 @@ public:
         const double k = 1.0 / (sigma * std::numbers::sqrt2);
         const int half = core_.half;
         const auto modules = static_cast<std::size_t>(2 * half + 1);
-        for (std::size_t c = 0; c < modules; ++c) {
-            const double centre = static_cast<double>(c) - half;
-            for (std::size_t i = 0; i < side_; ++i)
-                table_[c * side_ + i] = 0.5 * (std::erf((centre + 0.5 - axis_[i]) * k) - std::erf((centre - 0.5 - axis_[i]) * k));
+        // Neighbouring modules share an edge: each edge's error function is
+        // taken once (edge e lies at e - half - 0.5).
+        for (std::size_t e = 0; e <= modules; ++e) {
+            const double at = static_cast<double>(e) - half - 0.5;
+            for (std::size_t i = 0; i < side_; ++i) edges_[e * side_ + i] = std::erf((at - axis_[i]) * k);
         }
-        // partial[c][j]: column c of the core, blurred along v at sample j.
         for (std::size_t c = 0; c < modules; ++c)
-            for (std::size_t j = 0; j < side_; ++j) {
-                double sum = 0.0;
-                for (std::size_t r = 0; r < modules; ++r) sum += core_.values[c * modules + r] * table_[r * side_ + j];
-                partial_[c * side_ + j] = sum;
+            for (std::size_t i = 0; i < side_; ++i)
+                table_[c * side_ + i] = 0.5 * (edges_[(c + 1) * side_ + i] - edges_[c * side_ + i]);
+        // partial[c][j]: column c of the core, blurred along v at sample j,
+        // summed over the column's modules in order, a row of samples at a
+        // time. Light modules add nothing and are left out.
+        for (std::size_t c = 0; c < modules; ++c) {
+            double* out = partial_.data() + c * side_;
+            std::fill(out, out + side_, 0.0);
+            for (std::size_t r = 0; r < modules; ++r) {
+                const double value = core_.values[c * modules + r];
+                if (value == 0.0) continue;
+                const double* t = table_.data() + r * side_;
+                for (std::size_t j = 0; j < side_; ++j) out[j] += value * t[j];
             }
+        }
         blurredSquare(sigma, half + 0.5, outside_);
         // Each value is the outside's share plus the columns' in order of
         // c, summed a row of samples at a time so that the sums vectorise.
@@ -225,17 +239,18 @@ public:
             for (std::size_t j = 0; j < side_; ++j) row[j] = core_.outside * (1.0 - outside_[i] * outside_[j]);
             for (std::size_t c = 0; c < modules; ++c) {
                 const double t = table_[c * side_ + i];
+                if (t == 0.0) continue;
                 const double* column = partial_.data() + c * side_;
                 for (std::size_t j = 0; j < side_; ++j) row[j] += t * column[j];
             }
         }
     }
 
-    double residuals(std::vector<double>& res, Levels* levels, double* total) {
-        // The normal equations' matrix and the total weight depend on the
-        // model and the weights alone, not on the samples: they are summed
-        // once per model and weights (in the same order as with the
-        // samples, so the sums are the same).
+    // The normal equations' matrix of the levels and the total weight
+    // depend on the model and the weights alone, not on the samples: they
+    // are summed once per model and weights (in the same order as with the
+    // samples, so the sums are the same).
+    BlurredModel& currentModel() {
         BlurredModel& cur = models_[current_];
         const std::vector<double>& model_ = cur.values;
         if (!cur.normalKnown) {
@@ -243,16 +258,120 @@ public:
             double& weight_ = cur.weight;
             normal_ = {};
             weight_ = 0.0;
-            for (std::size_t i = 0; i < side_; ++i)
+            // The ten distinct sums of the symmetric matrix over the levels'
+            // terms (1, model, u, v).
+            double w1 = 0.0, wm = 0.0, wu = 0.0, wv = 0.0, wmm = 0.0, wmu = 0.0, wmv = 0.0, wuu = 0.0, wuv = 0.0, wvv = 0.0;
+            for (std::size_t i = 0; i < side_; ++i) {
+                const double u = axis_[i];
                 for (std::size_t j = 0; j < side_; ++j) {
-                    const std::array<double, 4> f = {1.0, model_[i * side_ + j], axis_[i], axis_[j]};
-                    const double w = weights_[i * side_ + j];
-                    for (std::size_t r = 0; r < 4; ++r)
-                        for (std::size_t c = 0; c < 4; ++c) normal_[r * 4 + c] += w * f[r] * f[c];
-                    weight_ += w;
+                    const double v = axis_[j], w = weights_[i * side_ + j], m = model_[i * side_ + j];
+                    const double mw = m * w;
+                    w1 += w;
+                    wm += mw;
+                    wu += w * u;
+                    wv += w * v;
+                    wmm += mw * m;
+                    wmu += mw * u;
+                    wmv += mw * v;
+                    wuu += w * u * u;
+                    wuv += w * u * v;
+                    wvv += w * v * v;
                 }
+            }
+            normal_ = {w1, wm, wu, wv, wm, wmm, wmu, wmv, wu, wmu, wuu, wuv, wv, wmv, wuv, wvv};
+            weight_ = w1;
             cur.normalKnown = true;
         }
+        return cur;
+    }
+
+    // The Jacobian of evaluate()'s residuals at `p`, whose residuals are
+    // `res`: a column of res.size() per term into `jac` (column k at
+    // k res.size()); the perspective terms' columns only with
+    // `perspective`.
+    // The residuals are the weighted samples less the best levels, and
+    // the levels are linear in the samples: a term's column is the
+    // samples' derivative (the image's slope along the point's path as
+    // the term changes) less its own best fit by the levels, weighted.
+    // That is exact where the differences of evaluate() it replaces took
+    // seven more samplings per iteration. The blur changes the model, not
+    // the samples: its column is a difference of residuals over the same
+    // samples. `trial` is scratch.
+    void jacobian(const Params& p, const std::vector<double>& res, bool perspective, double sigmaDelta,
+                  std::vector<double>& jac, std::vector<double>& trial) {
+        const Homography h = transform(p);
+        sample(h);
+        if (p.sigma != modelSigma_) useModel(p.sigma);
+        const BlurredModel& cur = currentModel();
+        const std::size_t n = samples_.size();
+        const int geometric = perspective ? 8 : 6;
+        sampler_.charge(static_cast<std::int64_t>(n));
+        const auto& b = p.base;
+        const auto& c = p.c;
+        for (std::size_t i = 0; i < side_; ++i) {
+            const double u = axis_[i];
+            for (std::size_t j = 0; j < side_; ++j) {
+                const double v = axis_[j];
+                // The point as sample() places it, and the image's slope there.
+                const double w = h[6] * u + h[7] * v + 1.0;
+                const double x = (h[0] * u + h[1] * v + h[2]) / w;
+                const double y = (h[3] * u + h[4] * v + h[5]) / w;
+                double gx = 0.0, gy = 0.0;
+                sampler_.slopeAt(x, y, gx, gy);
+                // The corrected grid point (u', v') = (nu, nv) / d, then the
+                // slope carried back through the start's transform to it.
+                const double d = c[6] * u + c[7] * v + 1.0;
+                const double cu = ((1.0 + c[1]) * u + c[2] * v + c[0]) / d;
+                const double cv = (c[4] * u + (1.0 + c[5]) * v + c[3]) / d;
+                const double bw = b[6] * cu + b[7] * cv + 1.0;
+                const double gu = (gx * (b[0] - x * b[6]) + gy * (b[3] - y * b[6])) / bw;  // d level / d u'
+                const double gv = (gx * (b[1] - x * b[7]) + gy * (b[4] - y * b[7])) / bw;  // d level / d v'
+                const std::size_t at = i * side_ + j;
+                const double su = gu / d, sv = gv / d;
+                jac[0 * n + at] = su;
+                jac[1 * n + at] = su * u;
+                jac[2 * n + at] = su * v;
+                jac[3 * n + at] = sv;
+                jac[4 * n + at] = sv * u;
+                jac[5 * n + at] = sv * v;
+                if (perspective) {
+                    const double back = -(su * cu + sv * cv);
+                    jac[6 * n + at] = back * u;
+                    jac[7 * n + at] = back * v;
+                }
+            }
+        }
+        // Less each column's best fit by the levels (1, model, u, v).
+        const std::vector<double>& m = cur.values;
+        for (int k = 0; k < geometric; ++k) {
+            double* column = jac.data() + static_cast<std::size_t>(k) * n;
+            std::array<double, 4> rhs{};
+            for (std::size_t i = 0; i < side_; ++i)
+                for (std::size_t j = 0; j < side_; ++j) {
+                    const std::size_t at = i * side_ + j;
+                    const double wg = weights_[at] * column[at];
+                    rhs[0] += wg;
+                    rhs[1] += wg * m[at];
+                    rhs[2] += wg * axis_[i];
+                    rhs[3] += wg * axis_[j];
+                }
+            std::array<double, 4> z{};
+            if (!Aztec::Math::solvePivoted<4>(cur.normal, rhs, z)) z = {rhs[0] / cur.weight, 0.0, 0.0, 0.0};
+            for (std::size_t i = 0; i < side_; ++i)
+                for (std::size_t j = 0; j < side_; ++j) {
+                    const std::size_t at = i * side_ + j;
+                    column[at] = roots_[at] * (column[at] - (z[0] + z[1] * m[at] + z[2] * axis_[i] + z[3] * axis_[j]));
+                }
+        }
+        useModel(p.sigma + sigmaDelta);
+        residuals(trial, nullptr, nullptr);
+        double* column = jac.data() + 8 * n;
+        for (std::size_t i = 0; i < n; ++i) column[i] = (trial[i] - res[i]) / sigmaDelta;
+    }
+
+    double residuals(std::vector<double>& res, Levels* levels, double* total) {
+        BlurredModel& cur = currentModel();
+        const std::vector<double>& model_ = cur.values;
         const std::array<double, 16>& ne = cur.normal;
         const double weight = cur.weight;
         std::array<double, 4> rhs{};
@@ -293,7 +412,7 @@ private:
     Core core_;
     std::vector<double> axis_;
     std::size_t side_ = 0;
-    std::vector<double> samples_, table_, partial_, outside_, weights_;
+    std::vector<double> samples_, table_, edges_, partial_, outside_, weights_;
     std::vector<double> roots_;  // square roots of the weights
     std::vector<double> rowX_, rowY_;  // a row's points in the image
     double modelSigma_ = -1.0;
@@ -301,6 +420,30 @@ private:
     std::array<BlurredModel, 4> models_{};
     std::size_t current_ = 0, nextModel_ = 0;
 };
+
+// The sum of a[i] b[i]: four running sums (two pairs of lanes with SSE2),
+// added at the end.
+double dot(const double* a, const double* b, std::size_t n) {
+    std::size_t i = 0;
+    double sum = 0.0;
+#if defined(__SSE2__)
+    __m128d s0 = _mm_setzero_pd(), s1 = _mm_setzero_pd();
+    for (; i + 4 <= n; i += 4) {
+        s0 = _mm_add_pd(s0, _mm_mul_pd(_mm_loadu_pd(a + i), _mm_loadu_pd(b + i)));
+        s1 = _mm_add_pd(s1, _mm_mul_pd(_mm_loadu_pd(a + i + 2), _mm_loadu_pd(b + i + 2)));
+    }
+    alignas(16) double lanes[2];
+    _mm_store_pd(lanes, _mm_add_pd(s0, s1));
+    sum = lanes[0] + lanes[1];
+#else
+    double s[4] = {};
+    for (; i + 4 <= n; i += 4)
+        for (std::size_t k = 0; k < 4; ++k) s[k] += a[i + k] * b[i + k];
+    sum = (s[0] + s[2]) + (s[1] + s[3]);
+#endif
+    for (; i < n; ++i) sum += a[i] * b[i];
+    return sum;
+}
 
 double& param(Params& p, int k) { return k == 8 ? p.sigma : p.c[static_cast<std::size_t>(k)]; }
 
@@ -338,29 +481,17 @@ std::optional<ModelFit> levenbergMarquardt(Problem& problem, Params p, bool comp
         // The Jacobian is kept a column per term, so that each column's
         // differences are formed a vector at a time. Terms left out have no
         // column: their sums stay zero and are not summed.
-        for (int k = 0; k < kParams; ++k) {
-            if ((k == 6 || k == 7) && !perspective) continue;
-            Params q = p;
-            param(q, k) += delta(k);
-            problem.evaluate(q, trial);
-            const double d = delta(k);
-            double* column = jac.data() + static_cast<std::size_t>(k) * n;
-            for (std::size_t i = 0; i < n; ++i) column[i] = (trial[i] - res[i]) / d;
-        }
+        problem.jacobian(p, res, perspective, kSigmaDelta, jac, trial);
         std::array<double, kParams * kParams> jtj{};
         std::array<double, kParams> jtr{};
-        auto accumulate = [&](const auto& terms) {
-            constexpr std::size_t fitted = std::tuple_size_v<std::remove_cvref_t<decltype(terms)>>;
-            std::array<const double*, fitted> columns{};
-            for (std::size_t ai = 0; ai < fitted; ++ai) columns[ai] = jac.data() + terms[ai] * n;
-            for (std::size_t i = 0; i < n; ++i) {
-                std::array<double, fitted> row{};
-                for (std::size_t ai = 0; ai < fitted; ++ai) row[ai] = columns[ai][i];
-                for (std::size_t ai = 0; ai < fitted; ++ai) {
-                    const std::size_t a = terms[ai];
-                    jtr[a] -= row[ai] * res[i];
-                    for (std::size_t bi = ai; bi < fitted; ++bi) jtj[a * kParams + terms[bi]] += row[ai] * row[bi];
-                }
+        // The upper triangle of J^T J and J^T r, a column pair at a time.
+        const auto accumulate = [&](const auto& terms) {
+            for (std::size_t ai = 0; ai < terms.size(); ++ai) {
+                const std::size_t a = terms[ai];
+                const double* column = jac.data() + a * n;
+                jtr[a] = -dot(column, res.data(), n);
+                for (std::size_t bi = ai; bi < terms.size(); ++bi)
+                    jtj[a * kParams + terms[bi]] = dot(column, jac.data() + terms[bi] * n, n);
             }
         };
         if (perspective)

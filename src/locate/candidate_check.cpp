@@ -21,6 +21,18 @@ constexpr int kMaxSamples = static_cast<int>(kReachModules * kSamplesPerModule) 
 constexpr double kRayTolerance = 0.35;
 constexpr int kMinValidRays = 12;
 
+// std::lround (halves away from zero) without the library call: the
+// truncation's remainder is exact. Far values are held well inside int's
+// range first; the callers clamp to the frame anyway.
+int nearestInt(double v) {
+    v = std::clamp(v, -1e9, 1e9);
+    int r = static_cast<int>(v);
+    const double rest = v - r;
+    if (rest >= 0.5) ++r;
+    else if (rest <= -0.5) --r;
+    return r;
+}
+
 }  // namespace
 
 int regularRays(const GreyView& view, const FinderHit& hit) {
@@ -37,8 +49,8 @@ int regularRays(const GreyView& view, const FinderHit& hit) {
         const double dx = std::cos(a) * step, dy = std::sin(a) * step;
         std::array<int, kMaxSamples> raw{};
         for (int i = 0; i < kMaxSamples; ++i) {
-            const int x = std::clamp(static_cast<int>(std::lround(hit.x + dx * i)), 0, view.width - 1);
-            const int y = std::clamp(static_cast<int>(std::lround(hit.y + dy * i)), 0, view.height - 1);
+            const int x = std::clamp(nearestInt(hit.x + dx * i), 0, view.width - 1);
+            const int y = std::clamp(nearestInt(hit.y + dy * i), 0, view.height - 1);
             const int g = view.at(x, y);
             raw[static_cast<std::size_t>(i)] = hit.lightOnDark ? 255 - g : g;
         }

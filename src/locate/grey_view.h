@@ -49,8 +49,11 @@ public:
             const double v = top + fy * (bottom - top);
             return invert_ ? 255.0 - v : v;
         }
-        const double cx = std::clamp(x, 0.0, static_cast<double>(view_.width - 1));
-        const double cy = std::clamp(y, 0.0, static_cast<double>(view_.height - 1));
+        // fmax and fmin, not clamp: a point a degenerate transform maps to
+        // NaN (its horizon crossing the points sampled) must still land on
+        // the image, here at its left or top edge.
+        const double cx = std::fmin(std::fmax(x, 0.0), static_cast<double>(view_.width - 1));
+        const double cy = std::fmin(std::fmax(y, 0.0), static_cast<double>(view_.height - 1));
         const int x0 = std::min(static_cast<int>(cx), view_.width - 2 < 0 ? 0 : view_.width - 2);
         const int y0 = std::min(static_cast<int>(cy), view_.height - 2 < 0 ? 0 : view_.height - 2);
         const int x1 = std::min(x0 + 1, view_.width - 1);
@@ -95,6 +98,29 @@ public:
         }
 #endif
         for (; k < n; ++k) out[k] = at(xs[k], ys[k]);
+    }
+    // The gradient of at() at (x, y), per pixel, inside a pixel cell (at()
+    // is bilinear: its slope along x varies with y and the other way
+    // round). Off the image's last row and column, where at() is clamped,
+    // a central difference a tenth of a pixel wide.
+    void slopeAt(double x, double y, double& gx, double& gy) const {
+        if (x >= 0.0 && y >= 0.0 && x < view_.width - 1 && y < view_.height - 1) {
+            const int x0 = static_cast<int>(x), y0 = static_cast<int>(y);
+            const std::uint8_t* p = view_.pixels + static_cast<std::ptrdiff_t>(y0) * view_.stride + x0;
+            const std::uint8_t* q = p + view_.stride;
+            const double fx = x - x0, fy = y - y0;
+            const double alongTop = p[1] - p[0], alongBottom = q[1] - q[0];
+            gx = alongTop + fy * (alongBottom - alongTop);
+            gy = (q[0] - p[0]) + fx * ((q[1] - p[1]) - (q[0] - p[0]));
+            if (invert_) {
+                gx = -gx;
+                gy = -gy;
+            }
+            return;
+        }
+        constexpr double e = 0.05;
+        gx = (at(x + e, y) - at(x - e, y)) / (2 * e);
+        gy = (at(x, y + e) - at(x, y - e)) / (2 * e);
     }
     bool inverted() const { return invert_; }
     void charge(std::int64_t samples) const {

@@ -273,13 +273,29 @@ void blurGrid(const std::vector<double>& in, std::vector<double>& out, std::vect
               const std::array<double, 3>& w) {
     tmp.resize(in.size());
     out.resize(in.size());
-    auto at = [n](int x, int y) { return static_cast<std::size_t>(std::clamp(x, 0, n - 1) * n + std::clamp(y, 0, n - 1)); };
-    for (int x = 0; x < n; ++x)
-        for (int y = 0; y < n; ++y)
-            tmp[at(x, y)] = w[0] * in[at(x, y)] + w[1] * (in[at(x - 1, y)] + in[at(x + 1, y)]) + w[2] * (in[at(x - 2, y)] + in[at(x + 2, y)]);
-    for (int x = 0; x < n; ++x)
-        for (int y = 0; y < n; ++y)
-            out[at(x, y)] = w[0] * tmp[at(x, y)] + w[1] * (tmp[at(x, y - 1)] + tmp[at(x, y + 1)]) + w[2] * (tmp[at(x, y - 2)] + tmp[at(x, y + 2)]);
+    const auto line = [n](const std::vector<double>& g, int x) {
+        return g.data() + static_cast<std::ptrdiff_t>(std::clamp(x, 0, n - 1)) * n;
+    };
+    // Along x a whole line of y at a time, the neighbouring lines clamped.
+    for (int x = 0; x < n; ++x) {
+        const double *c = line(in, x), *l1 = line(in, x - 1), *r1 = line(in, x + 1), *l2 = line(in, x - 2),
+                     *r2 = line(in, x + 2);
+        double* t = tmp.data() + static_cast<std::ptrdiff_t>(x) * n;
+        for (int y = 0; y < n; ++y) t[y] = w[0] * c[y] + w[1] * (l1[y] + r1[y]) + w[2] * (l2[y] + r2[y]);
+    }
+    // Along y: clamped within two of a line's ends, plain between them.
+    for (int x = 0; x < n; ++x) {
+        const double* t = tmp.data() + static_cast<std::ptrdiff_t>(x) * n;
+        double* o = out.data() + static_cast<std::ptrdiff_t>(x) * n;
+        const auto edge = [&](int y) {
+            const auto at = [&](int k) { return t[std::clamp(k, 0, n - 1)]; };
+            o[y] = w[0] * t[y] + w[1] * (at(y - 1) + at(y + 1)) + w[2] * (at(y - 2) + at(y + 2));
+        };
+        const int first = std::min(2, n), last = std::max(first, n - 2);
+        for (int y = 0; y < first; ++y) edge(y);
+        for (int y = first; y < last; ++y) o[y] = w[0] * t[y] + w[1] * (t[y - 1] + t[y + 1]) + w[2] * (t[y - 2] + t[y + 2]);
+        for (int y = last; y < n; ++y) edge(y);
+    }
 }
 
 // Undoes the blur of a grid of module levels by Van Cittert iteration:

@@ -39,42 +39,10 @@
 
 using namespace AztecCore::Locate;
 using Aztec::Math::Homography;
+using quarrow_test::exactTransform;
+using quarrow_test::transformError;
 
 namespace {
-
-// The true transform, symbol grid round the centre module to reader pixels.
-Homography truthOf(const quarrow_test::FrameCase::Placement& p) {
-    const double s = p.size / 2;
-    const AztecCore::Point2d src[4] = {{-s, -s}, {s, -s}, {s, s}, {-s, s}};
-    AztecCore::Point2d dst[4];
-    for (int k = 0; k < 4; ++k) dst[k] = {p.corners[k].x - 0.5, p.corners[k].y - 0.5};
-    return Aztec::Math::fitHomography(src[0], src[1], src[2], src[3], dst[0], dst[1], dst[2], dst[3]);
-}
-
-// Largest distance, in modules, between the fit and the truth over points
-// `r` modules out, under the best of the eight ways the fit's grid can be
-// turned and mirrored against the renderer's.
-double fitError(const Homography& fit, const Homography& truth, double r, double module) {
-    double best = 1e9;
-    for (int d = 0; d < 8; ++d) {
-        double worst = 0.0;
-        for (int k = 0; k < 8; ++k) {
-            const double a = 2.0 * 3.14159265358979 * k / 8.0;
-            double u = r * std::cos(a), v = r * std::sin(a);
-            const auto t = Aztec::Math::mapPoint(truth, u, v);
-            if (d & 4) u = -u;
-            for (int q = 0; q < (d & 3); ++q) {
-                const double w = u;
-                u = -v;
-                v = w;
-            }
-            const auto f = Aztec::Math::mapPoint(fit, u, v);
-            worst = std::max(worst, std::hypot(f.x - t.x, f.y - t.y) / module);
-        }
-        best = std::min(best, worst);
-    }
-    return best;
-}
 
 struct Attempt {
     bool fitted = false;
@@ -89,7 +57,7 @@ Attempt attempt(const Sampler& s, const FinderHit& h, const Homography& truth, d
     auto tryFit = [&](const BullseyeFit& fit, const char* label) {
         Attempt a;
         a.fitted = true;
-        a.error = fitError(fit.toImage, truth, fit.compact ? 4.5 : 6.5, module);
+        a.error = transformError(fit.toImage, truth, fit.compact ? 4.5 : 6.5, module);
         const ModuleModel model = measureModules(s, fit);
         AztecCore::SymbolCandidate cand;
         Aztec::BitList ring;
@@ -99,7 +67,7 @@ Attempt attempt(const Sampler& s, const FinderHit& h, const Homography& truth, d
         if (a.mode && verbose)
             if (auto re = refineWithModeRing(s, fit, ring, std::max(0.3, model.sigma)))
                 std::printf("    with the mode ring known: err %.2f blur %.2f agreement %.2f\n",
-                            fitError(re->fit.toImage, truth, fit.compact ? 4.5 : 6.5, module), re->sigma, re->agreement);
+                            transformError(re->fit.toImage, truth, fit.compact ? 4.5 : 6.5, module), re->sigma, re->agreement);
         if (verbose) {
             // The fit against the truth: centre, turn (up to the grid's quarter
             // turns) and scale along u.
@@ -223,7 +191,7 @@ int main(int argc, char** argv) {
         if (r.outcome == quarrow::Outcome::Read && !std::getenv("DIAG_ALL")) continue;
         ++failed;
         const auto& pl = c.placements.front();
-        const Homography truth = truthOf(pl);
+        const Homography truth = exactTransform(pl);
         const AztecCore::Point2d centre = Aztec::Math::mapPoint(truth, 0.0, 0.0);
         GreyView v{c.frame.pixels.data(), c.frame.width, c.frame.height, c.frame.width};
         const bool light = c.frame.pixels.empty() ? false : cat == quarrow_test::Category::LightOnDark;
@@ -248,7 +216,7 @@ int main(int argc, char** argv) {
             for (bool compact : {false, true})
                 if (auto m = refineBullseye(s, truth, compact))
                     std::printf("  model fit from the truth %s: err %.2f blur %.2f agreement %.2f\n", compact ? "C" : "F",
-                                fitError(m->fit.toImage, truth, compact ? 4.5 : 6.5, pl.module), m->sigma, m->agreement);
+                                transformError(m->fit.toImage, truth, compact ? 4.5 : 6.5, pl.module), m->sigma, m->agreement);
         }
 
         std::string stage = "finder";

@@ -99,6 +99,37 @@ const char* categoryName(Category c) {
     return "?";
 }
 
+Aztec::Math::Homography exactTransform(const FrameCase::Placement& p) {
+    const double s = p.size / 2;
+    const AztecCore::Point2d src[4] = {{-s, -s}, {s, -s}, {s, s}, {-s, s}};
+    AztecCore::Point2d dst[4];
+    for (int k = 0; k < 4; ++k) dst[k] = {p.corners[k].x - 0.5, p.corners[k].y - 0.5};
+    return Aztec::Math::fitHomography(src[0], src[1], src[2], src[3], dst[0], dst[1], dst[2], dst[3]);
+}
+
+double transformError(const Aztec::Math::Homography& fit, const Aztec::Math::Homography& exact, double r,
+                      double module) {
+    double best = 1e9;
+    for (int d = 0; d < 8; ++d) {
+        double worst = 0.0;
+        for (int k = 0; k < 8; ++k) {
+            const double a = 2.0 * std::numbers::pi * k / 8.0;
+            double u = r * std::cos(a), v = r * std::sin(a);
+            const auto t = Aztec::Math::mapPoint(exact, u, v);
+            if (d & 4) u = -u;
+            for (int q = 0; q < (d & 3); ++q) {
+                const double w = u;
+                u = -v;
+                v = w;
+            }
+            const auto f = Aztec::Math::mapPoint(fit, u, v);
+            worst = std::max(worst, std::hypot(f.x - t.x, f.y - t.y) / module);
+        }
+        best = std::min(best, worst);
+    }
+    return best;
+}
+
 FrameCase makeCase(Category category, int index, std::uint32_t seed) {
     Dice d(caseSeed(seed, static_cast<int>(category), index));
     FrameCase c;

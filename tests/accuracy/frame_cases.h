@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "math/homography.h"
 #include "support/frame_renderer.h"
 
 namespace quarrow_test {
@@ -72,6 +73,17 @@ struct FrameCase {
 };
 
 FrameCase makeCase(Category category, int index, std::uint32_t seed);
+
+// The exact transform of a placement: symbol grid, round the centre
+// module, to reader pixels.
+Aztec::Math::Homography exactTransform(const FrameCase::Placement& p);
+
+// Largest distance, in modules of `module` pixels, between a fitted
+// transform and the exact one over points `r` modules from the centre,
+// under the best of the eight ways the fit's grid can be turned and
+// mirrored against the renderer's.
+double transformError(const Aztec::Math::Homography& fit, const Aztec::Math::Homography& exact, double r,
+                      double module);
 
 // Soak frames: damaged symbols, noise, text, lone bull's-eyes, QR- and
 // Data Matrix-like patterns, empty frames. `original` is the damaged
