@@ -246,18 +246,13 @@ public:
         }
     }
 
-    // The normal equations' matrix of the levels and the total weight
-    // depend on the model and the weights alone, not on the samples: they
-    // are summed once per model and weights (in the same order as with the
-    // samples, so the sums are the same).
+    // The current model, with the normal equations' matrix of its levels and
+    // the total weight: those depend on the model and the weights alone, not
+    // on the samples, and are summed once per model and weights.
     BlurredModel& currentModel() {
         BlurredModel& cur = models_[current_];
         const std::vector<double>& model_ = cur.values;
         if (!cur.normalKnown) {
-            std::array<double, 16>& normal_ = cur.normal;
-            double& weight_ = cur.weight;
-            normal_ = {};
-            weight_ = 0.0;
             // The ten distinct sums of the symmetric matrix over the levels'
             // terms (1, model, u, v).
             double w1 = 0.0, wm = 0.0, wu = 0.0, wv = 0.0, wmm = 0.0, wmu = 0.0, wmv = 0.0, wuu = 0.0, wuv = 0.0, wvv = 0.0;
@@ -278,8 +273,8 @@ public:
                     wvv += w * v * v;
                 }
             }
-            normal_ = {w1, wm, wu, wv, wm, wmm, wmu, wmv, wu, wmu, wuu, wuv, wv, wmv, wuv, wvv};
-            weight_ = w1;
+            cur.normal = {w1, wm, wu, wv, wm, wmm, wmu, wmv, wu, wmu, wuu, wuv, wv, wmv, wuv, wvv};
+            cur.weight = w1;
             cur.normalKnown = true;
         }
         return cur;
