@@ -54,6 +54,9 @@ constexpr double kMinModelSigma = 0.3;
 constexpr double kMaxRefineMove = 0.5;
 // Blur (modules) up to which levels are taken as sampled, not deblurred.
 constexpr double kDeblurFrom = 0.25;
+// Blur (modules) up to which a symbol is first read through the
+// bull's-eye's fit alone, before any refit.
+constexpr double kSharpReadBlur = 0.25;
 // The mode ring is read again through a transform refitted with the ring
 // as first seen from this blur (modules) on.
 constexpr double kModeRefitBlur = 0.45;
@@ -618,6 +621,22 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
     const int m = cand.size;
     if (m <= 0) return std::nullopt;
     Homography h = fit.toImage;
+    // A sharp symbol mostly reads through the bull's-eye's fit as it
+    // stands, and the refit with its mode ring (a model fit: most of such a
+    // read's cost) is spent only when that read fails or needs a
+    // correction. Only a read without one is taken here: every check word
+    // confirms it.
+    if (ring && model.sigma <= kSharpReadBlur && !sampler.budgetSpent()) {
+        const Homography sharp = cand.type == SymbolType::FullRange ? referenceGridFit(sampler, h, m) : h;
+        auto decoded = Aztec::decodeDataChecked(cand, classify(sampleLevels(sampler, sharp, m, {0.0, 0.0, 1.0}), m, 0.0, -1.0));
+        if (decoded && decoded->correctedWords == 0) {
+            SymbolRead read;
+            read.candidate = cand;
+            read.data = std::move(*decoded);
+            read.toImage = sharp;
+            return read;
+        }
+    }
     if (ring) {
         const auto refined = refineWithModeRing(sampler, fit, *ring, std::max(model.sigma, kMinModelSigma));
         if (refined && movedLittle(h, refined->fit.toImage)) h = refined->fit.toImage;
