@@ -370,6 +370,17 @@ std::optional<BullseyeFit> fitBullseye(const Sampler& sampler, double cx, double
     auto edges = fitAt(sampler, cx, cy, module, compact, blur);
     // The second fit asked for under known blur is the edges' alone.
     if (blur > 0.0) return edges;
+    return fitBullseyeFrom(sampler, edges, cx, cy, module, compact);
+}
+
+std::optional<BullseyeFit> fitBullseyeEdges(const Sampler& sampler, double cx, double cy, double module, bool compact) {
+    if (!(module > 0.5)) return std::nullopt;
+    return fitAt(sampler, cx, cy, module, compact, 0.0);
+}
+
+std::optional<BullseyeFit> fitBullseyeFrom(const Sampler& sampler, const std::optional<BullseyeFit>& edges, double cx,
+                                           double cy, double module, bool compact) {
+    if (!(module > 0.5)) return std::nullopt;
     if (edges) {
         const Point2d o = Aztec::Math::mapPoint(edges->toImage, 0.0, 0.0);
         if (auto model = refineBullseye(sampler, edges->toImage, compact)) {

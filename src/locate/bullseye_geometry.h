@@ -51,6 +51,13 @@ struct BullseyeFit {
 std::optional<BullseyeFit> fitBullseye(const Sampler& sampler, double x, double y, double module, bool compact,
                                        double blur = 0.0);
 
+// fitBullseye in two steps, for a caller that tries the edges' fit before
+// the model refines it: the edges' fit alone, then fitBullseye's result
+// (no blur known) from that edges' fit (or its absence).
+std::optional<BullseyeFit> fitBullseyeEdges(const Sampler& sampler, double x, double y, double module, bool compact);
+std::optional<BullseyeFit> fitBullseyeFrom(const Sampler& sampler, const std::optional<BullseyeFit>& edges, double x,
+                                           double y, double module, bool compact);
+
 // A centre round (x, y) about which the image is more nearly point-
 // symmetric, when there is one a third of a module or more away: where to
 // try again when the finder's centre gave no fit (blur can merge the

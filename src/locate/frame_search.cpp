@@ -208,6 +208,19 @@ Quad mapQuad(const Aztec::Math::Homography& h, double e) {
             Aztec::Math::mapPoint(h, -e, e)};
 }
 
+// A symbol read round a fitted bull's-eye, with its centre and corners.
+FoundSymbol foundOf(SymbolRead&& read, const BullseyeFit& fit, bool lightOnDark) {
+    FoundSymbol found;
+    SymbolCandidate& c = read.candidate;
+    c.centre = Aztec::Math::mapPoint(read.toImage, 0.0, 0.0);
+    const Quad ring = mapQuad(read.toImage, fit.compact ? 3.5 : 5.5);
+    for (int k = 0; k < 4; ++k) c.corners[k] = ring[static_cast<std::size_t>(k)];
+    found.symbolCorners = read.outline ? *read.outline : mapQuad(read.toImage, c.size / 2.0);
+    found.lightOnDark = lightOnDark;
+    found.read = std::move(read);
+    return found;
+}
+
 // The symbol round a fitted bull's-eye; with `turned` its mode ring is
 // looked for only through the fit turned and scaled a little.
 std::optional<FoundSymbol> readWith(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model,
@@ -220,15 +233,20 @@ std::optional<FoundSymbol> readWith(const Sampler& sampler, const BullseyeFit& f
         return std::nullopt;
     auto read = readSymbolData(sampler, ringFit, model, cand, &modeRing, /*curved=*/!turned);
     if (!read) return std::nullopt;
-    FoundSymbol found;
-    SymbolCandidate& c = read->candidate;
-    c.centre = Aztec::Math::mapPoint(read->toImage, 0.0, 0.0);
-    const Quad ring = mapQuad(read->toImage, fit.compact ? 3.5 : 5.5);
-    for (int k = 0; k < 4; ++k) c.corners[k] = ring[static_cast<std::size_t>(k)];
-    found.symbolCorners = read->outline ? *read->outline : mapQuad(read->toImage, c.size / 2.0);
-    found.lightOnDark = lightOnDark;
-    found.read = std::move(*read);
-    return found;
+    return foundOf(std::move(*read), fit, lightOnDark);
+}
+
+// A sharp bull's-eye's symbol read through the rings' edges alone, before
+// the model refines their fit (most of a sharp read's cost): taken only
+// when its data needs no correction (readSharpData).
+std::optional<FoundSymbol> readSharp(const Sampler& sampler, const BullseyeFit& edges, bool lightOnDark) {
+    const ModuleModel model = measureModules(sampler, edges);
+    if (model.sigma > kSharpReadBlur) return std::nullopt;
+    SymbolCandidate cand;
+    if (!readModeRing(sampler, edges, model, cand)) return std::nullopt;
+    auto read = readSharpData(sampler, edges, cand);
+    if (!read) return std::nullopt;
+    return foundOf(std::move(*read), edges, lightOnDark);
 }
 
 // Under heavy blur a second fit leaves out the rings' rounded corners,
@@ -297,7 +315,11 @@ std::optional<FoundSymbol> readAt(const GreyView& view, const FinderHit& hit, bo
     const Sampler sampler(view, hit.lightOnDark, &budget);
     bool fitted = false;
     for (bool compact : {false, true}) {
-        if (auto fit = fitBullseye(sampler, hit.x, hit.y, hit.module, compact)) {
+        const auto edges = fitBullseyeEdges(sampler, hit.x, hit.y, hit.module, compact);
+        if (edges) {
+            if (auto found = readSharp(sampler, *edges, hit.lightOnDark)) return found;
+        }
+        if (auto fit = fitBullseyeFrom(sampler, edges, hit.x, hit.y, hit.module, compact)) {
             fitted = true;
             if (auto found = readFitted(sampler, *fit, hit, {hit.x, hit.y}, &blurred)) return found;
         }

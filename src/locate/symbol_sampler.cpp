@@ -54,9 +54,6 @@ constexpr double kMinModelSigma = 0.3;
 constexpr double kMaxRefineMove = 0.5;
 // Blur (modules) up to which levels are taken as sampled, not deblurred.
 constexpr double kDeblurFrom = 0.25;
-// Blur (modules) up to which a symbol is first read through the
-// bull's-eye's fit alone, before any refit.
-constexpr double kSharpReadBlur = 0.25;
 // The mode ring is read again through a transform refitted with the ring
 // as first seen from this blur (modules) on.
 constexpr double kModeRefitBlur = 0.45;
@@ -615,6 +612,26 @@ std::optional<Aztec::DecodedData> decodeAttempt(const SymbolCandidate& cand, con
 
 }  // namespace
 
+std::optional<SymbolRead> readSharpData(const Sampler& sampler, const BullseyeFit& fit, const SymbolCandidate& cand) {
+    const int m = cand.size;
+    if (cand.rune >= 0 || m <= 0) return std::nullopt;
+    const auto readThrough = [&](const Homography& h) -> std::optional<SymbolRead> {
+        if (sampler.budgetSpent()) return std::nullopt;
+        auto decoded = Aztec::decodeDataChecked(cand, classify(sampleLevels(sampler, h, m, {0.0, 0.0, 1.0}), m, 0.0, -1.0));
+        if (!decoded || decoded->correctedWords != 0) return std::nullopt;
+        SymbolRead read;
+        read.candidate = cand;
+        read.data = std::move(*decoded);
+        read.toImage = h;
+        return read;
+    };
+    if (auto read = readThrough(fit.toImage)) return read;
+    // A full-range symbol's far modules may want its reference grid's
+    // correction of the bull's-eye's transform.
+    if (cand.type != SymbolType::FullRange) return std::nullopt;
+    return readThrough(referenceGridFit(sampler, fit.toImage, m));
+}
+
 std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model,
                                          const SymbolCandidate& cand, const Aztec::BitList* ring, bool curved) {
     if (cand.rune >= 0) return readRune(sampler, fit, cand);
@@ -624,18 +641,9 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
     // A sharp symbol mostly reads through the bull's-eye's fit as it
     // stands, and the refit with its mode ring (a model fit: most of such a
     // read's cost) is spent only when that read fails or needs a
-    // correction. Only a read without one is taken here: every check word
-    // confirms it.
-    if (ring && model.sigma <= kSharpReadBlur && !sampler.budgetSpent()) {
-        const Homography sharp = cand.type == SymbolType::FullRange ? referenceGridFit(sampler, h, m) : h;
-        auto decoded = Aztec::decodeDataChecked(cand, classify(sampleLevels(sampler, sharp, m, {0.0, 0.0, 1.0}), m, 0.0, -1.0));
-        if (decoded && decoded->correctedWords == 0) {
-            SymbolRead read;
-            read.candidate = cand;
-            read.data = std::move(*decoded);
-            read.toImage = sharp;
-            return read;
-        }
+    // correction.
+    if (ring && model.sigma <= kSharpReadBlur) {
+        if (auto read = readSharpData(sampler, fit, cand)) return read;
     }
     if (ring) {
         const auto refined = refineWithModeRing(sampler, fit, *ring, std::max(model.sigma, kMinModelSigma));

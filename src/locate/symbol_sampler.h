@@ -71,8 +71,20 @@ bool readModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleMo
 bool readTurnedModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model,
                         SymbolCandidate& candidate, Aztec::BitList& ring, Aztec::Math::Homography& through);
 
+// Blur (modules, as measureModules gives it) up to which a symbol is first
+// read through the bull's-eye's fit as it stands (readSharpData).
+inline constexpr double kSharpReadBlur = 0.25;
+
+// The symbol read through the fit as it stands (a full-range one also
+// through its reference grid's correction of it), classified once: taken
+// only when no data word needs a correction, so that every check word
+// confirms it. The cheap first read of a sharp symbol, before any refit.
+// Nothing for runes.
+std::optional<SymbolRead> readSharpData(const Sampler& sampler, const BullseyeFit& fit, const SymbolCandidate& candidate);
+
 // Samples and decodes the symbol whose mode message `candidate` holds.
-// With the mode ring's modules the transform is first refined against the
+// A sharp one (blur up to kSharpReadBlur) is first read by readSharpData.
+// With the mode ring's modules the transform is then refined against the
 // whole core, now known.
 std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model,
                                          const SymbolCandidate& candidate, const Aztec::BitList* ring = nullptr,
