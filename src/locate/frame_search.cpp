@@ -238,13 +238,13 @@ std::optional<FoundSymbol> readWith(const Sampler& sampler, const BullseyeFit& f
 
 // A sharp bull's-eye's symbol read through the rings' edges alone, before
 // the model refines their fit (most of a sharp read's cost): taken only
-// when its data needs no correction (readSharpData).
+// when its data needs no correction (readAsFitted).
 std::optional<FoundSymbol> readSharp(const Sampler& sampler, const BullseyeFit& edges, bool lightOnDark) {
     const ModuleModel model = measureModules(sampler, edges);
     if (model.sigma > kSharpReadBlur) return std::nullopt;
     SymbolCandidate cand;
     if (!readModeRing(sampler, edges, model, cand)) return std::nullopt;
-    auto read = readSharpData(sampler, edges, cand);
+    auto read = readAsFitted(sampler, edges, cand, model.sigma);
     if (!read) return std::nullopt;
     return foundOf(std::move(*read), edges, lightOnDark);
 }

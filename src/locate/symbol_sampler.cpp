@@ -612,12 +612,14 @@ std::optional<Aztec::DecodedData> decodeAttempt(const SymbolCandidate& cand, con
 
 }  // namespace
 
-std::optional<SymbolRead> readSharpData(const Sampler& sampler, const BullseyeFit& fit, const SymbolCandidate& cand) {
+std::optional<SymbolRead> readAsFitted(const Sampler& sampler, const BullseyeFit& fit, const SymbolCandidate& cand,
+                                       double blur) {
     const int m = cand.size;
     if (cand.rune >= 0 || m <= 0) return std::nullopt;
     const auto readThrough = [&](const Homography& h) -> std::optional<SymbolRead> {
         if (sampler.budgetSpent()) return std::nullopt;
-        auto decoded = Aztec::decodeDataChecked(cand, classify(sampleLevels(sampler, h, m, {0.0, 0.0, 1.0}), m, 0.0, -1.0));
+        const std::vector<double> levels = sampleLevels(sampler, h, m, {0.0, 0.0, 1.0});
+        auto decoded = Aztec::decodeDataChecked(cand, classify(deblur(levels, m + 2, blur), m, 0.0, -1.0));
         if (!decoded || decoded->correctedWords != 0) return std::nullopt;
         SymbolRead read;
         read.candidate = cand;
@@ -626,9 +628,10 @@ std::optional<SymbolRead> readSharpData(const Sampler& sampler, const BullseyeFi
         return read;
     };
     if (auto read = readThrough(fit.toImage)) return read;
-    // A full-range symbol's far modules may want its reference grid's
-    // correction of the bull's-eye's transform.
-    if (cand.type != SymbolType::FullRange) return std::nullopt;
+    // A sharp full-range symbol's far modules may want its reference grid's
+    // correction of the bull's-eye's transform. A blurred one that did not
+    // read goes on to the refits, which the grid follows.
+    if (cand.type != SymbolType::FullRange || blur > kSharpReadBlur) return std::nullopt;
     return readThrough(referenceGridFit(sampler, fit.toImage, m));
 }
 
@@ -638,12 +641,11 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
     const int m = cand.size;
     if (m <= 0) return std::nullopt;
     Homography h = fit.toImage;
-    // A sharp symbol mostly reads through the bull's-eye's fit as it
-    // stands, and the refit with its mode ring (a model fit: most of such a
-    // read's cost) is spent only when that read fails or needs a
-    // correction.
-    if (ring && model.sigma <= kSharpReadBlur) {
-        if (auto read = readSharpData(sampler, fit, cand)) return read;
+    // A symbol mostly reads through the bull's-eye's fit as it stands, and
+    // the refit with its mode ring (a model fit: most of such a read's
+    // cost) is spent only when that read fails or needs a correction.
+    if (ring) {
+        if (auto read = readAsFitted(sampler, fit, cand, model.sigma)) return read;
     }
     if (ring) {
         const auto refined = refineWithModeRing(sampler, fit, *ring, std::max(model.sigma, kMinModelSigma));

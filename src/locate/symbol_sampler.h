@@ -71,21 +71,23 @@ bool readModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleMo
 bool readTurnedModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model,
                         SymbolCandidate& candidate, Aztec::BitList& ring, Aztec::Math::Homography& through);
 
-// Blur (modules, as measureModules gives it) up to which a symbol is first
-// read through the bull's-eye's fit as it stands (readSharpData).
+// Blur (modules, as measureModules gives it) up to which a bull's-eye is
+// taken as sharp: its symbol is first read through the rings' edges alone,
+// and its levels are not deblurred.
 inline constexpr double kSharpReadBlur = 0.25;
 
-// The symbol read through the fit as it stands (a full-range one also
-// through its reference grid's correction of it), classified once: taken
-// only when no data word needs a correction, so that every check word
-// confirms it. The cheap first read of a sharp symbol, before any refit.
-// Nothing for runes.
-std::optional<SymbolRead> readSharpData(const Sampler& sampler, const BullseyeFit& fit, const SymbolCandidate& candidate);
+// The symbol read through the fit as it stands, its levels deblurred for
+// `blur` (modules) as readSymbolData deblurs them (a sharp full-range one
+// also read through its reference grid's correction of the fit),
+// classified once: taken only when no data word needs a correction, so
+// that every check word confirms it. The cheap first read, before any
+// refit. Nothing for runes.
+std::optional<SymbolRead> readAsFitted(const Sampler& sampler, const BullseyeFit& fit, const SymbolCandidate& candidate,
+                                       double blur);
 
 // Samples and decodes the symbol whose mode message `candidate` holds.
-// A sharp one (blur up to kSharpReadBlur) is first read by readSharpData.
-// With the mode ring's modules the transform is then refined against the
-// whole core, now known.
+// With the mode ring's modules it is first read by readAsFitted, then the
+// transform is refined against the whole core, now known.
 std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model,
                                          const SymbolCandidate& candidate, const Aztec::BitList* ring = nullptr,
                                          bool curved = true);
