@@ -283,7 +283,8 @@ public:
     // The Jacobian of evaluate()'s residuals at `p`, whose residuals are
     // `res`: a column of res.size() per term into `jac` (column k at
     // k res.size()); the perspective terms' columns only with
-    // `perspective`.
+    // `perspective`. The samples at `p` are taken again on the way, in the
+    // same pass as their slopes.
     // The residuals are the weighted samples less the best levels, and
     // the levels are linear in the samples: a term's column is the
     // samples' derivative (the image's slope along the point's path as
@@ -292,27 +293,28 @@ public:
     // seven more samplings per iteration. The blur changes the model, not
     // the samples: its column is a difference of residuals over the same
     // samples. `trial` is scratch.
-    void jacobian(const Params& p, const std::vector<double>& res, bool perspective, double sigmaDelta,
-                  std::vector<double>& jac, std::vector<double>& trial) {
+    void jacobian(const Params& p, const std::vector<double>& res, bool perspective, std::vector<double>& jac,
+                  std::vector<double>& trial) {
         const Homography h = transform(p);
-        sample(h);
         if (p.sigma != modelSigma_) useModel(p.sigma);
         const BlurredModel& cur = currentModel();
         const std::size_t n = samples_.size();
         const int geometric = perspective ? 8 : 6;
-        sampler_.charge(static_cast<std::int64_t>(n));
+        // Charged as a sampling and its slopes.
+        sampler_.charge(2 * static_cast<std::int64_t>(n));
         const auto& b = p.base;
         const auto& c = p.c;
         for (std::size_t i = 0; i < side_; ++i) {
             const double u = axis_[i];
             for (std::size_t j = 0; j < side_; ++j) {
                 const double v = axis_[j];
-                // The point as sample() places it, and the image's slope there.
+                // The point as sample() places it, its level and the image's
+                // slope there.
                 const double w = h[6] * u + h[7] * v + 1.0;
                 const double x = (h[0] * u + h[1] * v + h[2]) / w;
                 const double y = (h[3] * u + h[4] * v + h[5]) / w;
                 double gx = 0.0, gy = 0.0;
-                sampler_.slopeAt(x, y, gx, gy);
+                samples_[i * side_ + j] = sampler_.levelAndSlopeAt(x, y, gx, gy);
                 // The corrected grid point (u', v') = (nu, nv) / d, then the
                 // slope carried back through the start's transform to it.
                 const double d = c[6] * u + c[7] * v + 1.0;
@@ -358,10 +360,10 @@ public:
                     column[at] = roots_[at] * (column[at] - (z[0] + z[1] * m[at] + z[2] * axis_[i] + z[3] * axis_[j]));
                 }
         }
-        useModel(p.sigma + sigmaDelta);
+        useModel(p.sigma + kSigmaDelta);
         residuals(trial, nullptr, nullptr);
         double* column = jac.data() + 8 * n;
-        for (std::size_t i = 0; i < n; ++i) column[i] = (trial[i] - res[i]) / sigmaDelta;
+        for (std::size_t i = 0; i < n; ++i) column[i] = (trial[i] - res[i]) / kSigmaDelta;
     }
 
     double residuals(std::vector<double>& res, Levels* levels, double* total) {
@@ -476,7 +478,7 @@ std::optional<ModelFit> levenbergMarquardt(Problem& problem, Params p, bool comp
         // The Jacobian is kept a column per term, so that each column's
         // differences are formed a vector at a time. Terms left out have no
         // column: their sums stay zero and are not summed.
-        problem.jacobian(p, res, perspective, kSigmaDelta, jac, trial);
+        problem.jacobian(p, res, perspective, jac, trial);
         std::array<double, kParams * kParams> jtj{};
         std::array<double, kParams> jtr{};
         // The upper triangle of J^T J and J^T r, a column pair at a time.

@@ -241,7 +241,7 @@ std::optional<FoundSymbol> readWith(const Sampler& sampler, const BullseyeFit& f
 // when its data needs no correction (readAsFitted).
 std::optional<FoundSymbol> readSharp(const Sampler& sampler, const BullseyeFit& edges, bool lightOnDark) {
     const ModuleModel model = measureModules(sampler, edges);
-    if (model.sigma > kSharpReadBlur) return std::nullopt;
+    if (model.sigma > kSharpBlur) return std::nullopt;
     SymbolCandidate cand;
     if (!readModeRing(sampler, edges, model, cand)) return std::nullopt;
     auto read = readAsFitted(sampler, edges, cand, model.sigma);

@@ -99,28 +99,35 @@ public:
 #endif
         for (; k < n; ++k) out[k] = at(xs[k], ys[k]);
     }
-    // The gradient of at() at (x, y), per pixel, inside a pixel cell (at()
-    // is bilinear: its slope along x varies with y and the other way
-    // round). Off the image's last row and column, where at() is clamped,
-    // a central difference a tenth of a pixel wide.
-    void slopeAt(double x, double y, double& gx, double& gy) const {
+    // at(x, y), with its gradient per pixel into (gx, gy), from the same
+    // four pixels: inside a pixel cell the bilinear surface's slope (along
+    // x it varies with y and the other way round); off the image's last
+    // row and column, where at() is clamped, a central difference a tenth
+    // of a pixel wide.
+    double levelAndSlopeAt(double x, double y, double& gx, double& gy) const {
         if (x >= 0.0 && y >= 0.0 && x < view_.width - 1 && y < view_.height - 1) {
             const int x0 = static_cast<int>(x), y0 = static_cast<int>(y);
             const std::uint8_t* p = view_.pixels + static_cast<std::ptrdiff_t>(y0) * view_.stride + x0;
             const std::uint8_t* q = p + view_.stride;
             const double fx = x - x0, fy = y - y0;
+            // As at() takes it, to the last bit.
+            const double top = p[0] + fx * (p[1] - p[0]);
+            const double bottom = q[0] + fx * (q[1] - q[0]);
+            const double v = top + fy * (bottom - top);
             const double alongTop = p[1] - p[0], alongBottom = q[1] - q[0];
             gx = alongTop + fy * (alongBottom - alongTop);
             gy = (q[0] - p[0]) + fx * ((q[1] - p[1]) - (q[0] - p[0]));
             if (invert_) {
                 gx = -gx;
                 gy = -gy;
+                return 255.0 - v;
             }
-            return;
+            return v;
         }
         constexpr double e = 0.05;
         gx = (at(x + e, y) - at(x - e, y)) / (2 * e);
         gy = (at(x, y + e) - at(x, y - e)) / (2 * e);
+        return at(x, y);
     }
     bool inverted() const { return invert_; }
     void charge(std::int64_t samples) const {

@@ -52,8 +52,6 @@ constexpr int kLineReach = 6;
 // (modules), and is taken when it moves the centre less than this much.
 constexpr double kMinModelSigma = 0.3;
 constexpr double kMaxRefineMove = 0.5;
-// Blur (modules) up to which levels are taken as sampled, not deblurred.
-constexpr double kDeblurFrom = 0.25;
 // The mode ring is read again through a transform refitted with the ring
 // as first seen from this blur (modules) on.
 constexpr double kModeRefitBlur = 0.45;
@@ -317,7 +315,7 @@ std::vector<double> vanCittert(const std::vector<double>& levels, int n, double 
 // each round amplifies.
 constexpr int kDeblurRounds = 30;
 std::vector<double> deblur(const std::vector<double>& levels, int n, double sigma) {
-    if (sigma <= kDeblurFrom) return levels;
+    if (sigma <= kSharpBlur) return levels;
     constexpr double kUnbounded = std::numeric_limits<double>::infinity();
     return vanCittert(levels, n, sigma, kDeblurRounds, -kUnbounded, kUnbounded);
 }
@@ -411,7 +409,7 @@ bool readModeRingAt(const Sampler& sampler, const BullseyeFit& fit, const Module
     // As sampled, deblurred, and deblurred within the levels' bounds.
     for (int pass = 0; pass < 3; ++pass) {
         const double sigma = pass == 0 ? 0.0 : model.sigma;
-        if (pass > 0 && sigma <= kDeblurFrom) continue;
+        if (pass > 0 && sigma <= kSharpBlur) continue;
         if (pass == 2 && !(model.light > model.dark)) continue;
         const std::vector<double> sharp =
             pass == 2 ? deblurBounded(patch, n, sigma, model.dark, model.light) : deblur(patch, n, sigma);
@@ -631,7 +629,7 @@ std::optional<SymbolRead> readAsFitted(const Sampler& sampler, const BullseyeFit
     // A sharp full-range symbol's far modules may want its reference grid's
     // correction of the bull's-eye's transform. A blurred one that did not
     // read goes on to the refits, which the grid follows.
-    if (cand.type != SymbolType::FullRange || blur > kSharpReadBlur) return std::nullopt;
+    if (cand.type != SymbolType::FullRange || blur > kSharpBlur) return std::nullopt;
     return readThrough(referenceGridFit(sampler, fit.toImage, m));
 }
 
@@ -646,8 +644,6 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
     // cost) is spent only when that read fails or needs a correction.
     if (ring) {
         if (auto read = readAsFitted(sampler, fit, cand, model.sigma)) return read;
-    }
-    if (ring) {
         const auto refined = refineWithModeRing(sampler, fit, *ring, std::max(model.sigma, kMinModelSigma));
         if (refined && movedLittle(h, refined->fit.toImage)) h = refined->fit.toImage;
     }
@@ -667,7 +663,7 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
         return read;
     };
     const std::vector<double> levels = sampleLevels(sampler, h, m, {0.0, 0.0, 1.0});
-    const bool blurred = model.sigma > kDeblurFrom;
+    const bool blurred = model.sigma > kSharpBlur;
     // Deblurring within [dark, light] needs a range to hold the levels in.
     const bool bounded = blurred && model.light > model.dark;
     const double modelMid = 0.5 * (model.dark + model.light);
@@ -700,13 +696,13 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
     // Levels sampled through a refitted transform, classified every way
     // (with `withinBounds` also deblurred within the levels' bounds).
     auto attemptRefitted = [&](const std::vector<double>& l, double sigma, bool withinBounds) -> std::optional<SymbolRead> {
-        if (sigma > kDeblurFrom) {
+        if (sigma > kSharpBlur) {
             for (double ds : {0.0, -0.1, 0.1})
                 if (auto r = attempt(deblur(l, m + 2, sigma + ds), 0.0, -1.0)) return r;
         }
         for (double alpha : kSharpen)
             if (auto r = attempt(l, alpha, -1.0)) return r;
-        if (withinBounds && sigma > kDeblurFrom)
+        if (withinBounds && sigma > kSharpBlur)
             return attempt(deblurBounded(l, m + 2, sigma, model.dark, model.light), 0.0, modelMid);
         return std::nullopt;
     };
@@ -798,7 +794,7 @@ std::optional<Aztec::DecodedData> decodeModuleLevels(const Sampler& sampler, con
             decoded.reset();
         return decoded;
     };
-    if (model.sigma > kDeblurFrom) {
+    if (model.sigma > kSharpBlur) {
         for (double ds : {0.0, -0.1, 0.1})
             if (auto r = attempt(deblur(levels, m + 2, model.sigma + ds), 0.0, -1.0)) return r;
     }

@@ -71,10 +71,10 @@ bool readModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleMo
 bool readTurnedModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model,
                         SymbolCandidate& candidate, Aztec::BitList& ring, Aztec::Math::Homography& through);
 
-// Blur (modules, as measureModules gives it) up to which a bull's-eye is
-// taken as sharp: its symbol is first read through the rings' edges alone,
-// and its levels are not deblurred.
-inline constexpr double kSharpReadBlur = 0.25;
+// Blur (modules, as measureModules gives it) up to which a symbol counts
+// as sharp: its levels are taken as sampled, not deblurred, and the
+// whole-frame search first reads it through its rings' edges alone.
+inline constexpr double kSharpBlur = 0.25;
 
 // The symbol read through the fit as it stands, its levels deblurred for
 // `blur` (modules) as readSymbolData deblurs them (a sharp full-range one

@@ -39,11 +39,11 @@ TEST(Sampler, PointsOffTheImageTakeAnEdgePixel) {
         Sampler(view, false).atEach(xs, ys, 2, out);
         EXPECT_DOUBLE_EQ(out[1], c.level);
         double gx = 0.0, gy = 0.0;
-        Sampler(view, false).slopeAt(c.x, c.y, gx, gy);  // must not read outside the pixels
+        EXPECT_DOUBLE_EQ(Sampler(view, false).levelAndSlopeAt(c.x, c.y, gx, gy), c.level);
     }
     // Inside a cell the slope is the bilinear surface's: 10 along x, 50 along y.
     double gx = 0.0, gy = 0.0;
-    Sampler(view, true).slopeAt(1.25, 0.75, gx, gy);
+    Sampler(view, true).levelAndSlopeAt(1.25, 0.75, gx, gy);
     EXPECT_DOUBLE_EQ(gx, -10.0);
     EXPECT_DOUBLE_EQ(gy, -50.0);
 }
