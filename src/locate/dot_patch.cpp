@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace AztecCore::Locate {
 
@@ -16,37 +17,62 @@ constexpr double kReachModules = 1.6 * 7.5 + 1.0;
 // the rings' profile close to a Gaussian blur of about a third of a module.
 constexpr double kBoxModules = 0.4;
 constexpr int kMinSide = 8;
+// Box spans below 2^15 keep RoundedMean exact.
+constexpr int kMaxBoxRadius = (1 << 14) - 1;
 
-// One pass of a box filter of radius r along each of `lines` lines of n
-// pixels, `along` apart within a line and `across` from line to line (rows:
-// 1 and w; columns: w and 1). Edges hold the edge pixel; only the first
-// and last r pixels of a line reach past them.
-void boxPass(const std::uint8_t* in, std::uint8_t* out, int n, int lines, std::ptrdiff_t along, std::ptrdiff_t across,
-             int r) {
-    const int span = 2 * r + 1;
-    // The rounded mean s / span, s = sum + span / 2 < 256 span, by a
-    // multiply and shift: with m = floor(2^32 / span) + 1, s m / 2^32 lies
-    // above s / span by less than s / 2^32 < 1 / span, which never reaches
-    // the next whole number. Holds while 256 span^2 < 2^32.
-    const std::uint64_t reciprocal = (std::uint64_t{1} << 32) / static_cast<std::uint64_t>(span) + 1;
-    const bool exact = span < 4096;
-    const auto mean = [&](int sum) {
-        const auto s = static_cast<std::uint64_t>(sum + span / 2);
-        return static_cast<std::uint8_t>(exact ? (s * reciprocal) >> 32 : s / static_cast<std::uint64_t>(span));
-    };
-    for (int l = 0; l < lines; ++l) {
-        const std::uint8_t* src = in + l * across;
-        std::uint8_t* dst = out + l * across;
-        auto at = [&](int i) { return src[std::clamp(i, 0, n - 1) * along]; };
-        int sum = 0;
-        for (int i = -r; i <= r; ++i) sum += at(i);
-        for (int i = 0; i < n; ++i) {
-            dst[i * along] = mean(sum);
-            if (i >= r && i + r + 1 < n)
-                sum += src[(i + r + 1) * along] - src[(i - r) * along];
-            else
-                sum += at(i + r + 1) - at(i - r);
-        }
+// The rounded mean s / span, s = sum + span / 2 < 256 span, in single
+// precision: with span < 2^15, s, span and the quotient's whole part are
+// exact there, and a quotient that is not whole lies at least 1 / span from
+// the next whole number, far more than the division's rounding error (at
+// most 256 * 2^-24), so truncating the rounded quotient is exact. In this
+// form the loops below vectorise.
+struct RoundedMean {
+    explicit RoundedMean(int span) : half(span / 2), span(static_cast<float>(span)) {}
+    std::uint8_t operator()(int sum) const {
+        return static_cast<std::uint8_t>(static_cast<int>(static_cast<float>(sum + half) / span));
+    }
+    int half;
+    float span;
+};
+
+// One pass of a box filter of radius r along each row of a w x h image,
+// edges holding the edge pixel: each mean is a difference of the row's
+// running sums (`sums`), which leaves only those sums to the serial loop.
+void boxRows(const std::uint8_t* in, std::uint8_t* out, int w, int h, int r, std::vector<int>& sums) {
+    const RoundedMean mean(2 * r + 1);
+    const int n = w + 2 * r;  // the row with r copies of its edge pixels each side
+    sums.resize(static_cast<std::size_t>(n) + 1);
+    int* const s = sums.data();
+    for (int y = 0; y < h; ++y) {
+        const std::uint8_t* src = in + static_cast<std::ptrdiff_t>(y) * w;
+        std::uint8_t* dst = out + static_cast<std::ptrdiff_t>(y) * w;
+        // s[j] sums the first j pixels of the padded row.
+        s[0] = 0;
+        int j = 0;
+        for (; j < r; ++j) s[j + 1] = s[j] + src[0];
+        for (; j < r + w; ++j) s[j + 1] = s[j] + src[j - r];
+        for (; j < n; ++j) s[j + 1] = s[j] + src[w - 1];
+        for (int i = 0; i < w; ++i) dst[i] = mean(s[i + 2 * r + 1] - s[i]);
+    }
+}
+
+// The same down each column, a row at a time with a running sum per
+// column (`sums`, w entries), so that every step reads whole rows.
+void boxColumns(const std::uint8_t* in, std::uint8_t* out, int w, int h, int r, std::vector<int>& sums) {
+    const RoundedMean mean(2 * r + 1);
+    const auto row = [&](int y) { return in + static_cast<std::ptrdiff_t>(std::clamp(y, 0, h - 1)) * w; };
+    sums.assign(static_cast<std::size_t>(w), 0);
+    int* const s = sums.data();
+    for (int y = -r; y <= r; ++y) {
+        const std::uint8_t* src = row(y);
+        for (int x = 0; x < w; ++x) s[x] += src[x];
+    }
+    for (int y = 0; y < h; ++y) {
+        std::uint8_t* dst = out + static_cast<std::ptrdiff_t>(y) * w;
+        for (int x = 0; x < w; ++x) dst[x] = mean(s[x]);
+        const std::uint8_t* enter = row(y + r + 1);
+        const std::uint8_t* leave = row(y - r);
+        for (int x = 0; x < w; ++x) s[x] += enter[x] - leave[x];
     }
 }
 }  // namespace
@@ -64,10 +90,12 @@ SmoothedPatch smoothedPatch(const GreyView& frame, const FinderHit& hit) {
     for (int y = 0; y < h; ++y)
         std::copy_n(frame.pixels + static_cast<std::ptrdiff_t>(p.y0 + y) * frame.stride + p.x0, w,
                     a.begin() + static_cast<std::ptrdiff_t>(y) * w);
-    const int r = std::max(1, static_cast<int>(std::lround(kBoxModules * hit.module)));
+    // The radius is bounded for RoundedMean (no bull's-eye in a frame comes near it).
+    const int r = std::clamp(static_cast<int>(std::lround(kBoxModules * hit.module)), 1, kMaxBoxRadius);
+    std::vector<int> sums;
     for (int pass = 0; pass < 2; ++pass) {
-        boxPass(a.data(), b.data(), w, h, 1, w, r);
-        boxPass(b.data(), a.data(), h, w, w, 1, r);
+        boxRows(a.data(), b.data(), w, h, r, sums);
+        boxColumns(b.data(), a.data(), w, h, r, sums);
     }
     p.pixels = std::move(a);
     p.view = {p.pixels.data(), w, h, w};

@@ -27,9 +27,33 @@ constexpr int kTapsPerSide = 18;
 constexpr double kFirstTap = -4.25, kTapStep = 0.5;
 constexpr int kTaps = kTapsPerSide * kTapsPerSide;
 
+// The ring under tap (i, j): dark at even distances from the centre
+// module, light at odd ones. No tap lies on a ring's edge, so truncating
+// rounds down.
+constexpr int ringOf(int i, int j) {
+    const double u = kFirstTap + kTapStep * i, v = kFirstTap + kTapStep * j;
+    const double au = u < 0 ? -u : u, av = v < 0 ? -v : v;
+    return static_cast<int>((au > av ? au : av) + 0.5);
+}
+
+// Taps on light rings. The count depends only on the grid of taps, not on
+// the module or angle.
+constexpr int kLightTaps = [] {
+    int light = 0;
+    for (int i = 0; i < kTapsPerSide; ++i)
+        for (int j = 0; j < kTapsPerSide; ++j) light += ringOf(i, j) % 2;
+    return light;
+}();
+
+// The template's weights are +1 on light taps and -1 on dark ones, less
+// their mean and scaled to unit norm: a tap's weight is (s - mean) / norm
+// with s = +-1, so the dot product with the samples is
+// ((light sum - dark sum) - mean (light sum + dark sum)) / norm, from two
+// integer sums.
+constexpr double kWeightMean = static_cast<double>(2 * kLightTaps - kTaps) / kTaps;
+
 struct Template {
-    std::array<std::ptrdiff_t, kTaps> offsets{};  // pixel offsets from the centre
-    std::array<double, kTaps> weights{};         // zero mean, unit norm
+    std::array<std::ptrdiff_t, kTaps> offsets{};  // pixel offsets from the centre: light taps first
     int reach = 0;                               // farthest tap, pixels each way
 };
 
@@ -37,28 +61,16 @@ struct Template {
 Template makeTemplate(double module, double angle, std::ptrdiff_t stride) {
     Template t;
     const double c = std::cos(angle), s = std::sin(angle);
-    double mean = 0.0;
+    std::size_t light = 0, dark = kTaps;
     for (int i = 0; i < kTapsPerSide; ++i) {
         for (int j = 0; j < kTapsPerSide; ++j) {
             const double u = kFirstTap + kTapStep * i, v = kFirstTap + kTapStep * j;
-            const int ring = static_cast<int>(std::floor(std::max(std::fabs(u), std::fabs(v)) + 0.5));
             const auto dx = static_cast<int>(std::lround(module * (c * u - s * v)));
             const auto dy = static_cast<int>(std::lround(module * (s * u + c * v)));
             t.reach = std::max({t.reach, std::abs(dx), std::abs(dy)});
-            const auto k = static_cast<std::size_t>(i * kTapsPerSide + j);
-            t.offsets[k] = static_cast<std::ptrdiff_t>(dy) * stride + dx;
-            t.weights[k] = ring % 2 == 0 ? -1.0 : 1.0;  // dark rings count down
-            mean += t.weights[k];
+            t.offsets[ringOf(i, j) % 2 == 1 ? light++ : --dark] = static_cast<std::ptrdiff_t>(dy) * stride + dx;
         }
     }
-    mean /= kTaps;
-    double norm = 0.0;
-    for (double& w : t.weights) {
-        w -= mean;
-        norm += w * w;
-    }
-    norm = std::sqrt(norm);
-    for (double& w : t.weights) w /= norm;
     return t;
 }
 
@@ -69,15 +81,24 @@ double correlation(const GreyView& v, const Template& t, int x, int y) {
     constexpr double kNothing = std::numeric_limits<double>::quiet_NaN();
     if (x - t.reach < 0 || y - t.reach < 0 || x + t.reach >= v.width || y + t.reach >= v.height) return kNothing;
     const std::uint8_t* centre = v.pixels + static_cast<std::ptrdiff_t>(y) * v.stride + x;
-    double dot = 0.0, sum = 0.0, sumSq = 0.0;
-    for (std::size_t k = 0; k < kTaps; ++k) {
-        const double p = centre[t.offsets[k]];
-        dot += t.weights[k] * p;
-        sum += p;
+    // Whole numbers all: 324 samples of at most 255, squares included,
+    // stay below 2^25.
+    int light = 0, dark = 0, sumSq = 0;
+    for (int k = 0; k < kLightTaps; ++k) {
+        const int p = centre[t.offsets[static_cast<std::size_t>(k)]];
+        light += p;
         sumSq += p * p;
     }
+    for (int k = kLightTaps; k < kTaps; ++k) {
+        const int p = centre[t.offsets[static_cast<std::size_t>(k)]];
+        dark += p;
+        sumSq += p * p;
+    }
+    const double sum = light + dark;
     const double spread = sumSq - sum * sum / kTaps;
     if (!(spread > 1e-9)) return kNothing;
+    static const double norm = std::sqrt(kTaps * (1.0 - kWeightMean * kWeightMean));
+    const double dot = ((light - dark) - kWeightMean * sum) / norm;
     return dot / std::sqrt(spread);
 }
 
