@@ -147,9 +147,15 @@ public:
 
     // Beyond the core lie modules unknown here; blur carries them inwards.
     // Each sample counts by how little of them reaches it (the blurred
-    // share of the core's square, to the fourth power), under the blur
+    // share of the core's square, to the eighth power), under the blur
     // `sigma`, fixed while a fit runs so that the blur cannot lower the
-    // cost by discounting samples.
+    // cost by discounting samples. The unknown modules are taken at their
+    // mean, but the few round a bull's-eye are seldom half dark, and under
+    // heavy blur they pull the fit: from the exact transform of compact
+    // symbols blurred by 0.9 of a module (no noise), the fit settled with
+    // the scale 2-9 % small under the fourth power, 0-5 % under the eighth.
+    // Stronger still gained nothing in reads (200 blurred and camera
+    // frames each; the eighth power read 26 more at blur 0.9).
     void weigh(double sigma) {
         if (core_.outsideKnown) return;
         for (BlurredModel& m : models_) m.normalKnown = false;
@@ -158,7 +164,8 @@ public:
         for (std::size_t i = 0; i < side_; ++i)
             for (std::size_t j = 0; j < side_; ++j) {
                 const double known = square[i] * square[j];
-                weights_[i * side_ + j] = known * known * known * known;
+                const double known2 = known * known, known4 = known2 * known2;
+                weights_[i * side_ + j] = known4 * known4;
                 roots_[i * side_ + j] = std::sqrt(weights_[i * side_ + j]);
             }
     }

@@ -32,11 +32,16 @@ TEST(BullseyeModelFit, SettlesOnTheExactTransformAndBlur) {
         Category category;
         double maxError, meanError;  // modules, at the compact bull's-eye's outer edge
     };
-    // Under blur of 0.75 module the fit settles 0.1-0.3 module off; sharp
-    // ones within a tenth. The start lies about half a module off.
+    // Sharp bull's-eyes settle within a tenth of a module. Under heavy blur
+    // the unknown modules round the bull's-eye pull the fit off (at 0.75
+    // module by up to a quarter, at 0.9 by up to half), the more the more
+    // their share of each sample is counted: counted as it was once (the
+    // share known to the fourth power), these frames settled up to 0.32 and
+    // 0.63 off. The start lies about half a module off.
     const Case cases[] = {
-        {Category::Clean, 0.15, 0.05},    {Category::Blur45, 0.15, 0.05}, {Category::Blur75, 0.4, 0.22},
-        {Category::Rotation, 0.15, 0.05}, {Category::Tilt, 0.15, 0.05},   {Category::LightOnDark, 0.15, 0.05},
+        {Category::Clean, 0.15, 0.05},    {Category::Blur45, 0.15, 0.05}, {Category::Blur75, 0.3, 0.18},
+        {Category::Blur90, 0.5, 0.33},    {Category::Rotation, 0.15, 0.05}, {Category::Tilt, 0.15, 0.05},
+        {Category::LightOnDark, 0.15, 0.05},
     };
     constexpr int kFrames = 8;
     for (const Case& k : cases) {

@@ -328,13 +328,13 @@ TEST(WholeFrame, RingsOfSeparateDotsAreFound) {
 // Frames of small modules blurred by most of a module, whose rings the
 // finder's runs never confirm: the ring template finds them round the
 // finder's hits. Each must read its exact bytes, and so must the same
-// frame with light and dark swapped, as a light-on-dark symbol. The
-// blur-0.9 ones read (in one polarity or both) only when the template's
-// fits have their mode rings looked for turned a little too.
+// frame with light and dark swapped, as a light-on-dark symbol. Blur-0.9
+// frame 20 reads only when the template's fits have their mode rings looked
+// for turned a little too.
 TEST(WholeFrame, HeavilyBlurredRingsAreFoundByTheirTemplate) {
     const std::pair<Category, int> frames[] = {{Category::CameraMix, 35}, {Category::CameraMix, 52},
                                                {Category::CameraMix, 87}, {Category::Blur90, 13},
-                                               {Category::Blur90, 20},    {Category::Blur90, 55}};
+                                               {Category::Blur90, 20},    {Category::Blur90, 6}};
     for (const auto& [category, index] : frames) {
         quarrow_test::FrameCase c = makeCase(category, index, 4242);
         for (const bool swapped : {false, true}) {
