@@ -29,8 +29,9 @@ constexpr double kReachPast = 0.8;
 constexpr double kSymbolStep = 0.5;
 constexpr double kSearchStep = 2.0 / 3.0;
 constexpr double kMinSigma = 0.1, kMaxSigma = 1.6;
-// Finite-difference steps of the correction's shift (modules), its linear
-// and perspective terms, and the blur.
+// The scale of each term of the correction (its shift in modules, its
+// linear and perspective terms): a fit stops once no step exceeds a tenth
+// of it. The blur's Jacobian column is a difference over kSigmaDelta.
 constexpr double kShiftDelta = 0.03;
 constexpr double kLinearDelta = 0.005;
 constexpr double kPerspectiveDelta = 0.001;
@@ -451,11 +452,11 @@ double dot(const double* a, const double* b, std::size_t n) {
 
 double& param(Params& p, int k) { return k == 8 ? p.sigma : p.c[static_cast<std::size_t>(k)]; }
 
+// The scale of the correction's term k (0 .. 7).
 double delta(int k) {
     switch (k) {
         case 0: case 3: return kShiftDelta;
         case 6: case 7: return kPerspectiveDelta;
-        case 8: return kSigmaDelta;
         default: return kLinearDelta;
     }
 }
@@ -482,8 +483,7 @@ std::optional<ModelFit> levenbergMarquardt(Problem& problem, Params p, bool comp
     double lambda = 1e-3;
     for (int iter = 0; iter < kMaxIterations; ++iter) {
         if (problem.budgetSpent()) return std::nullopt;
-        // The Jacobian is kept a column per term, so that each column's
-        // differences are formed a vector at a time. Terms left out have no
+        // The Jacobian is kept a column per term. Terms left out have no
         // column: their sums stay zero and are not summed.
         problem.jacobian(p, res, perspective, jac, trial);
         std::array<double, kParams * kParams> jtj{};

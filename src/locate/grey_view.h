@@ -39,14 +39,9 @@ public:
     double at(double x, double y) const {
         // Inside the last row and column (most samples) the clamps below
         // change nothing, and the same arithmetic is done without them.
-        if (x >= 0.0 && y >= 0.0 && x < view_.width - 1 && y < view_.height - 1) {
-            const int x0 = static_cast<int>(x), y0 = static_cast<int>(y);
-            const std::uint8_t* p = view_.pixels + static_cast<std::ptrdiff_t>(y0) * view_.stride + x0;
-            const std::uint8_t* q = p + view_.stride;
-            const double fx = x - x0, fy = y - y0;
-            const double top = p[0] + fx * (p[1] - p[0]);
-            const double bottom = q[0] + fx * (q[1] - q[0]);
-            const double v = top + fy * (bottom - top);
+        if (inside(x, y)) {
+            const Cell c = cellAt(x, y);
+            const double v = c.level();
             return invert_ ? 255.0 - v : v;
         }
         // fmax and fmin, not clamp: a point a degenerate transform maps to
@@ -105,18 +100,13 @@ public:
     // row and column, where at() is clamped, a central difference a tenth
     // of a pixel wide.
     double levelAndSlopeAt(double x, double y, double& gx, double& gy) const {
-        if (x >= 0.0 && y >= 0.0 && x < view_.width - 1 && y < view_.height - 1) {
-            const int x0 = static_cast<int>(x), y0 = static_cast<int>(y);
-            const std::uint8_t* p = view_.pixels + static_cast<std::ptrdiff_t>(y0) * view_.stride + x0;
-            const std::uint8_t* q = p + view_.stride;
-            const double fx = x - x0, fy = y - y0;
-            // As at() takes it, to the last bit.
-            const double top = p[0] + fx * (p[1] - p[0]);
-            const double bottom = q[0] + fx * (q[1] - q[0]);
-            const double v = top + fy * (bottom - top);
+        if (inside(x, y)) {
+            const Cell c = cellAt(x, y);
+            const double v = c.level();  // as at() takes it, to the last bit
+            const std::uint8_t *p = c.top, *q = c.bottom;
             const double alongTop = p[1] - p[0], alongBottom = q[1] - q[0];
-            gx = alongTop + fy * (alongBottom - alongTop);
-            gy = (q[0] - p[0]) + fx * ((q[1] - p[1]) - (q[0] - p[0]));
+            gx = alongTop + c.fy * (alongBottom - alongTop);
+            gy = (q[0] - p[0]) + c.fx * ((q[1] - p[1]) - (q[0] - p[0]));
             if (invert_) {
                 gx = -gx;
                 gy = -gy;
@@ -139,6 +129,27 @@ public:
     const GreyView& view() const { return view_; }
 
 private:
+    // The pixel cell holding (x, y) inside the image's last row and column
+    // (most samples): its top-left pixel, the one below, and where the point
+    // lies in the cell. at() and levelAndSlopeAt() take its bilinear level
+    // from here; atEach() does the same arithmetic two points at a time.
+    struct Cell {
+        const std::uint8_t* top;
+        const std::uint8_t* bottom;
+        double fx, fy;
+        double level() const {
+            const double upper = top[0] + fx * (top[1] - top[0]);
+            const double lower = bottom[0] + fx * (bottom[1] - bottom[0]);
+            return upper + fy * (lower - upper);
+        }
+    };
+    bool inside(double x, double y) const { return x >= 0.0 && y >= 0.0 && x < view_.width - 1 && y < view_.height - 1; }
+    Cell cellAt(double x, double y) const {
+        const int x0 = static_cast<int>(x), y0 = static_cast<int>(y);
+        const std::uint8_t* p = view_.pixels + static_cast<std::ptrdiff_t>(y0) * view_.stride + x0;
+        return {p, p + view_.stride, x - x0, y - y0};
+    }
+
     GreyView view_;
     bool invert_;
     WorkBudget* budget_;
