@@ -27,9 +27,6 @@ constexpr int kFullRangeCornerRing = 5, kFullRangeModeRing = 7;
 
 struct Sums {
     std::int64_t n = 0, x = 0, y = 0, xx = 0, yy = 0, xy = 0;
-    void add(std::int64_t px, std::int64_t py) {
-        ++n; x += px; y += py; xx += px * px; yy += py * py; xy += px * py;
-    }
 };
 
 struct Line {
@@ -72,33 +69,78 @@ int sign(double d) { return d < -kSideEpsilon ? -1 : d > kSideEpsilon ? 1 : 0; }
 void SymbolDetector::refineCorners(SymbolCandidate& cand) {
     if (!work_) return;
     const Point2d p0 = cand.corners[0], p1 = cand.corners[1], p2 = cand.corners[2], p3 = cand.corners[3];
-    Sums bottom, left, right, top;
-    auto add = [&](std::int32_t x, std::int32_t y) {
-        // Which side of each diagonal the pixel lies on picks its side.
-        const int da = sign((x - p0.x) * (p2.y - p0.y) - (y - p0.y) * (p2.x - p0.x));
-        const int db = sign((x - p3.x) * (p1.y - p3.y) - (y - p3.y) * (p1.x - p3.x));
-        Sums& side = da < 0 ? (db < 0 ? bottom : left) : (db < 0 ? right : top);
-        side.add(x, y);
+    // Which side of each diagonal a pixel lies on picks its side.
+    const auto belowA = [&](std::int32_t x, std::int32_t y) {
+        return sign((x - p0.x) * (p2.y - p0.y) - (y - p0.y) * (p2.x - p0.x)) < 0;
     };
+    const auto belowB = [&](std::int32_t x, std::int32_t y) {
+        return sign((x - p3.x) * (p1.y - p3.y) - (y - p3.y) * (p1.x - p3.x)) < 0;
+    };
+    // Along a row each test is monotone in x (its cross product is linear
+    // in x, and rounding keeps the order), so it flips at most once: at
+    // the first x whose answer differs from the row's first pixel's, found
+    // by halving. A flip past the row's end is x1 + 1.
+    const auto flipOf = [](auto&& below, std::int32_t from, std::int32_t to, std::int32_t y) {
+        const bool first = below(from, y);
+        if (below(to, y) == first) return to + 1;
+        std::int32_t lo = from, hi = to;  // below(lo) == first, below(hi) != first
+        while (hi - lo > 1) {
+            const std::int32_t mid = lo + (hi - lo) / 2;
+            (below(mid, y) == first ? lo : hi) = mid;
+        }
+        return hi;
+    };
+    // Indexed by belowA * 2 + belowB.
+    Sums sides[4];
     // The window's marked pixels, clipped to the image (the sums do not
-    // depend on the order they are met in).
+    // depend on the order they are met in). A row's pixels are summed by x
+    // alone, and its y enters once per side at the row's end.
     const std::int32_t x0 = std::max(xMin_, 0), x1 = std::min(xMax_, work_->width() - 1);
     const std::int32_t y0 = std::max(yMin_, 0), y1 = std::min(yMax_, work_->height() - 1);
     const auto stride = static_cast<std::ptrdiff_t>(work_->plane.stride);
     for (std::int32_t y = y0; y <= y1 && x0 <= x1; ++y) {
         const std::uint8_t* const row = work_->plane.pixels.data() + stride * y;
+        // The row falls into up to three spans between the flips, each
+        // wholly on one side; a span's sums are kept in registers and
+        // handed to its side when the span ends.
+        const std::int32_t flipA = flipOf(belowA, x0, x1, y), flipB = flipOf(belowB, x0, x1, y);
+        const std::int32_t ends[3] = {std::min(flipA, flipB), std::max(flipA, flipB), x1 + 1};
+        int span = 0;
+        std::int64_t n = 0, sx = 0, sxx = 0;
+        const auto close = [&] {
+            if (n != 0) {
+                const std::int32_t start = span == 0 ? x0 : ends[span - 1];
+                Sums& s = sides[(belowA(start, y) ? 2 : 0) + (belowB(start, y) ? 1 : 0)];
+                s.n += n;
+                s.x += sx;
+                s.xx += sxx;
+                s.y += y * n;
+                s.yy += static_cast<std::int64_t>(y) * y * n;
+                s.xy += y * sx;
+            }
+            n = sx = sxx = 0;
+            ++span;
+        };
+        const auto add = [&](std::int64_t x) {
+            while (x >= ends[span]) close();
+            ++n;
+            sx += x;
+            sxx += x * x;
+        };
         std::int32_t x = x0;
 #if defined(__SSE2__)
         const __m128i mark = _mm_set1_epi8(static_cast<char>(kRingMark));
         for (; x + 16 <= x1 + 1; x += 16) {
             auto hits = static_cast<std::uint32_t>(
                 _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x)), mark)));
-            for (; hits != 0; hits &= hits - 1) add(x + __builtin_ctz(hits), y);
+            for (; hits != 0; hits &= hits - 1) add(x + __builtin_ctz(hits));
         }
 #endif
         for (; x <= x1; ++x)
-            if (row[x] == kRingMark) add(x, y);
+            if (row[x] == kRingMark) add(x);
+        close();
     }
+    const Sums &bottom = sides[3], &left = sides[2], &right = sides[1], &top = sides[0];
     const Line lb = fitSide(bottom, p3, p2), ll = fitSide(left, p0, p3);
     const Line lr = fitSide(right, p1, p2), lt = fitSide(top, p0, p1);
     cand.corners[3] = intersect(lb, ll);
