@@ -14,9 +14,11 @@ namespace AztecCore::Locate {
 namespace {
 
 // Module sizes tried, as shares of the hit's: heavy blur merges the centre
-// module with its first ring, and the finder sees modules about twice
-// their size.
-constexpr double kModuleShares[] = {0.45, 0.55, 0.7, 0.85, 1.0};
+// module with its first rings, and the finder sees modules two to nearly
+// three times their size. Smaller shares pay: below a third of the hit's
+// module the template's taps repeat pixels, and noise fits it often
+// enough to send many hits on to the fits.
+constexpr double kModuleShares[] = {0.37, 0.45, 0.55, 0.7, 0.85, 1.0};
 // Below this many pixels a module leaves the template's taps too coarse.
 constexpr double kMinTemplateModule = 1.8;
 // Places within this many of the hit's modules of it.

@@ -3,7 +3,7 @@
 // the rings keep a few per cent of their contrast and sensor noise breaks
 // every run. Summed over the whole bull's-eye, that contrast still stands
 // well above the noise. Round a finder hit (which such rings leave a module
-// or two off, with about twice the module), a template of square rings
+// or two off, with two to three times the module), a template of square rings
 // (dark at even distances from the centre module, light at odd ones, out
 // to the fourth ring, which compact and full-range bull's-eyes share) is
 // turned to the rings' angle and laid over the frame at a few module sizes
@@ -25,7 +25,7 @@ struct RingMatch {
 };
 
 // The best place and module size for rings within 1.5 of the hit's modules
-// of it, of modules 0.45 to 1 times the hit's (and at least 1.8 pixels);
+// of it, of modules 0.37 to 1 times the hit's (and at least 1.8 pixels);
 // nothing when no place fits at all. Charges what it samples to `budget`.
 std::optional<RingMatch> matchRings(const GreyView& view, const FinderHit& hit, WorkBudget& budget);
 
