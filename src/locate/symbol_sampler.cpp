@@ -62,6 +62,12 @@ constexpr std::pair<double, double> kTurns[] = {
     {-3.0, 1.03}, {3.0, 0.97},  {-3.0, 0.97}, {9.0, 1.0},   {-9.0, 1.0},  {6.0, 1.03},  {-6.0, 1.03},
     {6.0, 0.97},  {-6.0, 0.97}, {0.0, 1.06},  {0.0, 0.94},
 };
+// Turns (degrees) and scales of the transform through which a heavily
+// blurred symbol's data is read last, when no refit reads it.
+constexpr std::pair<double, double> kDataTurns[] = {
+    {1.5, 1.0}, {-1.5, 1.0}, {0.0, 1.02}, {0.0, 0.98}, {3.0, 1.0},
+    {-3.0, 1.0}, {1.5, 1.02}, {-1.5, 1.02}, {1.5, 0.98}, {-1.5, 0.98},
+};
 // Symbols up to this size are refitted whole when the first samplings fail
 // (larger ones would cost too much), in this many passes.
 constexpr int kMaxSymbolRefit = 57;
@@ -767,6 +773,18 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
                 if (auto r = attemptRefitted(sampleLevels(sampler, h, m, {0.0, 0.0, 1.0}), refined->sigma, true)) return r;
                 break;
             }
+        }
+        // Last, the transform turned and scaled a little round the centre.
+        // Under this much blur the rings fix the centre well but their turn
+        // and scale only to a degree or two and a per cent or two, which at
+        // the edge of a symbol of 20 and more modules is a third of a
+        // module or more; a refit from modules misclassified there cannot
+        // recover it.
+        for (const auto& [degrees, scale] : kDataTurns) {
+            if (sampler.budgetSpent()) break;
+            h = turned(start, degrees, scale);
+            const std::vector<double> l = sampleLevels(sampler, h, m, {0.0, 0.0, 1.0});
+            if (auto r = attempt(deblurBounded(l, m + 2, model.sigma, model.dark, model.light), 0.0, modelMid)) return r;
         }
         h = start;
         return std::nullopt;

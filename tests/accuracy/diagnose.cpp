@@ -34,7 +34,9 @@
 #include "locate/candidate_check.h"
 #include "locate/frame_search.h"
 #include "locate/bullseye_model_fit.h"
+#include "locate/ring_template.h"
 #include "locate/symbol_sampler.h"
+#include "locate/work_budget.h"
 #include "quarrow/quarrow.hpp"
 
 using namespace AztecCore::Locate;
@@ -236,6 +238,16 @@ int main(int argc, char** argv) {
                 auto rank = [](const Attempt& x) { return x.data * 8 + x.mode * 4 + (x.error < 1.0 / 3) * 2 + x.fitted; };
                 if (stage == "finder" || rank(a) > rank(best)) best = a;
                 stage = "hit";
+                if (verbose) {
+                    // Where the ring template, the search's last round, puts the rings round this hit.
+                    WorkBudget budget(1 << 30);
+                    if (const auto rings = matchRings(v, h, budget)) {
+                        const FinderHit& r = rings->hit;
+                        std::printf("    template: (%.1f, %.1f) m=%.2f score %.2f, centre off %.2f mod\n", r.x, r.y, r.module,
+                                    rings->score, std::hypot(r.x - centre.x, r.y - centre.y) / pl.module);
+                        attempt(Sampler(v, r.lightOnDark), r, truth, pl.module, verbose);
+                    }
+                }
             }
         }
         if (stage != "finder") {
