@@ -379,7 +379,7 @@ std::optional<BullseyeFit> fitBullseyeEdges(const Sampler& sampler, double cx, d
 }
 
 std::optional<BullseyeFit> fitBullseyeFrom(const Sampler& sampler, const std::optional<BullseyeFit>& edges, double cx,
-                                           double cy, double module, bool compact) {
+                                           double cy, double module, bool compact, bool roundRings) {
     if (!(module > 0.5)) return std::nullopt;
     if (edges) {
         const Point2d o = Aztec::Math::mapPoint(edges->toImage, 0.0, 0.0);
@@ -389,7 +389,7 @@ std::optional<BullseyeFit> fitBullseyeFrom(const Sampler& sampler, const std::op
         }
         return edges;
     }
-    if (auto model = searchBullseye(sampler, cx, cy, module, compact)) {
+    if (auto model = searchBullseye(sampler, cx, cy, module, compact, roundRings)) {
         const Point2d m = Aztec::Math::mapPoint(model->fit.toImage, 0.0, 0.0);
         if (std::hypot(m.x - cx, m.y - cy) < kSearchMove * module) return model->fit;
     }

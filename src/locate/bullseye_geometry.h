@@ -53,10 +53,11 @@ std::optional<BullseyeFit> fitBullseye(const Sampler& sampler, double x, double 
 
 // fitBullseye in two steps, for a caller that tries the edges' fit before
 // the model refines it: the edges' fit alone, then fitBullseye's result
-// (no blur known) from that edges' fit (or its absence).
+// (no blur known) from that edges' fit (or its absence). `roundRings` as
+// for searchBullseye.
 std::optional<BullseyeFit> fitBullseyeEdges(const Sampler& sampler, double x, double y, double module, bool compact);
 std::optional<BullseyeFit> fitBullseyeFrom(const Sampler& sampler, const std::optional<BullseyeFit>& edges, double x,
-                                           double y, double module, bool compact);
+                                           double y, double module, bool compact, bool roundRings = false);
 
 // A centre round (x, y) about which the image is more nearly point-
 // symmetric, when there is one a third of a module or more away: where to

@@ -616,7 +616,8 @@ double ringAngle(const Sampler& sampler, double x, double y, double reach, doubl
     return std::arg(sum) / 4.0;
 }
 
-std::optional<ModelFit> searchBullseye(const Sampler& sampler, double x, double y, double module, bool compact) {
+std::optional<ModelFit> searchBullseye(const Sampler& sampler, double x, double y, double module, bool compact,
+                                       bool roundRings) {
     if (!(module > 0.5)) return std::nullopt;
     const int rings = compact ? kCompactRings : kFullRangeRings;
     // Scales are tried on a coarse grid of samples; the fit refines on the
@@ -624,25 +625,31 @@ std::optional<ModelFit> searchBullseye(const Sampler& sampler, double x, double 
     Core coarse = bullseyeCore(rings);
     coarse.step = kSearchStep;
     Problem problem(sampler, rings, std::move(coarse));
-    const double angle = ringAngle(sampler, x, y, (rings + 0.5) * module, 0.5 * module);
-    const double ca = std::cos(angle), sa = std::sin(angle);
+    const double estimated = ringAngle(sampler, x, y, (rings + 0.5) * module, 0.5 * module);
     std::vector<double> res;
     problem.weigh(Params{}.sigma);
     double bestAgreement = kMinStartAgreement;
     Params best;
     bool found = false;
-    for (double scale : kScales) {
-        const double s = scale * module;
-        Params p;
-        p.base = {s * ca, -s * sa, x, s * sa, s * ca, y, 0.0, 0.0};
-        double total = 0.0;
-        const double cost = problem.evaluate(p, res, nullptr, &total);
-        if (!(total > 0.0)) continue;
-        const double agreement = 1.0 - cost / total;
-        if (agreement > bestAgreement) {
-            bestAgreement = agreement;
-            best = p;
-            found = true;
+    // Under blur of most of a module the rings are nearly round, and what
+    // is left of their corners can point the edges' directions anywhere,
+    // as far as the diagonal.
+    const double angles[] = {estimated, estimated + std::numbers::pi / 4.0};
+    for (int a = 0; a < (roundRings ? 2 : 1) && !found; ++a) {
+        const double ca = std::cos(angles[a]), sa = std::sin(angles[a]);
+        for (double scale : kScales) {
+            const double s = scale * module;
+            Params p;
+            p.base = {s * ca, -s * sa, x, s * sa, s * ca, y, 0.0, 0.0};
+            double total = 0.0;
+            const double cost = problem.evaluate(p, res, nullptr, &total);
+            if (!(total > 0.0)) continue;
+            const double agreement = 1.0 - cost / total;
+            if (agreement > bestAgreement) {
+                bestAgreement = agreement;
+                best = p;
+                found = true;
+            }
         }
     }
     if (!found) return std::nullopt;

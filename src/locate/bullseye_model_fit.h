@@ -40,7 +40,11 @@ double ringAngle(const Sampler& sampler, double x, double y, double reach, doubl
 // Looks for a bull's-eye round (x, y) of about `module` pixels per module
 // without any previous fit: its angle from the directions of the image's
 // edges, its scale by trying a range of them, then refined as above.
-std::optional<ModelFit> searchBullseye(const Sampler& sampler, double x, double y, double module, bool compact);
+// With `roundRings` (rings known to be there and blurred nearly round,
+// whose edges may point anywhere) the angle half-way between the sides'
+// directions is tried as well when the first gives nothing.
+std::optional<ModelFit> searchBullseye(const Sampler& sampler, double x, double y, double module, bool compact,
+                                       bool roundRings = false);
 
 // Refines a fit whose mode ring has been read, now with the ring's modules
 // known too: `ring` holds them (true for dark) clockwise from the corner

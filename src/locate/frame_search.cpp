@@ -310,8 +310,10 @@ std::optional<FoundSymbol> readDotted(const GreyView& view, const Sampler& sampl
 // Full-range first: a full-range bull's-eye also holds the rings of a
 // compact one, but not the other way round. Without `moveCentre` nothing
 // is tried round a more symmetric centre, nor in a smoothed copy.
+// `roundRings` for a hit where heavily blurred rings are known to be (see
+// searchBullseye).
 std::optional<FoundSymbol> readAt(const GreyView& view, const FinderHit& hit, bool moveCentre, WorkBudget& budget,
-                                  std::vector<BlurredFit>& blurred) {
+                                  std::vector<BlurredFit>& blurred, bool roundRings = false) {
     const Sampler sampler(view, hit.lightOnDark, &budget);
     bool fitted = false;
     for (bool compact : {false, true}) {
@@ -319,7 +321,7 @@ std::optional<FoundSymbol> readAt(const GreyView& view, const FinderHit& hit, bo
         if (edges) {
             if (auto found = readSharp(sampler, *edges, hit.lightOnDark)) return found;
         }
-        if (auto fit = fitBullseyeFrom(sampler, edges, hit.x, hit.y, hit.module, compact)) {
+        if (auto fit = fitBullseyeFrom(sampler, edges, hit.x, hit.y, hit.module, compact, roundRings)) {
             fitted = true;
             if (auto found = readFitted(sampler, *fit, hit, {hit.x, hit.y}, &blurred)) return found;
         }
@@ -599,7 +601,8 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
         const auto rings = matchRings(view, h, budget);
         if (!rings || rings->score < kMinRingScore || insideRead(rings->hit)) continue;
         if (rings->hit.lightOnDark ? !options.lightOnDark : !options.darkOnLight) continue;
-        if (auto f = readAt(view, rings->hit, /*moveCentre=*/false, budget, ringFits)) found.push_back(std::move(*f));
+        if (auto f = readAt(view, rings->hit, /*moveCentre=*/false, budget, ringFits, /*roundRings=*/true))
+            found.push_back(std::move(*f));
     }
     // Rings found only this way are blurred by most of a module, and their
     // fits' turn is uncertain by a few degrees: the fits that read nothing
