@@ -74,7 +74,6 @@ constexpr int kDottedChances = 3;
 // the first three hits, at correlations of 0.37-0.61; the hits of clutter
 // with sensor noise of 2 and 8 grey levels reached 0.17-0.48.
 constexpr int kRingChances = 4;
-constexpr double kMinRingScore = 0.35;
 // The noise round's least hysteresis. JPEG removes most of the noise's
 // fine grain, which the estimate measures (second differences), but keeps
 // its coarser part, which still breaks the rings' runs at the finder's

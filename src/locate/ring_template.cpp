@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <numbers>
 #include <vector>
 
 #include "locate/bullseye_model_fit.h"
@@ -23,6 +24,12 @@ constexpr double kModuleShares[] = {0.37, 0.45, 0.55, 0.7, 0.85, 1.0};
 constexpr double kMinTemplateModule = 1.8;
 // Places within this many of the hit's modules of it.
 constexpr double kReachModules = 1.5;
+// A best match from this score up (and short of kMinRingScore) is looked
+// for again with the template turned to the diagonal: within this many of
+// its modules of it, at module sizes within this factor of its own.
+constexpr double kTurnedLookScore = 0.2;
+constexpr double kTurnedReach = 1.5;
+constexpr double kTurnedShareSpan = 1.3;
 // The template: 18 x 18 taps half a module apart, at the centres of the
 // half-module cells of rings 0 .. 4 (a tap never falls on a ring's edge).
 constexpr int kTapsPerSide = 18;
@@ -104,6 +111,48 @@ double correlation(const GreyView& v, const Template& t, int x, int y) {
     return dot / std::sqrt(spread);
 }
 
+// The template at `module` pixels turned by `angle`, laid over places half
+// a module apart within `reach` of (x, y), then over every pixel round the
+// best of them; `best` takes the place when it fits better. The best keeps
+// its signed correlation, whose sign is the polarity.
+void lookFor(const GreyView& view, const FinderHit& hit, double module, double angle, double x, double y, double reach,
+             WorkBudget& budget, std::optional<RingMatch>& best) {
+    const Template t = makeTemplate(module, angle, view.stride);
+    const double step = std::max(1.0, module / 2.0);
+    double top = -1.0, signedTop = 0.0;
+    int tx = 0, ty = 0;
+    std::int64_t tried = 0;
+    const auto consider = [&](int px, int py) {
+        const double r = correlation(view, t, px, py);
+        ++tried;
+        if (std::fabs(r) > top) {
+            top = std::fabs(r);
+            signedTop = r;
+            tx = px;
+            ty = py;
+        }
+    };
+    for (double py = y - reach; py <= y + reach; py += step)
+        for (double px = x - reach; px <= x + reach; px += step)
+            consider(static_cast<int>(std::lround(px)), static_cast<int>(std::lround(py)));
+    if (top < 0.0) return;
+    const int fine = static_cast<int>(std::ceil(step / 2.0));
+    const int cx = tx, cy = ty;
+    for (int dy = -fine; dy <= fine; ++dy)
+        for (int dx = -fine; dx <= fine; ++dx) consider(cx + dx, cy + dy);
+    budget.charge(tried * kTaps);
+    if (!best || top > best->score) {
+        RingMatch m;
+        m.hit = hit;
+        m.hit.x = tx;
+        m.hit.y = ty;
+        m.hit.module = module;
+        m.hit.lightOnDark = signedTop < 0.0;
+        m.score = top;
+        best = m;
+    }
+}
+
 }  // namespace
 
 std::optional<RingMatch> matchRings(const GreyView& view, const FinderHit& hit, WorkBudget& budget) {
@@ -111,47 +160,24 @@ std::optional<RingMatch> matchRings(const GreyView& view, const FinderHit& hit, 
     const Sampler sampler(view, false);
     const double largest = hit.module * kModuleShares[std::size(kModuleShares) - 1];
     const double angle = ringAngle(sampler, hit.x, hit.y, 5.0 * largest, 0.5 * largest);
-    const double reach = kReachModules * hit.module;
     std::optional<RingMatch> best;
     for (double share : kModuleShares) {
         const double module = share * hit.module;
-        if (module < kMinTemplateModule) continue;
-        const Template t = makeTemplate(module, angle, view.stride);
-        // Places half a module apart, then every pixel round the best; the
-        // best keeps its signed correlation, whose sign is the polarity.
-        const double step = std::max(1.0, module / 2.0);
-        double top = -1.0, signedTop = 0.0;
-        int tx = 0, ty = 0;
-        std::int64_t tried = 0;
-        const auto consider = [&](int px, int py) {
-            const double r = correlation(view, t, px, py);
-            ++tried;
-            if (std::fabs(r) > top) {
-                top = std::fabs(r);
-                signedTop = r;
-                tx = px;
-                ty = py;
-            }
-        };
-        for (double y = hit.y - reach; y <= hit.y + reach; y += step)
-            for (double x = hit.x - reach; x <= hit.x + reach; x += step)
-                consider(static_cast<int>(std::lround(x)), static_cast<int>(std::lround(y)));
-        if (top < 0.0) continue;
-        const int fine = static_cast<int>(std::ceil(step / 2.0));
-        const int cx = tx, cy = ty;
-        for (int dy = -fine; dy <= fine; ++dy)
-            for (int dx = -fine; dx <= fine; ++dx) consider(cx + dx, cy + dy);
-        budget.charge(tried * kTaps);
-        if (!best || top > best->score) {
-            RingMatch m;
-            m.hit = hit;
-            m.hit.x = tx;
-            m.hit.y = ty;
-            m.hit.module = module;
-            m.hit.lightOnDark = signedTop < 0.0;
-            m.score = top;
-            best = m;
-        }
+        if (module >= kMinTemplateModule)
+            lookFor(view, hit, module, angle, hit.x, hit.y, kReachModules * hit.module, budget, best);
+    }
+    // Rings blurred nearly round can point the edges' directions anywhere,
+    // as far as the diagonal, and a template turned that far fits them only
+    // half as well. A match that falls short but is not nothing is looked
+    // for again turned to the diagonal, round its place and at its module
+    // and the neighbouring shares.
+    if (!best || best->score >= kMinRingScore || best->score < kTurnedLookScore) return best;
+    const double bestModule = best->hit.module;
+    const double x = best->hit.x, y = best->hit.y;
+    for (double share : kModuleShares) {
+        const double module = share * hit.module;
+        if (module >= kMinTemplateModule && module * kTurnedShareSpan > bestModule && module < kTurnedShareSpan * bestModule)
+            lookFor(view, hit, module, angle + std::numbers::pi / 4.0, x, y, kTurnedReach * bestModule, budget, best);
     }
     return best;
 }

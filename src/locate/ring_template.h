@@ -24,9 +24,14 @@ struct RingMatch {
     double score = 0.0;  // the template's correlation there, 0 .. 1
 };
 
+// A match scoring below this is too weak to be read as rings.
+inline constexpr double kMinRingScore = 0.35;
+
 // The best place and module size for rings within 1.5 of the hit's modules
 // of it, of modules 0.37 to 1 times the hit's (and at least 1.8 pixels);
-// nothing when no place fits at all. Charges what it samples to `budget`.
+// nothing when no place fits at all. A best match short of kMinRingScore
+// is looked for again round its place with the template turned to the
+// diagonal. Charges what it samples to `budget`.
 std::optional<RingMatch> matchRings(const GreyView& view, const FinderHit& hit, WorkBudget& budget);
 
 }  // namespace AztecCore::Locate
