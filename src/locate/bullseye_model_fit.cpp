@@ -631,10 +631,7 @@ std::optional<ModelFit> searchBullseye(const Sampler& sampler, double x, double 
     double bestAgreement = kMinStartAgreement;
     Params best;
     bool found = false;
-    // Under blur of most of a module the rings are nearly round, and what
-    // is left of their corners can point the edges' directions anywhere,
-    // as far as the diagonal.
-    const double angles[] = {estimated, estimated + std::numbers::pi / 4.0};
+    const double angles[] = {estimated, estimated + kDiagonalTurn};
     for (int a = 0; a < (roundRings ? 2 : 1) && !found; ++a) {
         const double ca = std::cos(angles[a]), sa = std::sin(angles[a]);
         for (double scale : kScales) {

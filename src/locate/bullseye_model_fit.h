@@ -10,6 +10,7 @@
 // changes the model's shape, which the fit measures too.
 #pragma once
 
+#include <numbers>
 #include <optional>
 #include <vector>
 
@@ -36,6 +37,11 @@ std::optional<ModelFit> refineBullseye(const Sampler& sampler, const Aztec::Math
 // a quarter turn: from the image's gradients within `reach` pixels, taken
 // `step` pixels apart.
 double ringAngle(const Sampler& sampler, double x, double y, double reach, double step);
+
+// How far ringAngle can be off for rings blurred nearly round: what is
+// left of their corners can point the edges' directions anywhere, as far
+// as the diagonal. Who knows such rings are there tries this turn too.
+inline constexpr double kDiagonalTurn = std::numbers::pi / 4.0;
 
 // Looks for a bull's-eye round (x, y) of about `module` pixels per module
 // without any previous fit: its angle from the directions of the image's

@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <numbers>
 #include <vector>
 
 #include "locate/bullseye_model_fit.h"
@@ -16,9 +15,9 @@ namespace {
 
 // Module sizes tried, as shares of the hit's: heavy blur merges the centre
 // module with its first rings, and the finder sees modules two to nearly
-// three times their size. Smaller shares pay: below a third of the hit's
-// module the template's taps repeat pixels, and noise fits it often
-// enough to send many hits on to the fits.
+// three times their size. Smaller shares cost too much: below a third of
+// the hit's module the template's taps repeat pixels, and noise fits it
+// often enough to send many hits on to the fits.
 constexpr double kModuleShares[] = {0.37, 0.45, 0.55, 0.7, 0.85, 1.0};
 // Below this many pixels a module leaves the template's taps too coarse.
 constexpr double kMinTemplateModule = 1.8;
@@ -166,18 +165,17 @@ std::optional<RingMatch> matchRings(const GreyView& view, const FinderHit& hit, 
         if (module >= kMinTemplateModule)
             lookFor(view, hit, module, angle, hit.x, hit.y, kReachModules * hit.module, budget, best);
     }
-    // Rings blurred nearly round can point the edges' directions anywhere,
-    // as far as the diagonal, and a template turned that far fits them only
-    // half as well. A match that falls short but is not nothing is looked
-    // for again turned to the diagonal, round its place and at its module
-    // and the neighbouring shares.
+    // The angle may be off by as much as kDiagonalTurn, and a template
+    // turned far from the rings' sides fits them less well. A match that
+    // falls short but is not nothing is looked for again turned that far,
+    // round its place and at its module and the neighbouring shares.
     if (!best || best->score >= kMinRingScore || best->score < kTurnedLookScore) return best;
     const double bestModule = best->hit.module;
     const double x = best->hit.x, y = best->hit.y;
     for (double share : kModuleShares) {
         const double module = share * hit.module;
         if (module >= kMinTemplateModule && module * kTurnedShareSpan > bestModule && module < kTurnedShareSpan * bestModule)
-            lookFor(view, hit, module, angle + std::numbers::pi / 4.0, x, y, kTurnedReach * bestModule, budget, best);
+            lookFor(view, hit, module, angle + kDiagonalTurn, x, y, kTurnedReach * bestModule, budget, best);
     }
     return best;
 }
