@@ -15,7 +15,8 @@
 // For every failed frame it also says whether the exact transform decodes.
 // With DIAG_FROM=N it starts at frame N; with a fifth argument it writes
 // each failed frame to /tmp/diag_N.pgm and tells, per fit, how far its
-// centre, turn and scale lie from the truth.
+// centre, turn and scale lie from the truth, and where the ring template
+// puts each nearby hit's rings, fitted there as the search fits them.
 // It also measures how often the finder puts a hit on every symbol's
 // centre, and how far down the list of hits the search tries it:
 //   quarrow-diagnose --finder CATEGORY_INDEX COUNT [SEED]
@@ -54,7 +55,8 @@ struct Attempt {
 };
 
 // One hit through fit, mode message and data as the frame search does it.
-Attempt attempt(const Sampler& s, const FinderHit& h, const Homography& truth, double module, bool verbose) {
+Attempt attempt(const Sampler& s, const FinderHit& h, const Homography& truth, double module, bool verbose,
+                bool roundRings = false) {
     Attempt best;
     auto tryFit = [&](const BullseyeFit& fit, const char* label) {
         Attempt a;
@@ -89,6 +91,21 @@ Attempt attempt(const Sampler& s, const FinderHit& h, const Homography& truth, d
         return model;
     };
     bool any = false;
+    if (roundRings) {
+        // As the search fits a ring template's hit: the model search, from
+        // the diagonal too.
+        for (bool compact : {false, true}) {
+            const auto edges = fitBullseyeEdges(s, h.x, h.y, h.module, compact);
+            if (auto fit = fitBullseyeFrom(s, edges, h.x, h.y, h.module, compact, true)) {
+                const ModuleModel m = tryFit(*fit, edges ? "edges" : "rounds");
+                if (m.sigma > 0.45)
+                    if (auto re = fitBullseye(s, h.x, h.y, h.module, compact, m.sigma)) tryFit(*re, "refit");
+            } else if (verbose) {
+                std::printf("    %s: no fit from the template's hit\n", compact ? "C" : "F");
+            }
+        }
+        return best;
+    }
     for (bool compact : {false, true}) {
         if (auto fit = fitBullseye(s, h.x, h.y, h.module, compact)) {
             any = true;
@@ -245,7 +262,7 @@ int main(int argc, char** argv) {
                         const FinderHit& r = rings->hit;
                         std::printf("    template: (%.1f, %.1f) m=%.2f score %.2f, centre off %.2f mod\n", r.x, r.y, r.module,
                                     rings->score, std::hypot(r.x - centre.x, r.y - centre.y) / pl.module);
-                        attempt(Sampler(v, r.lightOnDark), r, truth, pl.module, verbose);
+                        attempt(Sampler(v, r.lightOnDark), r, truth, pl.module, verbose, true);
                     }
                 }
             }
