@@ -366,6 +366,10 @@ TEST(WholeFrame, HeavilyBlurredDataIsReadThroughATurnedTransform) {
     for (const int index : {78, 81}) expectReadInBothPolarities(Category::Blur90, index);
 }
 
+// A camera frame whose heavily blurred modules keep much of the noise
+// and JPEG's errors: it reads only from samples over each module's patch.
+TEST(WholeFrame, NoisyBlurredModulesAreReadFromWiderSamples) { expectReadInBothPolarities(Category::CameraMix, 94); }
+
 // The centre search misses a few modules of some clean symbols (this one
 // it reads with 14 corrected words); the whole-frame stage reads the same
 // bytes from the region without a correction, and its read is reported.
