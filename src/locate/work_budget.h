@@ -18,6 +18,8 @@ public:
     explicit WorkBudget(std::int64_t samples) : left_(samples) {}
     void charge(std::int64_t samples) { left_ -= samples; }
     bool spent() const { return left_ <= 0; }
+    // Adds samples held back until now for a later stage.
+    void grant(std::int64_t samples) { left_ += samples; }
 
     // The costliest fallback (curved grids) runs at most kClaimsPerPlace
     // times per place: a symbol found by many hits, scales and fits pays
