@@ -90,30 +90,27 @@ Attempt attempt(const Sampler& s, const FinderHit& h, const Homography& truth, d
         if (rank(a) > rank(best) || (rank(a) == rank(best) && a.error < best.error)) best = a;
         return model;
     };
+    // A ring template's hit is fitted as the search fits it (the model
+    // search, from the diagonal too); a finder hit by fitBullseye.
     bool any = false;
-    if (roundRings) {
-        // As the search fits a ring template's hit: the model search, from
-        // the diagonal too.
-        for (bool compact : {false, true}) {
-            const auto edges = fitBullseyeEdges(s, h.x, h.y, h.module, compact);
-            if (auto fit = fitBullseyeFrom(s, edges, h.x, h.y, h.module, compact, true)) {
-                const ModuleModel m = tryFit(*fit, edges ? "edges" : "rounds");
-                if (m.sigma > 0.45)
-                    if (auto re = fitBullseye(s, h.x, h.y, h.module, compact, m.sigma)) tryFit(*re, "refit");
-            } else if (verbose) {
-                std::printf("    %s: no fit from the template's hit\n", compact ? "C" : "F");
-            }
-        }
-        return best;
-    }
     for (bool compact : {false, true}) {
-        if (auto fit = fitBullseye(s, h.x, h.y, h.module, compact)) {
-            any = true;
-            const ModuleModel m = tryFit(*fit, "fit");
-            if (m.sigma > 0.45)
-                if (auto re = fitBullseye(s, h.x, h.y, h.module, compact, m.sigma)) tryFit(*re, "refit");
+        std::optional<BullseyeFit> fit;
+        const char* label = "fit";
+        if (roundRings) {
+            const auto edges = fitBullseyeEdges(s, h.x, h.y, h.module, compact);
+            fit = fitBullseyeFrom(s, edges, h.x, h.y, h.module, compact, true);
+            label = edges ? "edges" : "rounds";
+            if (!fit && verbose) std::printf("    %s: no fit from the template's hit\n", compact ? "C" : "F");
+        } else {
+            fit = fitBullseye(s, h.x, h.y, h.module, compact);
         }
+        if (!fit) continue;
+        any = true;
+        const ModuleModel m = tryFit(*fit, label);
+        if (m.sigma > 0.45)
+            if (auto re = fitBullseye(s, h.x, h.y, h.module, compact, m.sigma)) tryFit(*re, "refit");
     }
+    if (roundRings) return best;
     if (!any) {
         if (auto c = moreSymmetricCentre(s, h.x, h.y, h.module)) {
             for (bool compact : {false, true})
