@@ -62,6 +62,13 @@ constexpr int kMinFourRuns = wholeAtLeast(4 * kMinModule);
 // few rows and columns: the first ones down the frame left out symbols in
 // its middle (see BullseyeFinder::find).
 constexpr std::size_t kMaxClusters = 600;
+// A tilted, blurred and noisy bull's-eye can show its whole signature on
+// the row and the column but only its middle runs on the diagonals (the
+// outer rings fade first, and most where the tilt stretches them least).
+// Such a hit is confirmed by the middle runs of one diagonal when its
+// cluster grew over this many rows: noise makes clusters of one, and
+// then passes that check often enough to cost a fit on every frame.
+constexpr int kMiddleOnlyRows = 2;
 // Clusters kept at most, against a frame made of nothing but row hits.
 constexpr std::size_t kMaxRowClusters = std::size_t{1} << 16;
 // Width in pixels of the columns by which clusters are found (find()).
@@ -559,6 +566,34 @@ struct Walker {
         offset = 0.5 * (starts[static_cast<std::size_t>(chosen)] + starts[static_cast<std::size_t>(chosen + 1)] - 1) - w.back;
         return true;
     }
+    // Only the middle of the signature along (dx, dy) through (x, y): a
+    // centre run (of about a module, or about three blurred into one)
+    // between two ring runs of nearly the same width, of a module within
+    // 0.3 to 1.6 of `module`, each with a run of half a module or more
+    // beyond it. What a tilted, blurred bull's-eye still shows along a
+    // diagonal when its outer rings have faded into the noise.
+    bool middleCheck(int x, int y, int dx, int dy, int reach, bool symbolDark, double module) {
+        const Walk& w = walk(x, y, dx, dy, reach);
+        const int* starts = w.starts.data();
+        const auto it = std::upper_bound(w.starts.begin(), w.starts.end(), w.back);
+        const int at = static_cast<int>(it - w.starts.begin()) - 1;
+        const int runs = static_cast<int>(w.starts.size()) - 1;
+        for (int d : {0, -1, 1}) {
+            const int c = at + d;
+            if (c < 2 || c + 2 >= runs) continue;
+            auto width = [&](int k) { return starts[c + k + 1] - starts[c + k]; };
+            const double m = 0.5 * (width(-1) + width(1));
+            if (m < kMinModule || m < 0.3 * module || m > 1.6 * module || std::abs(width(-1) - width(1)) >= m) continue;
+            if (width(-2) < 0.5 * m || width(2) < 0.5 * m) continue;
+            const WidthBounds ring(m, 0.5, 1.5);
+            if (!ring.fit(width(-1)) || !ring.fit(width(1))) continue;
+            const bool centreDark = w.runDark[static_cast<std::size_t>(c)] != 0;
+            const int middle = width(0);
+            if (centreDark == symbolDark ? WidthBounds(m, 0.35, 1.8).fit(middle) : middle >= 1.7 * m && middle <= 4.0 * m)
+                return true;
+        }
+        return false;
+    }
     bool inside(int x, int y) const { return x >= 0 && y >= 0 && x < v.width && y < v.height; }
 };
 
@@ -570,8 +605,11 @@ struct RowHit {
 };
 
 // Confirms a clustered row hit on the column and the diagonals; returns
-// the refined centre and module size.
-bool crossCheckOnce(Walker& walker, double hx, double hy, double module, bool symbolDark, bool preferNine, FinderHit& out) {
+// the refined centre and module size. With `middleEnough`, a hit whose
+// diagonals show no whole signature passes as middleOnly when one of
+// them shows the middle runs (Walker::middleCheck).
+bool crossCheckOnce(Walker& walker, double hx, double hy, double module, bool symbolDark, bool preferNine,
+                    bool middleEnough, FinderHit& out) {
     const int reach = static_cast<int>(module * 12.0) + 4 + kHalfWindow;
     Signature sv, sh;
     double offset = 0.0;
@@ -600,6 +638,12 @@ bool crossCheckOnce(Walker& walker, double hx, double hy, double module, bool sy
         if (walker.check(x, y, 1, dy, reach, symbolDark, preferNine, sd, o) && sd.module > 0.3 * sh.module && sd.module < 1.6 * sh.module)
             ++diagonals;
     }
+    out.middleOnly = false;
+    if (diagonals == 0 && middleEnough) {
+        out.middleOnly = walker.middleCheck(x, y, 1, 1, reach, symbolDark, sh.module) ||
+                         walker.middleCheck(x, y, 1, -1, reach, symbolDark, sh.module);
+        diagonals = out.middleOnly ? 1 : 0;
+    }
     if (diagonals == 0) return false;
     out.x = cx;
     out.y = cy;
@@ -608,9 +652,9 @@ bool crossCheckOnce(Walker& walker, double hx, double hy, double module, bool sy
     return true;
 }
 
-bool crossCheck(Walker& walker, double hx, double hy, double module, bool symbolDark, FinderHit& out) {
-    return crossCheckOnce(walker, hx, hy, module, symbolDark, false, out) ||
-           crossCheckOnce(walker, hx, hy, module, symbolDark, true, out);
+bool crossCheck(Walker& walker, double hx, double hy, double module, bool symbolDark, bool middleEnough, FinderHit& out) {
+    return crossCheckOnce(walker, hx, hy, module, symbolDark, false, middleEnough, out) ||
+           crossCheckOnce(walker, hx, hy, module, symbolDark, true, middleEnough, out);
 }
 
 // The row pass's buffers and lists, kept per thread (find is not
@@ -890,9 +934,13 @@ std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const 
     for (const RowHit& h : clusters) {
         // The mean of the cluster's rows, or else its last row alone.
         FinderHit f;
-        if (!crossCheck(walker, h.sumX / h.rows, h.sumY / h.rows, h.module, h.symbolDark, f) &&
-            !crossCheck(walker, h.lastX, h.lastY, h.module, h.symbolDark, f) &&
-            (h.module >= kFineModule || h.rows < 2 || !crossCheck(fineWalker, h.sumX / h.rows, h.sumY / h.rows, h.module, h.symbolDark, f)))
+        // A whole signature on the diagonals first, from every start; the
+        // middle runs only when none shows one.
+        if (!crossCheck(walker, h.sumX / h.rows, h.sumY / h.rows, h.module, h.symbolDark, false, f) &&
+            !crossCheck(walker, h.lastX, h.lastY, h.module, h.symbolDark, false, f) &&
+            (h.module >= kFineModule || h.rows < 2 ||
+             !crossCheck(fineWalker, h.sumX / h.rows, h.sumY / h.rows, h.module, h.symbolDark, false, f)) &&
+            (h.rows < kMiddleOnlyRows || !crossCheck(walker, h.sumX / h.rows, h.sumY / h.rows, h.module, h.symbolDark, true, f)))
             continue;
         f.rows = h.rows;
         bool duplicate = false;
@@ -902,6 +950,7 @@ std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const 
             // must not hide it.
             if (o.lightOnDark == f.lightOnDark && std::hypot(o.x - f.x, o.y - f.y) < 0.5 * o.module) {
                 o.rows += f.rows;
+                o.middleOnly = o.middleOnly && f.middleOnly;
                 duplicate = true;
                 break;
             }
@@ -911,6 +960,11 @@ std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const 
     std::stable_sort(out.begin(), out.end(), [cx, cy](const FinderHit& a, const FinderHit& b) {
         return std::hypot(a.x - cx, a.y - cy) < std::hypot(b.x - cx, b.y - cy);
     });
+    // A hit confirmed by its middle runs alone is kept only where the user
+    // aims, nearest the frame centre: elsewhere such hits are mostly the
+    // blurred texture of a symbol's data, and each costs a fit.
+    if (out.size() > 1)
+        out.erase(std::remove_if(out.begin() + 1, out.end(), [](const FinderHit& h) { return h.middleOnly; }), out.end());
     if (out.size() > options.maxCandidates) out.resize(options.maxCandidates);
     return out;
 }

@@ -35,6 +35,9 @@ struct FinderHit {
     // Failed it, but lies next to a hit that passed, and is tried just
     // before that one.
     bool nearLikely = false;
+    // Its diagonals showed only the bull's-eye's middle runs (see
+    // BullseyeFinder::find): kept only as the hit nearest the frame centre.
+    bool middleOnly = false;
 };
 
 struct FinderOptions {

@@ -362,6 +362,18 @@ TEST(WholeFrame, HeavilyBlurredRingsAreFoundByTheirTemplate) {
     for (const auto& [category, index] : frames) expectReadInBothPolarities(category, index);
 }
 
+// Tilted, blurred bull's-eyes whose outer rings faded on the diagonals:
+// the finder confirms them only by the diagonals' middle runs. Camera
+// frame 189 (seed 7) shows its rings plainly and reads from that hit;
+// blur-0.9 frame 76 reads through the ring template round it.
+TEST(WholeFrame, BullseyesShowingOnlyTheirMiddleOnTheDiagonalsAreFound) {
+    expectReadInBothPolarities(Category::Blur90, 76);
+    const quarrow_test::FrameCase c = makeCase(Category::CameraMix, 189, 7);
+    const auto r = quarrow::read(c.frame.pixels.data(), c.frame.width, c.frame.height);
+    EXPECT_EQ(r.outcome, quarrow::Outcome::Read);
+    EXPECT_EQ(bytesOf(r.bytes), c.expected[0]);
+}
+
 // Blur-0.9 symbols whose mode messages read but whose data reads through
 // no refit: the rings left the transform a degree or two off, and the
 // data reads only through it turned or scaled a little.
