@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -325,11 +326,10 @@ TEST(WholeFrame, RingsOfSeparateDotsAreFound) {
     }
 }
 
-// Reads frame `index` of `category` (seed 4242), and the same frame with
-// light and dark swapped as a light-on-dark symbol: each must give its
-// exact bytes.
-void expectReadInBothPolarities(Category category, int index) {
-    quarrow_test::FrameCase c = makeCase(category, index, 4242);
+// Reads frame `index` of `category`, and the same frame with light and
+// dark swapped as a light-on-dark symbol: each must give its exact bytes.
+void expectReadInBothPolarities(Category category, int index, std::uint32_t seed = 4242) {
+    quarrow_test::FrameCase c = makeCase(category, index, seed);
     for (const bool swapped : {false, true}) {
         SCOPED_TRACE(testing::Message() << quarrow_test::categoryName(category) << " frame " << index
                                         << (swapped ? ", light on dark" : ""));
@@ -368,10 +368,15 @@ TEST(WholeFrame, HeavilyBlurredRingsAreFoundByTheirTemplate) {
 // blur-0.9 frame 76 reads through the ring template round it.
 TEST(WholeFrame, BullseyesShowingOnlyTheirMiddleOnTheDiagonalsAreFound) {
     expectReadInBothPolarities(Category::Blur90, 76);
-    const quarrow_test::FrameCase c = makeCase(Category::CameraMix, 189, 7);
-    const auto r = quarrow::read(c.frame.pixels.data(), c.frame.width, c.frame.height);
-    EXPECT_EQ(r.outcome, quarrow::Outcome::Read);
-    EXPECT_EQ(bytesOf(r.bytes), c.expected[0]);
+    expectReadInBothPolarities(Category::CameraMix, 189, 7);
+}
+
+// Camera frames (seed 7) whose only hit on the symbol the rounds pass
+// over: frame 65's showed on a single row of a noisy frame, frame 196's
+// only in the noise round, failing the ring check there. They read as the
+// last chance of the hits near the frame centre.
+TEST(WholeFrame, PassedOverHitsNearTheCentreHaveALastChance) {
+    for (const int index : {65, 196}) expectReadInBothPolarities(Category::CameraMix, index, 7);
 }
 
 // Blur-0.9 symbols whose mode messages read but whose data reads through
