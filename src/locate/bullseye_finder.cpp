@@ -223,6 +223,13 @@ struct WidthBounds {
     bool fit(int w) const { return w >= least && w <= most; }
     int least, most;
 };
+// The widths a signature allows, against its module m: a ring's run, the
+// lone centre module's (which may shrink or swell a little), and the
+// centre merged with its light ring into one run under blur.
+WidthBounds ringRun(double m) { return WidthBounds(m, 0.5, 1.5); }
+bool centreModuleFits(int w, double m) { return WidthBounds(m, 0.35, 1.8).fit(w); }
+bool mergedCentreFits(double w, double m) { return w >= 1.7 * m && w <= 4.0 * m; }
+
 
 // Whether run c of a row (or walk) is the middle of a bull's-eye: nine
 // runs of about a module (the middle one may shrink or swell a little, the
@@ -243,8 +250,8 @@ bool signatureAt(const int* starts, int runs, int c, bool centreDark, bool symbo
         // Half a module either side, and the two halves' spans within a module.
         const int left = starts[c] - starts[c - 3], right = starts[c + 4] - starts[c + 1];
         if (m >= kMinModule && w(-4) >= 0.5 * m && w(4) >= 0.5 * m && std::abs(left - right) < m) {
-            const WidthBounds ring(m, 0.5, 1.5);
-            bool ok = WidthBounds(m, 0.35, 1.8).fit(w(0));
+            const WidthBounds ring = ringRun(m);
+            bool ok = centreModuleFits(w(0), m);
             for (int k : {-3, -2, -1, 1, 2, 3}) ok = ok && ring.fit(w(k));
             if (ok) {
                 sig.module = m;
@@ -258,9 +265,9 @@ bool signatureAt(const int* starts, int runs, int c, bool centreDark, bool symbo
         const int left = starts[c] - starts[c - 2], right = starts[c + 3] - starts[c + 1];
         const double m = static_cast<double>(left + right) / 4.0;
         const double middle = w(0);
-        if (m >= kMinModule && middle >= 1.7 * m && middle <= 4.0 * m && w(-3) >= 0.5 * m && w(3) >= 0.5 * m &&
+        if (m >= kMinModule && mergedCentreFits(middle, m) && w(-3) >= 0.5 * m && w(3) >= 0.5 * m &&
             std::abs(left - right) < m) {
-            const WidthBounds ring(m, 0.5, 1.5);
+            const WidthBounds ring = ringRun(m);
             if (ring.fit(w(-2)) && ring.fit(w(-1)) && ring.fit(w(1)) && ring.fit(w(2))) {
                 sig.module = m;
                 sig.symbolDark = symbolDark;
@@ -534,6 +541,10 @@ struct Walker {
         return w;
     }
 
+    // The run of walk w that holds its starting point.
+    static int runHolding(const Walk& w) {
+        return static_cast<int>(std::upper_bound(w.starts.begin(), w.starts.end(), w.back) - w.starts.begin()) - 1;
+    }
     // The signature along (dx, dy) through (x, y), with the middle run's
     // centre in steps from (x, y).
     bool check(int x, int y, int dx, int dy, int reach, bool symbolDark, bool preferNine, Signature& sig, double& offset) {
@@ -545,8 +556,7 @@ struct Walker {
         // row through the bull's-eye is symmetric): the nearest run with
         // the signature wins or, with `preferNine`, the nearest with the
         // full nine-run signature (blur leaves only seven at the centre).
-        const auto it = std::upper_bound(starts.begin(), starts.end(), w.back);
-        const int at = static_cast<int>(it - starts.begin()) - 1;
+        const int at = runHolding(w);
         const int runs = static_cast<int>(starts.size()) - 1;
         int chosen = -1;
         Signature best;
@@ -575,8 +585,7 @@ struct Walker {
     bool middleCheck(int x, int y, int dx, int dy, int reach, bool symbolDark, double module) {
         const Walk& w = walk(x, y, dx, dy, reach);
         const int* starts = w.starts.data();
-        const auto it = std::upper_bound(w.starts.begin(), w.starts.end(), w.back);
-        const int at = static_cast<int>(it - w.starts.begin()) - 1;
+        const int at = runHolding(w);
         const int runs = static_cast<int>(w.starts.size()) - 1;
         for (int d : {0, -1, 1}) {
             const int c = at + d;
@@ -585,12 +594,10 @@ struct Walker {
             const double m = 0.5 * (width(-1) + width(1));
             if (m < kMinModule || m < 0.3 * module || m > 1.6 * module || std::abs(width(-1) - width(1)) >= m) continue;
             if (width(-2) < 0.5 * m || width(2) < 0.5 * m) continue;
-            const WidthBounds ring(m, 0.5, 1.5);
+            const WidthBounds ring = ringRun(m);
             if (!ring.fit(width(-1)) || !ring.fit(width(1))) continue;
             const bool centreDark = w.runDark[static_cast<std::size_t>(c)] != 0;
-            const int middle = width(0);
-            if (centreDark == symbolDark ? WidthBounds(m, 0.35, 1.8).fit(middle) : middle >= 1.7 * m && middle <= 4.0 * m)
-                return true;
+            if (centreDark == symbolDark ? centreModuleFits(width(0), m) : mergedCentreFits(width(0), m)) return true;
         }
         return false;
     }
@@ -683,6 +690,12 @@ BullseyeFinder::BullseyeFinder(const GreyView& view, double noise) : view_(view)
 }
 
 BullseyeFinder::~BullseyeFinder() = default;
+
+void sortNearestFirst(std::vector<FinderHit>& hits, double x, double y) {
+    std::stable_sort(hits.begin(), hits.end(), [x, y](const FinderHit& a, const FinderHit& b) {
+        return std::hypot(a.x - x, a.y - y) < std::hypot(b.x - x, b.y - y);
+    });
+}
 
 std::vector<FinderHit> findBullseyes(const GreyView& view, const FinderOptions& options, double noise) {
     return BullseyeFinder(view, noise).find(options);
@@ -957,9 +970,7 @@ std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const 
         }
         if (!duplicate) out.push_back(f);
     }
-    std::stable_sort(out.begin(), out.end(), [cx, cy](const FinderHit& a, const FinderHit& b) {
-        return std::hypot(a.x - cx, a.y - cy) < std::hypot(b.x - cx, b.y - cy);
-    });
+    sortNearestFirst(out, cx, cy);
     // A hit confirmed by its middle runs alone is kept only where the user
     // aims, nearest the frame centre: elsewhere such hits are mostly the
     // blurred texture of a symbol's data, and each costs a fit.

@@ -77,6 +77,10 @@ private:
 
 std::vector<FinderHit> findBullseyes(const GreyView& view, const FinderOptions& options, double noise = 0.0);
 
+// Orders hits by their distance from (x, y), nearest first; equally near
+// ones keep their order.
+void sortNearestFirst(std::vector<FinderHit>& hits, double x, double y);
+
 // The frame's sensor noise (standard deviation, grey levels), from the
 // median size of the second differences along a sample of rows: on smooth
 // stretches, which most of a frame is, they are noise alone.

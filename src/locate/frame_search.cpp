@@ -532,8 +532,11 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
             // get a last chance (see kLastChances).
             const bool passOver = (onlyLikely && !h.likely) ||
                                   (lone && (loneUnlikely >= loneLimit || (h.rows < 2 && noise >= kSingleRowNoise)));
-            if (passOver && !covered(h) && nearAim(h)) passedOver.push_back(h);
-            if (passOver || covered(h)) continue;
+            if (covered(h)) continue;
+            if (passOver) {
+                if (nearAim(h)) passedOver.push_back(h);
+                continue;
+            }
             if (lone) ++loneUnlikely;
             ++spent;
             tried.push_back(h);
@@ -624,9 +627,7 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
         nearest.insert(nearest.end(), scales[k].begin(), scales[k].end());
     nearest.insert(nearest.end(), noisyHits.begin(), noisyHits.end());
     const double cx = view.width / 2.0, cy = view.height / 2.0;
-    std::stable_sort(nearest.begin(), nearest.end(), [cx, cy](const FinderHit& a, const FinderHit& b) {
-        return std::hypot(a.x - cx, a.y - cy) < std::hypot(b.x - cx, b.y - cy);
-    });
+    sortNearestFirst(nearest, cx, cy);
     std::vector<FinderHit> looked;
     std::vector<BlurredFit> ringFits;
     // Reads round a good enough match; true when a symbol read there.
@@ -664,9 +665,7 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
     // The last chance: the hits passed over near the frame centre, nearest
     // first, with what is left of the budget.
     if (!found.empty()) return found;
-    std::stable_sort(passedOver.begin(), passedOver.end(), [cx, cy](const FinderHit& a, const FinderHit& b) {
-        return std::hypot(a.x - cx, a.y - cy) < std::hypot(b.x - cx, b.y - cy);
-    });
+    sortNearestFirst(passedOver, cx, cy);
     int lastTried = 0;
     for (const FinderHit& h : passedOver) {
         if (lastTried >= kLastChances || budget.spent() || !found.empty()) break;
