@@ -66,4 +66,8 @@ std::optional<BullseyeFit> fitBullseyeFrom(const Sampler& sampler, const std::op
 // on sharp small modules the finder's centre is the better one).
 std::optional<Point2d> moreSymmetricCentre(const Sampler& sampler, double x, double y, double module);
 
+// Transform `h` (grid to image) turned by `degrees` and scaled by `scale`
+// round the grid's centre.
+Aztec::Math::Homography turned(const Aztec::Math::Homography& h, double degrees, double scale);
+
 }  // namespace AztecCore::Locate

@@ -669,18 +669,13 @@ std::optional<ModelFit> searchBullseye(const Sampler& sampler, double x, double 
         // half a step each way, in scale and then in turn.
         for (double f : kStartScaleSteps) {
             Params p = best;
-            for (std::size_t k : {0u, 1u, 3u, 4u}) p.base[k] *= f;
+            p.base = turned(best.base, 0.0, f);
             consider(p);
         }
         const Params scaled = best;
         for (double degrees : kStartTurnSteps) {
-            const double c = std::cos(degrees * std::numbers::pi / 180.0), sn = std::sin(degrees * std::numbers::pi / 180.0);
             Params p = scaled;
-            const double a = p.base[0], b = p.base[1], d = p.base[3], e = p.base[4];
-            p.base[0] = c * a - sn * d;
-            p.base[3] = sn * a + c * d;
-            p.base[1] = c * b - sn * e;
-            p.base[4] = sn * b + c * e;
+            p.base = turned(scaled.base, degrees, 1.0);
             consider(p);
         }
     }
