@@ -352,6 +352,10 @@ struct Walker {
     std::vector<int>& sums;
     std::array<Walk, kRemembered>& walks;
     std::size_t nextWalk = 0;
+    // Set by a check without `preferNine` whose first signature lacked the
+    // centre module while a later one had it: only then could the same
+    // check with `preferNine` have chosen otherwise.
+    bool ninePassedOver = false;
 
     // Steps from (x, y) against (dx, dy) (forwards with `sign` 1) that stay
     // in the frame, at most `reach`.
@@ -569,6 +573,8 @@ struct Walker {
             if (chosen < 0 || (preferNine && s.nine && !best.nine)) {
                 chosen = c;
                 best = s;
+            } else if (s.nine && !best.nine) {
+                ninePassedOver = true;
             }
         }
         if (chosen < 0) return false;
@@ -659,9 +665,13 @@ bool crossCheckOnce(Walker& walker, double hx, double hy, double module, bool sy
     return true;
 }
 
+// Without the preference for nine runs first, then with it. The second
+// makes the same checks with the same answers unless a check of the first
+// passed over a nine-run signature for an earlier one, and is then skipped.
 bool crossCheck(Walker& walker, double hx, double hy, double module, bool symbolDark, bool middleEnough, FinderHit& out) {
-    return crossCheckOnce(walker, hx, hy, module, symbolDark, false, middleEnough, out) ||
-           crossCheckOnce(walker, hx, hy, module, symbolDark, true, middleEnough, out);
+    walker.ninePassedOver = false;
+    if (crossCheckOnce(walker, hx, hy, module, symbolDark, false, middleEnough, out)) return true;
+    return walker.ninePassedOver && crossCheckOnce(walker, hx, hy, module, symbolDark, true, middleEnough, out);
 }
 
 // The row pass's buffers and lists, kept per thread (find is not
@@ -949,8 +959,9 @@ std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const 
         FinderHit f;
         // A whole signature on the diagonals first, from every start; the
         // middle runs only when none shows one.
+        // (A cluster of one row has its last row for its mean.)
         if (!crossCheck(walker, h.sumX / h.rows, h.sumY / h.rows, h.module, h.symbolDark, false, f) &&
-            !crossCheck(walker, h.lastX, h.lastY, h.module, h.symbolDark, false, f) &&
+            (h.rows < 2 || !crossCheck(walker, h.lastX, h.lastY, h.module, h.symbolDark, false, f)) &&
             (h.module >= kFineModule || h.rows < 2 ||
              !crossCheck(fineWalker, h.sumX / h.rows, h.sumY / h.rows, h.module, h.symbolDark, false, f)) &&
             (h.rows < kMiddleOnlyRows || !crossCheck(walker, h.sumX / h.rows, h.sumY / h.rows, h.module, h.symbolDark, true, f)))
