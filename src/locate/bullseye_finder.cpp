@@ -11,6 +11,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace AztecCore::Locate {
 
@@ -674,6 +677,165 @@ bool crossCheck(Walker& walker, double hx, double hy, double module, bool symbol
     return walker.ninePassedOver && crossCheckOnce(walker, hx, hy, module, symbolDark, true, middleEnough, out);
 }
 
+// The row pass's window sums (see BullseyeFinder::find): s(x) = p(x-1) +
+// 2 p(x) + p(x+1) in `sm`, its sums over 2, 4 and 8 pixels starting at
+// each x, and the flips found from them, a bit per pixel. Each buffer
+// holds a whole row (and 16 more entries), zero where not computed.
+constexpr int kWindow = 2 * kHalfWindow + 1;
+static_assert(kWindow == 17, "the window sums are built for 17 pixels");
+struct RowLevels {
+    std::int16_t *sm, *s2, *s4, *s8;
+    std::uint64_t *below, *above;
+    std::size_t width;
+    std::int16_t scaledHysteresis;
+};
+
+inline void setFlips(std::uint64_t* bits, std::size_t at, std::uint64_t mask) {
+    const std::size_t bit = at % 64;
+    bits[at / 64] |= mask << bit;
+    if (bit != 0) bits[at / 64 + 1] |= mask >> (64 - bit);
+}
+
+// The levels of [from, to), which reach kHalfWindow pixels each way; each
+// level is computed where the next one reads it and where a whole-row
+// pass would have computed it. Plain loops, which the compiler vectorises
+// for whichever instruction set the caller is built for.
+[[gnu::always_inline]] inline void spanLevels(const std::uint8_t* row, int from, int to, const RowLevels& l) {
+    const std::size_t width = l.width, last = width - 1;  // sums reach at most sm[width - 1]
+    const auto lo8 = static_cast<std::size_t>(from - kHalfWindow);
+    {
+        std::int16_t* o = l.sm;
+        const std::size_t end = std::min<std::size_t>(width - 1, static_cast<std::size_t>(to + kHalfWindow));
+        for (std::size_t x = std::max<std::size_t>(1, lo8); x < end; ++x)
+            o[x] = static_cast<std::int16_t>(row[x - 1] + 2 * row[x] + row[x + 1]);
+    }
+    {
+        const std::int16_t* a = l.sm;
+        std::int16_t* o = l.s2;
+        const std::size_t end = std::min<std::size_t>(last, static_cast<std::size_t>(to + 6));
+        for (std::size_t x = lo8; x < end; ++x) o[x] = static_cast<std::int16_t>(a[x] + a[x + 1]);
+    }
+    {
+        const std::int16_t* a = l.s2;
+        std::int16_t* o = l.s4;
+        const std::size_t end = std::min<std::size_t>(last - 2, static_cast<std::size_t>(to + 4));
+        for (std::size_t x = lo8; x < end; ++x) o[x] = static_cast<std::int16_t>(a[x] + a[x + 2]);
+    }
+    {
+        const std::int16_t* a = l.s4;
+        std::int16_t* o = l.s8;
+        const std::size_t end = std::min<std::size_t>(last - 6, static_cast<std::size_t>(to));
+        for (std::size_t x = lo8; x < end; ++x) o[x] = static_cast<std::int16_t>(a[x] + a[x + 4]);
+    }
+}
+
+// The flips of pixels from + i .. to - 1, their levels known: a pixel is
+// dark when kWindow s(x) lies below its window's sum of s by more than the
+// scaled hysteresis, light when above it by more. window(x) = s16(x - 8)
+// + s(x + 8), s16(i) = s8(i) + s8(i + 8).
+[[gnu::always_inline]] inline void spanFlips(int from, int to, std::size_t i, const RowLevels& l) {
+    const std::int16_t* a = l.s8 + (from - kHalfWindow);
+    const std::int16_t* c = l.sm + from;
+    const auto n = static_cast<std::size_t>(to - from);
+    const std::int16_t h = l.scaledHysteresis;
+#if defined(__SSE2__)
+    // Sixteen pixels at a time, eight to a register; the compare masks of
+    // both, packed to bytes, give sixteen bits each.
+    const __m128i up = _mm_set1_epi16(h);
+    const __m128i down = _mm_set1_epi16(static_cast<std::int16_t>(-h));
+    const __m128i weight = _mm_set1_epi16(kWindow);
+    auto load = [](const std::int16_t* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); };
+    auto diffAt = [&](std::size_t k) {
+        const __m128i window = _mm_add_epi16(_mm_add_epi16(load(a + k), load(a + k + 8)), load(c + k + kHalfWindow));
+        return _mm_sub_epi16(_mm_mullo_epi16(load(c + k), weight), window);
+    };
+    for (; i + 16 <= n; i += 16) {
+        const __m128i d0 = diffAt(i), d1 = diffAt(i + 8);
+        const __m128i dark = _mm_packs_epi16(_mm_cmpgt_epi16(down, d0), _mm_cmpgt_epi16(down, d1));
+        const __m128i light = _mm_packs_epi16(_mm_cmpgt_epi16(d0, up), _mm_cmpgt_epi16(d1, up));
+        const auto at = static_cast<std::size_t>(from) + i;
+        setFlips(l.below, at, static_cast<std::uint64_t>(_mm_movemask_epi8(dark) & 0xFFFF));
+        setFlips(l.above, at, static_cast<std::uint64_t>(_mm_movemask_epi8(light) & 0xFFFF));
+    }
+    for (; i + 8 <= n; i += 8) {
+        const __m128i d = diffAt(i);
+        const __m128i dark = _mm_cmpgt_epi16(down, d), light = _mm_cmpgt_epi16(d, up);
+        const auto at = static_cast<std::size_t>(from) + i;
+        setFlips(l.below, at, static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_packs_epi16(dark, dark)) & 0xFF));
+        setFlips(l.above, at, static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_packs_epi16(light, light)) & 0xFF));
+    }
+#endif
+    for (; i < n; ++i) {
+        const auto window = static_cast<std::int16_t>(a[i] + a[i + 8] + c[i + kHalfWindow]);
+        const auto diff = static_cast<std::int16_t>(kWindow * c[i] - window);
+        const auto at = static_cast<std::size_t>(from) + i;
+        setFlips(l.below, at, diff < -h ? 1 : 0);
+        setFlips(l.above, at, diff > h ? 1 : 0);
+    }
+}
+
+void rowFlipsBaseline(const std::uint8_t* row, const std::vector<std::pair<int, int>>& spans, const RowLevels& l) {
+    for (const auto& [from, to] : spans) {
+        spanLevels(row, from, to, l);
+        spanFlips(from, to, 0, l);
+    }
+}
+
+#if defined(__GNUC__) && defined(__x86_64__)
+#define QUARROW_AVX2_ROW_FLIPS 1
+// The same with AVX2, where the processor has it: the levels' loops
+// vectorised sixteen lanes wide, and the flips found 32 pixels at a time.
+// Integer sums either way: the same bits.
+__attribute__((target("avx2"))) void rowFlipsAvx2(const std::uint8_t* row, const std::vector<std::pair<int, int>>& spans,
+                                                  const RowLevels& l) {
+    const __m256i up = _mm256_set1_epi16(l.scaledHysteresis);
+    const __m256i down = _mm256_set1_epi16(static_cast<std::int16_t>(-l.scaledHysteresis));
+    const __m256i weight = _mm256_set1_epi16(kWindow);
+    // (No lambdas here: they would not share the function's instruction set.)
+    for (const auto& [from, to] : spans) {
+        spanLevels(row, from, to, l);
+        const std::int16_t* a = l.s8 + (from - kHalfWindow);
+        const std::int16_t* c = l.sm + from;
+        const auto n = static_cast<std::size_t>(to - from);
+        std::size_t i = 0;
+        for (; i + 32 <= n; i += 32) {
+            __m256i d[2];
+            for (std::size_t half = 0; half < 2; ++half) {
+                const std::size_t k = i + 16 * half;
+                const __m256i window = _mm256_add_epi16(
+                    _mm256_add_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + k)),
+                                     _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + k + 8))),
+                    _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c + k + kHalfWindow)));
+                d[half] = _mm256_sub_epi16(
+                    _mm256_mullo_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(c + k)), weight), window);
+            }
+            const __m256i d0 = d[0], d1 = d[1];
+            // The packs interleave the two registers' 128-bit halves; the
+            // permute puts the 32 bytes back in pixel order.
+            const __m256i dark = _mm256_permute4x64_epi64(
+                _mm256_packs_epi16(_mm256_cmpgt_epi16(down, d0), _mm256_cmpgt_epi16(down, d1)), 0xD8);
+            const __m256i light = _mm256_permute4x64_epi64(
+                _mm256_packs_epi16(_mm256_cmpgt_epi16(d0, up), _mm256_cmpgt_epi16(d1, up)), 0xD8);
+            const auto at = static_cast<std::size_t>(from) + i;
+            setFlips(l.below, at, static_cast<std::uint32_t>(_mm256_movemask_epi8(dark)));
+            setFlips(l.above, at, static_cast<std::uint32_t>(_mm256_movemask_epi8(light)));
+        }
+        spanFlips(from, to, i, l);
+    }
+}
+#endif
+
+// The flips of the row's pixels in the spans, into l.below and l.above.
+void rowFlips(const std::uint8_t* row, const std::vector<std::pair<int, int>>& spans, const RowLevels& l, bool wide) {
+#if defined(QUARROW_AVX2_ROW_FLIPS)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (wide && avx2) return rowFlipsAvx2(row, spans, l);
+#else
+    (void)wide;
+#endif
+    rowFlipsBaseline(row, spans, l);
+}
+
 // The row pass's buffers and lists, kept per thread (find is not
 // re-entered), so that a warm finder allocates nothing for them.
 struct FindScratch {
@@ -737,8 +899,6 @@ std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const 
     // a running sum, so every step is a plain loop over whole rows that the
     // compiler vectorises; the walk along the row then only jumps from one
     // flip to the next. In flat blocks no pixel ever flips.
-    constexpr int kWindow = 2 * kHalfWindow + 1;
-    static_assert(kWindow == 17, "the window sums below are built for 17 pixels");
     // Quarters of a grey level; bounded so that the scaled form fits 16 bits.
     const int quarterHysteresis = static_cast<int>(std::lround(4.0 * std::clamp(options.hysteresis, 0.0, 250.0)));
     const auto scaledHysteresis = static_cast<std::int16_t>(quarterHysteresis * kWindow);
@@ -758,11 +918,7 @@ std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const 
     std::vector<std::uint64_t>& above = scratch.above;
     below.assign(flipWords, 0);
     above.assign(flipWords, 0);
-    const auto setFlips = [](std::uint64_t* bits, std::size_t at, std::uint64_t mask) {
-        const std::size_t bit = at % 64;
-        bits[at / 64] |= mask << bit;
-        if (bit != 0) bits[at / 64 + 1] |= mask >> (64 - bit);
-    };
+    const RowLevels levels{sm.data(), s2.data(), s4.data(), s8.data(), below.data(), above.data(), width, scaledHysteresis};
     std::vector<std::pair<int, int>>& spans = scratch.spans;
     spans.clear();
     int liveBand = -1;
@@ -788,77 +944,7 @@ std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const 
         if (spans.empty()) continue;
         std::fill(below.begin(), below.end(), 0);
         std::fill(above.begin(), above.end(), 0);
-        const std::size_t last = width - 1;  // sums reach at most sm[width - 1]
-        for (const auto& [from, to] : spans) {
-            // The classes of [from, to) need the window sums there, which
-            // reach kHalfWindow pixels each way; each level is computed
-            // where the next one reads it and where the whole-row pass
-            // would have computed it (the rest of each buffer is zero).
-            const auto lo8 = static_cast<std::size_t>(from - kHalfWindow);
-            {
-                std::int16_t* o = sm.data();
-                const std::size_t end = std::min<std::size_t>(width - 1, static_cast<std::size_t>(to + kHalfWindow));
-                for (std::size_t x = std::max<std::size_t>(1, lo8); x < end; ++x)
-                    o[x] = static_cast<std::int16_t>(row[x - 1] + 2 * row[x] + row[x + 1]);
-            }
-            {
-                const std::int16_t* a = sm.data();
-                std::int16_t* o = s2.data();
-                const std::size_t end = std::min<std::size_t>(last, static_cast<std::size_t>(to + 6));
-                for (std::size_t x = lo8; x < end; ++x) o[x] = static_cast<std::int16_t>(a[x] + a[x + 1]);
-            }
-            {
-                const std::int16_t* a = s2.data();
-                std::int16_t* o = s4.data();
-                const std::size_t end = std::min<std::size_t>(last - 2, static_cast<std::size_t>(to + 4));
-                for (std::size_t x = lo8; x < end; ++x) o[x] = static_cast<std::int16_t>(a[x] + a[x + 2]);
-            }
-            {
-                const std::int16_t* a = s4.data();
-                std::int16_t* o = s8.data();
-                const std::size_t end = std::min<std::size_t>(last - 6, static_cast<std::size_t>(to));
-                for (std::size_t x = lo8; x < end; ++x) o[x] = static_cast<std::int16_t>(a[x] + a[x + 4]);
-            }
-            // window(x) = s16(x - 8) + s(x + 8), s16(i) = s8(i) + s8(i + 8).
-            const std::int16_t* a = s8.data() + (from - kHalfWindow);
-            const std::int16_t* c = sm.data() + from;
-            const auto n = static_cast<std::size_t>(to - from);
-            std::size_t i = 0;
-#if defined(__SSE2__)
-            // Sixteen pixels at a time, eight to a register; the compare
-            // masks of both, packed to bytes, give sixteen bits each.
-            const __m128i up = _mm_set1_epi16(scaledHysteresis);
-            const __m128i down = _mm_set1_epi16(static_cast<std::int16_t>(-scaledHysteresis));
-            const __m128i weight = _mm_set1_epi16(kWindow);
-            auto load = [](const std::int16_t* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); };
-            auto diffAt = [&](std::size_t k) {
-                const __m128i window = _mm_add_epi16(_mm_add_epi16(load(a + k), load(a + k + 8)), load(c + k + kHalfWindow));
-                return _mm_sub_epi16(_mm_mullo_epi16(load(c + k), weight), window);
-            };
-            for (; i + 16 <= n; i += 16) {
-                const __m128i d0 = diffAt(i), d1 = diffAt(i + 8);
-                const __m128i dark = _mm_packs_epi16(_mm_cmpgt_epi16(down, d0), _mm_cmpgt_epi16(down, d1));
-                const __m128i light = _mm_packs_epi16(_mm_cmpgt_epi16(d0, up), _mm_cmpgt_epi16(d1, up));
-                const auto at = static_cast<std::size_t>(from) + i;
-                setFlips(below.data(), at, static_cast<std::uint64_t>(_mm_movemask_epi8(dark) & 0xFFFF));
-                setFlips(above.data(), at, static_cast<std::uint64_t>(_mm_movemask_epi8(light) & 0xFFFF));
-            }
-            for (; i + 8 <= n; i += 8) {
-                const __m128i d = diffAt(i);
-                const __m128i dark = _mm_cmpgt_epi16(down, d), light = _mm_cmpgt_epi16(d, up);
-                const auto at = static_cast<std::size_t>(from) + i;
-                setFlips(below.data(), at, static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_packs_epi16(dark, dark)) & 0xFF));
-                setFlips(above.data(), at, static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_packs_epi16(light, light)) & 0xFF));
-            }
-#endif
-            for (; i < n; ++i) {
-                const auto window = static_cast<std::int16_t>(a[i] + a[i + 8] + c[i + kHalfWindow]);
-                const auto diff = static_cast<std::int16_t>(kWindow * c[i] - window);
-                const auto at = static_cast<std::size_t>(from) + i;
-                setFlips(below.data(), at, diff < -scaledHysteresis ? 1 : 0);
-                setFlips(above.data(), at, diff > scaledHysteresis ? 1 : 0);
-            }
-        }
+        rowFlips(row, spans, levels, options.wideVectors);
         // The first pixel's class, against its whole window.
         int window0 = 0;
         for (int x = x0 - kHalfWindow; x <= x0 + kHalfWindow; ++x) window0 += row[x - 1] + 2 * row[x] + row[x + 1];

@@ -50,6 +50,9 @@ struct FinderOptions {
     // smoothed row) past the running mean, so that sensor noise round the
     // mean does not break runs into slivers. Noisy frames need more.
     double hysteresis = 1.5;
+    // The row pass uses AVX2 where the processor has it; off, the baseline
+    // instructions (the same hits: tests compare the two).
+    bool wideVectors = true;
 };
 
 // Which blocks of a frame are flat (no edges worth following), found once
