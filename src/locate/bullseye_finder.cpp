@@ -680,7 +680,8 @@ bool crossCheck(Walker& walker, double hx, double hy, double module, bool symbol
 // The row pass's window sums (see BullseyeFinder::find): s(x) = p(x-1) +
 // 2 p(x) + p(x+1) in `sm`, its sums over 2, 4 and 8 pixels starting at
 // each x, and the flips found from them, a bit per pixel. Each buffer
-// holds a whole row (and 16 more entries), zero where not computed.
+// spans a whole row (and 16 more entries); a row reads only the entries
+// its spans compute, and the others keep whatever an earlier row left.
 constexpr int kWindow = 2 * kHalfWindow + 1;
 static_assert(kWindow == 17, "the window sums are built for 17 pixels");
 struct RowLevels {
@@ -697,8 +698,7 @@ inline void setFlips(std::uint64_t* bits, std::size_t at, std::uint64_t mask) {
 }
 
 // The levels of [from, to), which reach kHalfWindow pixels each way; each
-// level is computed where the next one reads it and where a whole-row
-// pass would have computed it. Plain loops, which the compiler vectorises
+// level is computed where the next one reads it (and within the row). Plain loops, which the compiler vectorises
 // for whichever instruction set the caller is built for.
 [[gnu::always_inline]] inline void spanLevels(const std::uint8_t* row, int from, int to, const RowLevels& l) {
     const std::size_t width = l.width, last = width - 1;  // sums reach at most sm[width - 1]
