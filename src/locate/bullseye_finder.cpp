@@ -684,11 +684,21 @@ bool crossCheck(Walker& walker, double hx, double hy, double module, bool symbol
 // its spans compute, and the others keep whatever an earlier row left.
 constexpr int kWindow = 2 * kHalfWindow + 1;
 static_assert(kWindow == 17, "the window sums are built for 17 pixels");
+// A hysteresis's flips: the pixels where a light run turns dark (below)
+// and a dark one light (above), a bit each, for a scaled hysteresis.
+struct FlipBits {
+    std::int16_t scaled = 0;
+    std::uint64_t* below = nullptr;
+    std::uint64_t* above = nullptr;
+};
+// One pass finds the flips of one hysteresis, or of two at once (the same
+// window sums compared twice): the frame search's noise round then reads
+// its flips rather than finding them again.
+constexpr int kMaxFlipSets = 2;
 struct RowLevels {
     std::int16_t *sm, *s2, *s4, *s8;
-    std::uint64_t *below, *above;
     std::size_t width;
-    std::int16_t scaledHysteresis;
+    std::array<FlipBits, kMaxFlipSets> flips;
 };
 
 inline void setFlips(std::uint64_t* bits, std::size_t at, std::uint64_t mask) {
@@ -698,8 +708,9 @@ inline void setFlips(std::uint64_t* bits, std::size_t at, std::uint64_t mask) {
 }
 
 // The levels of [from, to), which reach kHalfWindow pixels each way; each
-// level is computed where the next one reads it (and within the row). Plain loops, which the compiler vectorises
-// for whichever instruction set the caller is built for.
+// level is computed where the next one reads it (and within the row).
+// Plain loops, which the compiler vectorises for whichever instruction set
+// the caller is built for.
 [[gnu::always_inline]] inline void spanLevels(const std::uint8_t* row, int from, int to, const RowLevels& l) {
     const std::size_t width = l.width, last = width - 1;  // sums reach at most sm[width - 1]
     const auto lo8 = static_cast<std::size_t>(from - kHalfWindow);
@@ -729,20 +740,18 @@ inline void setFlips(std::uint64_t* bits, std::size_t at, std::uint64_t mask) {
     }
 }
 
-// The flips of pixels from + i .. to - 1, their levels known: a pixel is
-// dark when kWindow s(x) lies below its window's sum of s by more than the
-// scaled hysteresis, light when above it by more. window(x) = s16(x - 8)
-// + s(x + 8), s16(i) = s8(i) + s8(i + 8).
+// The flips of pixels from + i .. to - 1 for the first `Sets` flip sets,
+// their levels known: a pixel is dark when kWindow s(x) lies below its
+// window's sum of s by more than the scaled hysteresis, light when above
+// it by more. window(x) = s16(x - 8) + s(x + 8), s16(i) = s8(i) + s8(i + 8).
+template <int Sets>
 [[gnu::always_inline]] inline void spanFlips(int from, int to, std::size_t i, const RowLevels& l) {
     const std::int16_t* a = l.s8 + (from - kHalfWindow);
     const std::int16_t* c = l.sm + from;
     const auto n = static_cast<std::size_t>(to - from);
-    const std::int16_t h = l.scaledHysteresis;
 #if defined(__SSE2__)
     // Sixteen pixels at a time, eight to a register; the compare masks of
     // both, packed to bytes, give sixteen bits each.
-    const __m128i up = _mm_set1_epi16(h);
-    const __m128i down = _mm_set1_epi16(static_cast<std::int16_t>(-h));
     const __m128i weight = _mm_set1_epi16(kWindow);
     auto load = [](const std::int16_t* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); };
     auto diffAt = [&](std::size_t k) {
@@ -751,33 +760,45 @@ inline void setFlips(std::uint64_t* bits, std::size_t at, std::uint64_t mask) {
     };
     for (; i + 16 <= n; i += 16) {
         const __m128i d0 = diffAt(i), d1 = diffAt(i + 8);
-        const __m128i dark = _mm_packs_epi16(_mm_cmpgt_epi16(down, d0), _mm_cmpgt_epi16(down, d1));
-        const __m128i light = _mm_packs_epi16(_mm_cmpgt_epi16(d0, up), _mm_cmpgt_epi16(d1, up));
         const auto at = static_cast<std::size_t>(from) + i;
-        setFlips(l.below, at, static_cast<std::uint64_t>(_mm_movemask_epi8(dark) & 0xFFFF));
-        setFlips(l.above, at, static_cast<std::uint64_t>(_mm_movemask_epi8(light) & 0xFFFF));
+        for (int k = 0; k < Sets; ++k) {
+            const FlipBits& f = l.flips[static_cast<std::size_t>(k)];
+            const __m128i up = _mm_set1_epi16(f.scaled), down = _mm_set1_epi16(static_cast<std::int16_t>(-f.scaled));
+            const __m128i dark = _mm_packs_epi16(_mm_cmpgt_epi16(down, d0), _mm_cmpgt_epi16(down, d1));
+            const __m128i light = _mm_packs_epi16(_mm_cmpgt_epi16(d0, up), _mm_cmpgt_epi16(d1, up));
+            setFlips(f.below, at, static_cast<std::uint64_t>(_mm_movemask_epi8(dark) & 0xFFFF));
+            setFlips(f.above, at, static_cast<std::uint64_t>(_mm_movemask_epi8(light) & 0xFFFF));
+        }
     }
     for (; i + 8 <= n; i += 8) {
         const __m128i d = diffAt(i);
-        const __m128i dark = _mm_cmpgt_epi16(down, d), light = _mm_cmpgt_epi16(d, up);
         const auto at = static_cast<std::size_t>(from) + i;
-        setFlips(l.below, at, static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_packs_epi16(dark, dark)) & 0xFF));
-        setFlips(l.above, at, static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_packs_epi16(light, light)) & 0xFF));
+        for (int k = 0; k < Sets; ++k) {
+            const FlipBits& f = l.flips[static_cast<std::size_t>(k)];
+            const __m128i up = _mm_set1_epi16(f.scaled), down = _mm_set1_epi16(static_cast<std::int16_t>(-f.scaled));
+            const __m128i dark = _mm_cmpgt_epi16(down, d), light = _mm_cmpgt_epi16(d, up);
+            setFlips(f.below, at, static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_packs_epi16(dark, dark)) & 0xFF));
+            setFlips(f.above, at, static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_packs_epi16(light, light)) & 0xFF));
+        }
     }
 #endif
     for (; i < n; ++i) {
         const auto window = static_cast<std::int16_t>(a[i] + a[i + 8] + c[i + kHalfWindow]);
         const auto diff = static_cast<std::int16_t>(kWindow * c[i] - window);
         const auto at = static_cast<std::size_t>(from) + i;
-        setFlips(l.below, at, diff < -h ? 1 : 0);
-        setFlips(l.above, at, diff > h ? 1 : 0);
+        for (int k = 0; k < Sets; ++k) {
+            const FlipBits& f = l.flips[static_cast<std::size_t>(k)];
+            setFlips(f.below, at, diff < -f.scaled ? 1 : 0);
+            setFlips(f.above, at, diff > f.scaled ? 1 : 0);
+        }
     }
 }
 
+template <int Sets>
 void rowFlipsBaseline(const std::uint8_t* row, const std::vector<std::pair<int, int>>& spans, const RowLevels& l) {
     for (const auto& [from, to] : spans) {
         spanLevels(row, from, to, l);
-        spanFlips(from, to, 0, l);
+        spanFlips<Sets>(from, to, 0, l);
     }
 }
 
@@ -786,10 +807,9 @@ void rowFlipsBaseline(const std::uint8_t* row, const std::vector<std::pair<int, 
 // The same with AVX2, where the processor has it: the levels' loops
 // vectorised sixteen lanes wide, and the flips found 32 pixels at a time.
 // Integer sums either way: the same bits.
+template <int Sets>
 __attribute__((target("avx2"))) void rowFlipsAvx2(const std::uint8_t* row, const std::vector<std::pair<int, int>>& spans,
                                                   const RowLevels& l) {
-    const __m256i up = _mm256_set1_epi16(l.scaledHysteresis);
-    const __m256i down = _mm256_set1_epi16(static_cast<std::int16_t>(-l.scaledHysteresis));
     const __m256i weight = _mm256_set1_epi16(kWindow);
     // (No lambdas here: they would not share the function's instruction set.)
     for (const auto& [from, to] : spans) {
@@ -809,31 +829,37 @@ __attribute__((target("avx2"))) void rowFlipsAvx2(const std::uint8_t* row, const
                 d[half] = _mm256_sub_epi16(
                     _mm256_mullo_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(c + k)), weight), window);
             }
-            const __m256i d0 = d[0], d1 = d[1];
-            // The packs interleave the two registers' 128-bit halves; the
-            // permute puts the 32 bytes back in pixel order.
-            const __m256i dark = _mm256_permute4x64_epi64(
-                _mm256_packs_epi16(_mm256_cmpgt_epi16(down, d0), _mm256_cmpgt_epi16(down, d1)), 0xD8);
-            const __m256i light = _mm256_permute4x64_epi64(
-                _mm256_packs_epi16(_mm256_cmpgt_epi16(d0, up), _mm256_cmpgt_epi16(d1, up)), 0xD8);
             const auto at = static_cast<std::size_t>(from) + i;
-            setFlips(l.below, at, static_cast<std::uint32_t>(_mm256_movemask_epi8(dark)));
-            setFlips(l.above, at, static_cast<std::uint32_t>(_mm256_movemask_epi8(light)));
+            for (int k = 0; k < Sets; ++k) {
+                const FlipBits& f = l.flips[static_cast<std::size_t>(k)];
+                const __m256i up = _mm256_set1_epi16(f.scaled);
+                const __m256i down = _mm256_set1_epi16(static_cast<std::int16_t>(-f.scaled));
+                // The packs interleave the two registers' 128-bit halves;
+                // the permute puts the 32 bytes back in pixel order.
+                const __m256i dark = _mm256_permute4x64_epi64(
+                    _mm256_packs_epi16(_mm256_cmpgt_epi16(down, d[0]), _mm256_cmpgt_epi16(down, d[1])), 0xD8);
+                const __m256i light = _mm256_permute4x64_epi64(
+                    _mm256_packs_epi16(_mm256_cmpgt_epi16(d[0], up), _mm256_cmpgt_epi16(d[1], up)), 0xD8);
+                setFlips(f.below, at, static_cast<std::uint32_t>(_mm256_movemask_epi8(dark)));
+                setFlips(f.above, at, static_cast<std::uint32_t>(_mm256_movemask_epi8(light)));
+            }
         }
-        spanFlips(from, to, i, l);
+        spanFlips<Sets>(from, to, i, l);
     }
 }
 #endif
 
-// The flips of the row's pixels in the spans, into l.below and l.above.
-void rowFlips(const std::uint8_t* row, const std::vector<std::pair<int, int>>& spans, const RowLevels& l, bool wide) {
+// The flips of the row's pixels in the spans, into the first `sets` (1 or
+// 2) of l.flips.
+void rowFlips(const std::uint8_t* row, const std::vector<std::pair<int, int>>& spans, const RowLevels& l, int sets,
+              bool wide) {
 #if defined(QUARROW_AVX2_ROW_FLIPS)
     static const bool avx2 = __builtin_cpu_supports("avx2");
-    if (wide && avx2) return rowFlipsAvx2(row, spans, l);
+    if (wide && avx2) return sets == 2 ? rowFlipsAvx2<2>(row, spans, l) : rowFlipsAvx2<1>(row, spans, l);
 #else
     (void)wide;
 #endif
-    rowFlipsBaseline(row, spans, l);
+    return sets == 2 ? rowFlipsBaseline<2>(row, spans, l) : rowFlipsBaseline<1>(row, spans, l);
 }
 
 // The row pass's buffers and lists, kept per thread (find is not
@@ -900,7 +926,10 @@ std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const 
     // compiler vectorises; the walk along the row then only jumps from one
     // flip to the next. In flat blocks no pixel ever flips.
     // Quarters of a grey level; bounded so that the scaled form fits 16 bits.
-    const int quarterHysteresis = static_cast<int>(std::lround(4.0 * std::clamp(options.hysteresis, 0.0, 250.0)));
+    const auto quartersOf = [](double hysteresis) {
+        return static_cast<int>(std::lround(4.0 * std::clamp(hysteresis, 0.0, 250.0)));
+    };
+    const int quarterHysteresis = quartersOf(options.hysteresis);
     const auto scaledHysteresis = static_cast<std::int16_t>(quarterHysteresis * kWindow);
     const int x0 = 1 + kHalfWindow, x1 = v.width - 2 - kHalfWindow;
     const auto width = static_cast<std::size_t>(v.width);
@@ -918,7 +947,20 @@ std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const 
     std::vector<std::uint64_t>& above = scratch.above;
     below.assign(flipWords, 0);
     above.assign(flipWords, 0);
-    const RowLevels levels{sm.data(), s2.data(), s4.data(), s8.data(), below.data(), above.data(), width, scaledHysteresis};
+    RowLevels levels{sm.data(), s2.data(), s4.data(), s8.data(), width, {}};
+    levels.flips[0] = {scaledHysteresis, below.data(), above.data()};
+    // Flips kept for a later pass: both kinds for each scanned row y, at
+    // (y - 1) / kRowStep. An earlier pass may have kept this pass's flips;
+    // else this pass may keep a later one's (found from the same sums).
+    const std::size_t keptPerRow = 2 * flipWords;
+    const bool reuse = kept_.scaled == scaledHysteresis && kept_.words == flipWords;
+    const bool keep = !reuse && options.keepFlipsFor > 0.0 &&
+                      quartersOf(options.keepFlipsFor) * kWindow != scaledHysteresis;
+    if (keep) {
+        kept_.scaled = -1;
+        kept_.words = flipWords;
+        kept_.bits.assign(static_cast<std::size_t>(v.height / kRowStep + 1) * keptPerRow, 0);
+    }
     std::vector<std::pair<int, int>>& spans = scratch.spans;
     spans.clear();
     int liveBand = -1;
@@ -942,9 +984,18 @@ std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const 
         }
         // A band of flat blocks shows one run: nothing to find.
         if (spans.empty()) continue;
-        std::fill(below.begin(), below.end(), 0);
-        std::fill(above.begin(), above.end(), 0);
-        rowFlips(row, spans, levels, options.wideVectors);
+        std::uint64_t* const keptRow =
+            reuse || keep ? kept_.bits.data() + static_cast<std::size_t>((y - 1) / kRowStep) * keptPerRow : nullptr;
+        const std::uint64_t* belowRow = keptRow;
+        const std::uint64_t* aboveRow = keptRow != nullptr ? keptRow + flipWords : nullptr;
+        if (!reuse) {
+            std::fill(below.begin(), below.end(), 0);
+            std::fill(above.begin(), above.end(), 0);
+            if (keep) levels.flips[1] = {static_cast<std::int16_t>(quartersOf(options.keepFlipsFor) * kWindow), keptRow, keptRow + flipWords};
+            rowFlips(row, spans, levels, keep ? 2 : 1, options.wideVectors);
+            belowRow = below.data();
+            aboveRow = above.data();
+        }
         // The first pixel's class, against its whole window.
         int window0 = 0;
         for (int x = x0 - kHalfWindow; x <= x0 + kHalfWindow; ++x) window0 += row[x - 1] + 2 * row[x] + row[x + 1];
@@ -954,7 +1005,7 @@ std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const 
         bool dark = firstDark;
         for (int x = x0; x < x1;) {
             // No flip is set at or past x1.
-            const std::uint64_t* flips = dark ? above.data() : below.data();
+            const std::uint64_t* flips = dark ? aboveRow : belowRow;
             std::size_t word = static_cast<std::size_t>(x) / 64;
             std::uint64_t pending = flips[word] & (~0ull << (x % 64));
             while (pending == 0 && ++word < flipWords) pending = flips[word];
@@ -1017,6 +1068,7 @@ std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const 
         }
     }
 
+    if (keep) kept_.scaled = quartersOf(options.keepFlipsFor) * kWindow;
     const double cx = v.width / 2.0, cy = v.height / 2.0;
     if (clusters.size() > kMaxClusters) {
         // Clusters that grew over two rows or more first (a bull's-eye of

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -53,6 +54,11 @@ struct FinderOptions {
     // The row pass uses AVX2 where the processor has it; off, the baseline
     // instructions (the same hits: tests compare the two).
     bool wideVectors = true;
+    // A later pass's hysteresis: this pass also finds the flips (where a
+    // pixel turns dark or light) at that hysteresis, from the same window
+    // sums, and keeps them; the later pass of the same finder reads them
+    // rather than finding them again. 0: none.
+    double keepFlipsFor = 0.0;
 };
 
 // Which blocks of a frame are flat (no edges worth following), found once
@@ -76,6 +82,14 @@ public:
 private:
     GreyView view_;
     std::unique_ptr<const FlatMap> flat_;  // none when the frame is too small to search
+    // Flips a pass kept for a later one (FinderOptions::keepFlipsFor), for
+    // the scaled hysteresis `scaled`, rows of `words` words.
+    struct KeptFlips {
+        int scaled = -1;
+        std::size_t words = 0;
+        std::vector<std::uint64_t> bits;
+    };
+    mutable KeptFlips kept_;
 };
 
 std::vector<FinderHit> findBullseyes(const GreyView& view, const FinderOptions& options, double noise = 0.0);

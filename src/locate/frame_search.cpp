@@ -454,11 +454,18 @@ std::vector<FinderHit> hitsOf(const GreyView& frame, Scale& scale, const FinderO
     return ordered;
 }
 
+// The noise round's hysteresis at a reduction; 0 where it would be no
+// more than `base`, the first round's (the round is then left out).
+double noiseRoundHysteresis(double noise, int reduction, double base) {
+    // Averaging r x r pixels divides the noise by r.
+    const double h = std::max(kNoiseHysteresis * noise / reduction, kMinNoiseHysteresis);
+    return h > base ? h : 0.0;
+}
+
 std::vector<FinderHit> noisyHitsOf(const GreyView& frame, Scale& scale, const FinderOptions& options, double noise) {
     FinderOptions noisy = options;
-    // Averaging r x r pixels divides the noise by r.
-    noisy.hysteresis = std::max(kNoiseHysteresis * noise / scale.reduction, kMinNoiseHysteresis);
-    if (noisy.hysteresis <= options.hysteresis) return {};
+    noisy.hysteresis = noiseRoundHysteresis(noise, scale.reduction, options.hysteresis);
+    if (noisy.hysteresis <= 0.0) return {};
     return hitsOf(frame, scale, noisy);
 }
 
@@ -566,9 +573,17 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
             if (c.reduction == reduction) return c;
         return copies[0];  // not reached: every reduction searched is in kScales
     };
+    // The first round's pass over a copy that the noise round passes over
+    // again also finds that round's flips, from the same window sums.
+    const auto firstRound = [&](int reduction) {
+        FinderOptions first = fo;
+        if (std::find(std::begin(kNoisyScales), std::end(kNoisyScales), reduction) != std::end(kNoisyScales))
+            first.keepFlipsFor = noiseRoundHysteresis(noise, reduction, fo.hysteresis);
+        return hitsOf(view, copyAt(reduction), first);
+    };
     std::vector<std::vector<FinderHit>> scales;
     for (int reduction : kScales) {
-        scales.push_back(hitsOf(view, copyAt(reduction), fo));
+        scales.push_back(firstRound(reduction));
         if (tryHits(scales.back(), false, attempts, kMaxCandidatesTried)) break;
     }
     if (!found.empty() && !options.all) return found;
@@ -578,7 +593,7 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
     // frame itself), the hits of every scale that look like a bull's-eye
     // and were not tried get a second chance.
     if (attempts >= kMaxCandidatesTried) {
-        while (scales.size() < std::size(kScales)) scales.push_back(hitsOf(view, copyAt(kScales[scales.size()]), fo));
+        while (scales.size() < std::size(kScales)) scales.push_back(firstRound(kScales[scales.size()]));
         int extra = 0;
         for (const auto& hits : scales)
             if (tryHits(hits, true, extra, kSecondChances)) break;

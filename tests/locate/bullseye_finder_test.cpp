@@ -2,7 +2,8 @@
 // search's noise round: on flat frames and on busy ones (whose edges must
 // not pass for noise) it must come out near the sensor noise put in. A
 // finder kept for the noise round's further passes over the same frame
-// must answer each pass exactly as a fresh one, and the row pass must
+// must answer each pass exactly as a fresh one (reading the flips an
+// earlier pass kept for it, or keeping a later one's), and the row pass must
 // find the same hits with AVX2 as without.
 #include <gtest/gtest.h>
 
@@ -116,14 +117,21 @@ TEST(FinderNoise, KeptFinderAnswersEveryPassAsAFreshOne) {
         const AztecCore::Locate::GreyView v{c.frame.pixels.data(), c.frame.width, c.frame.height, c.frame.width};
         const double noise = AztecCore::Locate::estimateNoise(v);
         const AztecCore::Locate::BullseyeFinder kept(v, noise);
-        // The default, the noise round's hystereses, the default again, one polarity.
-        for (const double hysteresis : {1.5, 3.0, 6.0, 1.5}) {
+        // The default, the noise round's hystereses, the default again, one
+        // polarity; each pass asked to keep the next one's flips (which the
+        // 3.0 and the last 1.5 passes then read, and the 6.0 one finds).
+        const double sequence[] = {1.5, 3.0, 6.0, 1.5};
+        for (std::size_t at = 0; at < std::size(sequence); ++at) {
+            const double hysteresis = sequence[at];
             for (const bool both : {true, false}) {
                 AztecCore::Locate::FinderOptions fo;
                 fo.hysteresis = hysteresis;
                 fo.lightOnDark = both;
+                fo.keepFlipsFor = at + 1 < std::size(sequence) ? sequence[at + 1] : 0.0;
                 SCOPED_TRACE(hysteresis);
-                hits += expectSameHits(kept.find(fo), AztecCore::Locate::findBullseyes(v, fo, noise));
+                AztecCore::Locate::FinderOptions fresh = fo;
+                fresh.keepFlipsFor = 0.0;
+                hits += expectSameHits(kept.find(fo), AztecCore::Locate::findBullseyes(v, fresh, noise));
             }
         }
     }
