@@ -953,13 +953,14 @@ std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const 
     // (y - 1) / kRowStep. An earlier pass may have kept this pass's flips;
     // else this pass may keep a later one's (found from the same sums).
     const std::size_t keptPerRow = 2 * flipWords;
+    const int keptScaled = options.keepFlipsFor > 0.0 ? quartersOf(options.keepFlipsFor) * kWindow : -1;
     const bool reuse = kept_.scaled == scaledHysteresis && kept_.words == flipWords;
-    const bool keep = !reuse && options.keepFlipsFor > 0.0 &&
-                      quartersOf(options.keepFlipsFor) * kWindow != scaledHysteresis;
+    const bool keep = !reuse && keptScaled >= 0 && keptScaled != scaledHysteresis;
     if (keep) {
-        kept_.scaled = -1;
+        kept_.scaled = -1;  // until every row is kept
         kept_.words = flipWords;
         kept_.bits.assign(static_cast<std::size_t>(v.height / kRowStep + 1) * keptPerRow, 0);
+        levels.flips[1].scaled = static_cast<std::int16_t>(keptScaled);
     }
     std::vector<std::pair<int, int>>& spans = scratch.spans;
     spans.clear();
@@ -991,7 +992,10 @@ std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const 
         if (!reuse) {
             std::fill(below.begin(), below.end(), 0);
             std::fill(above.begin(), above.end(), 0);
-            if (keep) levels.flips[1] = {static_cast<std::int16_t>(quartersOf(options.keepFlipsFor) * kWindow), keptRow, keptRow + flipWords};
+            if (keep) {
+                levels.flips[1].below = keptRow;
+                levels.flips[1].above = keptRow + flipWords;
+            }
             rowFlips(row, spans, levels, keep ? 2 : 1, options.wideVectors);
             belowRow = below.data();
             aboveRow = above.data();
@@ -1068,7 +1072,7 @@ std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const 
         }
     }
 
-    if (keep) kept_.scaled = quartersOf(options.keepFlipsFor) * kWindow;
+    if (keep) kept_.scaled = keptScaled;
     const double cx = v.width / 2.0, cy = v.height / 2.0;
     if (clusters.size() > kMaxClusters) {
         // Clusters that grew over two rows or more first (a bull's-eye of

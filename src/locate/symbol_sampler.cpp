@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
-#include <numbers>
 #include <utility>
 #include <string>
 #include <vector>
@@ -468,7 +467,6 @@ bool readModeRingAt(const Sampler& sampler, const BullseyeFit& fit, const Module
     }
     return false;
 }
-
 
 }  // namespace
 
