@@ -59,41 +59,47 @@ std::int32_t readField(const BitList& bits, int first, int count) {
     return v;
 }
 
-// The extractions and corrections below run for every mode ring tried, on
-// noise hundreds of times a frame: they fill storage kept per thread.
-void extractCompact(const BitList& ring, std::int32_t rotation, bool mirrored, BitList& mode) {
-    mode.reset(28);
-    // A mirrored ring runs the other way round, so rotations 1 and 3 start
-    // on each other's sides (as on full-range rings).
-    const std::int64_t start = 2 + 10 * (mirrored ? (4 - rotation) % 4 : rotation);
-    for (int i = 0; i < 4; ++i) {
-        const std::int64_t s = start + 10 * i;
-        for (int j = 0; j < 7; ++j) {
-            if (mirrored) {
-                mode.set(j - 7 * i, ring.get(s + 6 - j));
-            } else {
-                mode.set(7 * i + j, ring.get(s + j));
+// Calls f(ring index, mode index) for each mode bit of a ring in the given
+// orientation. Both indices may run past their ends (the lists wrap).
+template <class F>
+void forEachModeBit(bool compact, std::int32_t rotation, bool mirrored, F&& f) {
+    if (compact) {
+        // A mirrored ring runs the other way round, so rotations 1 and 3
+        // start on each other's sides (as on full-range rings).
+        const std::int64_t start = 2 + 10 * (mirrored ? (4 - rotation) % 4 : rotation);
+        for (int i = 0; i < 4; ++i) {
+            const std::int64_t s = start + 10 * i;
+            for (int j = 0; j < 7; ++j) {
+                if (mirrored) {
+                    f(s + 6 - j, j - 7 * i);
+                } else {
+                    f(s + j, 7 * i + j);
+                }
             }
         }
+        return;
     }
-}
-
-void extractFullRange(const BitList& ring, std::int32_t rotation, bool mirrored, BitList& mode) {
-    mode.reset(40);
     static constexpr std::int64_t kMirroredStart[4] = {2, 44, 30, 16};
     const std::int64_t start = mirrored ? kMirroredStart[rotation] : 2 + 14 * rotation;
     for (int i = 0; i < 4; ++i) {
         const std::int64_t s = start + 14 * i;
         for (int j = 0; j < 5; ++j) {
             if (mirrored) {
-                mode.set(j - 10 * i, ring.get(s + 10 - j));
-                mode.set(5 - 10 * i + j, ring.get(s + 4 - j));
+                f(s + 10 - j, j - 10 * i);
+                f(s + 4 - j, 5 - 10 * i + j);
             } else {
-                mode.set(10 * i + j, ring.get(s + j));
-                mode.set(10 * i + 5 + j, ring.get(s + 6 + j));
+                f(s + j, 10 * i + j);
+                f(s + 6 + j, 10 * i + 5 + j);
             }
         }
     }
+}
+
+// The extractions and corrections below run for every mode ring tried, on
+// noise hundreds of times a frame: they fill storage kept per thread.
+void extractModeBits(const BitList& ring, bool compact, std::int32_t rotation, bool mirrored, BitList& mode) {
+    mode.reset(compact ? 28 : 40);
+    forEachModeBit(compact, rotation, mirrored, [&](std::int64_t r, std::int64_t k) { mode.set(k, ring.get(r)); });
 }
 
 }  // namespace
@@ -191,11 +197,7 @@ bool decodeModeMessage(SymbolCandidate& candidate, const BitList& ring, bool ext
     if (!compact && candidate.type != SymbolType::FullRange) return false;
 
     thread_local BitList mode, received;
-    if (compact) {
-        extractCompact(ring, found->rotation, found->mirrored, mode);
-    } else {
-        extractFullRange(ring, found->rotation, found->mirrored, mode);
-    }
+    extractModeBits(ring, compact, found->rotation, found->mirrored, mode);
     received = mode;
     try {
         candidate.modeCorrections = correctModeMessage(mode, compact);
@@ -224,6 +226,21 @@ bool decodeModeMessage(SymbolCandidate& candidate, const BitList& ring, bool ext
     candidate.bitOffset = info.bitOffset;
     candidate.layers = layers;
     candidate.dataWords = dataWords;
+    return true;
+}
+
+bool correctModeRing(const SymbolCandidate& candidate, BitList& ring) {
+    const bool compact = candidate.type == SymbolType::Compact;
+    if (candidate.rune >= 0 || ring.size() != (compact ? 40u : 56u)) return false;
+    BitList mode;
+    extractModeBits(ring, compact, candidate.rotation, candidate.mirrored, mode);
+    try {
+        correctModeMessage(mode, compact);
+    } catch (const std::exception&) {
+        return false;
+    }
+    forEachModeBit(compact, candidate.rotation, candidate.mirrored,
+                   [&](std::int64_t r, std::int64_t k) { ring.set(r, mode.get(k)); });
     return true;
 }
 

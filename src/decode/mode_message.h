@@ -42,6 +42,12 @@ const LayerInfo& fullRangeLayerInfo(std::int32_t layers);
 // ordinary mode message can come within correcting distance of a rune's).
 bool decodeModeMessage(AztecCore::SymbolCandidate& candidate, const BitList& ring, bool extended = false);
 
+// Puts right the mode-message modules of `ring` (as decodeModeMessage took
+// it, for `candidate`, which it filled; not a rune's) by correcting them
+// again. The orientation marks are left as they are. False when the
+// message no longer corrects.
+bool correctModeRing(const AztecCore::SymbolCandidate& candidate, BitList& ring);
+
 // Modules on a side of an Aztec Rune.
 constexpr std::int32_t kRuneSize = 11;
 

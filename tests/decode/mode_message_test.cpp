@@ -219,6 +219,15 @@ TEST(ModeMessage, ZintSymbolsInEveryOrientation) {
                 if (!mirror) {
                     EXPECT_EQ(cand.rotation, (base.rotation + turns) % 4);
                 }
+                // One mode module damaged (module 3 of the first side is a
+                // message module on either ring), and put right again.
+                const BitList ring = ringBits(t, cand.type);
+                BitList damaged = ring;
+                damaged.set(3, !damaged.get(3));
+                ASSERT_TRUE(Aztec::decodeModeMessage(cand, damaged));
+                ASSERT_TRUE(Aztec::correctModeRing(cand, damaged));
+                for (std::int64_t i = 0; i < static_cast<std::int64_t>(ring.size()); ++i)
+                    ASSERT_EQ(damaged.get(i), ring.get(i)) << "size " << size << " turns " << turns << " mirror " << mirror << " module " << i;
             }
         }
     }
