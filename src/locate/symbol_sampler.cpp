@@ -342,6 +342,10 @@ KnownLevels knownModules(int n, bool compact, int gridReach, const Aztec::BitLis
     const int c = (n - 1) / 2;
     const auto at = [&](int u, int v) -> signed char& { return known[static_cast<std::size_t>((u + c) * n + (v + c))]; };
     const int outer = compact ? kCompactModeRing - 1 : kFullRangeModeRing - 1;
+    KnownLevels levels;
+    levels.dark = dark;
+    levels.light = light;
+    if (outer > c) return levels;  // no symbol is smaller than its bull's-eye
     for (int u = -outer; u <= outer; ++u)
         for (int v = -outer; v <= outer; ++v) at(u, v) = std::max(std::abs(u), std::abs(v)) % 2 == 0 ? kDark : kLight;
     if (!compact) {
@@ -367,9 +371,6 @@ KnownLevels knownModules(int n, bool compact, int gridReach, const Aztec::BitLis
             }
         }
     }
-    KnownLevels levels;
-    levels.dark = dark;
-    levels.light = light;
     for (std::size_t i = 0; i < known.size(); ++i) {
         if (known[i] == kDark) levels.darkAt.push_back(i);
         if (known[i] == kLight) levels.lightAt.push_back(i);
