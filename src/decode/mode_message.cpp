@@ -231,7 +231,8 @@ bool decodeModeMessage(SymbolCandidate& candidate, const BitList& ring, bool ext
 
 bool correctModeRing(const SymbolCandidate& candidate, BitList& ring) {
     const bool compact = candidate.type == SymbolType::Compact;
-    if (candidate.rune >= 0 || ring.size() != (compact ? 40u : 56u)) return false;
+    if (candidate.rune >= 0 || candidate.rotation < 0 || candidate.rotation > 3 || ring.size() != (compact ? 40u : 56u))
+        return false;
     BitList mode;
     extractModeBits(ring, compact, candidate.rotation, candidate.mirrored, mode);
     try {
