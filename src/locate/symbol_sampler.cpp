@@ -331,21 +331,26 @@ struct KnownLevels {
     double dark = 0.0, light = 255.0;
 };
 
+// Whether a model's deblurring holds the known modules: where it deblurs
+// at all, and has a range of levels to hold them at.
+bool holdsKnown(const ModuleModel& model) { return model.sigma > kSharpBlur && model.light > model.dark; }
+
 // The known modules are the bull's-eye; the mode ring's message modules,
 // when `ring` (its modules as corrected, clockwise from (-h, -h) as
 // readModeRing gives them) is given; and, on a full-range symbol, the
 // reference grid out to `gridReach` modules from the centre (dark at even
-// coordinates along its lines).
-KnownLevels knownModules(int n, bool compact, int gridReach, const Aztec::BitList* ring, double dark, double light) {
+// coordinates along its lines). None where the model does not hold them.
+KnownLevels knownModules(int n, bool compact, int gridReach, const Aztec::BitList* ring, const ModuleModel& model) {
+    KnownLevels levels;
+    levels.dark = model.dark;
+    levels.light = model.light;
+    const int c = (n - 1) / 2;
+    const int outer = compact ? kCompactModeRing - 1 : kFullRangeModeRing - 1;
+    // (No symbol is smaller than its bull's-eye; the guard keeps `at` within the grid.)
+    if (!holdsKnown(model) || outer > c) return levels;
     constexpr signed char kUnknown = -1, kLight = 0, kDark = 1;
     std::vector<signed char> known(static_cast<std::size_t>(n) * static_cast<std::size_t>(n), kUnknown);
-    const int c = (n - 1) / 2;
     const auto at = [&](int u, int v) -> signed char& { return known[static_cast<std::size_t>((u + c) * n + (v + c))]; };
-    const int outer = compact ? kCompactModeRing - 1 : kFullRangeModeRing - 1;
-    KnownLevels levels;
-    levels.dark = dark;
-    levels.light = light;
-    if (outer > c) return levels;  // no symbol is smaller than its bull's-eye
     for (int u = -outer; u <= outer; ++u)
         for (int v = -outer; v <= outer; ++v) at(u, v) = std::max(std::abs(u), std::abs(v)) % 2 == 0 ? kDark : kLight;
     if (!compact) {
@@ -497,10 +502,8 @@ bool readModeRingAt(const Sampler& sampler, const BullseyeFit& fit, const Module
     for (int x = 0; x < n; ++x)
         for (int y = 0; y < n; ++y) patch[static_cast<std::size_t>(x * n + y)] = moduleLevel(sampler, fit.toImage, x - o, y - o);
     // The bull's-eye's modules are held at the model's levels through the
-    // deblurring (where those make a range).
-    const bool pinned = model.sigma > kSharpBlur && model.light > model.dark;
-    const KnownLevels known = pinned ? knownModules(n, fit.compact, o, nullptr, model.dark, model.light) : KnownLevels{};
-    const KnownLevels* pins = pinned ? &known : nullptr;
+    // deblurring.
+    const KnownLevels known = knownModules(n, fit.compact, o, nullptr, model);
     Aztec::BitList bits(static_cast<std::size_t>(4 * len));
     std::vector<double> samples(static_cast<std::size_t>(4 * len));
     // As sampled, deblurred, and deblurred within the levels' bounds.
@@ -509,7 +512,7 @@ bool readModeRingAt(const Sampler& sampler, const BullseyeFit& fit, const Module
         if (pass > 0 && sigma <= kSharpBlur) continue;
         if (pass == 2 && !(model.light > model.dark)) continue;
         const std::vector<double> sharp =
-            pass == 2 ? deblurBounded(patch, n, sigma, known) : deblur(patch, n, sigma, pins);
+            pass == 2 ? deblurBounded(patch, n, sigma, known) : deblur(patch, n, sigma, &known);
         // Clockwise from the corner module (-h, -h), each side from its first corner.
         double sum = 0.0;
         for (int k = 0; k < 4; ++k) {
@@ -732,22 +735,20 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
     Homography h = fit.toImage;
     const bool blurred = model.sigma > kSharpBlur;
     // Deblurring within [dark, light] needs a range to hold the levels in.
-    const bool bounded = blurred && model.light > model.dark;
+    const bool bounded = holdsKnown(model);
     // What the symbol fixes, held through every deblurring: with the mode
     // ring's message as corrected. The quiet zone is not held: a symbol
     // need not have one, and holding it light gained nothing measurable.
     Aztec::BitList correctedRing;
     if (ring && bounded) correctedRing = *ring;
     const bool ringKnown = ring && bounded && Aztec::correctModeRing(cand, correctedRing);
-    const KnownLevels known = bounded ? knownModules(m + 2, cand.type == SymbolType::Compact, (m - 1) / 2,
-                                                     ringKnown ? &correctedRing : nullptr, model.dark, model.light)
-                                      : KnownLevels{};
-    const KnownLevels* pins = bounded ? &known : nullptr;
+    const KnownLevels known =
+        knownModules(m + 2, cand.type == SymbolType::Compact, (m - 1) / 2, ringKnown ? &correctedRing : nullptr, model);
     // A symbol mostly reads through the bull's-eye's fit as it stands, and
     // the refit with its mode ring (a model fit: most of such a read's
     // cost) is spent only when that read fails or needs a correction.
     if (ring) {
-        if (auto read = readThroughFit(sampler, fit, cand, model.sigma, pins)) return read;
+        if (auto read = readThroughFit(sampler, fit, cand, model.sigma, &known)) return read;
         const auto refined = refineWithModeRing(sampler, fit, *ring, std::max(model.sigma, kMinModelSigma));
         if (refined && movedLittle(h, refined->fit.toImage)) h = refined->fit.toImage;
     }
@@ -772,7 +773,7 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
         // Deblurred with the blur measured on the bull's-eye, and a little
         // less and more.
         for (double ds : {0.0, -0.1, 0.1}) {
-            if (auto r = attempt(deblur(levels, m + 2, model.sigma + ds, pins), 0.0, -1.0)) return r;
+            if (auto r = attempt(deblur(levels, m + 2, model.sigma + ds, &known), 0.0, -1.0)) return r;
         }
     }
     for (double alpha : kSharpen) {
@@ -791,7 +792,7 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
     auto classifiedValues = [&](const std::vector<double>& l, bool withinBounds) {
         return valuesOf(withinBounds
                             ? classify(deblurBounded(l, m + 2, model.sigma, known), m, 0.0, modelMid)
-                            : classify(blurred ? deblur(l, m + 2, model.sigma, pins) : l, m, 0.0, -1.0));
+                            : classify(blurred ? deblur(l, m + 2, model.sigma, &known) : l, m, 0.0, -1.0));
     };
     const Homography start = h;
     // The levels through h sampled over each module's patch, deblurred
@@ -805,7 +806,7 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
     auto attemptRefitted = [&](const std::vector<double>& l, double sigma, bool withinBounds) -> std::optional<SymbolRead> {
         if (sigma > kSharpBlur) {
             for (double ds : {0.0, -0.1, 0.1})
-                if (auto r = attempt(deblur(l, m + 2, sigma + ds, pins), 0.0, -1.0)) return r;
+                if (auto r = attempt(deblur(l, m + 2, sigma + ds, &known), 0.0, -1.0)) return r;
         }
         for (double alpha : kSharpen)
             if (auto r = attempt(l, alpha, -1.0)) return r;
@@ -838,7 +839,7 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
         if (sampler.budgetSpent()) break;
         const std::vector<double> moved = sampleLevels(sampler, h, m, move);
         if (blurred) {
-            if (auto r = attempt(deblur(moved, m + 2, model.sigma, pins), 0.0, -1.0)) return r;
+            if (auto r = attempt(deblur(moved, m + 2, model.sigma, &known), 0.0, -1.0)) return r;
         } else {
             for (double alpha : {0.0, 1.0}) {
                 if (auto r = attempt(moved, alpha, -1.0)) return r;
@@ -917,12 +918,10 @@ std::optional<Aztec::DecodedData> decodeModuleLevels(const Sampler& sampler, con
             decoded.reset();
         return decoded;
     };
-    const KnownLevels known =
-        knownModules(m + 2, cand.type == SymbolType::Compact, (m - 1) / 2, nullptr, model.dark, model.light);
-    const KnownLevels* pins = model.light > model.dark ? &known : nullptr;
+    const KnownLevels known = knownModules(m + 2, cand.type == SymbolType::Compact, (m - 1) / 2, nullptr, model);
     if (model.sigma > kSharpBlur) {
         for (double ds : {0.0, -0.1, 0.1})
-            if (auto r = attempt(deblur(levels, m + 2, model.sigma + ds, pins), 0.0, -1.0)) return r;
+            if (auto r = attempt(deblur(levels, m + 2, model.sigma + ds, &known), 0.0, -1.0)) return r;
     }
     for (double alpha : kSharpen)
         if (auto r = attempt(levels, alpha, -1.0)) return r;
