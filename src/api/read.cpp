@@ -109,12 +109,16 @@ AztecCore::Locate::GreyView viewOf(const std::uint8_t* frame, int width, int hei
     return {frame, width, height, stride};
 }
 
-// Corners rotated so that the one nearest the frame's top left comes first;
-// they already run clockwise in the frame.
-std::array<Point, 4> fromTopLeft(const AztecCore::Locate::Quad& q) {
+// The index of the corner nearest the frame's top left.
+std::size_t topLeftIndex(const AztecCore::Locate::Quad& q) {
     std::size_t first = 0;
     for (std::size_t k = 1; k < 4; ++k)
         if (q[k].x + q[k].y < q[first].x + q[first].y) first = k;
+    return first;
+}
+
+// Corners (already clockwise in the frame) from index `first` on.
+std::array<Point, 4> fromCorner(const AztecCore::Locate::Quad& q, std::size_t first) {
     std::array<Point, 4> out{};
     for (std::size_t k = 0; k < 4; ++k) out[k] = toPoint(q[(first + k) % 4]);
     return out;
@@ -129,15 +133,24 @@ AztecCore::Locate::Quad quadOf(const std::array<Point, 4>& p) {
 // A result from a symbol that the whole-frame stage read.
 ReadResult resultOf(const AztecCore::Locate::FoundSymbol& f) {
     ReadResult r;
-    const AztecCore::SymbolCandidate& c = f.read.candidate;
+    // The stage's corners start where its fit's grid does, and its rotation
+    // counts from there. The result's start at the frame's top left: the
+    // rotation is counted from that corner instead (a mirrored symbol's
+    // marks run the other way), and the bull's-eye's corners follow the
+    // symbol's, so that the two never disagree where two corners lie
+    // equally near the top left (a symbol turned 45 degrees).
+    AztecCore::SymbolCandidate c = f.read.candidate;
+    const std::size_t first = topLeftIndex(f.symbolCorners);
+    const auto shift = static_cast<std::int32_t>(first);
+    c.rotation = c.mirrored ? (c.rotation + shift) % 4 : (c.rotation - shift + 4) % 4;
     r.outcome = Outcome::Read;
     symbolFacts(c, r);
     r.lightOnDark = f.lightOnDark;
     r.centre = toPoint(c.centre);
     AztecCore::Locate::Quad ring{};
     for (std::size_t k = 0; k < 4; ++k) ring[k] = c.corners[k];
-    r.bullseyeCorners = fromTopLeft(ring);
-    r.symbolCorners = fromTopLeft(f.symbolCorners);
+    r.bullseyeCorners = fromCorner(ring, first);
+    r.symbolCorners = fromCorner(f.symbolCorners, first);
     applyDecodedText(f.read.data.text, r);
     r.correctedWords = f.read.data.correctedWords;
     r.readerInit = c.readerInit;

@@ -92,6 +92,39 @@ TEST(Api, FullRangeRotatedAndMirrored) {
     EXPECT_EQ(r.layers, 2);
 }
 
+// `rotation` and `mirrored` say where among `symbolCorners` the symbol's
+// own top-left corner (its orientation mark of three dark modules) lies:
+// at index `rotation`, or, mirrored, at (1 - rotation) mod 4, the marks
+// then running anticlockwise. Whichever search read it, and however it is
+// turned: near 45 degrees two corners are nearly as near the frame's top
+// left, and the rotation must follow the one put first.
+TEST(Api, RotationNamesTheSymbolsTopLeftCorner) {
+    ModuleGrid g;
+    ASSERT_TRUE(encodeAztec("Which way up", {.size = 3}, g));
+    constexpr double kTurnModule = 5.0;
+    const double half = g.size * kTurnModule / 2.0;
+    for (const bool mirror : {false, true}) {
+        for (const double degrees : {0.0, 30.0, 44.0, 44.6, 45.0, 45.4, 46.0, 80.0, 134.7, 135.3, 190.0, 224.8, 225.2, 260.0,
+                                     314.6, 315.4}) {
+            const RenderOptions o{.moduleSize = kTurnModule, .dx = 40, .dy = 25, .rotationDeg = degrees, .mirror = mirror};
+            const quarrow::ReadResult r = readFrame(renderSymbol(g, o));
+            ASSERT_EQ(r.outcome, quarrow::Outcome::Read) << degrees << " " << mirror;
+            // Where the renderer put that corner: mirrored left-right, then
+            // turned clockwise round the symbol's centre.
+            const double a = degrees * std::acos(-1.0) / 180.0, x = mirror ? half : -half, y = -half;
+            const double cx = o.width / 2.0 + o.dx + x * std::cos(a) - y * std::sin(a);
+            const double cy = o.height / 2.0 + o.dy + x * std::sin(a) + y * std::cos(a);
+            int nearest = 0;
+            for (int k = 1; k < 4; ++k) {
+                const auto d = [&](int i) { return std::hypot(r.symbolCorners[i].x - cx, r.symbolCorners[i].y - cy); };
+                if (d(k) < d(nearest)) nearest = k;
+            }
+            EXPECT_EQ(r.mirrored, mirror) << degrees;
+            EXPECT_EQ(r.rotation, mirror ? (5 - nearest) % 4 : nearest) << degrees << " " << mirror;
+        }
+    }
+}
+
 TEST(Api, PaddedRowsAreReadRowByRow) {
     const Symbol s = makeSymbol("stride");
     const int stride = s.frame.width + 37;
