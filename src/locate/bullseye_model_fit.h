@@ -38,14 +38,23 @@ std::optional<ModelFit> refineBullseye(const Sampler& sampler, const Aztec::Math
 // `step` pixels apart.
 double ringAngle(const Sampler& sampler, double x, double y, double reach, double step);
 
-// How far ringAngle can be off for rings blurred nearly round: what is
+// The direction of a symbol's module grid round a bull's-eye at (x, y) of
+// about `module` pixels per module, modulo a quarter turn: as ringAngle,
+// but over what the symbol round the rings likely covers, on whole pixels
+// (the centre rounded, a few dozen points from it to the edge of that
+// reach). Under heavy blur the rings are nearly round and say little about
+// their turn; the symbol's outline and its modules' edges run along the
+// same grid and say more.
+double symbolAngle(const Sampler& sampler, double x, double y, double module);
+
+// How far a turn measured on rings blurred nearly round can be off: what is
 // left of their corners can point the edges' directions anywhere, as far
 // as the diagonal. Who knows such rings are there tries this turn too.
 inline constexpr double kDiagonalTurn = std::numbers::pi / 4.0;
 
 // Looks for a bull's-eye round (x, y) of about `module` pixels per module
-// without any previous fit: its angle from the directions of the image's
-// edges, its scale by trying a range of them, then refined as above.
+// without any previous fit: its angle from symbolAngle, its scale by
+// trying a range of them, then refined as above.
 // With `roundRings` (rings known to be there and blurred nearly round,
 // whose edges may point anywhere) the angle half-way between the sides'
 // directions is tried as well when the first gives nothing.

@@ -7,6 +7,8 @@
 
 #include <cmath>
 #include <numbers>
+#include <utility>
+#include <vector>
 
 #include "accuracy/frame_cases.h"
 #include "locate/bullseye_model_fit.h"
@@ -26,6 +28,18 @@ Homography offStart(const Homography& exact, double degrees, double scale, doubl
     return Aztec::Math::fitHomography({-r, -r}, {r, -r}, {r, r}, {-r, r}, moved(-r, -r), moved(r, -r), moved(r, r),
                                       moved(-r, r));
 }
+
+// A generated frame (seed 11) with its sampler and its symbol's exact transform.
+struct Generated {
+    Generated(Category category, int index)
+        : frame(makeCase(category, index, 11)),
+          sampler({frame.frame.pixels.data(), frame.frame.width, frame.frame.height, frame.frame.width},
+                  category == Category::LightOnDark),
+          exact(exactTransform(frame.placements.at(0))) {}
+    const FrameCase frame;
+    const AztecCore::Locate::Sampler sampler;
+    const Homography exact;
+};
 
 TEST(BullseyeModelFit, SettlesOnTheExactTransformAndBlur) {
     struct Case {
@@ -47,17 +61,13 @@ TEST(BullseyeModelFit, SettlesOnTheExactTransformAndBlur) {
     for (const Case& k : cases) {
         double sum = 0.0;
         for (int index = 0; index < kFrames; ++index) {
-            const FrameCase fc = makeCase(k.category, index, 11);
-            const FrameCase::Placement& p = fc.placements.at(0);
-            const AztecCore::Locate::GreyView view{fc.frame.pixels.data(), fc.frame.width, fc.frame.height,
-                                                   fc.frame.width};
-            const AztecCore::Locate::Sampler sampler(view, k.category == Category::LightOnDark);
-            const Homography exact = exactTransform(p);
+            const Generated g(k.category, index);
+            const FrameCase::Placement& p = g.frame.placements.at(0);
             // Every full-range bull's-eye holds the compact one's rings.
-            const auto fit = AztecCore::Locate::refineBullseye(sampler, offStart(exact, 4.0, 1.05, 0.3, -0.2), true);
+            const auto fit = AztecCore::Locate::refineBullseye(g.sampler, offStart(g.exact, 4.0, 1.05, 0.3, -0.2), true);
             SCOPED_TRACE(std::string(categoryName(k.category)) + ", frame " + std::to_string(index));
             ASSERT_TRUE(fit);
-            const double error = transformError(fit->fit.toImage, exact, 4.5, p.module);
+            const double error = transformError(fit->fit.toImage, g.exact, 4.5, p.module);
             EXPECT_LT(error, k.maxError);
             sum += error;
             if (p.blur > 0.3) {
@@ -66,6 +76,42 @@ TEST(BullseyeModelFit, SettlesOnTheExactTransformAndBlur) {
         }
         EXPECT_LT(sum / kFrames, k.meanError) << categoryName(k.category);
     }
+}
+
+// The search's start turn: symbolAngle against the exact transform's turn
+// at the centre (modulo a quarter turn). Under heavy blur the rings alone
+// point anywhere; the symbol round them keeps it within a few degrees.
+TEST(BullseyeModelFit, SymbolAngleFollowsTheGrid) {
+    struct Case {
+        Category category;
+        double maxDegrees, meanDegrees;
+    };
+    const Case cases[] = {
+        {Category::Clean, 2.0, 0.5},   {Category::Rotation, 4.0, 2.0},  {Category::LightOnDark, 8.0, 4.0},
+        {Category::Blur90, 5.0, 2.5},  {Category::CameraMix, 8.0, 3.0},
+    };
+    constexpr int kFrames = 16;
+    for (const Case& k : cases) {
+        double sum = 0.0;
+        for (int index = 0; index < kFrames; ++index) {
+            const Generated g(k.category, index);
+            const FrameCase::Placement& p = g.frame.placements.at(0);
+            const auto centre = Aztec::Math::mapPoint(g.exact, 0.0, 0.0), along = Aztec::Math::mapPoint(g.exact, 1.0, 0.0);
+            const double truth = std::atan2(along.y - centre.y, along.x - centre.x);
+            const double angle = AztecCore::Locate::symbolAngle(g.sampler, centre.x, centre.y, p.module);
+            const double off = std::fabs(std::remainder(angle - truth, std::numbers::pi / 2)) * 180.0 / std::numbers::pi;
+            EXPECT_LT(off, k.maxDegrees) << categoryName(k.category) << ", frame " << index;
+            sum += off;
+        }
+        EXPECT_LT(sum / kFrames, k.meanDegrees) << categoryName(k.category);
+    }
+    // Round a point at or past the image's edges it looks only inside (the
+    // sanitizer build catches a read past them).
+    const std::vector<std::uint8_t> pixels(37 * 23, 90);
+    const AztecCore::Locate::GreyView small{pixels.data(), 37, 23, 37};
+    const AztecCore::Locate::Sampler sampler(small, false);
+    for (const auto& [x, y] : {std::pair{0.0, 0.0}, {36.4, 22.6}, {-40.0, 11.0}, {80.0, -9.0}, {38.0, 24.0}, {18.0, 11.0}})
+        for (const double module : {0.6, 2.0, 9.0}) EXPECT_TRUE(std::isfinite(AztecCore::Locate::symbolAngle(sampler, x, y, module)));
 }
 
 }  // namespace
