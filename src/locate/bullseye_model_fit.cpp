@@ -617,9 +617,21 @@ std::optional<ModelFit> refineBullseye(const Sampler& sampler, const Homography&
     return levenbergMarquardt(problem, p, compact);
 }
 
+namespace {
+
+// Edges that run along two perpendicular directions: the fourth power of
+// their gradients, each weighted by its strength, sums to a direction
+// along them (four times its angle, whatever the levels' sign).
+void addEdge(std::complex<double>& sum, double gx, double gy) {
+    const double mag = gx * gx + gy * gy;
+    if (mag <= 0.0) return;
+    const std::complex<double> g(gx, gy);
+    sum += (g * g) * (g * g) / mag;
+}
+
+}  // namespace
+
 double ringAngle(const Sampler& sampler, double x, double y, double reach, double step) {
-    // The rings' edges run along two perpendicular directions: the fourth
-    // power of the gradient, weighted by its strength, points along them.
     std::complex<double> sum;
     const double d = step;
     for (double dy = -reach; dy <= reach; dy += d) {
@@ -627,21 +639,18 @@ double ringAngle(const Sampler& sampler, double x, double y, double reach, doubl
             if (dx * dx + dy * dy > reach * reach) continue;
             const double gx = sampler.at(x + dx + d, y + dy) - sampler.at(x + dx - d, y + dy);
             const double gy = sampler.at(x + dx, y + dy + d) - sampler.at(x + dx, y + dy - d);
-            const double mag = gx * gx + gy * gy;
-            if (mag <= 0.0) continue;
-            const std::complex<double> g(gx, gy);
-            sum += (g * g) * (g * g) / mag;
+            addEdge(sum, gx, gy);
         }
     }
     return std::arg(sum) / 4.0;
 }
 
 double symbolAngle(const Sampler& sampler, double x, double y, double module) {
+    if (!(std::fabs(x) < 1e6 && std::fabs(y) < 1e6)) return 0.0;
     const GreyView& v = sampler.view();
     const double reach = std::min(kSymbolAngleReach * module, kMaxSymbolAngleReach);
     const int step = std::max(1, static_cast<int>(std::lround(reach / kSymbolAngleSteps)));
     const int steps = static_cast<int>(reach / step);
-    if (!(std::fabs(x) < 1e6 && std::fabs(y) < 1e6)) return 0.0;
     const int cx = static_cast<int>(std::lround(x)), cy = static_cast<int>(std::lround(y));
     // Points whose differences would reach past the image are left out:
     // point i of a line lies at c + i step, and needs step pixels either side.
@@ -659,14 +668,8 @@ double symbolAngle(const Sampler& sampler, double x, double y, double module) {
             if (i * i + j * j > steps * steps) continue;
             const int px = cx + i * step;
             const double gx = row[px + step] - row[px - step];
-            const double gy = below[px] - above[px];
-            const double mag = gx * gx + gy * gy;
+            addEdge(sum, gx, below[px] - above[px]);
             ++points;
-            if (mag <= 0.0) continue;
-            // As in ringAngle: the fourth power of the gradient, weighted by
-            // its strength (the sign of the levels does not matter to it).
-            const std::complex<double> g(gx, gy);
-            sum += (g * g) * (g * g) / mag;
         }
     }
     sampler.charge(points);
