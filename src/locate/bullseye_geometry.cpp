@@ -365,12 +365,12 @@ std::optional<BullseyeFit> fitAt(const Sampler& sampler, double cx, double cy, d
 }  // namespace
 
 std::optional<BullseyeFit> fitBullseye(const Sampler& sampler, double cx, double cy, double module, bool compact,
-                                       double blur) {
+                                       double blur, bool* otherPolarity) {
     if (!(module > 0.5)) return std::nullopt;
     auto edges = fitAt(sampler, cx, cy, module, compact, blur);
     // The second fit asked for under known blur is the edges' alone.
     if (blur > 0.0) return edges;
-    return fitBullseyeFrom(sampler, edges, cx, cy, module, compact);
+    return fitBullseyeFrom(sampler, edges, cx, cy, module, compact, /*roundRings=*/false, otherPolarity);
 }
 
 std::optional<BullseyeFit> fitBullseyeEdges(const Sampler& sampler, double cx, double cy, double module, bool compact) {
@@ -379,17 +379,18 @@ std::optional<BullseyeFit> fitBullseyeEdges(const Sampler& sampler, double cx, d
 }
 
 std::optional<BullseyeFit> fitBullseyeFrom(const Sampler& sampler, const std::optional<BullseyeFit>& edges, double cx,
-                                           double cy, double module, bool compact, bool roundRings) {
+                                           double cy, double module, bool compact, bool roundRings,
+                                           bool* otherPolarity) {
     if (!(module > 0.5)) return std::nullopt;
     if (edges) {
         const Point2d o = Aztec::Math::mapPoint(edges->toImage, 0.0, 0.0);
-        if (auto model = refineBullseye(sampler, edges->toImage, compact)) {
+        if (auto model = refineBullseye(sampler, edges->toImage, compact, kStartBlur, otherPolarity)) {
             const Point2d m = Aztec::Math::mapPoint(model->fit.toImage, 0.0, 0.0);
             if (std::hypot(m.x - o.x, m.y - o.y) < kModelMove * module) return model->fit;
         }
         return edges;
     }
-    if (auto model = searchBullseye(sampler, cx, cy, module, compact, roundRings)) {
+    if (auto model = searchBullseye(sampler, cx, cy, module, compact, roundRings, otherPolarity)) {
         const Point2d m = Aztec::Math::mapPoint(model->fit.toImage, 0.0, 0.0);
         if (std::hypot(m.x - cx, m.y - cy) < kSearchMove * module) return model->fit;
     }

@@ -48,8 +48,9 @@ struct BullseyeFit {
 // no fit, the model is searched for on its own. With `blur` (Gaussian sigma
 // in modules, when known) the edges' fit alone, leaving the rings' rounded
 // corners out. Nothing when the rings are not there or do not fit squares.
+// `otherPolarity` as for refineBullseye (bullseye_model_fit.h).
 std::optional<BullseyeFit> fitBullseye(const Sampler& sampler, double x, double y, double module, bool compact,
-                                       double blur = 0.0);
+                                       double blur = 0.0, bool* otherPolarity = nullptr);
 
 // fitBullseye in two steps, for a caller that tries the edges' fit before
 // the model refines it: the edges' fit alone, then fitBullseye's result
@@ -57,7 +58,8 @@ std::optional<BullseyeFit> fitBullseye(const Sampler& sampler, double x, double 
 // for searchBullseye.
 std::optional<BullseyeFit> fitBullseyeEdges(const Sampler& sampler, double x, double y, double module, bool compact);
 std::optional<BullseyeFit> fitBullseyeFrom(const Sampler& sampler, const std::optional<BullseyeFit>& edges, double x,
-                                           double y, double module, bool compact, bool roundRings = false);
+                                           double y, double module, bool compact, bool roundRings = false,
+                                           bool* otherPolarity = nullptr);
 
 // A centre round (x, y) about which the image is more nearly point-
 // symmetric, when there is one a third of a module or more away: where to

@@ -489,7 +489,7 @@ double delta(int k) {
 // without, the start's perspective is kept (a bull's-eye under heavy blur
 // says little about it).
 std::optional<ModelFit> levenbergMarquardt(Problem& problem, Params p, bool compact, bool orient = true,
-                                           bool perspective = false) {
+                                           bool perspective = false, bool* otherPolarity = nullptr) {
     std::vector<double> res, trial, jac;
     double cost = 0.0;
     // The samples' weights follow the blur; a second round runs when the
@@ -557,7 +557,13 @@ std::optional<ModelFit> levenbergMarquardt(Problem& problem, Params p, bool comp
     out.agreement = 1.0 - cost / total;
     out.sigma = p.sigma;
     // The model counts a dark module as 1: a dark centre makes b negative.
-    if (!(out.agreement >= kMinAgreement) || !(-levels.b >= kMinContrast)) return std::nullopt;
+    if (!(out.agreement >= kMinAgreement)) return std::nullopt;
+    if (!(-levels.b >= kMinContrast)) {
+        // Rings that fit with a light centre: under heavy blur the finder
+        // can take a bull's-eye for one of the other polarity.
+        if (otherPolarity && levels.b >= kMinContrast) *otherPolarity = true;
+        return std::nullopt;
+    }
     const Homography h = problem.transform(p);
     for (double coef : h)
         if (!std::isfinite(coef)) return std::nullopt;
@@ -609,12 +615,13 @@ Params paramsOf(const Homography& h) {
 
 }  // namespace
 
-std::optional<ModelFit> refineBullseye(const Sampler& sampler, const Homography& start, bool compact, double sigma) {
+std::optional<ModelFit> refineBullseye(const Sampler& sampler, const Homography& start, bool compact, double sigma,
+                                       bool* otherPolarity) {
     const int rings = compact ? kCompactRings : kFullRangeRings;
     Problem problem(sampler, rings, bullseyeCore(rings));
     Params p = paramsOf(start);
     p.sigma = std::clamp(sigma, kMinSigma, kMaxSigma);
-    return levenbergMarquardt(problem, p, compact);
+    return levenbergMarquardt(problem, p, compact, /*orient=*/true, /*perspective=*/false, otherPolarity);
 }
 
 namespace {
@@ -677,7 +684,7 @@ double symbolAngle(const Sampler& sampler, double x, double y, double module) {
 }
 
 std::optional<ModelFit> searchBullseye(const Sampler& sampler, double x, double y, double module, bool compact,
-                                       bool roundRings) {
+                                       bool roundRings, bool* otherPolarity) {
     if (!(module > 0.5)) return std::nullopt;
     const int rings = compact ? kCompactRings : kFullRangeRings;
     // Scales are tried on a coarse grid of samples; the fit refines on the
@@ -732,7 +739,7 @@ std::optional<ModelFit> searchBullseye(const Sampler& sampler, double x, double 
         }
     }
     Problem fine(sampler, rings, bullseyeCore(rings));
-    return levenbergMarquardt(fine, best, compact);
+    return levenbergMarquardt(fine, best, compact, /*orient=*/true, /*perspective=*/false, otherPolarity);
 }
 
 std::optional<ModelFit> refineWithModeRing(const Sampler& sampler, const BullseyeFit& fit, const Aztec::BitList& ring,

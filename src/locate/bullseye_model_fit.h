@@ -27,11 +27,16 @@ struct ModelFit {
     double agreement = 0.0; // share of the image's variance the model explains
 };
 
+// The blur (modules) a refinement starts from when none is known.
+inline constexpr double kStartBlur = 0.6;
+
 // Refines `start` (grid to image, any of the eight orientations) against
 // the model. Nothing when the fit diverges or the result does not look
-// like a bull's-eye.
+// like a bull's-eye. Where the rings fit well but with a light centre (a
+// bull's-eye of the other polarity than the sampler's), `otherPolarity`
+// (when given) is set as well.
 std::optional<ModelFit> refineBullseye(const Sampler& sampler, const Aztec::Math::Homography& start, bool compact,
-                                       double sigma = 0.6);
+                                       double sigma = kStartBlur, bool* otherPolarity = nullptr);
 
 // The direction of the square rings' sides round (x, y), in radians modulo
 // a quarter turn: from the image's gradients within `reach` pixels, taken
@@ -58,8 +63,9 @@ inline constexpr double kDiagonalTurn = std::numbers::pi / 4.0;
 // With `roundRings` (rings known to be there and blurred nearly round,
 // whose edges may point anywhere) the angle half-way between the sides'
 // directions is tried as well when the first gives nothing.
+// `otherPolarity` as for refineBullseye.
 std::optional<ModelFit> searchBullseye(const Sampler& sampler, double x, double y, double module, bool compact,
-                                       bool roundRings = false);
+                                       bool roundRings = false, bool* otherPolarity = nullptr);
 
 // Refines a fit whose mode ring has been read, now with the ring's modules
 // known too: `ring` holds them (true for dark) clockwise from the corner

@@ -103,6 +103,19 @@ constexpr double kRingBudgetShare = 0.4;
 // a hit (the soak's frames took 3 % more time).
 constexpr double kAimShare = 0.05;
 constexpr int kLastChances = 2;
+// Heavy blur can turn the colour of a bull's-eye's middle run, and the
+// finder then names the other polarity: the model fits such rings well,
+// but with a light centre (refineBullseye). When nothing read, up to
+// kOtherPolarityChances of those hits are read in the polarity they
+// fitted in, nearest the frame centre first.
+constexpr int kOtherPolarityChances = 2;
+// When still nothing read, the ring template looks once round the frame
+// centre itself, where the user aims, with a hit of kAimModule pixels a
+// module: for rings of 3 to 8 pixels a module within 12 pixels of the
+// centre (matchRings), the small modules that heavy blur hides from the
+// finder's runs. Its match is read in its polarity and then in the other,
+// since a match of rings blurred nearly flat can take either sign.
+constexpr double kAimModule = 8.0;
 // A symbol blurred by most of a module matches the template as a whole at
 // two and a half to three times its module (its dark middle and the
 // light quiet zone round it): a match of at least kMinWholeSymbolMatch
@@ -347,9 +360,10 @@ std::optional<FoundSymbol> readDotted(const GreyView& view, const Sampler& sampl
 // compact one, but not the other way round. Without `moveCentre` nothing
 // is tried round a more symmetric centre, nor in a smoothed copy.
 // `roundRings` for a hit where heavily blurred rings are known to be (see
-// searchBullseye).
-std::optional<FoundSymbol> readAt(const GreyView& view, const FinderHit& hit, bool moveCentre, WorkBudget& budget,
-                                  std::vector<BlurredFit>& blurred, bool roundRings = false) {
+// searchBullseye). `otherPolarity` is set where the frame's rings fit with
+// a light centre (see refineBullseye).
+std::optional<FoundSymbol> readAtIn(const GreyView& view, const FinderHit& hit, bool moveCentre, WorkBudget& budget,
+                                    std::vector<BlurredFit>& blurred, bool roundRings, bool* otherPolarity) {
     const Sampler sampler(view, hit.lightOnDark, &budget);
     bool fitted = false;
     for (bool compact : {false, true}) {
@@ -357,7 +371,7 @@ std::optional<FoundSymbol> readAt(const GreyView& view, const FinderHit& hit, bo
         if (edges) {
             if (auto found = readSharp(sampler, *edges, hit.lightOnDark)) return found;
         }
-        if (auto fit = fitBullseyeFrom(sampler, edges, hit.x, hit.y, hit.module, compact, roundRings)) {
+        if (auto fit = fitBullseyeFrom(sampler, edges, hit.x, hit.y, hit.module, compact, roundRings, otherPolarity)) {
             fitted = true;
             if (auto found = readFitted(sampler, *fit, hit, {hit.x, hit.y}, &blurred)) return found;
         }
@@ -366,12 +380,26 @@ std::optional<FoundSymbol> readAt(const GreyView& view, const FinderHit& hit, bo
     if (fitted) return readDotted(view, sampler, hit, budget);
     if (const auto centre = moreSymmetricCentre(sampler, hit.x, hit.y, hit.module)) {
         for (bool compact : {false, true}) {
-            if (auto fit = fitBullseye(sampler, centre->x, centre->y, hit.module, compact)) {
+            if (auto fit = fitBullseye(sampler, centre->x, centre->y, hit.module, compact, 0.0, otherPolarity)) {
                 if (auto found = readFitted(sampler, *fit, hit, *centre, &blurred)) return found;
             }
         }
     }
     return readDotted(view, sampler, hit, budget);
+}
+
+// readAtIn; where nothing read but the rings fitted with a light centre,
+// the hit goes into `otherPolarity` (when given) with its polarity turned.
+std::optional<FoundSymbol> readAt(const GreyView& view, const FinderHit& hit, bool moveCentre, WorkBudget& budget,
+                                  std::vector<BlurredFit>& blurred, bool roundRings = false,
+                                  std::vector<FinderHit>* otherPolarity = nullptr) {
+    bool inverted = false;
+    auto found = readAtIn(view, hit, moveCentre, budget, blurred, roundRings, otherPolarity ? &inverted : nullptr);
+    if (!found && inverted) {
+        otherPolarity->push_back(hit);
+        otherPolarity->back().lightOnDark = !hit.lightOnDark;
+    }
+    return found;
 }
 
 }  // namespace
@@ -508,6 +536,8 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
     int attempts = 0;
     int loneUnlikely = 0;  // first-round attempts on lone unlikely hits
     std::vector<FinderHit> passedOver;  // near where the user aims, for the last chance
+    std::vector<FinderHit> otherPolarity;  // hits whose rings fitted with a light centre
+    const auto wanted = [&](const FinderHit& h) { return h.lightOnDark ? options.lightOnDark : options.darkOnLight; };
     const auto nearAim = [&](const FinderHit& h) {
         return std::hypot(h.x - view.width / 2.0, h.y - view.height / 2.0) < kAimShare * std::min(view.width, view.height);
     };
@@ -555,7 +585,7 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
             if (lone) ++loneUnlikely;
             ++spent;
             tried.push_back(h);
-            if (auto f = readAt(view, h, !(lone && noise >= kBoundedNoise), budget, blurred)) {
+            if (auto f = readAt(view, h, !(lone && noise >= kBoundedNoise), budget, blurred, false, &otherPolarity)) {
                 found.push_back(std::move(*f));
                 if (!options.all) return true;
             }
@@ -656,8 +686,8 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
     // Reads round a good enough match; true when a symbol read there.
     const auto readRings = [&](const std::optional<RingMatch>& rings) {
         if (!rings || rings->score < kMinRingScore || insideRead(rings->hit)) return false;
-        if (rings->hit.lightOnDark ? !options.lightOnDark : !options.darkOnLight) return false;
-        auto f = readAt(view, rings->hit, /*moveCentre=*/false, budget, ringFits, /*roundRings=*/true);
+        if (!wanted(rings->hit)) return false;
+        auto f = readAt(view, rings->hit, /*moveCentre=*/false, budget, ringFits, /*roundRings=*/true, &otherPolarity);
         if (!f) return false;
         found.push_back(std::move(*f));
         return true;
@@ -696,8 +726,34 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
         if (covered(h)) continue;
         ++lastTried;
         tried.push_back(h);
+        if (auto f = readAt(view, h, /*moveCentre=*/true, budget, blurred, false, &otherPolarity))
+            found.push_back(std::move(*f));
+    }
+    sortNearestFirst(otherPolarity, cx, cy);
+    int otherTried = 0;
+    for (const FinderHit& h : otherPolarity) {
+        if (otherTried >= kOtherPolarityChances || budget.spent() || !found.empty()) break;
+        if (!wanted(h) || covered(h)) continue;
+        ++otherTried;
+        tried.push_back(h);
         if (auto f = readAt(view, h, /*moveCentre=*/true, budget, blurred)) found.push_back(std::move(*f));
     }
+    if (!found.empty() || budget.spent()) return found;
+    FinderHit aim;
+    aim.x = cx;
+    aim.y = cy;
+    aim.module = kAimModule;
+    std::vector<BlurredFit> aimFits;
+    if (const auto rings = matchRings(view, aim, budget); rings && rings->score >= kMinRingScore) {
+        for (bool turn : {false, true}) {
+            FinderHit h = rings->hit;
+            h.lightOnDark = h.lightOnDark != turn;
+            if (!found.empty() || budget.spent() || !wanted(h) || insideRead(h)) continue;
+            if (auto f = readAt(view, h, /*moveCentre=*/false, budget, aimFits, /*roundRings=*/true))
+                found.push_back(std::move(*f));
+        }
+    }
+    readTurned(aimFits);
     return found;
 }
 

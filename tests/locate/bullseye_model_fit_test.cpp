@@ -64,9 +64,17 @@ TEST(BullseyeModelFit, SettlesOnTheExactTransformAndBlur) {
             const Generated g(k.category, index);
             const FrameCase::Placement& p = g.frame.placements.at(0);
             // Every full-range bull's-eye holds the compact one's rings.
-            const auto fit = AztecCore::Locate::refineBullseye(g.sampler, offStart(g.exact, 4.0, 1.05, 0.3, -0.2), true);
+            const Homography start = offStart(g.exact, 4.0, 1.05, 0.3, -0.2);
+            bool otherPolarity = false;
+            const auto fit = AztecCore::Locate::refineBullseye(g.sampler, start, true, 0.6, &otherPolarity);
             SCOPED_TRACE(std::string(categoryName(k.category)) + ", frame " + std::to_string(index));
             ASSERT_TRUE(fit);
+            EXPECT_FALSE(otherPolarity);
+            // Seen in the other polarity the rings fit as well, with a light
+            // centre: no fit, but told so.
+            const AztecCore::Locate::Sampler inverted(g.sampler.view(), !g.sampler.inverted());
+            EXPECT_FALSE(AztecCore::Locate::refineBullseye(inverted, start, true, 0.6, &otherPolarity));
+            EXPECT_TRUE(otherPolarity);
             const double error = transformError(fit->fit.toImage, g.exact, 4.5, p.module);
             EXPECT_LT(error, k.maxError);
             sum += error;

@@ -389,6 +389,21 @@ TEST(WholeFrame, RingTemplateFitsStartNearTheRingsScaleAndTurn) {
     expectReadInBothPolarities(Category::Blur90, 272, 7);
 }
 
+// Heavily blurred camera frames whose finder hits name the other polarity
+// (the centre's run turned by blur): the rings fit only with a light
+// centre there, and read once the hit is turned.
+TEST(WholeFrame, RingsThatFitInTheOtherPolarityAreReadInIt) {
+    for (const int index : {21, 38}) expectReadInBothPolarities(Category::CameraMix, index, 7);
+}
+
+// Camera frames whose small blurred bull's-eye, at the frame centre, the
+// finder's hits miss: the ring template finds it where the user aims.
+TEST(WholeFrame, RingsAreLookedForWhereTheUserAims) {
+    expectReadInBothPolarities(Category::CameraMix, 111, 7);
+    expectReadInBothPolarities(Category::CameraMix, 491, 7);
+    expectReadInBothPolarities(Category::CameraMix, 396, 31);
+}
+
 // Small blur-0.9 symbols whose hits come fifth or sixth from the frame
 // centre: on frames of little noise the ring template looks round six.
 TEST(WholeFrame, OnQuietFramesTheRingTemplateLooksRoundMoreHits) {
