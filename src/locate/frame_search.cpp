@@ -116,6 +116,12 @@ constexpr int kOtherPolarityChances = 2;
 // finder's runs. Its match is read in its polarity and then in the other,
 // since a match of rings blurred nearly flat can take either sign.
 constexpr double kAimModule = 8.0;
+// Rings raise the spread of the levels round them above the noise's: the
+// look is left out where, within kAimReach pixels of the centre, it stays
+// under kFlatSpread times the frame's noise plus kFlatFloor grey levels
+// (most of a symbol-free frame's cost of the look).
+constexpr int kAimReach = 34;  // the template's half-width at kAimModule
+constexpr double kFlatSpread = 1.25, kFlatFloor = 2.0;
 // A symbol blurred by most of a module matches the template as a whole at
 // two and a half to three times its module (its dark middle and the
 // light quiet zone round it): a match of at least kMinWholeSymbolMatch
@@ -255,6 +261,25 @@ std::vector<std::uint8_t> reduce(const GreyView& v, int reduction, GreyView& out
 Quad mapQuad(const Aztec::Math::Homography& h, double e) {
     return {Aztec::Math::mapPoint(h, -e, -e), Aztec::Math::mapPoint(h, e, -e), Aztec::Math::mapPoint(h, e, e),
             Aztec::Math::mapPoint(h, -e, e)};
+}
+
+// The standard deviation of the levels within `reach` pixels of (x, y)
+// (as far as the frame goes).
+double spreadRound(const GreyView& view, int x, int y, int reach) {
+    const int x0 = std::max(0, x - reach), x1 = std::min(view.width - 1, x + reach);
+    const int y0 = std::max(0, y - reach), y1 = std::min(view.height - 1, y + reach);
+    if (x1 < x0 || y1 < y0) return 0.0;
+    std::int64_t sum = 0, squares = 0;
+    for (int py = y0; py <= y1; ++py) {
+        const std::uint8_t* row = view.pixels + static_cast<std::ptrdiff_t>(py) * view.stride;
+        for (int px = x0; px <= x1; ++px) {
+            sum += row[px];
+            squares += row[px] * row[px];
+        }
+    }
+    const double n = static_cast<double>(x1 - x0 + 1) * (y1 - y0 + 1);
+    const double mean = static_cast<double>(sum) / n;
+    return std::sqrt(std::max(0.0, static_cast<double>(squares) / n - mean * mean));
 }
 
 // A symbol read round a fitted bull's-eye, with its centre and corners.
@@ -738,7 +763,9 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
         tried.push_back(h);
         if (auto f = readAt(view, h, /*moveCentre=*/true, budget, blurred)) found.push_back(std::move(*f));
     }
-    if (!found.empty() || budget.spent()) return found;
+    if (!found.empty() || budget.spent() ||
+        spreadRound(view, view.width / 2, view.height / 2, kAimReach) < kFlatSpread * noise + kFlatFloor)
+        return found;
     FinderHit aim;
     aim.x = cx;
     aim.y = cy;
