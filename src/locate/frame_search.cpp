@@ -744,28 +744,25 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
     // fits' turn is uncertain by a few degrees: the fits that read nothing
     // have their mode rings looked for turned as well, last.
     readTurned(ringFits);
-    // The last chance: the hits passed over near the frame centre, nearest
-    // first, with what is left of the budget.
+    // The last chances, each with what is left of the budget: up to
+    // `limit` of `hits`, nearest the frame centre first.
+    const auto lastChances = [&](std::vector<FinderHit>& hits, int limit, std::vector<FinderHit>* turned) {
+        sortNearestFirst(hits, cx, cy);
+        int chances = 0;
+        for (const FinderHit& h : hits) {
+            if (chances >= limit || budget.spent() || !found.empty()) break;
+            if (!wanted(h) || covered(h)) continue;
+            ++chances;
+            tried.push_back(h);
+            if (auto f = readAt(view, h, /*moveCentre=*/true, budget, blurred, false, turned))
+                found.push_back(std::move(*f));
+        }
+    };
+    // The hits passed over near the frame centre; then those whose rings
+    // fitted in the other polarity (these too among them).
     if (!found.empty()) return found;
-    sortNearestFirst(passedOver, cx, cy);
-    int lastTried = 0;
-    for (const FinderHit& h : passedOver) {
-        if (lastTried >= kLastChances || budget.spent() || !found.empty()) break;
-        if (covered(h)) continue;
-        ++lastTried;
-        tried.push_back(h);
-        if (auto f = readAt(view, h, /*moveCentre=*/true, budget, blurred, false, &otherPolarity))
-            found.push_back(std::move(*f));
-    }
-    sortNearestFirst(otherPolarity, cx, cy);
-    int otherTried = 0;
-    for (const FinderHit& h : otherPolarity) {
-        if (otherTried >= kOtherPolarityChances || budget.spent() || !found.empty()) break;
-        if (!wanted(h) || covered(h)) continue;
-        ++otherTried;
-        tried.push_back(h);
-        if (auto f = readAt(view, h, /*moveCentre=*/true, budget, blurred)) found.push_back(std::move(*f));
-    }
+    lastChances(passedOver, kLastChances, &otherPolarity);
+    lastChances(otherPolarity, kOtherPolarityChances, nullptr);
     if (!found.empty() || budget.spent() ||
         spreadRound(view, view.width / 2, view.height / 2, kAimReach) < kFlatSpread * noise + kFlatFloor)
         return found;
