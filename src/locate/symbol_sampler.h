@@ -48,6 +48,10 @@ struct ModuleModel {
     double sigma = 0.0;
     double dark = 0.0;
     double light = 255.0;
+    // How far the bull's-eye's module levels spread about the model (RMS,
+    // grey levels): sensor noise and compression errors as module samples
+    // see them.
+    double noise = 0.0;
 };
 
 ModuleModel measureModules(const Sampler& sampler, const BullseyeFit& fit);

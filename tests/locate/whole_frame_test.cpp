@@ -423,6 +423,13 @@ TEST(WholeFrame, NoisyBlurredModulesAreReadFromWiderSamples) {
     for (const int index : {151, 343}) expectReadInBothPolarities(Category::CameraMix, index);
 }
 
+// Camera frames whose blurred modules keep too much noise for samples
+// round their centres, even over the patch: they read only once the
+// modules are solved from every pixel they cover.
+TEST(WholeFrame, NoisyBlurredModulesAreSolvedFromEveryPixel) {
+    for (const int index : {224, 580}) expectReadInBothPolarities(Category::CameraMix, index, 7);
+}
+
 // The centre search misses a few modules of some clean symbols (this one
 // it reads with 14 corrected words); the whole-frame stage reads the same
 // bytes from the region without a correction, and its read is reported.
