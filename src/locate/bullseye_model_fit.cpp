@@ -193,22 +193,8 @@ public:
 
     bool budgetSpent() const { return sampler_.budgetSpent(); }
 
-    // A row of the grid at a time: first where its points lie (arithmetic
-    // alone, which vectorises), then their levels.
     void sample(const Homography& h) {
-        sampler_.charge(static_cast<std::int64_t>(side_ * side_));
-        double* const xs = rowX_.data();
-        double* const ys = rowY_.data();
-        for (std::size_t i = 0; i < side_; ++i) {
-            const double u = axis_[i];
-            for (std::size_t j = 0; j < side_; ++j) {
-                const double v = axis_[j];
-                const double w = h[6] * u + h[7] * v + 1.0;
-                xs[j] = (h[0] * u + h[1] * v + h[2]) / w;
-                ys[j] = (h[3] * u + h[4] * v + h[5]) / w;
-            }
-            sampler_.atEach(xs, ys, side_, samples_.data() + i * side_);
-        }
+        sampler_.atGrid(h, axis_.data(), side_, rowX_.data(), rowY_.data(), samples_.data());
     }
 
     // The model for the blur `sigma`: one of the last few made (a fit

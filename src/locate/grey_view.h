@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "locate/work_budget.h"
+#include "math/homography.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -93,6 +94,25 @@ public:
         }
 #endif
         for (; k < n; ++k) out[k] = at(xs[k], ys[k]);
+    }
+    // at() over the square grid of points (axis[i], axis[j]) mapped through
+    // h (grid to image, as Aztec::Math::mapPoint maps them), row i into
+    // out + i * n; xs and ys (n each) are scratch. A row at a time: first
+    // where its points lie (arithmetic alone, which vectorises), then their
+    // levels. Charged as n * n samples.
+    void atGrid(const Aztec::Math::Homography& h, const double* axis, std::size_t n, double* xs, double* ys,
+                double* out) const {
+        charge(static_cast<std::int64_t>(n * n));
+        for (std::size_t i = 0; i < n; ++i) {
+            const double u = axis[i];
+            for (std::size_t j = 0; j < n; ++j) {
+                const double v = axis[j];
+                const double w = h[6] * u + h[7] * v + 1.0;
+                xs[j] = (h[0] * u + h[1] * v + h[2]) / w;
+                ys[j] = (h[3] * u + h[4] * v + h[5]) / w;
+            }
+            atEach(xs, ys, n, out + i * n);
+        }
     }
     // at(x, y), with its gradient per pixel into (gx, gy), from the same
     // four pixels: inside a pixel cell the bilinear surface's slope (along

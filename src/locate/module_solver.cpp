@@ -55,19 +55,9 @@ std::vector<double> solveModuleLevels(const Sampler& sampler, const Aztec::Math:
         }
     }
 
-    // The samples' darkness, a row of the fine grid at a time.
+    // The samples' darkness.
     std::vector<double> dark(fine * fine), xs(fine), ys(fine);
-    sampler.charge(static_cast<std::int64_t>(fine * fine));
-    for (std::size_t i = 0; i < fine; ++i) {
-        const double u = axis[i];
-        for (std::size_t l = 0; l < fine; ++l) {
-            const double v = axis[l];
-            const double w = h[6] * u + h[7] * v + 1.0;
-            xs[l] = (h[0] * u + h[1] * v + h[2]) / w;
-            ys[l] = (h[3] * u + h[4] * v + h[5]) / w;
-        }
-        sampler.atEach(xs.data(), ys.data(), fine, dark.data() + i * fine);
-    }
+    sampler.atGrid(h, axis.data(), fine, xs.data(), ys.data(), dark.data());
     for (double& d : dark) d = (known.light - d) / span;
 
     // b = T' D T, through D T; and H = T'T.
@@ -108,32 +98,39 @@ std::vector<double> solveModuleLevels(const Sampler& sampler, const Aztec::Math:
         if (held[i] >= 0) values[i] = held[i];
 
     // FISTA: each round steps from `ahead`, the values carried on past the
-    // last ones by the momentum.
-    std::vector<double> ahead(values), hv(values.size()), gradient(values.size());
+    // last ones by the momentum. The gradient H V H - b is taken as
+    // (H (H V)')' (H is symmetric), both products a row of multiply-adds
+    // at a time, which vectorise.
+    std::vector<double> ahead(values), hv(values.size()), hvT(values.size()), gT(values.size());
+    // out = H in, a row at a time, each row's terms in the order of q.
+    const auto multiply = [&](const std::vector<double>& in, std::vector<double>& out) {
+        for (std::size_t j = 0; j < side; ++j) {
+            double* const row = out.data() + j * side;
+            std::fill(row, row + side, 0.0);
+            const std::size_t lo = j > band ? j - band : 0, hi = std::min(side - 1, j + band);
+            for (std::size_t q = lo; q <= hi; ++q) {
+                const double w = hh[j * side + q];
+                const double* const from = in.data() + q * side;
+                for (std::size_t c = 0; c < side; ++c) row[c] += w * from[c];
+            }
+        }
+    };
     double momentum = 1.0;
     for (int round = 0; round < kRounds; ++round) {
-        for (std::size_t j = 0; j < side; ++j) {
-            const std::size_t lo = j > band ? j - band : 0, hi = std::min(side - 1, j + band);
-            for (std::size_t c = 0; c < side; ++c) {
-                double sum = 0.0;
-                for (std::size_t q = lo; q <= hi; ++q) sum += hh[j * side + q] * ahead[q * side + c];
-                hv[j * side + c] = sum;
-            }
-        }
+        multiply(ahead, hv);
         for (std::size_t j = 0; j < side; ++j)
-            for (std::size_t c = 0; c < side; ++c) {
-                const std::size_t lo = c > band ? c - band : 0, hi = std::min(side - 1, c + band);
-                double sum = 0.0;
-                for (std::size_t q = lo; q <= hi; ++q) sum += hv[j * side + q] * hh[q * side + c];
-                gradient[j * side + c] = sum - b[j * side + c];
-            }
+            for (std::size_t c = 0; c < side; ++c) hvT[c * side + j] = hv[j * side + c];
+        multiply(hvT, gT);
         const double next = 0.5 * (1.0 + std::sqrt(1.0 + 4.0 * momentum * momentum));
         const double carry = (momentum - 1.0) / next;
-        for (std::size_t i = 0; i < values.size(); ++i) {
-            const double moved = held[i] >= 0 ? held[i] : std::clamp(ahead[i] - step * gradient[i], 0.0, 1.0);
-            ahead[i] = moved + carry * (moved - values[i]);
-            values[i] = moved;
-        }
+        for (std::size_t j = 0; j < side; ++j)
+            for (std::size_t c = 0; c < side; ++c) {
+                const std::size_t i = j * side + c;
+                const double gradient = gT[c * side + j] - b[i];
+                const double moved = held[i] >= 0 ? held[i] : std::clamp(ahead[i] - step * gradient, 0.0, 1.0);
+                ahead[i] = moved + carry * (moved - values[i]);
+                values[i] = moved;
+            }
         momentum = next;
     }
     sampler.charge(static_cast<std::int64_t>(2 * kRounds * side * side * (2 * band + 1)) / kMultiplyAddsPerSample);
