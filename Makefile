@@ -111,13 +111,16 @@ bench-many: release
 	PYTHONPATH=$(BUILD)/release/python /usr/bin/python3 bench/many_frames.py $(BUILD)/release
 # Read rates of the whole-frame stage per kind of camera frame, and the
 # wrong-read soak over 100,000 frames that must never read wrong, and
-# 16,000 more blurred 0.45-1 module, where the reader retries most.
+# 16,000 more blurred 0.45-1 module, where the reader retries most, and
+# 16,000 blurred with camera noise, where it also solves modules from
+# every pixel.
 accuracy: release
 	$(BUILD)/release/tests/accuracy/quarrow-accuracy --frames 200
 
 soak: release
 	$(BUILD)/release/tests/accuracy/quarrow-accuracy --soak 100000
 	$(BUILD)/release/tests/accuracy/quarrow-accuracy --soak 16000 --blurred 1 --seed 21
+	$(BUILD)/release/tests/accuracy/quarrow-accuracy --soak 16000 --blurred 1 --noisy 1 --seed 23
 
 # The browser module: emscripten builds web/dist/quarrow.mjs and quarrow.wasm
 # from the same sources in $(BUILD)/web; `web-test` reads the samples in

@@ -6,8 +6,9 @@
 // round), and reads of
 // a blurred and of a turned 5-layer symbol away from the centre; the
 // FrameSearch ones time the whole-frame stage alone on the same frames,
-// the CentreOnly ones the centre search alone. The copy of a frame is the
-// floor beside them.
+// the CentreOnly ones the centre search alone; and one solve of a blurred,
+// noisy symbol's module levels from every pixel. The copy of a frame is
+// the floor beside them.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -15,6 +16,8 @@
 
 #include "locate/bullseye_finder.h"
 #include "locate/frame_search.h"
+#include "locate/grey_view.h"
+#include "locate/module_solver.h"
 #include "quarrow/quarrow.hpp"
 #include "support/frame_renderer.h"
 #include "support/zint_symbol.h"
@@ -151,5 +154,34 @@ void BM_CentreOnlyBlurred5Layer720p(benchmark::State& state) { centreOnly(state,
 BENCHMARK(BM_CentreOnlyBlurred5Layer720p);
 void BM_CentreOnlyTurned5Layer720p(benchmark::State& state) { centreOnly(state, symbolFrame(false)); }
 BENCHMARK(BM_CentreOnlyTurned5Layer720p);
+
+// One solve of a blurred, noisy 27-module symbol's levels from every pixel
+// it covers (module_solver.h): what the whole-frame search spends per
+// transform it solves through on a noisy frame (at most six a symbol).
+void BM_SolveModules27(benchmark::State& state) {
+    ModuleGrid g;
+    encodeAztec("Quarrow module solver benchmark", {.size = 4}, g);  // compact, 4 layers: 27 modules
+    RenderOptions o;
+    o.moduleSize = 4.0;
+    o.rotationDeg = 17.0;
+    o.blurSigma = 0.8 * o.moduleSize;
+    o.noiseSigma = 8.0;
+    const Frame f = renderSymbol(g, o);
+    const double half = (g.size - 1) / 2;
+    const auto at = [&](double u, double v) {
+        const FramePoint p = gridToFrame(o, g.size, u + half + 0.5, v + half + 0.5);
+        return AztecCore::Point2d{p.x - 0.5, p.y - 0.5};
+    };
+    const Aztec::Math::Homography toImage = Aztec::Math::fitHomography(
+        {-half, -half}, {half, -half}, {half, half}, {-half, half}, at(-half, -half), at(half, -half), at(half, half),
+        at(-half, half));
+    const AztecCore::Locate::Sampler sampler({f.pixels.data(), f.width, f.height, f.width}, false);
+    AztecCore::Locate::KnownLevels known;
+    known.dark = o.dark;
+    known.light = o.light;
+    const std::vector<double> start(static_cast<std::size_t>((g.size + 2) * (g.size + 2)), 0.5 * (o.dark + o.light));
+    for (auto _ : state) benchmark::DoNotOptimize(AztecCore::Locate::solveModuleLevels(sampler, toImage, g.size, 0.8, known, start));
+}
+BENCHMARK(BM_SolveModules27);
 
 }  // namespace

@@ -17,6 +17,8 @@
 // each failed frame to /tmp/diag_N.pgm and tells, per fit, how far its
 // centre, turn and scale lie from the truth, and where the ring template
 // puts each nearby hit's rings, fitted there as the search fits them.
+// With DIAG_MODULES set it tells, for each mode message read through the
+// exact transform, how many modules sampling and solving misread there.
 // It also measures how often the finder puts a hit on every symbol's
 // centre, and how far down the list of hits the search tries it:
 //   quarrow-diagnose --finder CATEGORY_INDEX COUNT [SEED]
@@ -36,9 +38,11 @@
 #include "locate/frame_search.h"
 #include "locate/bullseye_model_fit.h"
 #include "locate/ring_template.h"
+#include "locate/module_solver.h"
 #include "locate/symbol_sampler.h"
 #include "locate/work_budget.h"
 #include "quarrow/quarrow.hpp"
+#include "support/zint_symbol.h"
 
 using namespace AztecCore::Locate;
 using Aztec::Math::Homography;
@@ -118,6 +122,45 @@ Attempt attempt(const Sampler& s, const FinderHit& h, const Homography& truth, d
         }
     }
     return best;
+}
+
+// Through the exact transform: how many of the symbol's modules sampling
+// at their centres (against the mid-level) and solving from every pixel
+// misread, and whether the true modules decode under the mode message
+// read there.
+void modulesReport(const Sampler& s, const Homography& truth, const std::string& text,
+                   const AztecCore::SymbolCandidate& cand, const ModuleModel& model) {
+    quarrow_test::ModuleGrid g;
+    if (!quarrow_test::encodeAztec(text, {}, g) || g.size != cand.size) return;
+    const int m = g.size, half = (m - 1) / 2, n = m + 2;
+    const double mid = 0.5 * (model.dark + model.light);
+    std::vector<double> centres(static_cast<std::size_t>(n * n));
+    for (int x = -1; x <= m; ++x)
+        for (int y = -1; y <= m; ++y) {
+            const auto p = Aztec::Math::mapPoint(truth, x - half, y - half);
+            centres[static_cast<std::size_t>((x + 1) * n + y + 1)] = s.at(p.x, p.y);
+        }
+    KnownLevels known;
+    known.dark = model.dark;
+    known.light = model.light;
+    const auto solved = solveModuleLevels(s, truth, m, model.sigma, known, std::vector<double>(centres.size(), mid));
+    int atCentres = 0, solvedWrong = 0;
+    Aztec::ModuleMatrix matrix(static_cast<std::size_t>(m), Aztec::BitList(static_cast<std::size_t>(m)));
+    for (int x = 0; x < m; ++x)
+        for (int y = 0; y < m; ++y) {
+            const std::size_t i = static_cast<std::size_t>((x + 1) * n + y + 1);
+            atCentres += (centres[i] < mid) != g.at(y, x);
+            solvedWrong += (solved[i] < mid) != g.at(y, x);
+            matrix[static_cast<std::size_t>(x)].set(y, g.at(y, x));
+        }
+    AztecCore::SymbolCandidate unchecked = cand;
+    unchecked.modeCorrections = 0;
+    std::printf("  modules misread of %d: at their centres %d, solved %d; the true modules decode %s\n", m * m,
+                atCentres, solvedWrong,
+                Aztec::decodeDataChecked(cand, matrix) ? "yes"
+                : Aztec::decodeDataChecked(unchecked, matrix)
+                    ? "only unchecked (the mode message needed corrections and the data reads with a word fewer too)"
+                    : "no");
 }
 
 }  // namespace
@@ -224,7 +267,9 @@ int main(int argc, char** argv) {
             exact.light = m0.light;
             const ModuleModel m = measureModules(s, exact);
             AztecCore::SymbolCandidate cand;
-            if (readModeRing(s, exact, m, cand) && readSymbolData(s, exact, m, cand)) exactRead = true;
+            const bool mode = readModeRing(s, exact, m, cand);
+            if (mode && readSymbolData(s, exact, m, cand)) exactRead = true;
+            if (mode && std::getenv("DIAG_MODULES")) modulesReport(s, truth, c.expected.front(), cand, m);
         }
         truthDecodes += exactRead;
         if (verbose) {

@@ -304,7 +304,7 @@ const char* soakKindName(int kind) {
     return kind >= 0 && kind < kSoakKinds ? kNames[kind] : "?";
 }
 
-SoakCase makeSoakCase(int kind, int index, std::uint32_t seed, bool blurred) {
+SoakCase makeSoakCase(int kind, int index, std::uint32_t seed, bool blurred, bool noisy) {
     Dice d(caseSeed(seed, 100 + kind, index));
     SoakCase c;
     RenderOptions o;
@@ -319,6 +319,7 @@ SoakCase makeSoakCase(int kind, int index, std::uint32_t seed, bool blurred) {
         // Drawn apart, so that the frames otherwise stay those without blur.
         Dice b(caseSeed(seed, 200 + kind, index));
         o.blurSigma = b.uniform(0.45, 1.0) * o.moduleSize;
+        if (noisy) o.noiseSigma = b.uniform(3.0, 12.0);
     }
     switch (kind) {
         case 0:
@@ -424,10 +425,10 @@ Tally runCategory(Category category, int count, std::uint32_t seed, int step) {
     return t;
 }
 
-Tally runSoak(int kind, int count, std::uint32_t seed, bool blurred) {
+Tally runSoak(int kind, int count, std::uint32_t seed, bool blurred, bool noisy) {
     Tally t;
     for (int i = 0; i < count; ++i) {
-        const SoakCase c = makeSoakCase(kind, i, seed, blurred);
+        const SoakCase c = makeSoakCase(kind, i, seed, blurred, noisy);
         ++t.frames;
         const auto all = quarrow::readAll(c.frame.pixels.data(), c.frame.width, c.frame.height);
         for (const auto& r : all) {

@@ -90,14 +90,16 @@ double transformError(const Aztec::Math::Homography& fit, const Aztec::Math::Hom
 // symbol's true content (empty when there is none): any read that differs
 // from it is wrong.
 // With `blurred` the rendered frames (all but noise, clutter, empty and
-// ramps) are blurred by 0.45-1.0 module, where the reader tries most.
+// ramps) are blurred by 0.45-1.0 module, where the reader tries most; with
+// `noisy` too they keep camera noise of 3-12 grey levels (rather than
+// 0-4), where it also solves modules from every pixel.
 struct SoakCase {
     Frame frame;
     std::string original;
 };
 inline constexpr int kSoakKinds = 8;
 const char* soakKindName(int kind);
-SoakCase makeSoakCase(int kind, int index, std::uint32_t seed, bool blurred = false);
+SoakCase makeSoakCase(int kind, int index, std::uint32_t seed, bool blurred = false, bool noisy = false);
 
 struct Tally {
     int frames = 0;
@@ -110,6 +112,6 @@ struct Tally {
 // step, 2 step, ...
 Tally runCategory(Category category, int count, std::uint32_t seed, int step = 1);
 // Reads `count` soak frames of a kind; `read` counts frames that read at all.
-Tally runSoak(int kind, int count, std::uint32_t seed, bool blurred = false);
+Tally runSoak(int kind, int count, std::uint32_t seed, bool blurred = false, bool noisy = false);
 
 }  // namespace quarrow_test

@@ -41,6 +41,8 @@ TEST(Accuracy, ShortSoakReadsNothingWrong) {
         EXPECT_EQ(runSoak(kind, 12, 5).wrong, 0);
         // Heavy blur, where the reader retries most.
         EXPECT_EQ(runSoak(kind, 4, 5, /*blurred=*/true).wrong, 0);
+        // And noisy, where it also solves modules from every pixel.
+        EXPECT_EQ(runSoak(kind, 4, 5, /*blurred=*/true, /*noisy=*/true).wrong, 0);
     }
 }
 
