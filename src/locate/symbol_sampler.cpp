@@ -89,7 +89,8 @@ constexpr double kSolveNoise = 0.01;
 // A solve costs about as much as ten samplings over the modules' patches:
 // a symbol's first few transforms are solved (the levels as sampled, the
 // refits, the first turns), the rest would spend the budget that later
-// candidates and looks need.
+// candidates and looks need. Symbols larger than kMaxSymbolRefit are not
+// solved: one of 151 modules takes 12 ms.
 constexpr int kMaxSolves = 6;
 // Symbols up to this size are refitted whole when the first samplings fail
 // (larger ones would cost too much), in this many passes.
@@ -809,7 +810,9 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
         const std::vector<double> wide = sampleLevels(sampler, h, m, {0.0, 0.0, 1.0}, true);
         const std::vector<double> sharpened = deblurBounded(wide, m + 2, sigma + kWideExtraBlur, known);
         if (auto r = attempt(sharpened, 0.0, modelMid)) return r;
-        if (model.noise < kSolveNoise * (model.light - model.dark) || solves++ >= kMaxSolves) return std::nullopt;
+        if (model.noise < kSolveNoise * (model.light - model.dark) || m > kMaxSymbolRefit || sampler.budgetSpent() ||
+            solves++ >= kMaxSolves)
+            return std::nullopt;
         return attempt(solveModuleLevels(sampler, h, m, sigma, known, sharpened), 0.0, modelMid);
     };
     // Levels sampled through a refitted transform, classified every way
