@@ -167,14 +167,7 @@ void BM_SolveModules27(benchmark::State& state) {
     o.blurSigma = 0.8 * o.moduleSize;
     o.noiseSigma = 8.0;
     const Frame f = renderSymbol(g, o);
-    const double half = (g.size - 1) / 2;
-    const auto at = [&](double u, double v) {
-        const FramePoint p = gridToFrame(o, g.size, u + half + 0.5, v + half + 0.5);
-        return AztecCore::Point2d{p.x - 0.5, p.y - 0.5};
-    };
-    const Aztec::Math::Homography toImage = Aztec::Math::fitHomography(
-        {-half, -half}, {half, -half}, {half, half}, {-half, half}, at(-half, -half), at(half, -half), at(half, half),
-        at(-half, half));
+    const Aztec::Math::Homography toImage = gridTransform(o, g.size);
     const AztecCore::Locate::Sampler sampler({f.pixels.data(), f.width, f.height, f.width}, false);
     AztecCore::Locate::KnownLevels known;
     known.dark = o.dark;

@@ -90,8 +90,10 @@ std::vector<double> solveModuleLevels(const Sampler& sampler, const Aztec::Math:
     // Known modules held (-1: free), in the unknowns' grid.
     std::vector<signed char> held(side * side, -1);
     const auto unknownAt = [&](std::size_t levelIndex) { return (levelIndex / n + 1) * side + levelIndex % n + 1; };
-    for (const std::size_t i : known.darkAt) held[unknownAt(i)] = 1;
-    for (const std::size_t i : known.lightAt) held[unknownAt(i)] = 0;
+    for (const std::size_t i : known.darkAt)
+        if (i < n * n) held[unknownAt(i)] = 1;
+    for (const std::size_t i : known.lightAt)
+        if (i < n * n) held[unknownAt(i)] = 0;
     std::vector<double> values(side * side, 0.5);
     for (std::size_t i = 0; i < n * n; ++i) values[unknownAt(i)] = std::clamp((known.light - start[i]) / span, 0.0, 1.0);
     for (std::size_t i = 0; i < values.size(); ++i)

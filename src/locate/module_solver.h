@@ -36,7 +36,8 @@ struct KnownLevels {
 // ((m + 2)^2 entries, entry (x + 1) * (m + 2) + (y + 1) for grid
 // u = x - (m - 1) / 2, v = y - (m - 1) / 2), seen through `toImage` under
 // a blur of `sigma` modules, between known.dark and known.light. `start`
-// (the same layout) is where the solution starts; known's modules are held.
+// (the same layout) is where the solution starts; known's modules are
+// held (entries beyond the grid are ignored).
 std::vector<double> solveModuleLevels(const Sampler& sampler, const Aztec::Math::Homography& toImage, int m,
                                       double sigma, const KnownLevels& known, const std::vector<double>& start);
 

@@ -805,14 +805,13 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
     // The levels through h sampled over each module's patch, deblurred
     // within their bounds (after each attempt that deblurs them so); on a
     // noisy frame then solved from every pixel, starting from those.
+    const bool solvable = model.noise >= kSolveNoise * (model.light - model.dark) && m <= kMaxSymbolRefit;
     int solves = 0;
     auto attemptWide = [&](double sigma) -> std::optional<SymbolRead> {
         const std::vector<double> wide = sampleLevels(sampler, h, m, {0.0, 0.0, 1.0}, true);
         const std::vector<double> sharpened = deblurBounded(wide, m + 2, sigma + kWideExtraBlur, known);
         if (auto r = attempt(sharpened, 0.0, modelMid)) return r;
-        if (model.noise < kSolveNoise * (model.light - model.dark) || m > kMaxSymbolRefit || sampler.budgetSpent() ||
-            solves++ >= kMaxSolves)
-            return std::nullopt;
+        if (!solvable || sampler.budgetSpent() || solves++ >= kMaxSolves) return std::nullopt;
         return attempt(solveModuleLevels(sampler, h, m, sigma, known, sharpened), 0.0, modelMid);
     };
     // Levels sampled through a refitted transform, classified every way

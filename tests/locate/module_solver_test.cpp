@@ -48,12 +48,7 @@ Scene render(double blur, double noise, std::uint32_t seed) {
     s.options.light = kLight;
     s.options.seed = seed;
     s.frame = quarrow_test::renderSymbol(s.grid, s.options);
-    const auto at = [&](double u, double v) {
-        const auto p = quarrow_test::gridToFrame(s.options, kSize, u + kHalf + 0.5, v + kHalf + 0.5);
-        return AztecCore::Point2d{p.x - 0.5, p.y - 0.5};
-    };
-    constexpr double r = kHalf;
-    s.exact = Aztec::Math::fitHomography({-r, -r}, {r, -r}, {r, r}, {-r, r}, at(-r, -r), at(r, -r), at(r, r), at(-r, r));
+    s.exact = quarrow_test::gridTransform(s.options, kSize);
     return s;
 }
 

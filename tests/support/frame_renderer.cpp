@@ -324,6 +324,16 @@ FramePoint gridToFrame(const RenderOptions& options, int gridSize, double col, d
     return planeToFrame(options).map(col - half, row - half);
 }
 
+Aztec::Math::Homography gridTransform(const RenderOptions& options, int gridSize) {
+    const double half = (gridSize - 1) / 2;
+    const auto at = [&](double u, double v) {
+        const FramePoint p = gridToFrame(options, gridSize, u + half + 0.5, v + half + 0.5);
+        return AztecCore::Point2d{p.x - 0.5, p.y - 0.5};
+    };
+    return Aztec::Math::fitHomography({-half, -half}, {half, -half}, {half, half}, {-half, half}, at(-half, -half),
+                                      at(half, -half), at(half, half), at(-half, half));
+}
+
 Frame renderSymbol(const ModuleGrid& grid, const RenderOptions& o) {
     Rng rng(o.seed);
     FloatImage scene(o.width, o.height, static_cast<float>(o.background));

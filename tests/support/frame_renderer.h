@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "math/homography.h"
 #include "support/zint_symbol.h"
 
 namespace quarrow_test {
@@ -70,6 +71,11 @@ struct FramePoint {
     double y = 0.0;
 };
 FramePoint gridToFrame(const RenderOptions& options, int gridSize, double col, double row);
+
+// The transform from symbol grid coordinates (u, v), modules from the
+// centre of the centre module (u along columns, v along rows), to reader
+// pixels (centres at integers) of a flat symbol drawn with `options`.
+Aztec::Math::Homography gridTransform(const RenderOptions& options, int gridSize);
 
 // The frame after a JPEG round trip at `quality` (1..100).
 Frame jpegRoundTrip(const Frame& frame, int quality);
