@@ -9,9 +9,12 @@
 // each side, which belongs to the reference grid.
 #include "decode/mode_message.h"
 
+#include <algorithm>
 #include <array>
+#include <limits>
 #include <exception>
 
+#include "decode/erasure_decoder.h"
 #include "decode/galois_field.h"
 #include "decode/reed_solomon.h"
 
@@ -52,6 +55,12 @@ constexpr std::int32_t kCompactModeWords = 7;
 constexpr std::int32_t kFullRangeModeWords = 10;
 constexpr std::int32_t kCompactModeCheckWords = 5;
 constexpr std::int32_t kFullRangeModeCheckWords = 6;
+// Check words that an erasure decoding of the mode message leaves unused,
+// so that a ring of doubtful modules still has to agree with them.
+constexpr std::int32_t kModeSpareCheckWords = 2;
+// Below this certainty (a share of the contrast) an orientation mark is
+// doubtful (decodeModeMessageWithErasures).
+constexpr double kDoubtfulMark = 0.1;
 
 std::int32_t readField(const BitList& bits, int first, int count) {
     std::int32_t v = 0;
@@ -172,14 +181,10 @@ constexpr std::int32_t kCompactInitFlag = 32;
 constexpr std::int32_t kFullRangeInitFlag = 1024;
 constexpr std::int32_t kMaxInitFullRangeLayers = 22;
 
-}  // namespace
-
-bool decodeModeMessage(SymbolCandidate& candidate, const BitList& ring, bool extended) {
-    candidate.readerInit = false;
-    candidate.rune = -1;
-    candidate.modeCorrections = 0;
+// The orientation the ring's corner marks name, or none.
+const Orientation* orientationOf(const BitList& ring) {
     const auto n = static_cast<std::int64_t>(ring.size());
-    if (n == 0) return false;
+    if (n == 0) return nullptr;
     const std::int64_t q = n / 4;
     std::array<int, 4> counts{};
     for (int k = 0; k < 4; ++k) {
@@ -189,6 +194,20 @@ bool decodeModeMessage(SymbolCandidate& candidate, const BitList& ring, bool ext
     for (const auto& o : kOrientations) {
         if (o.counts == counts) found = &o;
     }
+    return found;
+}
+
+// Fills the candidate's size facts from corrected mode bits; false when
+// they name no symbol that can be sampled.
+bool takeModeFields(SymbolCandidate& candidate, const BitList& mode, bool compact, bool extended);
+
+}  // namespace
+
+bool decodeModeMessage(SymbolCandidate& candidate, const BitList& ring, bool extended) {
+    candidate.readerInit = false;
+    candidate.rune = -1;
+    candidate.modeCorrections = 0;
+    const Orientation* found = orientationOf(ring);
     if (!found) return false;
     candidate.rotation = found->rotation;
     candidate.mirrored = found->mirrored;
@@ -204,7 +223,85 @@ bool decodeModeMessage(SymbolCandidate& candidate, const BitList& ring, bool ext
     } catch (const std::exception&) {
         return extended && compact && decodeRune(candidate, received);
     }
+    return takeModeFields(candidate, mode, compact, extended);
+}
 
+bool decodeModeMessageWithErasures(SymbolCandidate& candidate, const BitList& ring, const std::vector<double>& certainty,
+                                   bool extended) {
+    candidate.readerInit = false;
+    candidate.rune = -1;
+    candidate.modeCorrections = 0;
+    const bool compact = candidate.type == SymbolType::Compact;
+    if (!compact && candidate.type != SymbolType::FullRange) return false;
+    const auto n = static_cast<std::int64_t>(ring.size());
+    if (certainty.size() != ring.size() || n != (compact ? 40 : 56)) return false;
+    const auto wrapped = [n](std::int64_t r) { return static_cast<std::size_t>((r % n + n) % n); };
+    // The orientations the corner marks allow: the sure modules of each
+    // corner must leave room for its dark count. A doubtful mark can turn
+    // the reading, so at most one corner's worth of them is allowed.
+    std::array<const Orientation*, kOrientations.size()> allowed{};
+    std::size_t allowedCount = 0;
+    {
+        std::array<int, 4> sureDark{}, sureLight{};
+        int doubtful = 0;
+        for (int k = 0; k < 4; ++k) {
+            for (int d = -1; d <= 1; ++d) {
+                const std::int64_t r = k * (n / 4) + d;
+                if (certainty[wrapped(r)] < kDoubtfulMark) {
+                    ++doubtful;
+                    continue;
+                }
+                ++(ring.get(r) ? sureDark : sureLight)[static_cast<std::size_t>(k)];
+            }
+        }
+        if (doubtful > 3) return false;
+        for (const auto& o : kOrientations) {
+            bool fits = true;
+            for (std::size_t k = 0; k < 4; ++k) fits = fits && sureDark[k] <= o.counts[k] && sureLight[k] <= 3 - o.counts[k];
+            if (fits) allowed[allowedCount++] = &o;
+        }
+    }
+    const std::int32_t count = compact ? kCompactModeWords : kFullRangeModeWords;
+    const std::int32_t checks = compact ? kCompactModeCheckWords : kFullRangeModeCheckWords;
+    const auto bits = static_cast<std::int64_t>(4 * count);
+    for (std::size_t a = 0; a < allowedCount; ++a) {
+        const Orientation& found = *allowed[a];
+        // Each word as certain as its least certain module.
+        std::array<double, kFullRangeModeWords> wordCertainty{};
+        wordCertainty.fill(std::numeric_limits<double>::infinity());
+        forEachModeBit(compact, found.rotation, found.mirrored, [&](std::int64_t r, std::int64_t k) {
+            const auto word = static_cast<std::size_t>((k % bits + bits) % bits / 4);
+            wordCertainty[word] = std::min(wordCertainty[word], certainty[wrapped(r)]);
+        });
+        std::array<std::int32_t, kFullRangeModeWords> order{};
+        for (std::int32_t i = 0; i < count; ++i) order[static_cast<std::size_t>(i)] = i;
+        std::stable_sort(order.begin(), order.begin() + count, [&](std::int32_t x, std::int32_t y) {
+            return wordCertainty[static_cast<std::size_t>(x)] < wordCertainty[static_cast<std::size_t>(y)];
+        });
+        BitList mode;
+        extractModeBits(ring, compact, found.rotation, found.mirrored, mode);
+        const std::vector<std::int32_t> received = readWords(mode, 0, count, 4);
+        std::vector<std::int32_t> erasures;
+        for (std::int32_t e = 1; e + kModeSpareCheckWords <= checks; ++e) {
+            erasures.assign(order.begin(), order.begin() + e);
+            std::vector<std::int32_t> words = received;
+            const auto corrected = ReedSolomon::correctWithErasures(ReedSolomon::fieldParam(), words, checks, erasures,
+                                                                    kModeSpareCheckWords);
+            if (!corrected) continue;
+            writeWords(words, count, mode);
+            if (!takeModeFields(candidate, mode, compact, extended)) continue;
+            candidate.rotation = found.rotation;
+            candidate.mirrored = found.mirrored;
+            candidate.modeCorrections = std::max<std::int32_t>(*corrected, 1);
+            return true;
+        }
+    }
+    return false;
+}
+
+namespace {
+
+bool takeModeFields(SymbolCandidate& candidate, const BitList& mode, bool compact, bool extended) {
     const std::int32_t layers = compact ? readField(mode, 0, 2) + 1 : readField(mode, 0, 5) + 1;
     std::int32_t dataWords = compact ? readField(mode, 2, 6) + 1 : readField(mode, 5, 11) + 1;
     const LayerInfo& info = compact ? compactLayerInfo(layers) : fullRangeLayerInfo(layers);
@@ -228,6 +325,8 @@ bool decodeModeMessage(SymbolCandidate& candidate, const BitList& ring, bool ext
     candidate.dataWords = dataWords;
     return true;
 }
+
+}  // namespace
 
 bool correctModeRing(const SymbolCandidate& candidate, BitList& ring) {
     const bool compact = candidate.type == SymbolType::Compact;

@@ -42,6 +42,16 @@ const LayerInfo& fullRangeLayerInfo(std::int32_t layers);
 // ordinary mode message can come within correcting distance of a rune's).
 bool decodeModeMessage(AztecCore::SymbolCandidate& candidate, const BitList& ring, bool extended = false);
 
+// The same for a ring read with doubt, after decodeModeMessage has failed
+// on it. `certainty` holds, for each ring module, how far its level lay
+// from its threshold as a share of the contrast. The mode words are
+// erased least certain first, one more at a time, while two check words
+// stay unused. Orientation marks under 0.1 are doubtful: every orientation
+// the sure ones allow is tried (none when more than three are doubtful).
+// modeCorrections counts at least 1. No runes.
+bool decodeModeMessageWithErasures(AztecCore::SymbolCandidate& candidate, const BitList& ring,
+                                   const std::vector<double>& certainty, bool extended = false);
+
 // Puts right the mode-message modules of `ring` (as decodeModeMessage took
 // it, for `candidate`, which it filled; not a rune's) by correcting them
 // again. The orientation marks are left as they are. False when the

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdlib>
 #include <limits>
 #include <utility>
 #include <string>
@@ -38,6 +37,9 @@ constexpr double kWideSpread = 0.33;
 constexpr double kWideExtraBlur = 0.1;
 constexpr int kCompactModeRing = 5, kFullRangeModeRing = 7;
 constexpr double kRingFractions[] = {0.5, 0.4, 0.6, 0.3, 0.7};
+// Mode rings are read against the bull's-eye's rings inside them up to
+// this blur (modules).
+constexpr double kCoreReferenceBlur = 0.5;
 constexpr int kCell = 16;  // reference grid spacing
 // Classification window: the module and two on each side.
 constexpr int kWindowHalf = 2;
@@ -497,8 +499,19 @@ namespace {
 
 // The mode ring read through the fit's transform. When no threshold
 // corrects, `guess` receives the ring as the last threshold saw it.
+//
+// With `againstCore` each module is instead taken against the bull's-eye's
+// rings just inside it. Light that changes across the ring (a highlight
+// on glossy paper or a screen, the edge of a shadow) moves the ring's
+// levels from place to place, and no one threshold parts them; the rings
+// inside carry the same change. Each module's level is taken as a share
+// of the way from the dark ring beside it (h - 1) to the light ring inside
+// that (h - 2), at their nearest modules, and the shares are parted. When
+// no share corrects, the words least sure of their modules (where the
+// light washed the rings out, or a level lay near its threshold) are
+// erased (decodeModeMessageWithErasures).
 bool readModeRingAt(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model, SymbolCandidate& cand,
-                    Aztec::BitList* ring, Aztec::BitList& guess) {
+                    Aztec::BitList* ring, Aztec::BitList& guess, bool againstCore = false) {
     cand.type = fit.compact ? SymbolType::Compact : SymbolType::FullRange;
     const int h = fit.compact ? kCompactModeRing : kFullRangeModeRing;
     const int len = 2 * h;
@@ -513,6 +526,13 @@ bool readModeRingAt(const Sampler& sampler, const BullseyeFit& fit, const Module
     const KnownLevels known = knownModules(n, fit.compact, o, nullptr, model);
     Aztec::BitList bits(static_cast<std::size_t>(4 * len));
     std::vector<double> samples(static_cast<std::size_t>(4 * len));
+    std::vector<double> certainty(againstCore ? samples.size() : 0);
+    auto tryThreshold = [&](double t) {
+        for (std::size_t i = 0; i < samples.size(); ++i) bits.set(static_cast<std::int64_t>(i), samples[i] < t);
+        if (!Aztec::decodeModeMessage(cand, bits, /*extended=*/true)) return false;
+        if (ring) *ring = bits;
+        return true;
+    };
     // As sampled, deblurred, and deblurred within the levels' bounds.
     for (int pass = 0; pass < 3; ++pass) {
         const double sigma = pass == 0 ? 0.0 : model.sigma;
@@ -520,23 +540,52 @@ bool readModeRingAt(const Sampler& sampler, const BullseyeFit& fit, const Module
         if (pass == 2 && !(model.light > model.dark)) continue;
         const std::vector<double> sharp =
             pass == 2 ? deblurBounded(patch, n, sigma, known) : deblur(patch, n, sigma, &known);
+        auto at = [&](int u, int v) { return sharp[static_cast<std::size_t>((u + o) * n + (v + o))]; };
+        const double dark = sigma > 0.0 ? model.dark : fit.dark, light = sigma > 0.0 ? model.light : fit.light;
+        if (againstCore) {
+            const double contrast = std::max(light - dark, 1.0);
+            // The ring at distance r from the centre, nearest (u, v).
+            auto onRing = [&](int u, int v, int r) { return at(std::clamp(u, -r, r), std::clamp(v, -r, r)); };
+            for (int extrapolate = 0; extrapolate < 2; ++extrapolate) {
+                for (int k = 0; k < 4; ++k) {
+                    for (int i = 0; i < len; ++i) {
+                        const auto [u, v] = modeRingOffset(k, i, h);
+                        double d = onRing(u, v, h - 1), l = onRing(u, v, h - 2);
+                        if (extrapolate) {
+                            // Straight on out from the rings two further in
+                            // (dark h - 3, light h - 4): a highlight's levels
+                            // climb steeply over a few modules.
+                            d += 0.5 * (d - onRing(u, v, h - 3));
+                            l += l - onRing(u, v, h - 4);
+                        }
+                        const auto m = static_cast<std::size_t>(k * len + i);
+                        samples[m] = l > d ? (at(u, v) - d) / (l - d) : 0.5;
+                        certainty[m] = l > d ? std::fabs(at(u, v) - 0.5 * (d + l)) / contrast : 0.0;
+                    }
+                }
+                for (double f : kRingFractions) {
+                    if (tryThreshold(f)) return true;
+                }
+                for (std::size_t i = 0; i < samples.size(); ++i) bits.set(static_cast<std::int64_t>(i), samples[i] < 0.5);
+                // The ring's modules are not handed back: its doubtful marks
+                // may be wrong, and they are no known modules for the data.
+                if (Aztec::decodeModeMessageWithErasures(cand, bits, certainty, /*extended=*/true)) {
+                    if (ring) *ring = Aztec::BitList{};
+                    return true;
+                }
+            }
+            continue;
+        }
         // Clockwise from the corner module (-h, -h), each side from its first corner.
         double sum = 0.0;
         for (int k = 0; k < 4; ++k) {
             for (int i = 0; i < len; ++i) {
                 const auto [u, v] = modeRingOffset(k, i, h);
-                const double level = sharp[static_cast<std::size_t>((u + o) * n + (v + o))];
+                const double level = at(u, v);
                 samples[static_cast<std::size_t>(k * len + i)] = level;
                 sum += level;
             }
         }
-        auto tryThreshold = [&](double t) {
-            for (std::size_t i = 0; i < samples.size(); ++i) bits.set(static_cast<std::int64_t>(i), samples[i] < t);
-            if (!Aztec::decodeModeMessage(cand, bits, /*extended=*/true)) return false;
-            if (ring) *ring = bits;
-            return true;
-        };
-        const double dark = sigma > 0.0 ? model.dark : fit.dark, light = sigma > 0.0 ? model.light : fit.light;
         for (double f : kRingFractions) {
             if (tryThreshold(dark + f * (light - dark))) return true;
         }
@@ -558,12 +607,19 @@ bool readModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleMo
     // fifth of a module off, enough to lose the ring. Fitted again with the
     // ring as last seen (most of its modules right), the transform comes
     // nearer, and the ring is read once more.
-    if (model.sigma <= kModeRefitBlur || guess.size() == 0) return false;
-    const auto refined = refineWithModeRing(sampler, fit, guess, model.sigma);
-    if (!refined || !movedLittle(fit.toImage, refined->fit.toImage)) return false;
-    BullseyeFit moved = fit;
-    moved.toImage = refined->fit.toImage;
-    return readModeRingAt(sampler, moved, model, cand, ring, guess);
+    if (model.sigma > kModeRefitBlur && guess.size() != 0) {
+        const auto refined = refineWithModeRing(sampler, fit, guess, model.sigma);
+        if (refined && movedLittle(fit.toImage, refined->fit.toImage)) {
+            BullseyeFit moved = fit;
+            moved.toImage = refined->fit.toImage;
+            if (readModeRingAt(sampler, moved, model, cand, ring, guess)) return true;
+        }
+    }
+    // Last, each module against the rings inside it: where the light
+    // changes across the ring. Under heavy blur those rings' levels say
+    // little of the ring's.
+    if (model.sigma > kCoreReferenceBlur) return false;
+    return readModeRingAt(sampler, fit, model, cand, ring, guess, /*againstCore=*/true);
 }
 
 bool readTurnedModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model, SymbolCandidate& cand,

@@ -95,6 +95,7 @@ const char* categoryName(Category c) {
         case Category::Curved30: return "on a cylinder, wrap 29-45 degrees";
         case Category::Curved45: return "on a cylinder, wrap 45-63 degrees";
         case Category::Curved63: return "on a cylinder, wrap 63-92 degrees";
+        case Category::Glare: return "glare spot over the symbol";
     }
     return "?";
 }
@@ -291,6 +292,26 @@ FrameCase makeCase(Category category, int index, std::uint32_t seed) {
             drawPlaced(0.0, 0.15);
             break;
         }
+        case Category::Glare: {
+            // A highlight of 150-250 grey levels, its radius 8-15 % of the
+            // symbol's side, centred anywhere within a third of the side
+            // of the symbol's centre: white where the peak saturates, the
+            // modules' contrast fading round it.
+            const ModuleGrid g = encode(text);
+            o.moduleSize = d.uniform(3.5, 6.0);
+            o.blurSigma = 0.3 * o.moduleSize;
+            o.noiseSigma = d.uniform(2.0, 4.0);
+            placeWithin(d, o, g.size, 0.0, 0.1);
+            const double side = g.size * o.moduleSize;
+            o.glare = d.uniform(150.0, 250.0);
+            o.glareRadius = d.uniform(0.08, 0.15) * side;
+            o.glareX = o.width / 2.0 + o.dx + d.uniform(-1.0, 1.0) * side / 3.0;
+            o.glareY = o.height / 2.0 + o.dy + d.uniform(-1.0, 1.0) * side / 3.0;
+            c.frame = renderSymbol(g, o);
+            c.centres.push_back(centreOf(o, g.size));
+            c.placements.push_back(placementOf(o, g.size));
+            break;
+        }
     }
     c.expected.push_back(text);
     return c;
@@ -304,7 +325,7 @@ const char* soakKindName(int kind) {
     return kind >= 0 && kind < kSoakKinds ? kNames[kind] : "?";
 }
 
-SoakCase makeSoakCase(int kind, int index, std::uint32_t seed, bool blurred, bool noisy) {
+SoakCase makeSoakCase(int kind, int index, std::uint32_t seed, SoakStyle style) {
     Dice d(caseSeed(seed, 100 + kind, index));
     SoakCase c;
     RenderOptions o;
@@ -315,11 +336,17 @@ SoakCase makeSoakCase(int kind, int index, std::uint32_t seed, bool blurred, boo
     o.mirror = d.coin();
     o.moduleSize = d.uniform(2.5, 5.0);
     o.noiseSigma = d.uniform(0.0, 4.0);
-    if (blurred) {
-        // Drawn apart, so that the frames otherwise stay those without blur.
+    if (style.blurred) {
         Dice b(caseSeed(seed, 200 + kind, index));
         o.blurSigma = b.uniform(0.45, 1.0) * o.moduleSize;
-        if (noisy) o.noiseSigma = b.uniform(3.0, 12.0);
+        if (style.noisy) o.noiseSigma = b.uniform(3.0, 12.0);
+    }
+    if (style.glare) {
+        Dice g(caseSeed(seed, 300 + kind, index));
+        o.glare = g.uniform(150.0, 250.0);
+        o.glareRadius = g.uniform(5.0, 30.0);
+        o.glareX = g.uniform(0.25, 0.75) * o.width;
+        o.glareY = g.uniform(0.25, 0.75) * o.height;
     }
     switch (kind) {
         case 0:
@@ -425,10 +452,10 @@ Tally runCategory(Category category, int count, std::uint32_t seed, int step) {
     return t;
 }
 
-Tally runSoak(int kind, int count, std::uint32_t seed, bool blurred, bool noisy) {
+Tally runSoak(int kind, int count, std::uint32_t seed, SoakStyle style) {
     Tally t;
     for (int i = 0; i < count; ++i) {
-        const SoakCase c = makeSoakCase(kind, i, seed, blurred, noisy);
+        const SoakCase c = makeSoakCase(kind, i, seed, style);
         ++t.frames;
         const auto all = quarrow::readAll(c.frame.pixels.data(), c.frame.width, c.frame.height);
         for (const auto& r : all) {

@@ -38,10 +38,14 @@ enum class Category {
     Curved30,
     Curved45,
     Curved63,
+    // A specular highlight over part of the symbol (glossy paper, a
+    // phone's screen), kept apart likewise.
+    Glare,
 };
 
 inline constexpr Category kDotCategories[] = {Category::Dots60, Category::Dots70, Category::Dots80};
 inline constexpr Category kCurvedCategories[] = {Category::Curved30, Category::Curved45, Category::Curved63};
+inline constexpr Category kGlareCategories[] = {Category::Glare};
 
 inline constexpr Category kAllCategories[] = {
     Category::Clean,    Category::Blur30,   Category::Blur45,   Category::Blur60,      Category::Blur75,
@@ -89,17 +93,27 @@ double transformError(const Aztec::Math::Homography& fit, const Aztec::Math::Hom
 // Data Matrix-like patterns, empty frames. `original` is the damaged
 // symbol's true content (empty when there is none): any read that differs
 // from it is wrong.
-// With `blurred` the rendered frames (all but noise, clutter, empty and
-// ramps) are blurred by 0.45-1.0 module, where the reader tries most; with
-// `noisy` too they keep camera noise of 3-12 grey levels (rather than
-// 0-4), where it also solves modules from every pixel.
 struct SoakCase {
     Frame frame;
     std::string original;
 };
+// How the rendered soak frames (all but noise, clutter, empty and ramps)
+// are spoilt further, each drawn apart so that the frames otherwise stay
+// as they are.
+struct SoakStyle {
+    // Blurred by 0.45-1.0 module, where the reader tries most.
+    bool blurred = false;
+    // With `blurred`: camera noise of 3-12 grey levels (rather than 0-4),
+    // where it also solves modules from every pixel.
+    bool noisy = false;
+    // A highlight of 150-250 grey levels somewhere over the frame's middle,
+    // where mode rings are read against the bull's-eye's rings and their
+    // doubtful words erased.
+    bool glare = false;
+};
 inline constexpr int kSoakKinds = 8;
 const char* soakKindName(int kind);
-SoakCase makeSoakCase(int kind, int index, std::uint32_t seed, bool blurred = false, bool noisy = false);
+SoakCase makeSoakCase(int kind, int index, std::uint32_t seed, SoakStyle style = {});
 
 struct Tally {
     int frames = 0;
@@ -112,6 +126,6 @@ struct Tally {
 // step, 2 step, ...
 Tally runCategory(Category category, int count, std::uint32_t seed, int step = 1);
 // Reads `count` soak frames of a kind; `read` counts frames that read at all.
-Tally runSoak(int kind, int count, std::uint32_t seed, bool blurred = false, bool noisy = false);
+Tally runSoak(int kind, int count, std::uint32_t seed, SoakStyle style = {});
 
 }  // namespace quarrow_test

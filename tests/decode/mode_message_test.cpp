@@ -2,6 +2,7 @@
 // image, correction of wrong words, and the layer tables.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <random>
 
@@ -228,6 +229,75 @@ TEST(ModeMessage, ZintSymbolsInEveryOrientation) {
                 ASSERT_TRUE(Aztec::correctModeRing(cand, damaged));
                 for (std::int64_t i = 0; i < static_cast<std::int64_t>(ring.size()); ++i)
                     ASSERT_EQ(damaged.get(i), ring.get(i)) << "size " << size << " turns " << turns << " mirror " << mirror << " module " << i;
+            }
+        }
+    }
+}
+
+// A highlight washes out part of the ring: the modules of some words and of
+// a corner's orientation marks read inverted. Where they are the doubtful
+// ones (certainty 0, the rest 0.4), up to the check words less the two kept
+// spare are put right, in every orientation; past that, with more than
+// three doubtful marks, or with the doubt pointing elsewhere, nothing
+// decodes.
+TEST(ModeMessage, DoubtfulModulesAreErased) {
+    struct Case {
+        bool compact;
+        std::vector<int> words;    // inverted
+        std::vector<int> corners;  // their marks inverted
+        bool pointed;              // the inverted modules doubtful (else words 6.. and the other corners)
+        bool reads;
+    };
+    const Case cases[] = {
+        {true, {0, 1, 2}, {1}, true, true},       {true, {0, 1, 2}, {}, false, false},
+        {true, {0, 1, 2, 3}, {}, true, false},    {false, {0, 1, 2, 3}, {2}, true, true},
+        {false, {0, 1, 2, 3, 4}, {}, true, false}, {false, {1}, {1, 3}, true, false},
+    };
+    for (const Case& c : cases) {
+        const int n = c.compact ? 40 : 56, q = n / 4;
+        const BitList ring = makeRing(c.compact, 1, 5);
+        BitList washed = ring;
+        std::vector<double> certainty(static_cast<std::size_t>(n), 0.4);
+        auto wash = [&](int pos, bool inverted) {
+            if (inverted) washed.set(pos, !ring.get(pos));
+            if (inverted == c.pointed) certainty[static_cast<std::size_t>((pos % n + n) % n)] = 0.0;
+        };
+        for (int w = 0; w < (c.compact ? 7 : 10); ++w) {
+            const bool inverted = std::count(c.words.begin(), c.words.end(), w) > 0;
+            if (inverted || w >= 6)
+                for (int b = 0; b < 4; ++b) wash(modeBitPosition(c.compact, 4 * w + b), inverted);
+        }
+        for (int k = 0; k < 4; ++k) {
+            const bool inverted = std::count(c.corners.begin(), c.corners.end(), k) > 0;
+            if (inverted || !c.pointed)
+                for (int d = -1; d <= 1; ++d) wash(k * q + d, inverted);
+        }
+        // Every view of the ring: turned a side at a time, and read the
+        // other way round.
+        for (int turns = 0; turns < 4; ++turns) {
+            for (bool mirror : {false, true}) {
+                auto from = [&](int i) { return ((mirror ? -i : i) + turns * q + n) % n; };
+                BitList seen(static_cast<std::size_t>(n)), truthRing(static_cast<std::size_t>(n));
+                std::vector<double> sure(static_cast<std::size_t>(n));
+                for (int i = 0; i < n; ++i) {
+                    seen.set(i, washed.get(from(i)));
+                    truthRing.set(i, ring.get(from(i)));
+                    sure[static_cast<std::size_t>(i)] = certainty[static_cast<std::size_t>(from(i))];
+                }
+                SymbolCandidate truth, cand;
+                truth.type = cand.type = c.compact ? SymbolType::Compact : SymbolType::FullRange;
+                ASSERT_TRUE(Aztec::decodeModeMessage(truth, truthRing));
+                const std::string where = "compact " + std::to_string(c.compact) + " words " +
+                                          std::to_string(c.words.size()) + " turns " + std::to_string(turns) +
+                                          " mirror " + std::to_string(mirror);
+                ASSERT_FALSE(Aztec::decodeModeMessage(cand, seen)) << where;
+                ASSERT_EQ(Aztec::decodeModeMessageWithErasures(cand, seen, sure), c.reads) << where;
+                if (!c.reads) continue;
+                EXPECT_EQ(cand.layers, truth.layers) << where;
+                EXPECT_EQ(cand.dataWords, truth.dataWords) << where;
+                EXPECT_EQ(cand.rotation, truth.rotation) << where;
+                EXPECT_EQ(cand.mirrored, truth.mirrored) << where;
+                EXPECT_GE(cand.modeCorrections, 1) << where;
             }
         }
     }

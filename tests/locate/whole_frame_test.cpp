@@ -283,7 +283,7 @@ TEST(WholeFrame, DamageBeyondRepairIsNotCorrectedIntoOtherBytes) {
 // tried for blurred mode rings it decoded as rune 232, which has no data to
 // prove it wrong. Runes are not read through turned fits.
 TEST(WholeFrame, ATurnedFitOfClutterIsNotReadAsARune) {
-    const SoakCase c = makeSoakCase(5, 1220, 29, /*blurred=*/true);
+    const SoakCase c = makeSoakCase(5, 1220, 29, {.blurred = true});
     ASSERT_TRUE(c.original.empty());
     const auto r = quarrow::read(c.frame.pixels.data(), c.frame.width, c.frame.height);
     EXPECT_NE(r.outcome, quarrow::Outcome::Read) << bytesOf(r.bytes);
@@ -428,6 +428,16 @@ TEST(WholeFrame, NoisyBlurredModulesAreReadFromWiderSamples) {
 // modules are solved from every pixel they cover.
 TEST(WholeFrame, NoisyBlurredModulesAreSolvedFromEveryPixel) {
     for (const int index : {224, 580}) expectReadInBothPolarities(Category::CameraMix, index, 7);
+}
+
+// A highlight over part of the mode ring (glare frames, seed 7): no one
+// threshold parts the ring's modules, and only their shares between the
+// bull's-eye's rings inside them read it. Frame 2 reads from the nearest
+// rings' levels, frame 14 only with them carried on outwards (the light
+// climbs steeply over a module), frames 47 and 64 only once the words the
+// glare washed out, an orientation mark among them, are erased.
+TEST(WholeFrame, ModeRingsUnderAHighlightAreReadAgainstTheRingsInside) {
+    for (const int index : {2, 14, 47, 64}) expectReadInBothPolarities(Category::Glare, index, 7);
 }
 
 // The centre search misses a few modules of some clean symbols (this one

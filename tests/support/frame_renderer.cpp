@@ -269,6 +269,16 @@ void applyIllumination(FloatImage& img, double amount, double angleDeg) {
         }
 }
 
+void applyGlare(FloatImage& img, const RenderOptions& o) {
+    if (o.glare <= 0.0 || o.glareRadius <= 0.0) return;
+    const double k = 1.0 / (2.0 * o.glareRadius * o.glareRadius);
+    for (int y = 0; y < img.height; ++y)
+        for (int x = 0; x < img.width; ++x) {
+            const double dx = x + 0.5 - o.glareX, dy = y + 0.5 - o.glareY;
+            img.at(x, y) = static_cast<float>(img.at(x, y) + o.glare * std::exp(-(dx * dx + dy * dy) * k));
+        }
+}
+
 // Separable Gaussian, edges clamped.
 void blur(FloatImage& img, double sigma) {
     if (sigma <= 0.0) return;
@@ -425,6 +435,7 @@ Frame renderSymbol(const ModuleGrid& grid, const RenderOptions& o) {
     }
 
     applyIllumination(img, o.gradient, o.gradientAngleDeg);
+    applyGlare(img, o);
     blur(img, o.blurSigma);
     return quantise(img, o.noiseSigma, rng);
 }

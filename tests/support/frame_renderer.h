@@ -42,6 +42,13 @@ struct RenderOptions {
     int background = 120;        // grey level of the scene round the quiet zone
     double gradient = 0.0;       // illumination falls by this fraction across the frame
     double gradientAngleDeg = 0.0;  // direction in which the light falls
+    // A specular highlight (glossy paper, a phone's screen): this many grey
+    // levels added at (glareX, glareY), frame pixels, falling off as a
+    // Gaussian of glareRadius pixels; levels past white saturate.
+    double glare = 0.0;
+    double glareX = 0.0;
+    double glareY = 0.0;
+    double glareRadius = 0.0;
     int supersample = 4;         // samples per pixel side for area coverage
     double blurSigma = 0.0;      // Gaussian blur, pixels
     double noiseSigma = 0.0;     // Gaussian sensor noise, grey levels
