@@ -89,7 +89,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     cand.type = in.ConsumeBool() ? SymbolType::Compact : SymbolType::FullRange;
     const bool compact = cand.type == SymbolType::Compact;
     if (what == 1) {
-        if (!Aztec::decodeModeMessage(cand, bitsFrom(in, compact ? 40 : 56))) return 0;
+        const Aztec::BitList ring = bitsFrom(in, compact ? 40 : 56);
+        if (!Aztec::decodeModeMessage(cand, ring)) {
+            // The same ring read with doubt: each module's certainty from a byte.
+            std::vector<double> certainty(ring.size());
+            for (double& c : certainty) c = in.ConsumeIntegral<std::uint8_t>() / 255.0;
+            if (!Aztec::decodeModeMessageWithErasures(cand, ring, certainty)) return 0;
+        }
     } else {
         const int layers = in.ConsumeIntegralInRange(1, compact ? Aztec::kMaxCompactLayers : Aztec::kMaxFullRangeLayers);
         const Aztec::LayerInfo& info = compact ? Aztec::compactLayerInfo(layers) : Aztec::fullRangeLayerInfo(layers);
