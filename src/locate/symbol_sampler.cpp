@@ -565,9 +565,13 @@ bool readModeRingAt(const Sampler& sampler, const BullseyeFit& fit, const Module
                         const auto [u, v] = modeRingOffset(k, i, h);
                         double d = onRing(u, v, h - 1), l = onRing(u, v, h - 2);
                         if (extrapolate) {
-                            // Straight on out from the rings two further in
-                            // (dark h - 3, light h - 4): a highlight's levels
-                            // climb steeply over a few modules.
+                            // A highlight's levels climb steeply over a few
+                            // modules: each level is carried on out to the
+                            // ring along the line from the ring of its kind
+                            // two further in. The dark ring lies a module
+                            // in, the one before it three (half their
+                            // difference a module); the light one two, the
+                            // one before it four (all of theirs, two modules).
                             d += 0.5 * (d - onRing(u, v, h - 3));
                             l += l - onRing(u, v, h - 4);
                         }
