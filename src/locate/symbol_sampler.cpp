@@ -108,6 +108,16 @@ constexpr double kErasureShares[] = {0.25, 0.5, 0.75, 1.0};
 // Shares whose miscorrection chance (see log10Miscorrection) exceeds this
 // are not tried.
 constexpr double kMaxLog10Miscorrection = -10.0;
+// A plain correction is taken only when a block of random words would
+// decode with as many corrections at most this often. The search makes a
+// few hundred decoding attempts on a symbol damaged beyond repair (200 on
+// average on the soak's, 380 blurred, up to about 1,200), so a symbol comes
+// back wrong about once in 100,000, as from the centre search's one
+// decoding at 10^-5. Spare check words alone let through two corrections
+// of a one-layer compact symbol's 6 check words, at 10^-5.1 an attempt: a
+// blurred soak frame read wrong so. A single correction there (10^-7.8)
+// stays.
+constexpr double kMaxLog10PlainCorrection = -7.5;
 
 // A refit is taken when it moves the grid's centre by at most
 // kMaxRefineMove of a module: one that moves it further has lost its way.
@@ -776,7 +786,11 @@ std::optional<Aztec::DecodedData> decodeAttempt(const SymbolCandidate& cand, con
                                                 int& erasureAttempts) {
     const Aztec::ModuleMatrix matrix = classify(levels, cand.size, alpha, fixed, &margin);
     auto decoded = Aztec::decodeDataChecked(cand, matrix);
-    if (decoded && 2 * decoded->correctedWords > cand.totalWords - cand.dataWords - kSpareCheckWords)
+    const int checkWords = cand.totalWords - cand.dataWords;
+    if (decoded && 2 * decoded->correctedWords > checkWords - kSpareCheckWords) decoded.reset();
+    if (decoded && decoded->correctedWords > 0 &&
+        Aztec::ReedSolomon::log10RandomBlockDecodes(cand.totalWords, checkWords, 0, decoded->correctedWords, cand.wordBits) >
+            kMaxLog10PlainCorrection)
         decoded.reset();
     if (!decoded && erasureAttempts < kMaxErasureAttempts) {
         ++erasureAttempts;

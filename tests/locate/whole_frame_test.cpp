@@ -278,6 +278,17 @@ TEST(WholeFrame, DamageBeyondRepairIsNotCorrectedIntoOtherBytes) {
     }
 }
 
+// Found by the soak: the same kind of symbol, blurred. The whole-frame
+// search samples it a few hundred ways, and one of them lay within 2 words
+// of another codeword (a random block does about once in 10^5.1 times).
+// It takes only corrections a random block reaches at most once in 10^7.5.
+TEST(WholeFrame, ManySamplingsOfDamageBeyondRepairAreNotCorrectedIntoOtherBytes) {
+    const SoakCase c = makeSoakCase(0, 141, 443, {.blurred = true});
+    const auto r = quarrow::read(c.frame.pixels.data(), c.frame.width, c.frame.height);
+    EXPECT_NE(r.outcome, quarrow::Outcome::Read) << bytesOf(r.bytes);
+    EXPECT_TRUE(quarrow::readAll(c.frame.pixels.data(), c.frame.width, c.frame.height).empty());
+}
+
 // Found by the soak: a blurred Data Matrix-like pattern, light on dark,
 // whose fit by the ring template read nothing; through one of the turns
 // tried for blurred mode rings it decoded as rune 232, which has no data to
