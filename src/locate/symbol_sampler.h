@@ -60,7 +60,10 @@ ModuleModel measureModules(const Sampler& sampler, const BullseyeFit& fit);
 // rotation, mirrored, layers, dataWords and the size facts), and the ring's
 // modules as read into `ring` (true for dark, clockwise from the corner
 // module (-h, -h)). False when no threshold gives a mode message that
-// corrects.
+// corrects, nor, on fits blurred at most half a module, any reading of
+// each module against the bull's-eye's rings inside it (light changing
+// across the ring), erasures of its least certain words included; a ring
+// read with erasures is not handed back in `ring`.
 bool readModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model,
                   SymbolCandidate& candidate, Aztec::BitList* ring = nullptr);
 
