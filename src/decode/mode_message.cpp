@@ -199,7 +199,30 @@ const Orientation* orientationOf(const BitList& ring) {
 
 // Fills the candidate's size facts from corrected mode bits; false when
 // they name no symbol that can be sampled.
-bool takeModeFields(SymbolCandidate& candidate, const BitList& mode, bool compact, bool extended);
+bool takeModeFields(SymbolCandidate& candidate, const BitList& mode, bool compact, bool extended) {
+    const std::int32_t layers = compact ? readField(mode, 0, 2) + 1 : readField(mode, 0, 5) + 1;
+    std::int32_t dataWords = compact ? readField(mode, 2, 6) + 1 : readField(mode, 5, 11) + 1;
+    const LayerInfo& info = compact ? compactLayerInfo(layers) : fullRangeLayerInfo(layers);
+    if (extended && dataWords > info.totalWords) {
+        // Only in sizes whose capacity is below the flag can it be one.
+        const std::int32_t flag = compact ? kCompactInitFlag : kFullRangeInitFlag;
+        const bool allowed = compact ? layers == 1 : layers <= kMaxInitFullRangeLayers;
+        if (allowed && dataWords > flag) {
+            dataWords -= flag;
+            candidate.readerInit = true;
+        }
+    }
+    // A message that claims more data words than its layers hold is damage
+    // that happens to be a codeword: no symbol can be sampled from it.
+    if (dataWords > info.totalWords) return false;
+    candidate.wordBits = info.wordBits;
+    candidate.totalWords = info.totalWords;
+    candidate.size = info.size;
+    candidate.bitOffset = info.bitOffset;
+    candidate.layers = layers;
+    candidate.dataWords = dataWords;
+    return true;
+}
 
 }  // namespace
 
@@ -289,6 +312,8 @@ bool decodeModeMessageWithErasures(SymbolCandidate& candidate, const BitList& ri
                                                                     kModeSpareCheckWords);
             if (!corrected) continue;
             writeWords(words, count, mode);
+            // (An attempt refused may have marked reader initialisation.)
+            candidate.readerInit = false;
             if (!takeModeFields(candidate, mode, compact, extended)) continue;
             candidate.rotation = found.rotation;
             candidate.mirrored = found.mirrored;
@@ -299,34 +324,6 @@ bool decodeModeMessageWithErasures(SymbolCandidate& candidate, const BitList& ri
     return false;
 }
 
-namespace {
-
-bool takeModeFields(SymbolCandidate& candidate, const BitList& mode, bool compact, bool extended) {
-    const std::int32_t layers = compact ? readField(mode, 0, 2) + 1 : readField(mode, 0, 5) + 1;
-    std::int32_t dataWords = compact ? readField(mode, 2, 6) + 1 : readField(mode, 5, 11) + 1;
-    const LayerInfo& info = compact ? compactLayerInfo(layers) : fullRangeLayerInfo(layers);
-    if (extended && dataWords > info.totalWords) {
-        // Only in sizes whose capacity is below the flag can it be one.
-        const std::int32_t flag = compact ? kCompactInitFlag : kFullRangeInitFlag;
-        const bool allowed = compact ? layers == 1 : layers <= kMaxInitFullRangeLayers;
-        if (allowed && dataWords > flag) {
-            dataWords -= flag;
-            candidate.readerInit = true;
-        }
-    }
-    // A message that claims more data words than its layers hold is damage
-    // that happens to be a codeword: no symbol can be sampled from it.
-    if (dataWords > info.totalWords) return false;
-    candidate.wordBits = info.wordBits;
-    candidate.totalWords = info.totalWords;
-    candidate.size = info.size;
-    candidate.bitOffset = info.bitOffset;
-    candidate.layers = layers;
-    candidate.dataWords = dataWords;
-    return true;
-}
-
-}  // namespace
 
 bool correctModeRing(const SymbolCandidate& candidate, BitList& ring) {
     const bool compact = candidate.type == SymbolType::Compact;

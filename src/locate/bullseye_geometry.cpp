@@ -404,14 +404,32 @@ std::optional<Point2d> moreSymmetricCentre(const Sampler& sampler, double cx, do
     return centre;
 }
 
-Aztec::Math::Homography turned(const Aztec::Math::Homography& h, double degrees, double scale) {
-    const double a = degrees * std::numbers::pi / 180.0;
-    const double c = scale * std::cos(a), s = scale * std::sin(a);
+namespace {
+
+// `h` with grid point p where `move(p)` was: refitted through the corners
+// of a square four modules out.
+template <class Move>
+Aztec::Math::Homography throughCorners(const Aztec::Math::Homography& h, Move&& move) {
     constexpr double d = 4.0;
     const Point2d src[4] = {{-d, -d}, {d, -d}, {d, d}, {-d, d}};
     Point2d dst[4];
-    for (int k = 0; k < 4; ++k) dst[k] = Aztec::Math::mapPoint(h, c * src[k].x - s * src[k].y, s * src[k].x + c * src[k].y);
+    for (int k = 0; k < 4; ++k) {
+        const Point2d m = move(src[k]);
+        dst[k] = Aztec::Math::mapPoint(h, m.x, m.y);
+    }
     return Aztec::Math::fitHomography(src[0], src[1], src[2], src[3], dst[0], dst[1], dst[2], dst[3]);
+}
+
+}  // namespace
+
+Aztec::Math::Homography turned(const Aztec::Math::Homography& h, double degrees, double scale) {
+    const double a = degrees * std::numbers::pi / 180.0;
+    const double c = scale * std::cos(a), s = scale * std::sin(a);
+    return throughCorners(h, [&](Point2d p) { return Point2d{c * p.x - s * p.y, s * p.x + c * p.y}; });
+}
+
+Aztec::Math::Homography shifted(const Aztec::Math::Homography& h, double du, double dv, double scale) {
+    return throughCorners(h, [&](Point2d p) { return Point2d{p.x * scale + du, p.y * scale + dv}; });
 }
 
 }  // namespace AztecCore::Locate

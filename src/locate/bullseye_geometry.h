@@ -71,5 +71,8 @@ std::optional<Point2d> moreSymmetricCentre(const Sampler& sampler, double x, dou
 // Transform `h` (grid to image) turned by `degrees` and scaled by `scale`
 // round the grid's centre.
 Aztec::Math::Homography turned(const Aztec::Math::Homography& h, double degrees, double scale);
+// Transform `h` with grid point (u, v) where (u scale + du, v scale + dv)
+// was: moved along the grid's axes and scaled round its centre.
+Aztec::Math::Homography shifted(const Aztec::Math::Homography& h, double du, double dv, double scale);
 
 }  // namespace AztecCore::Locate

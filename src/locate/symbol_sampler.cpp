@@ -128,19 +128,6 @@ bool movedLittle(const Homography& from, const Homography& to) {
     return std::hypot(b.x - a.x, b.y - a.y) <= kMaxRefineMove * std::hypot(a1.x - a.x, a1.y - a.y);
 }
 
-namespace {
-
-// `h` with grid point (u, v) where (u scale + du, v scale + dv) was.
-Homography movedBy(const Homography& h, const Move& m) {
-    constexpr double d = 4.0;
-    const Point2d src[4] = {{-d, -d}, {d, -d}, {d, d}, {-d, d}};
-    Point2d dst[4];
-    for (int k = 0; k < 4; ++k) dst[k] = Aztec::Math::mapPoint(h, src[k].x * m.scale + m.du, src[k].y * m.scale + m.dv);
-    return Aztec::Math::fitHomography(src[0], src[1], src[2], src[3], dst[0], dst[1], dst[2], dst[3]);
-}
-
-}  // namespace
-
 double wideModuleLevel(const Sampler& s, const Homography& h, double u, double v) {
     double sum = 0.0;
     for (int i = -1; i <= 1; ++i)
@@ -652,7 +639,7 @@ bool readModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleMo
     for (const Move& move : kMoves) {
         if (sampler.budgetSpent()) return false;
         BullseyeFit moved = fit;
-        moved.toImage = movedBy(fit.toImage, move);
+        moved.toImage = shifted(fit.toImage, move.du, move.dv, move.scale);
         if (readModeRingAt(sampler, moved, model, cand, ring, guess, /*againstCore=*/true)) return true;
     }
     return false;
