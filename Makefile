@@ -114,7 +114,8 @@ bench-many: release
 # 16,000 more blurred 0.45-1 module, where the reader retries most, and
 # 16,000 blurred with camera noise, where it also solves modules from
 # every pixel, and 16,000 under a highlight, where mode rings are read
-# against the bull's-eye's rings and their doubtful words erased.
+# against the bull's-eye's rings and their doubtful words erased, and
+# 16,000 warped, where symbols are read through tracked meshes.
 accuracy: release
 	$(BUILD)/release/tests/accuracy/quarrow-accuracy --frames 200
 
@@ -123,6 +124,7 @@ soak: release
 	$(BUILD)/release/tests/accuracy/quarrow-accuracy --soak 16000 --blurred 1 --seed 21
 	$(BUILD)/release/tests/accuracy/quarrow-accuracy --soak 16000 --blurred 1 --noisy 1 --seed 23
 	$(BUILD)/release/tests/accuracy/quarrow-accuracy --soak 16000 --glare 1 --seed 25
+	$(BUILD)/release/tests/accuracy/quarrow-accuracy --soak 16000 --warped 1 --seed 27
 
 # The browser module: emscripten builds web/dist/quarrow.mjs and quarrow.wasm
 # from the same sources in $(BUILD)/web; `web-test` reads the samples in

@@ -18,9 +18,6 @@ using Aztec::Math::Homography;
 // field of view of about 65 degrees. Only the depth of the bend depends on
 // it, a second-order part of where its modules land.
 constexpr double kFocalShare = 0.8;
-// Each module's level is the mean of its centre and four points this far
-// (modules) along the grid's axes, as the flat sampler takes it.
-constexpr double kSpread = 0.2;
 // The coarse search: wrap directions every 15 degrees, wrap angles across
 // the symbol of up to kMaxWrap radians (about 100 degrees) either way, in
 // kWrapSteps steps each way.
@@ -32,14 +29,6 @@ constexpr int kWrapSteps = 7;
 constexpr int kCandidates = 3;
 constexpr int kRefineRounds = 5;
 constexpr double kStretchStep = 0.01;
-// Every bend, pass and classification is one more chance for damage to
-// decode into other bytes: each decoding must be one that random words
-// reach less than once in 10^8 (a few hundred decodings stay below once
-// in 10^5, as the modern front ends demand of a single one).
-constexpr double kMaxLog10Chance = -8.0;
-// Fits whose centres lie this close (modules) are of one symbol, which is
-// searched for bends at most WorkBudget::kClaimsPerPlace times.
-constexpr double kSamePlaceModules = 2.0;
 // Refits of the grid to the symbol as classified, each reaching this share
 // of the way from the centre to the ring round the symbol.
 constexpr int kFitPasses = 7;
@@ -102,8 +91,9 @@ std::vector<double> sampleModules(const Sampler& s, const CurvedGrid& g, int m) 
     for (int x = -1; x <= m; ++x)
         for (int y = -1; y <= m; ++y) {
             const double u = x - half, v = y - half;
-            const double sum = levelAt(s, g, u, v) + levelAt(s, g, u - kSpread, v) + levelAt(s, g, u + kSpread, v) +
-                               levelAt(s, g, u, v - kSpread) + levelAt(s, g, u, v + kSpread);
+            constexpr double d = kModuleSpread;
+            const double sum = levelAt(s, g, u, v) + levelAt(s, g, u - d, v) + levelAt(s, g, u + d, v) +
+                               levelAt(s, g, u, v - d) + levelAt(s, g, u, v + d);
             levels[static_cast<std::size_t>((x + 1) * n + (y + 1))] = sum / 5.0;
         }
     return levels;
@@ -340,7 +330,7 @@ std::optional<SymbolRead> readCurvedSymbol(const Sampler& sampler, const Homogra
     const Point2d centre = Aztec::Math::mapPoint(plane, 0.0, 0.0);
     const Point2d across = Aztec::Math::mapPoint(plane, 1.0, 0.0);
     const double module = std::hypot(across.x - centre.x, across.y - centre.y);
-    if (!sampler.claim(centre.x, centre.y, kSamePlaceModules * module)) return std::nullopt;
+    if (!sampler.claim(centre.x, centre.y, module, WorkBudget::Fallback::Curved)) return std::nullopt;
     const GreyView& view = sampler.view();
     const int side = std::max(view.width, view.height);
     const Tangents flat{tangentGrid(plane, side, {(view.width - 1) / 2.0, (view.height - 1) / 2.0}),
@@ -397,7 +387,7 @@ std::optional<SymbolRead> readCurvedSymbol(const Sampler& sampler, const Homogra
                 if (!fit.refine(grid, phi)) break;
                 levels = sampleModules(sampler, grid, m);
             }
-            if (auto decoded = decodeModuleLevels(sampler, cand, levels, model, mid, kMaxLog10Chance)) {
+            if (auto decoded = decodeModuleLevels(sampler, cand, levels, model, mid, kFallbackMaxLog10Chance)) {
                 SymbolRead read;
                 read.candidate = cand;
                 read.data = std::move(*decoded);

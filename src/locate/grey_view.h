@@ -145,7 +145,9 @@ public:
     }
     bool budgetSpent() const { return budget_ && budget_->spent(); }
     // WorkBudget::claim; always true without a budget.
-    bool claim(double x, double y, double reach) const { return !budget_ || budget_->claim(x, y, reach); }
+    bool claim(double x, double y, double module, WorkBudget::Fallback which) const {
+        return !budget_ || budget_->claim(x, y, module, which);
+    }
     const GreyView& view() const { return view_; }
 
 private:

@@ -14,6 +14,7 @@
 #include "decode/mode_message.h"
 #include "locate/bullseye_model_fit.h"
 #include "locate/curved_grid.h"
+#include "locate/warped_grid.h"
 #include "locate/module_solver.h"
 
 namespace AztecCore::Locate {
@@ -22,10 +23,6 @@ namespace {
 
 using Aztec::Math::Homography;
 
-// Each module is the mean of its centre and four points this far (modules)
-// along its axes: enough to average sensor noise, little enough to stay
-// off the neighbours.
-constexpr double kSpread = 0.2;
 // Heavily blurred modules are also read from wider samples: the mean of a
 // 3 x 3 patch of points this far apart (modules), which averages more of
 // the noise and JPEG's errors that survive the cross, deblurred for
@@ -139,7 +136,8 @@ double wideModuleLevel(const Sampler& s, const Homography& h, double u, double v
 }
 
 double moduleLevel(const Sampler& s, const Homography& h, double u, double v) {
-    const double pts[5][2] = {{u, v}, {u - kSpread, v}, {u + kSpread, v}, {u, v - kSpread}, {u, v + kSpread}};
+    constexpr double d = kModuleSpread;
+    const double pts[5][2] = {{u, v}, {u - d, v}, {u + d, v}, {u, v - d}, {u, v + d}};
     double sum = 0.0;
     for (const auto& p : pts) {
         const Point2d m = Aztec::Math::mapPoint(h, p[0], p[1]);
@@ -994,9 +992,11 @@ std::optional<SymbolRead> readSymbolData(const Sampler& sampler, const BullseyeF
     if (bounded) {
         if (auto r = heavyBlur()) return r;
     }
-    // No flat transform reads it: perhaps the symbol is curved.
+    // No flat transform reads it: perhaps the symbol is curved, or on a
+    // sheet that is not flat.
     if (!curved) return std::nullopt;
-    return readCurvedSymbol(sampler, local, model, cand);
+    if (auto r = readCurvedSymbol(sampler, local, model, cand)) return r;
+    return readWarpedSymbol(sampler, local, model, cand);
 }
 
 std::optional<Aztec::DecodedData> decodeModuleLevels(const Sampler& sampler, const SymbolCandidate& cand,

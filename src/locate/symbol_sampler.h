@@ -78,6 +78,19 @@ bool readModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleMo
 bool readTurnedModeRing(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model,
                         SymbolCandidate& candidate, Aztec::BitList& ring, Aztec::Math::Homography& through);
 
+// Each module's level is the mean of its centre and four points this far
+// (modules) along its axes: enough to average sensor noise, little enough
+// to stay off the neighbours. The fallback grids sample so too.
+inline constexpr double kModuleSpread = 0.2;
+
+// The fallback grids (curved_grid.h, warped_grid.h) decode many samplings
+// of a symbol that no flat transform reads, and every bend, pass and
+// classification is one more chance for damage to decode into other
+// bytes: each decoding must be one that random words reach less than once
+// in 10^8 (a few hundred decodings stay below once in 10^5, as the modern
+// front ends demand of a single one).
+inline constexpr double kFallbackMaxLog10Chance = -8.0;
+
 // Blur (modules, as measureModules gives it) up to which a symbol counts
 // as sharp: its levels are taken as sampled, not deblurred, and the
 // whole-frame search first reads it through its rings' edges alone.

@@ -8,7 +8,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <utility>
 #include <vector>
 
 namespace AztecCore::Locate {
@@ -21,24 +20,35 @@ public:
     // Adds samples held back until now for a later stage.
     void grant(std::int64_t samples) { left_ += samples; }
 
-    // The costliest fallback (curved grids) runs at most kClaimsPerPlace
-    // times per place: a symbol found by many hits, scales and fits pays
-    // for it at most that often (a second fit now and then reads where
-    // the first did not). True when fewer earlier claims lie within
-    // `reach` pixels of (x, y), and the place is claimed once more.
-    static constexpr int kClaimsPerPlace = 2;
-    bool claim(double x, double y, double reach) {
+    // The costliest fallbacks run a bounded number of times per place: a
+    // symbol found by many hits, scales and fits pays for each at most
+    // that often. Curved grids run twice (a second fit now and then reads
+    // where the first did not), warped grids once (their mesh costs more,
+    // and a second fit seldom tracks it better). Fits whose centres lie
+    // within kSamePlaceModules of each other are of one symbol. True when
+    // fewer earlier claims of the same fallback lie that near (x, y), a fit
+    // of `module` pixels, and the place is claimed once more.
+    enum class Fallback { Curved, Warped };
+    static constexpr int kCurvedClaimsPerPlace = 2;
+    static constexpr int kWarpedClaimsPerPlace = 1;
+    static constexpr double kSamePlaceModules = 2.0;
+    bool claim(double x, double y, double module, Fallback which) {
+        const double reach = kSamePlaceModules * module;
         int near = 0;
-        for (const auto& [cx, cy] : claimed_)
-            if (std::hypot(cx - x, cy - y) < reach) ++near;
-        if (near >= kClaimsPerPlace) return false;
-        claimed_.emplace_back(x, y);
+        for (const Claim& c : claimed_)
+            if (c.which == which && std::hypot(c.x - x, c.y - y) < reach) ++near;
+        if (near >= (which == Fallback::Curved ? kCurvedClaimsPerPlace : kWarpedClaimsPerPlace)) return false;
+        claimed_.push_back({x, y, which});
         return true;
     }
 
 private:
     std::int64_t left_;
-    std::vector<std::pair<double, double>> claimed_;
+    struct Claim {
+        double x, y;
+        Fallback which;
+    };
+    std::vector<Claim> claimed_;
 };
 
 }  // namespace AztecCore::Locate

@@ -4,10 +4,10 @@
 // wrong (damaged symbols, noise, text, lone bull's-eyes, look-alikes) and
 // fails when one does; --blurred 1 blurs those frames by 0.45-1.0 module,
 // and --noisy 1 then gives them noise of 3-12 grey levels; --glare 1 puts
-// a highlight over them.
+// a highlight over them; --warped 1 warps them as paper that is not flat.
 //
 //   quarrow-accuracy [--frames N] [--seed S] [--only CATEGORY]
-//                    [--soak N [--kind K] [--blurred 1 [--noisy 1]] [--glare 1]]
+//                    [--soak N [--kind K] [--blurred 1 [--noisy 1]] [--glare 1] [--warped 1]]
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,12 +29,14 @@ int main(int argc, char** argv) {
         else if (!std::strcmp(argv[i], "--blurred")) style.blurred = std::atoi(argv[i + 1]) != 0;
         else if (!std::strcmp(argv[i], "--noisy")) style.noisy = std::atoi(argv[i + 1]) != 0;
         else if (!std::strcmp(argv[i], "--glare")) style.glare = std::atoi(argv[i + 1]) != 0;
+        else if (!std::strcmp(argv[i], "--warped")) style.warped = std::atoi(argv[i + 1]) != 0;
     }
     using namespace quarrow_test;
     int wrong = 0;
     if (soak > 0) {
-        std::printf("| soak frames%s%s%s | frames | reads | wrong |\n|---|---|---|---|\n", style.blurred ? ", blurred" : "",
-                    style.blurred && style.noisy ? " and noisy" : "", style.glare ? ", under a highlight" : "");
+        std::printf("| soak frames%s%s%s%s | frames | reads | wrong |\n|---|---|---|---|\n", style.blurred ? ", blurred" : "",
+                    style.blurred && style.noisy ? " and noisy" : "", style.glare ? ", under a highlight" : "",
+                    style.warped ? ", warped" : "");
         const int per = kind >= 0 ? soak : (soak + kSoakKinds - 1) / kSoakKinds;
         for (int k = 0; k < kSoakKinds; ++k) {
             if (kind >= 0 && k != kind) continue;
@@ -50,6 +52,7 @@ int main(int argc, char** argv) {
     categories.insert(categories.end(), std::begin(kDotCategories), std::end(kDotCategories));
     categories.insert(categories.end(), std::begin(kCurvedCategories), std::end(kCurvedCategories));
     categories.insert(categories.end(), std::begin(kGlareCategories), std::end(kGlareCategories));
+    categories.insert(categories.end(), std::begin(kWarpedCategories), std::end(kWarpedCategories));
     for (Category c : categories) {
         if (only >= 0 && static_cast<int>(c) != only) continue;
         // Every degree plain and mirrored is 720 frames, whatever --frames says.

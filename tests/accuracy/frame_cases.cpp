@@ -96,6 +96,7 @@ const char* categoryName(Category c) {
         case Category::Curved45: return "on a cylinder, wrap 45-63 degrees";
         case Category::Curved63: return "on a cylinder, wrap 63-92 degrees";
         case Category::Glare: return "glare spot over the symbol";
+        case Category::Warped: return "paper not flat, warped 0.3-0.8 module";
     }
     return "?";
 }
@@ -312,6 +313,17 @@ FrameCase makeCase(Category category, int index, std::uint32_t seed) {
             c.placements.push_back(placementOf(o, g.size));
             break;
         }
+        case Category::Warped: {
+            // Waves of 24-40 modules, a few centimetres of a printed
+            // label: a crumpled or wavy sheet.
+            o.moduleSize = d.uniform(3.5, 6.0);
+            o.blurSigma = 0.3 * o.moduleSize;
+            o.noiseSigma = d.uniform(2.0, 4.0);
+            o.warp = d.uniform(0.3, 0.8) * o.moduleSize;
+            o.warpWavelength = d.uniform(24.0, 40.0) * o.moduleSize;
+            drawPlaced(0.0, 0.1);
+            break;
+        }
     }
     c.expected.push_back(text);
     return c;
@@ -347,6 +359,11 @@ SoakCase makeSoakCase(int kind, int index, std::uint32_t seed, SoakStyle style) 
         o.glareRadius = g.uniform(5.0, 30.0);
         o.glareX = g.uniform(0.25, 0.75) * o.width;
         o.glareY = g.uniform(0.25, 0.75) * o.height;
+    }
+    if (style.warped) {
+        Dice w(caseSeed(seed, 400 + kind, index));
+        o.warp = w.uniform(0.3, 0.8) * o.moduleSize;
+        o.warpWavelength = w.uniform(24.0, 40.0) * o.moduleSize;
     }
     switch (kind) {
         case 0:

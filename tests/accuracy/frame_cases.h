@@ -41,11 +41,15 @@ enum class Category {
     // A specular highlight over part of the symbol (glossy paper, a
     // phone's screen), kept apart likewise.
     Glare,
+    // Paper that is not flat: the symbol displaced smoothly by up to
+    // 0.3-0.8 module, kept apart likewise.
+    Warped,
 };
 
 inline constexpr Category kDotCategories[] = {Category::Dots60, Category::Dots70, Category::Dots80};
 inline constexpr Category kCurvedCategories[] = {Category::Curved30, Category::Curved45, Category::Curved63};
 inline constexpr Category kGlareCategories[] = {Category::Glare};
+inline constexpr Category kWarpedCategories[] = {Category::Warped};
 
 inline constexpr Category kAllCategories[] = {
     Category::Clean,    Category::Blur30,   Category::Blur45,   Category::Blur60,      Category::Blur75,
@@ -110,6 +114,9 @@ struct SoakStyle {
     // where mode rings are read against the bull's-eye's rings and their
     // doubtful words erased.
     bool glare = false;
+    // Paper that is not flat: warped by 0.3-0.8 module, where symbols are
+    // read through meshes tracked from their bull's-eyes.
+    bool warped = false;
 };
 inline constexpr int kSoakKinds = 8;
 const char* soakKindName(int kind);

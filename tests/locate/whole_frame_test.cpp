@@ -453,6 +453,12 @@ TEST(WholeFrame, ModeRingsUnderAHighlightAreReadAgainstTheRingsInside) {
     for (const int index : {2, 14, 47, 64, 104}) expectReadInBothPolarities(Category::Glare, index, 7);
 }
 
+// Warped paper (seed 7): no flat or cylindrical transform places the outer
+// modules, which only a mesh tracked outwards from the bull's-eye reads.
+TEST(WholeFrame, WarpedPaperIsReadThroughAMeshTrackedFromTheBullseye) {
+    for (const int index : {4, 14, 37, 53}) expectReadInBothPolarities(Category::Warped, index, 7);
+}
+
 // The centre search misses a few modules of some clean symbols (this one
 // it reads with 14 corrected words); the whole-frame stage reads the same
 // bytes from the region without a correction, and its read is reported.

@@ -391,11 +391,21 @@ Frame renderSymbol(const ModuleGrid& grid, const RenderOptions& o) {
             extend(mapped, x, y);
         }
     }
-    const int x0 = std::max(0, static_cast<int>(std::floor(minX)) - kEdgeMargin);
-    const int y0 = std::max(0, static_cast<int>(std::floor(minY)) - kEdgeMargin);
-    const int x1 = std::min(o.width, static_cast<int>(std::ceil(maxX)) + kEdgeMargin);
-    const int y1 = std::min(o.height, static_cast<int>(std::ceil(maxY)) + kEdgeMargin);
+    const int xFrom = static_cast<int>(std::floor(minX)) - kEdgeMargin, yFrom = static_cast<int>(std::floor(minY)) - kEdgeMargin;
+    const int xTo = static_cast<int>(std::ceil(maxX)) + kEdgeMargin, yTo = static_cast<int>(std::ceil(maxY)) + kEdgeMargin;
 
+    // The warp's phases, drawn apart so that frames without one keep their
+    // clutter and noise.
+    const bool warped = o.warp > 0.0 && o.warpWavelength > 0.0;
+    double phase[4] = {};
+    if (warped) {
+        Rng waves(o.seed ^ 0x5eedu);
+        for (double& f : phase) f = waves.uniform() * 2.0 * std::numbers::pi;
+    }
+    const double waveNumber = warped ? 2.0 * std::numbers::pi / o.warpWavelength : 0.0;
+    const int reach = warped ? static_cast<int>(std::ceil(o.warp)) : 0;
+    const int x0 = std::max(0, xFrom - reach), y0 = std::max(0, yFrom - reach);
+    const int x1 = std::min(o.width, xTo + reach), y1 = std::min(o.height, yTo + reach);
     const int ss = std::max(1, o.supersample);
     const double step = 1.0 / ss;
     const float darkLevel = static_cast<float>(o.dark), lightLevel = static_cast<float>(o.light);
@@ -404,9 +414,14 @@ Frame renderSymbol(const ModuleGrid& grid, const RenderOptions& o) {
         for (int x = x0; x < x1; ++x) {
             float sum = 0.0f;
             for (int j = 0; j < ss; ++j) {
-                const double py = y + (j + 0.5) * step;
+                const double sy = y + (j + 0.5) * step;
                 for (int i = 0; i < ss; ++i) {
-                    const double px = x + (i + 0.5) * step;
+                    const double sx = x + (i + 0.5) * step;
+                    double px = sx, py = sy;
+                    if (warped) {
+                        px += o.warp * (0.6 * std::sin(waveNumber * sx + phase[0]) + 0.4 * std::sin(waveNumber * sy + phase[1]));
+                        py += o.warp * (0.6 * std::sin(waveNumber * sy + phase[2]) + 0.4 * std::sin(waveNumber * sx + phase[3]));
+                    }
                     double w = b[6] * px + b[7] * py + b[8];
                     double u = 0.0, v = 0.0;
                     if (curved) {

@@ -49,6 +49,11 @@ struct RenderOptions {
     double glareX = 0.0;
     double glareY = 0.0;
     double glareRadius = 0.0;
+    // Paper that is not flat (crumpled, wavy): each frame point shows the
+    // scene at a point moved by up to `warp` pixels along smooth waves of
+    // `warpWavelength` pixels, their phases drawn from the seed.
+    double warp = 0.0;
+    double warpWavelength = 0.0;
     int supersample = 4;         // samples per pixel side for area coverage
     double blurSigma = 0.0;      // Gaussian blur, pixels
     double noiseSigma = 0.0;     // Gaussian sensor noise, grey levels
