@@ -163,13 +163,16 @@ py::tuple corners(const std::array<quarrow::Point, 4>& c) {
     return py::make_tuple(point(c[0]), point(c[1]), point(c[2]), point(c[3]));
 }
 
-quarrow::ReadOptions optionsOf(const std::string& search, bool lightOnDark) {
+quarrow::ReadOptions optionsOf(const std::string& search, bool lightOnDark, double effort) {
     quarrow::ReadOptions o;
     if (search == "centre" || search == "center")
         o.search = quarrow::Search::Centre;
     else if (search != "frame")
         bad("search must be 'frame' or 'centre', not '" + search + "'");
     o.lightOnDark = lightOnDark;
+    // (Written so that NaN fails too.)
+    if (!(effort > 0.0 && effort <= quarrow::kMaxEffort)) bad("effort must be above 0 and at most 4");
+    o.effort = effort;
     return o;
 }
 
@@ -241,8 +244,9 @@ void prepareFrame(py::object image, std::optional<py::ssize_t> width, std::optio
 std::span<const std::uint8_t> bytesOf(const Frame& f) { return {f.data, f.size}; }
 
 Result readImage(py::object image, std::optional<py::ssize_t> width, std::optional<py::ssize_t> height,
-                 std::optional<py::ssize_t> stride, const std::string& search, bool lightOnDark) {
-    const quarrow::ReadOptions options = optionsOf(search, lightOnDark);
+                 std::optional<py::ssize_t> stride, const std::string& search, bool lightOnDark,
+                 double effort) {
+    const quarrow::ReadOptions options = optionsOf(search, lightOnDark, effort);
     PreparedFrame p;
     prepareFrame(image, width, height, stride, p);
     Result res;
@@ -256,8 +260,8 @@ Result readImage(py::object image, std::optional<py::ssize_t> width, std::option
 
 std::vector<Result> readAllImage(py::object image, std::optional<py::ssize_t> width,
                                  std::optional<py::ssize_t> height, std::optional<py::ssize_t> stride,
-                                 const std::string& search, bool lightOnDark) {
-    const quarrow::ReadOptions options = optionsOf(search, lightOnDark);
+                                 const std::string& search, bool lightOnDark, double effort) {
+    const quarrow::ReadOptions options = optionsOf(search, lightOnDark, effort);
     PreparedFrame p;
     prepareFrame(image, width, height, stride, p);
     std::vector<quarrow::ReadResult> all;
@@ -297,8 +301,8 @@ struct PyReader {
 // Reads a sequence of images on `threads` threads (one per core when not
 // given) with the GIL released; results in the order of the images.
 std::vector<Result> readMany(const py::sequence& images, std::optional<int> threads, const std::string& search,
-                             bool lightOnDark) {
-    const quarrow::ReadOptions options = optionsOf(search, lightOnDark);
+                             bool lightOnDark, double effort) {
+    const quarrow::ReadOptions options = optionsOf(search, lightOnDark, effort);
     if (threads && *threads < 1) bad("threads must be at least 1");
     const std::size_t n = py::len(images);
     std::vector<PreparedFrame> frames(n);
@@ -437,15 +441,19 @@ PYBIND11_MODULE(_native, m) {
 
     m.def("read", &readImage, py::arg("image"), py::kw_only(), py::arg("width") = py::none(),
           py::arg("height") = py::none(), py::arg("stride") = py::none(), py::arg("search") = "frame",
-          py::arg("light_on_dark") = true,
-          "read(image, *, width=None, height=None, stride=None, search='frame', light_on_dark=True) -> Result\n\n"
+          py::arg("light_on_dark") = true, py::arg("effort") = 1.0,
+          "read(image, *, width=None, height=None, stride=None, search='frame', light_on_dark=True,\n"
+          "     effort=1.0) -> Result\n\n"
           "image: a 2-D uint8 numpy array (any strides), a 3-D uint8 RGB or RGBA array\n"
           "(reduced to grey with the luma weights 0.299, 0.587, 0.114; alpha ignored),\n"
           "a PIL image, or a bytes-like object with width and height (and stride, the\n"
           "bytes from one row to the next, width by default).\n"
           "search: 'frame' looks near the centre first, then in the whole frame;\n"
           "'centre' only near the centre. light_on_dark: also look for light symbols\n"
-          "on a dark ground (whole-frame search).\n"
+          "on a dark ground (whole-frame search). effort: the work the whole-frame\n"
+          "search may spend, as a share of its own allowance (at 1 the hardest 640 x 480\n"
+          "frames take up to about 0.1 s; a live stream can take 0.25, reading heavily\n"
+          "blurred symbols less often); above 0 and at most 4.\n"
           "Raises ValueError for an image that cannot be read as a frame. The GIL is\n"
           "released while reading, so threads can read in parallel.");
     m.def(
@@ -464,18 +472,19 @@ PYBIND11_MODULE(_native, m) {
         "Joins the parts of a structured-append message, read in any order, into\n"
         "its bytes and text. Raises ValueError naming what is missing.");
     py::class_<PyReader>(m, "Reader",
-                         "Reader(*, search='frame', light_on_dark=True): reads frame after frame,\n"
+                         "Reader(*, search='frame', light_on_dark=True, effort=1.0): reads frame after frame,\n"
                          "keeping its working buffers between them. read() takes the same images as\n"
                          "quarrow.read.")
-        .def(py::init([](const std::string& search, bool lightOnDark) {
+        .def(py::init([](const std::string& search, bool lightOnDark, double effort) {
                  auto r = std::make_unique<PyReader>();
-                 r->reader.setOptions(optionsOf(search, lightOnDark));
+                 r->reader.setOptions(optionsOf(search, lightOnDark, effort));
                  return r;
              }),
-             py::kw_only(), py::arg("search") = "frame", py::arg("light_on_dark") = true)
+             py::kw_only(), py::arg("search") = "frame", py::arg("light_on_dark") = true, py::arg("effort") = 1.0)
         .def("read", &PyReader::read, py::arg("image"), py::kw_only(), py::arg("width") = py::none(),
              py::arg("height") = py::none(), py::arg("stride") = py::none());
-    m.def("_read_many", &readMany, py::arg("images"), py::arg("threads"), py::arg("search"), py::arg("light_on_dark"));
+    m.def("_read_many", &readMany, py::arg("images"), py::arg("threads"), py::arg("search"), py::arg("light_on_dark"),
+          py::arg("effort"));
     py::class_<FileFrames>(m, "_FileFrames")
         .def(py::init<const std::string&>())
         .def("__iter__", [](FileFrames& f) -> FileFrames& { return f; })
@@ -487,8 +496,9 @@ PYBIND11_MODULE(_native, m) {
     });
     m.def("read_all", &readAllImage, py::arg("image"), py::kw_only(), py::arg("width") = py::none(),
           py::arg("height") = py::none(), py::arg("stride") = py::none(), py::arg("search") = "frame",
-          py::arg("light_on_dark") = true,
-          "read_all(image, *, width=None, height=None, stride=None, search='frame', light_on_dark=True)\n"
+          py::arg("light_on_dark") = true, py::arg("effort") = 1.0,
+          "read_all(image, *, width=None, height=None, stride=None, search='frame', light_on_dark=True,\n"
+          "         effort=1.0)\n"
           "-> list of Result\n\n"
           "Every symbol of the frame whose data could be read, nearest to the centre\n"
           "first; an empty list when there is none. Arguments as for read().");

@@ -167,10 +167,12 @@ extern "C" {
 // JSON text, valid until the next call; quarrow_web_result_size gives its
 // length.
 EMSCRIPTEN_KEEPALIVE const char* quarrow_web_read(const std::uint8_t* pixels, std::size_t size, int width, int height,
-                                                  int stride, int channels, int search, int lightOnDark, int all) {
+                                                  int stride, int channels, int search, int lightOnDark, double effort,
+                                                  int all) {
     quarrow::ReadOptions options;
     options.search = search == 1 ? quarrow::Search::Centre : quarrow::Search::Frame;
     options.lightOnDark = lightOnDark != 0;
+    options.effort = effort;
     std::span<const std::uint8_t> frame(pixels, pixels ? size : 0);
 
     std::vector<quarrow::ReadResult> results;

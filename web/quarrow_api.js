@@ -10,7 +10,11 @@
 // pixel, rows `options.stride` bytes apart, default the width) or an
 // ImageData-like { data, width, height } in RGBA, which the module turns into
 // grey. It returns a plain object with the C++ result's fields; `bytes` is a
-// Uint8Array. Options: { search: "frame" | "centre", lightOnDark: true }.
+// Uint8Array. Options: { search: "frame" | "centre", lightOnDark: true,
+// effort: 1 } (effort: the work the whole-frame search may spend on a frame,
+// as a share of its own allowance, above 0 and at most 4; a live stream
+// can take 0.25 to bound hard frames' time; out of range, the result's
+// status says so).
 //
 // In Node the wasm file beside this one is read from disk; in a browser or
 // worker it is fetched from beside this file, wherever the page lives.
@@ -75,7 +79,7 @@ export async function createQuarrow(moduleOptions = {}) {
     }
     m.HEAPU8.set(pixels, buffer);  // HEAPU8 is looked up after _malloc, which may grow the memory
     const ptr = m._quarrow_web_read(buffer, pixels.length, width, height, stride, channels, search,
-                                    opts.lightOnDark === false ? 0 : 1, all ? 1 : 0);
+                                    opts.lightOnDark === false ? 0 : 1, Number(opts.effort ?? 1), all ? 1 : 0);
     const size = m._quarrow_web_result_size();
     const raw = JSON.parse(decoder.decode(m.HEAPU8.subarray(ptr, ptr + size)));
     return all ? raw.map(quarrowResult) : quarrowResult(raw);

@@ -35,7 +35,8 @@ typedef enum quarrow_status {
     QUARROW_SHORT_BUFFER = 3,   /* the buffer holds fewer bytes than needed */
     QUARROW_TOO_LARGE = 4,      /* more than 2^28 pixels */
     QUARROW_OUT_OF_MEMORY = 5,
-    QUARROW_INTERNAL_ERROR = 6  /* the reader failed; the message says how */
+    QUARROW_INTERNAL_ERROR = 6, /* the reader failed; the message says how */
+    QUARROW_BAD_OPTIONS = 7     /* effort not above 0 and at most QUARROW_MAX_EFFORT */
 } quarrow_status;
 
 typedef enum quarrow_outcome {
@@ -56,11 +57,19 @@ typedef enum quarrow_search {
     QUARROW_SEARCH_CENTRE = 1  /* only near the centre (the runtime component's search) */
 } quarrow_search;
 
+#define QUARROW_MAX_EFFORT 4.0
+
 /* Options of a read; quarrow_options_init sets the defaults (whole frame,
- * light-on-dark symbols looked for too). */
+ * light-on-dark symbols looked for too, effort 1). */
 typedef struct quarrow_options {
     quarrow_search search;
     int light_on_dark; /* non-zero: also look for light symbols on a dark ground (whole-frame search) */
+    /* The work the whole-frame search may spend on a frame, as a share of
+     * its own allowance: at 1 the hardest 640 x 480 frames take up to about
+     * 0.1 s of one core, at 0.25 under 30 ms (heavily blurred symbols then
+     * read less often). Above 0 and at most QUARROW_MAX_EFFORT; 0 (a zeroed
+     * struct) means 1. */
+    double effort;
 } quarrow_options;
 
 QUARROW_C_EXPORT void quarrow_options_init(quarrow_options* options);

@@ -35,6 +35,7 @@ enum class Status {
     TooLarge,       // more than kMaxPixels pixels
     OutOfMemory,    // memory ran out while reading
     InternalError,  // the reader failed unexpectedly; `message` says how
+    BadOptions,     // ReadOptions::effort is not above 0 and at most kMaxEffort
 };
 
 // A short English text for each status ("ok", "frame is null", ...).
@@ -139,11 +140,22 @@ enum class Search {
 // "Frame" or "Centre".
 QUARROW_EXPORT const char* toString(Search search);
 
+inline constexpr double kMaxEffort = 4.0;
+
 struct ReadOptions {
     Search search = Search::Frame;
     // Also look for symbols printed light on a dark ground (whole-frame
     // search only; the centre search reads dark-on-light symbols).
     bool lightOnDark = true;
+    // The work the whole-frame search may spend on a frame, as a share of
+    // its own allowance, which grows with the frame's pixels: at 1 the
+    // hardest 640 x 480 frames (heavy blur, damage) take up to about 0.1 s
+    // of one core. A live stream that must keep up can take less (at 0.25
+    // they take under 30 ms, and heavily blurred symbols read less often);
+    // more gives hard frames more tries. The work is counted, not timed, so
+    // a frame reads the same on any machine. Above 0 and at most
+    // kMaxEffort, or the read fails with Status::BadOptions.
+    double effort = 1.0;
 };
 
 // Reads one frame: `height` rows of `width` 8-bit grey pixels, each row

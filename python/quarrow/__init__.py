@@ -14,12 +14,13 @@ from . import _native
 __all__ = ["Reader", "Result", "__version__", "frames", "join", "read", "read_all", "read_many"]
 
 
-def read_many(images, threads=None, *, search="frame", light_on_dark=True):
+def read_many(images, threads=None, *, search="frame", light_on_dark=True, effort=1.0):
     """Reads a sequence of images (2-D or RGB/RGBA uint8 arrays, PIL images)
     on `threads` threads, one per core when None, with the GIL released.
-    Returns one Result per image, in the order of the images. Raises
+    search, light_on_dark and effort as for read(). Returns one Result per
+    image, in the order of the images. Raises
     ValueError (naming the image) for one that cannot be read as a frame."""
-    return _native._read_many(list(images), threads, search, light_on_dark)
+    return _native._read_many(list(images), threads, search, light_on_dark, effort)
 
 
 def frames(path):

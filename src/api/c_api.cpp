@@ -30,12 +30,17 @@ struct quarrow_results {
 namespace {
 
 constexpr int kCorners = 4;
+static_assert(QUARROW_MAX_EFFORT == quarrow::kMaxEffort, "the C and C++ bounds on effort differ");
+static_assert(QUARROW_BAD_OPTIONS == static_cast<int>(quarrow::Status::BadOptions), "the C and C++ statuses differ");
 
 quarrow::ReadOptions toOptions(const quarrow_options* options) {
     quarrow::ReadOptions o;
     if (options) {
         o.search = options->search == QUARROW_SEARCH_CENTRE ? quarrow::Search::Centre : quarrow::Search::Frame;
         o.lightOnDark = options->light_on_dark != 0;
+        // A zeroed struct (C callers often start from one) reads as the
+        // default.
+        o.effort = options->effort == 0.0 ? 1.0 : options->effort;
     }
     return o;
 }
@@ -68,7 +73,7 @@ int corner(const std::array<quarrow::Point, 4>& corners, int index, double* x, d
 extern "C" {
 
 const char* quarrow_status_string(quarrow_status status) {
-    if (status < QUARROW_OK || status > QUARROW_INTERNAL_ERROR) return "unknown status";
+    if (status < QUARROW_OK || status > QUARROW_BAD_OPTIONS) return "unknown status";
     return quarrow::toString(static_cast<quarrow::Status>(status));
 }
 
@@ -76,6 +81,7 @@ void quarrow_options_init(quarrow_options* options) {
     if (!options) return;
     options->search = QUARROW_SEARCH_FRAME;
     options->light_on_dark = 1;
+    options->effort = 1.0;
 }
 
 quarrow_result* quarrow_read(const uint8_t* frame, int width, int height, int stride) {

@@ -21,6 +21,7 @@ const char* toString(Status status) {
         case Status::TooLarge: return "frame has more than 2^28 pixels";
         case Status::OutOfMemory: return "out of memory";
         case Status::InternalError: return "internal error";
+        case Status::BadOptions: return "effort must be above 0 and at most 4";
     }
     return "unknown status";
 }
@@ -61,6 +62,11 @@ Status checkFrame(const std::uint8_t* frame, int width, int height, int& stride,
                                static_cast<std::uint64_t>(width);
     if (available != kUnknownSize && need > available) return Status::ShortBuffer;
     return Status::Ok;
+}
+
+// (Written so that NaN fails too.)
+Status checkOptions(const ReadOptions& options) {
+    return options.effort > 0.0 && options.effort <= kMaxEffort ? Status::Ok : Status::BadOptions;
 }
 
 // The facts of a symbol that every search reports alike.
@@ -167,6 +173,7 @@ AztecCore::Locate::FrameSearchOptions searchOptions(const ReadOptions& options, 
     AztecCore::Locate::FrameSearchOptions so;
     so.lightOnDark = options.lightOnDark;
     so.all = all;
+    so.effort = options.effort;
     return so;
 }
 
@@ -258,6 +265,7 @@ ReadResult readFrame(const std::uint8_t* frame, int width, int height, int strid
                      const ReadOptions& options, AztecCore::DetectorTrace* trace, AztecCore::ReaderEngine* reused) {
     ReadResult r;
     r.status = checkFrame(frame, width, height, stride, available);
+    if (r.status == Status::Ok) r.status = checkOptions(options);
     if (r.status != Status::Ok) return r;
     guarded(r, [&] {
         AztecCore::ReaderEngine& engine = reused ? *reused : threadEngine();
@@ -289,6 +297,7 @@ std::vector<ReadResult> readAllFrame(const std::uint8_t* frame, int width, int h
     std::vector<ReadResult> all;
     ReadResult r;
     r.status = checkFrame(frame, width, height, stride, available);
+    if (r.status == Status::Ok) r.status = checkOptions(options);
     if (r.status != Status::Ok) {
         all.push_back(std::move(r));
         return all;

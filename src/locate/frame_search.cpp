@@ -572,7 +572,9 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
     const double noise = estimateNoise(view);
     const int loneLimit = noise >= kBoundedNoise ? kLoneUnlikelyChances : kMaxCandidatesTried;
     // The rounds before the ring template's may spend all but its share.
-    const std::int64_t wholeBudget = options.budget > 0 ? options.budget : searchBudget(view);
+    const std::int64_t wholeBudget =
+        options.budget > 0 ? options.budget
+                           : static_cast<std::int64_t>(options.effort * static_cast<double>(searchBudget(view)));
     const auto ringShare = static_cast<std::int64_t>(kRingBudgetShare * static_cast<double>(wholeBudget));
     WorkBudget budget(wholeBudget - ringShare);
     // Inside a symbol read already (by the centre search or here).

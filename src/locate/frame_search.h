@@ -36,8 +36,9 @@ struct FrameSearchOptions {
     // are not read again.
     std::vector<Quad> known;
     // Grey-level samples the fits and samplings may spend (work_budget.h);
-    // 0: the frame's own, which grows with its pixels.
+    // 0: the frame's own, which grows with its pixels, times `effort`.
     std::int64_t budget = 0;
+    double effort = 1.0;
 };
 
 // Bull's-eyes tried per frame at most, over both scales.

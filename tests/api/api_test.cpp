@@ -174,6 +174,40 @@ TEST(Api, BadInputGivesAStatusNotACrash) {
     EXPECT_STREQ(quarrow::toString(quarrow::Outcome::Located), "Located");
 }
 
+// Effort bounds the whole-frame search's work: a heavily blurred symbol
+// away from the centre reads at the default effort (and at the most) but
+// not at a twentieth of it; values out of range are refused, for every
+// read, before a pixel is looked at.
+TEST(Api, EffortBoundsTheSearchAndIsChecked) {
+    ModuleGrid g;
+    ASSERT_TRUE(encodeAztec("Effort 3", {}, g));
+    RenderOptions o;
+    o.moduleSize = 4.0;
+    o.blurSigma = 0.85 * o.moduleSize;
+    o.noiseSigma = 2.0;
+    o.dx = 150.0;
+    o.dy = 60.0;
+    o.rotationDeg = 20.0;
+    o.seed = 3;
+    const Frame f = renderSymbol(g, o);
+    for (const auto& [effort, reads] : {std::pair{1.0, true}, {quarrow::kMaxEffort, true}, {0.05, false}}) {
+        quarrow::ReadOptions ro;
+        ro.effort = effort;
+        const quarrow::ReadResult r = quarrow::read(f.pixels.data(), f.width, f.height, 0, ro);
+        EXPECT_EQ(r.outcome == quarrow::Outcome::Read, reads) << "effort " << effort;
+        EXPECT_EQ(r.text, reads ? "Effort 3" : "");
+    }
+    for (const double effort : {0.0, -1.0, quarrow::kMaxEffort * 1.01, std::nan(""), HUGE_VAL}) {
+        quarrow::ReadOptions ro;
+        ro.effort = effort;
+        EXPECT_EQ(quarrow::read(f.pixels.data(), f.width, f.height, 0, ro).status, quarrow::Status::BadOptions);
+        const auto all = quarrow::readAll(f.pixels.data(), f.width, f.height, 0, ro);
+        ASSERT_EQ(all.size(), 1u);
+        EXPECT_EQ(all[0].status, quarrow::Status::BadOptions);
+    }
+    EXPECT_STREQ(quarrow::toString(quarrow::Status::BadOptions), "effort must be above 0 and at most 4");
+}
+
 TEST(Api, RandomFramesNeverThrow) {
     std::mt19937 rng(11);
     for (int i = 0; i < 20; ++i) {

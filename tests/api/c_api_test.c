@@ -106,7 +106,16 @@ int main(void) {
     /* Options and every symbol of the frame. */
     quarrow_options opts;
     quarrow_options_init(&opts);
-    CHECK(opts.search == QUARROW_SEARCH_FRAME && opts.light_on_dark == 1);
+    CHECK(opts.search == QUARROW_SEARCH_FRAME && opts.light_on_dark == 1 && opts.effort == 1.0);
+    /* Effort out of range refuses the read; 0, a zeroed struct's, is the default. */
+    const double efforts[] = {-1.0, QUARROW_MAX_EFFORT * 2, 0.0};
+    for (int k = 0; k < 3; ++k) {
+        opts.effort = efforts[k];
+        r = quarrow_read_with_options(frame, need, w, h, stride, &opts);
+        CHECK(quarrow_result_status(r) == (k < 2 ? QUARROW_BAD_OPTIONS : QUARROW_OK));
+        quarrow_result_free(r);
+    }
+    CHECK(strstr(quarrow_status_string(QUARROW_BAD_OPTIONS), "effort") != NULL);
     opts.search = QUARROW_SEARCH_CENTRE;
     r = quarrow_read_with_options(frame, need, w, h, stride, &opts);
     CHECK(quarrow_result_outcome(r) == QUARROW_OUTCOME_READ && quarrow_result_light_on_dark(r) == 0);

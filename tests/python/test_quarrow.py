@@ -136,6 +136,11 @@ def test_search_options_and_read_all(hello):
     assert quarrow.read_all(np.full((120, 160), 200, dtype=np.uint8)) == []
     with pytest.raises(ValueError, match="search must be"):
         quarrow.read(hello, search="everywhere")
+    assert quarrow.read(hello, effort=0.25).bytes == b"Hello Python"
+    assert [r.bytes for r in quarrow.read_many([hello], effort=4)] == [b"Hello Python"]
+    for effort in (0, -1, 4.5, float("nan")):
+        with pytest.raises(ValueError, match="effort must be above 0 and at most 4"):
+            quarrow.read_all(hello, effort=effort)
     with pytest.raises(ValueError, match="2-D"):
         quarrow.read_all(np.zeros(100, dtype=np.uint8))
 

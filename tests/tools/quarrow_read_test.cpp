@@ -246,6 +246,9 @@ TEST(QuarrowRead, AllSymbolsAndCentreSearch) {
     r = run("--json '" + good + "'");
     EXPECT_EQ(r.out.find("\"symbols\""), std::string::npos);
     EXPECT_EQ(run("--centre --no-light-on-dark '" + good + "'").out, "Every one\n");
+    EXPECT_EQ(run("--effort 0.25 '" + good + "'").out, "Every one\n");
+    for (const char* bad : {"--effort 0", "--effort=5", "--effort x", "--effort=nan", "--effort"})
+        EXPECT_EQ(run(std::string(bad) + " '" + good + "'").status, 2) << bad;
 }
 
 // Many files and a video's frames on several threads: the same lines, in
@@ -344,7 +347,7 @@ TEST(QuarrowRead, JoinsStructuredAppendParts) {
 TEST(QuarrowRead, HelpAndUsageErrors) {
     ToolRun r = run("--help");
     EXPECT_EQ(r.status, 0);
-    for (const char* opt : {"--json", "--all", "--centre", "--no-light-on-dark", "--jobs", "--recursive", "--only-read", "--join", "--debug-image", "--progress",
+    for (const char* opt : {"--json", "--all", "--centre", "--no-light-on-dark", "--effort", "--jobs", "--recursive", "--only-read", "--join", "--debug-image", "--progress",
                             "--no-progress", "--quiet", "--help", "Exit status"})
         EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
     EXPECT_EQ(run("--bogus x.pgm").status, 2);

@@ -76,6 +76,10 @@ check("colour ImageData is read like its grey", () => {
   assert.equal(q.readAll(image).length, 2);
 });
 
+check("a lower effort still reads clean symbols", () => {
+  assert.equal(q.readAll(frame, width, height, { effort: 0.25 }).length, 2);
+});
+
 check("the centre search alone finds neither off-centre symbol", () => {
   assert.equal(q.read(frame, width, height, { search: "centre" }).outcome, "NotLocated");
 });
@@ -95,6 +99,9 @@ check("rejected frames say why and hold nothing", () => {
     [new Uint8Array(100), 10, 10, { stride: 5 }, "width and height must be at least 1 and stride at least width"],
     [{ data: new Uint8ClampedArray(399), width: 10, height: 10 }, undefined, undefined, {},
       "frame buffer is shorter than width, height and stride need"],
+    [new Uint8Array(100), 10, 10, { effort: 0 }, "effort must be above 0 and at most 4"],
+    [new Uint8Array(100), 10, 10, { effort: 4.5 }, "effort must be above 0 and at most 4"],
+    [new Uint8Array(100), 10, 10, { effort: "much" }, "effort must be above 0 and at most 4"],
   ];
   for (const [pixels, w, h, options, status] of cases) {
     const r = q.read(pixels, w, h, options);
