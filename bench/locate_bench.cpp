@@ -7,11 +7,15 @@
 // a blurred and of a turned 5-layer symbol away from the centre; the
 // FrameSearch ones time the whole-frame stage alone on the same frames,
 // the CentreOnly ones the centre search alone; and one solve of a blurred,
-// noisy symbol's module levels from every pixel. The copy of a frame is
-// the floor beside them.
+// noisy symbol's module levels from every pixel; and the read of a symbol
+// damaged beyond repair, which the search tries until its allowance is
+// spent, at efforts of 1 and 0.25. The copy of a frame is the floor
+// beside them.
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "locate/bullseye_finder.h"
@@ -131,6 +135,38 @@ void readSymbol(benchmark::State& state, bool blurred) {
     }
     for (auto _ : state) benchmark::DoNotOptimize(quarrow::read(f.pixels.data(), f.width, f.height));
 }
+
+// A five-layer symbol with about 40 % of its data modules flipped (the
+// bull's-eye and mode ring kept), where the search tries every way it has.
+// The argument is the effort in hundredths.
+void BM_ReadDamaged5Layer720p(benchmark::State& state) {
+    ModuleGrid g;
+    encodeAztec("Quarrow whole-frame benchmark: a five-layer full-range symbol", {.size = 9}, g);
+    std::mt19937 rng(9);
+    const int core = 7;  // the bull's-eye and the mode ring lie within this many modules of the centre
+    for (int r = 0; r < g.size; ++r)
+        for (int c = 0; c < g.size; ++c) {
+            const bool inCore = std::abs(r - g.size / 2) <= core && std::abs(c - g.size / 2) <= core;
+            if (!inCore && rng() % 5 < 2) g.modules[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)].flip();
+        }
+    RenderOptions o;
+    o.width = kWidth;
+    o.height = kHeight;
+    o.moduleSize = 4.0;
+    o.dx = 300.0;
+    o.dy = -120.0;
+    o.noiseSigma = 2.0;
+    o.blurSigma = 0.3 * o.moduleSize;
+    const Frame f = renderSymbol(g, o);
+    quarrow::ReadOptions options;
+    options.effort = static_cast<double>(state.range(0)) / 100.0;
+    if (quarrow::read(f.pixels.data(), f.width, f.height, 0, options).outcome == quarrow::Outcome::Read) {
+        state.SkipWithError("the damaged benchmark frame reads");
+        return;
+    }
+    for (auto _ : state) benchmark::DoNotOptimize(quarrow::read(f.pixels.data(), f.width, f.height, 0, options));
+}
+BENCHMARK(BM_ReadDamaged5Layer720p)->Arg(100)->Arg(25)->Unit(benchmark::kMillisecond);
 
 void BM_ReadBlurred5Layer720p(benchmark::State& state) { readSymbol(state, true); }
 BENCHMARK(BM_ReadBlurred5Layer720p);
