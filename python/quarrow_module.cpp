@@ -171,7 +171,7 @@ quarrow::ReadOptions optionsOf(const std::string& search, bool lightOnDark, doub
         bad("search must be 'frame' or 'centre', not '" + search + "'");
     o.lightOnDark = lightOnDark;
     // (Written so that NaN fails too.)
-    if (!(effort > 0.0 && effort <= quarrow::kMaxEffort)) bad("effort must be above 0 and at most 4");
+    if (!(effort > 0.0 && effort <= quarrow::kMaxEffort)) bad(quarrow::toString(quarrow::Status::BadOptions));
     o.effort = effort;
     return o;
 }

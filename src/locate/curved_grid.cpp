@@ -85,18 +85,9 @@ CurvedGrid bent(const Tangents& t, const Bend& b) {
 
 // Module levels laid out for decodeModuleLevels.
 std::vector<double> sampleModules(const Sampler& s, const CurvedGrid& g, int m) {
-    const int n = m + 2, half = (m - 1) / 2;
-    std::vector<double> levels(static_cast<std::size_t>(n) * static_cast<std::size_t>(n));
-    s.charge(5 * static_cast<std::int64_t>(n) * n);
-    for (int x = -1; x <= m; ++x)
-        for (int y = -1; y <= m; ++y) {
-            const double u = x - half, v = y - half;
-            constexpr double d = kModuleSpread;
-            const double sum = levelAt(s, g, u, v) + levelAt(s, g, u - d, v) + levelAt(s, g, u + d, v) +
-                               levelAt(s, g, u, v - d) + levelAt(s, g, u, v + d);
-            levels[static_cast<std::size_t>((x + 1) * n + (y + 1))] = sum / 5.0;
-        }
-    return levels;
+    return symbolLevels(s, m, [&](double u, double v) {
+        return crossLevel(s, [&](double du, double dv) { return g.map(u + du, v + dv); });
+    });
 }
 
 // The grid refitted to the symbol as classified: each module dark (1) or
@@ -327,10 +318,7 @@ std::optional<SymbolRead> readCurvedSymbol(const Sampler& sampler, const Homogra
                                            const SymbolCandidate& cand) {
     const int m = cand.size;
     if (m < 2 * 5 + 3 || sampler.budgetSpent()) return std::nullopt;
-    const Point2d centre = Aztec::Math::mapPoint(plane, 0.0, 0.0);
-    const Point2d across = Aztec::Math::mapPoint(plane, 1.0, 0.0);
-    const double module = std::hypot(across.x - centre.x, across.y - centre.y);
-    if (!sampler.claim(centre.x, centre.y, module, WorkBudget::Fallback::Curved)) return std::nullopt;
+    if (!sampler.claim(plane, WorkBudget::Fallback::Curved)) return std::nullopt;
     const GreyView& view = sampler.view();
     const int side = std::max(view.width, view.height);
     const Tangents flat{tangentGrid(plane, side, {(view.width - 1) / 2.0, (view.height - 1) / 2.0}),
@@ -387,15 +375,8 @@ std::optional<SymbolRead> readCurvedSymbol(const Sampler& sampler, const Homogra
                 if (!fit.refine(grid, phi)) break;
                 levels = sampleModules(sampler, grid, m);
             }
-            if (auto decoded = decodeModuleLevels(sampler, cand, levels, model, mid, kFallbackMaxLog10Chance)) {
-                SymbolRead read;
-                read.candidate = cand;
-                read.data = std::move(*decoded);
-                read.toImage = plane;
-                const double e = m / 2.0;
-                read.outline = std::array<Point2d, 4>{grid.map(-e, -e), grid.map(e, -e), grid.map(e, e), grid.map(-e, e)};
-                return read;
-            }
+            if (auto decoded = decodeModuleLevels(sampler, cand, levels, model, mid, kFallbackMaxLog10Chance))
+                return fallbackRead(cand, std::move(*decoded), plane, [&](double u, double v) { return grid.map(u, v); });
         }
     }
     return std::nullopt;

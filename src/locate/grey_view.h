@@ -144,9 +144,12 @@ public:
         if (budget_) budget_->charge(samples);
     }
     bool budgetSpent() const { return budget_ && budget_->spent(); }
-    // WorkBudget::claim; always true without a budget.
-    bool claim(double x, double y, double module, WorkBudget::Fallback which) const {
-        return !budget_ || budget_->claim(x, y, module, which);
+    // WorkBudget::claim for the place of the fit `plane` (grid to image),
+    // at its centre and of its module; always true without a budget.
+    bool claim(const Aztec::Math::Homography& plane, WorkBudget::Fallback which) const {
+        if (!budget_) return true;
+        const Point2d centre = Aztec::Math::mapPoint(plane, 0.0, 0.0), across = Aztec::Math::mapPoint(plane, 1.0, 0.0);
+        return budget_->claim(centre.x, centre.y, std::hypot(across.x - centre.x, across.y - centre.y), which);
     }
     const GreyView& view() const { return view_; }
 

@@ -136,14 +136,7 @@ double wideModuleLevel(const Sampler& s, const Homography& h, double u, double v
 }
 
 double moduleLevel(const Sampler& s, const Homography& h, double u, double v) {
-    constexpr double d = kModuleSpread;
-    const double pts[5][2] = {{u, v}, {u - d, v}, {u + d, v}, {u, v - d}, {u, v + d}};
-    double sum = 0.0;
-    for (const auto& p : pts) {
-        const Point2d m = Aztec::Math::mapPoint(h, p[0], p[1]);
-        sum += s.at(m.x, m.y);
-    }
-    return sum / 5.0;
+    return crossLevel(s, [&](double du, double dv) { return Aztec::Math::mapPoint(h, u + du, v + dv); });
 }
 
 // Module levels of the symbol and one module round it: entry (x + 1) *

@@ -19,7 +19,9 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "common/symbol_candidate.h"
@@ -83,6 +85,34 @@ bool readTurnedModeRing(const Sampler& sampler, const BullseyeFit& fit, const Mo
 // to stay off the neighbours. The fallback grids sample so too.
 inline constexpr double kModuleSpread = 0.2;
 
+// A module's level through `at`, which maps the module's centre moved by
+// (du, dv) modules along the grid's axes into the image.
+template <typename At>
+double crossLevel(const Sampler& s, const At& at) {
+    constexpr double d = kModuleSpread;
+    constexpr double moves[5][2] = {{0.0, 0.0}, {-d, 0.0}, {d, 0.0}, {0.0, -d}, {0.0, d}};
+    double sum = 0.0;
+    for (const auto& move : moves) {
+        const Point2d p = at(move[0], move[1]);
+        sum += s.at(p.x, p.y);
+    }
+    return sum / 5.0;
+}
+
+// The levels of a symbol of m modules and one module round it as
+// decodeModuleLevels takes them, `level(u, v)` giving grid module (u, v)'s
+// (five samples each, charged).
+template <typename Level>
+std::vector<double> symbolLevels(const Sampler& s, int m, const Level& level) {
+    const int n = m + 2, half = (m - 1) / 2;
+    std::vector<double> levels(static_cast<std::size_t>(n) * static_cast<std::size_t>(n));
+    s.charge(5 * static_cast<std::int64_t>(n) * n);
+    for (int x = -1; x <= m; ++x)
+        for (int y = -1; y <= m; ++y)
+            levels[static_cast<std::size_t>((x + 1) * n + (y + 1))] = level(static_cast<double>(x - half), static_cast<double>(y - half));
+    return levels;
+}
+
 // The fallback grids (curved_grid.h, warped_grid.h) decode many samplings
 // of a symbol that no flat transform reads, and every bend, pass and
 // classification is one more chance for damage to decode into other
@@ -90,6 +120,20 @@ inline constexpr double kModuleSpread = 0.2;
 // in 10^8 (a few hundred decodings stay below once in 10^5, as the modern
 // front ends demand of a single one).
 inline constexpr double kFallbackMaxLog10Chance = -8.0;
+
+// A fallback grid's read: the data, `plane` (which places the centre), and
+// the outline where `map(u, v)` puts the symbol's outer corners.
+template <typename Map>
+SymbolRead fallbackRead(const SymbolCandidate& candidate, Aztec::DecodedData data, const Aztec::Math::Homography& plane,
+                        const Map& map) {
+    SymbolRead read;
+    read.candidate = candidate;
+    read.data = std::move(data);
+    read.toImage = plane;
+    const double e = candidate.size / 2.0;
+    read.outline = std::array<Point2d, 4>{map(-e, -e), map(e, -e), map(e, e), map(-e, e)};
+    return read;
+}
 
 // Blur (modules, as measureModules gives it) up to which a symbol counts
 // as sharp: its levels are taken as sampled, not deblurred, and the

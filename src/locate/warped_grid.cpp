@@ -1,7 +1,6 @@
 #include "locate/warped_grid.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <utility>
 #include <vector>
@@ -80,25 +79,13 @@ Point2d warpedPoint(const Homography& h, const Mesh& mesh, double u, double v) {
     return Aztec::Math::mapPoint(h, u + d.x, v + d.y);
 }
 
-// Module levels laid out for decodeModuleLevels.
+// Module levels laid out for decodeModuleLevels, one displacement for
+// each module's five points (it changes little over a module).
 std::vector<double> sampleModules(const Sampler& s, const Homography& h, const Mesh& mesh, int m) {
-    const int n = m + 2, half = (m - 1) / 2;
-    std::vector<double> levels(static_cast<std::size_t>(n) * static_cast<std::size_t>(n));
-    s.charge(5 * static_cast<std::int64_t>(n) * n);
-    for (int x = -1; x <= m; ++x)
-        for (int y = -1; y <= m; ++y) {
-            const double u = x - half, v = y - half;
-            // One displacement for the module's five points: it changes
-            // little over a module.
-            const Point2d d = mesh.at(u, v);
-            double sum = 0.0;
-            for (const auto& [pu, pv] : {std::pair{0.0, 0.0}, {-kModuleSpread, 0.0}, {kModuleSpread, 0.0}, {0.0, -kModuleSpread}, {0.0, kModuleSpread}}) {
-                const Point2d p = Aztec::Math::mapPoint(h, u + d.x + pu, v + d.y + pv);
-                sum += s.at(p.x, p.y);
-            }
-            levels[static_cast<std::size_t>((x + 1) * n + (y + 1))] = sum / 5.0;
-        }
-    return levels;
+    return symbolLevels(s, m, [&](double u, double v) {
+        const Point2d d = mesh.at(u, v);
+        return crossLevel(s, [&](double du, double dv) { return Aztec::Math::mapPoint(h, u + d.x + du, v + d.y + dv); });
+    });
 }
 
 // Finds node (i, j)'s displacement within kReachSteps quarters of
@@ -220,10 +207,7 @@ std::optional<SymbolRead> readWarpedSymbol(const Sampler& sampler, const Homogra
                                            const SymbolCandidate& cand) {
     const int m = cand.size;
     if (m < 2 * kNodeStep + 1 || m > kMaxSize || sampler.budgetSpent()) return std::nullopt;
-    const Point2d centre = Aztec::Math::mapPoint(plane, 0.0, 0.0);
-    const Point2d across = Aztec::Math::mapPoint(plane, 1.0, 0.0);
-    const double module = std::hypot(across.x - centre.x, across.y - centre.y);
-    if (!sampler.claim(centre.x, centre.y, module, WorkBudget::Fallback::Warped)) return std::nullopt;
+    if (!sampler.claim(plane, WorkBudget::Fallback::Warped)) return std::nullopt;
     const double mid = 0.5 * (model.dark + model.light);
     Mesh mesh;
     for (int pass = 0; pass < kPasses && !sampler.budgetSpent(); ++pass) {
@@ -235,16 +219,8 @@ std::optional<SymbolRead> readWarpedSymbol(const Sampler& sampler, const Homogra
             if (moved < kMinMeanWarp * static_cast<double>(mesh.du.size())) return std::nullopt;
         }
         const std::vector<double> levels = sampleModules(sampler, plane, mesh, m);
-        if (auto decoded = decodeModuleLevels(sampler, cand, levels, model, mid, kFallbackMaxLog10Chance)) {
-            SymbolRead read;
-            read.candidate = cand;
-            read.data = std::move(*decoded);
-            read.toImage = plane;
-            const double e = m / 2.0;
-            read.outline = std::array<Point2d, 4>{warpedPoint(plane, mesh, -e, -e), warpedPoint(plane, mesh, e, -e),
-                                                  warpedPoint(plane, mesh, e, e), warpedPoint(plane, mesh, -e, e)};
-            return read;
-        }
+        if (auto decoded = decodeModuleLevels(sampler, cand, levels, model, mid, kFallbackMaxLog10Chance))
+            return fallbackRead(cand, std::move(*decoded), plane, [&](double u, double v) { return warpedPoint(plane, mesh, u, v); });
     }
     return std::nullopt;
 }
