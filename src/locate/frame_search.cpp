@@ -393,13 +393,26 @@ std::optional<FoundSymbol> readDotted(const GreyView& view, const Sampler& sampl
 std::optional<FoundSymbol> readAtIn(const GreyView& view, const FinderHit& hit, bool moveCentre, WorkBudget& budget,
                                     std::vector<BlurredFit>& blurred, bool roundRings, bool* otherPolarity) {
     const Sampler sampler(view, hit.lightOnDark, &budget);
+    // Where the full-range kind's edges do not fit, the compact kind's
+    // sharp read comes before the full-range model's search: that search
+    // round a compact bull's-eye can run long before it gives up.
+    std::optional<BullseyeFit> edges[2];
+    bool edgesTried[2] = {false, false};
+    const auto sharp = [&](int kind) {
+        edgesTried[kind] = true;
+        edges[kind] = fitBullseyeEdges(sampler, hit.x, hit.y, hit.module, kind == 1);
+        return edges[kind] ? readSharp(sampler, *edges[kind], hit.lightOnDark) : std::nullopt;
+    };
+    if (auto found = sharp(0)) return found;
+    if (!edges[0]) {
+        if (auto found = sharp(1)) return found;
+    }
     bool fitted = false;
-    for (bool compact : {false, true}) {
-        const auto edges = fitBullseyeEdges(sampler, hit.x, hit.y, hit.module, compact);
-        if (edges) {
-            if (auto found = readSharp(sampler, *edges, hit.lightOnDark)) return found;
+    for (int kind : {0, 1}) {
+        if (!edgesTried[kind]) {
+            if (auto found = sharp(kind)) return found;
         }
-        if (auto fit = fitBullseyeFrom(sampler, edges, hit.x, hit.y, hit.module, compact, roundRings, otherPolarity)) {
+        if (auto fit = fitBullseyeFrom(sampler, edges[kind], hit.x, hit.y, hit.module, kind == 1, roundRings, otherPolarity)) {
             fitted = true;
             if (auto found = readFitted(sampler, *fit, hit, {hit.x, hit.y}, &blurred)) return found;
         }
