@@ -20,18 +20,6 @@ using namespace quarrow_test;
 using AztecCore::SymbolCandidate;
 using AztecCore::SymbolType;
 
-// libzint 2.11.1 writes a wrapped data-word count into compact 4-layer
-// symbols with more than 64 data words; such symbols are encoded again at
-// a full-range size that holds the data.
-bool encode(const std::string& data, EncodeOptions options, ModuleGrid& g) {
-    if (!encodeAztec(data, options, g)) return false;
-    if (options.size != 0 || g.size != 27 || bullseyeType(g) != SymbolType::Compact) return true;
-    for (options.size = 8; options.size <= 36; ++options.size) {
-        if (encodeAztec(data, options, g)) return true;
-    }
-    return false;
-}
-
 struct Read {
     SymbolCandidate cand;
     std::optional<Aztec::DecodedData> data;
@@ -51,7 +39,7 @@ std::string bytesOf(const Read& r) {
 // Decodes the symbol as printed and turned a quarter and mirrored.
 void expectRoundTrip(const std::string& data, const EncodeOptions& options = {}) {
     ModuleGrid g;
-    ASSERT_TRUE(encode(data, options, g)) << data;
+    ASSERT_TRUE(encodeAztec(data, options, g)) << data;
     for (auto [turns, mirror] : {std::pair{0, false}, std::pair{1, true}, std::pair{3, false}}) {
         EXPECT_EQ(bytesOf(readGrid(transformGrid(g, turns, mirror))), data)
             << "size " << g.size << " turns " << turns << " mirror " << mirror;
@@ -106,7 +94,7 @@ TEST(ZintContent, LastCharacterDigitOrLetter) {
         mixedEnd = "abc" + digits;
         for (const auto& s : {digits, upper, lower, mixedEnd, upper + "9"}) {
             ModuleGrid g;
-            ASSERT_TRUE(encode(s, {}, g));
+            ASSERT_TRUE(encodeAztec(s, {}, g));
             EXPECT_EQ(bytesOf(readGrid(g)), s) << "size " << g.size;
         }
     }
@@ -133,10 +121,26 @@ TEST(ZintContent, SymbolsFilledToCapacity) {
     }
 }
 
+// The oracle's own fault: asked for a compact 4-layer symbol, libzint
+// gives this text 70 data words and states 6 (grid_reading.h), and the
+// symbol is made full-range instead; a compact 4-layer symbol whose count is right
+// stays as it is.
+TEST(ZintContent, WrappedDataWordCountsAreEncodedAgainAtFullRange) {
+    const std::string wrapped = "k,hdi7kL/5Ff2,NYxj6mBy;MQ3I+ghJ.kPbT7mF9tvh+tRrQ6QESFCzGD- FItpKE9";
+    ModuleGrid g;
+    ASSERT_TRUE(encodeAztec(wrapped, {.size = 4}, g));
+    EXPECT_EQ(bullseyeType(g), SymbolType::FullRange);
+    EXPECT_EQ(bytesOf(readGrid(g)), wrapped);
+    ASSERT_TRUE(encodeAztec(wrapped.substr(0, 40), {.size = 4}, g));
+    EXPECT_EQ(g.size, 27);
+    EXPECT_EQ(bullseyeType(g), SymbolType::Compact);
+    EXPECT_EQ(bytesOf(readGrid(g)), wrapped.substr(0, 40));
+}
+
 TEST(ZintContent, EciAndUtf8) {
     const std::string utf8 = "h\xC3\xA9llo w\xC3\xB6rld \xE2\x82\xAC 5";
     ModuleGrid g;
-    ASSERT_TRUE(encode(utf8, {.eci = 26, .utf8 = true}, g));
+    ASSERT_TRUE(encodeAztec(utf8, {.eci = 26, .utf8 = true}, g));
     const Read r = readGrid(g);
     ASSERT_TRUE(r.data.has_value());
     EXPECT_EQ(bytesOf(r), utf8);
@@ -156,7 +160,7 @@ TEST(ZintContent, Gs1) {
     };
     for (const Case& c : cases) {
         ModuleGrid g;
-        ASSERT_TRUE(encode(c.input, {.gs1 = true}, g));
+        ASSERT_TRUE(encodeAztec(c.input, {.gs1 = true}, g));
         const Read r = readGrid(g);
         ASSERT_TRUE(r.data.has_value()) << c.input;
         EXPECT_TRUE(r.data->text.gs1);

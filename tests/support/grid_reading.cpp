@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "decode/data_codewords.h"
+#include "decode/mode_message.h"
+
 namespace quarrow_test {
 
 using AztecCore::SymbolType;
@@ -24,6 +27,20 @@ SymbolType bullseyeType(const ModuleGrid& g) {
         }
     }
     return SymbolType::FullRange;
+}
+
+bool dataWordCountWrapped(const ModuleGrid& g) {
+    constexpr int kCompactFourLayerSide = 27, kCountWraps = 64;
+    if (g.size != kCompactFourLayerSide || bullseyeType(g) != SymbolType::Compact) return false;
+    AztecCore::SymbolCandidate cand;
+    cand.type = SymbolType::Compact;
+    if (!Aztec::decodeModeMessage(cand, ringBits(g, SymbolType::Compact))) return false;
+    const Aztec::ModuleMatrix matrix = moduleMatrix(g);
+    if (Aztec::decodeData(cand, matrix)) return false;
+    cand.dataWords += kCountWraps;
+    if (cand.dataWords > cand.totalWords) return false;
+    const auto whole = Aztec::decodeData(cand, matrix);
+    return whole && whole->correctedWords == 0;
 }
 
 Aztec::BitList ringBits(const ModuleGrid& g, SymbolType type) {

@@ -4,6 +4,8 @@
 
 #include <memory>
 
+#include "support/grid_reading.h"
+
 namespace quarrow_test {
 
 namespace {
@@ -30,9 +32,7 @@ bool encode(SymbolPtr& sym, const std::string& data, ModuleGrid& out, std::strin
     return true;
 }
 
-}  // namespace
-
-bool encodeAztec(const std::string& data, const EncodeOptions& options, ModuleGrid& out, std::string* error) {
+bool encodeOnce(const std::string& data, const EncodeOptions& options, ModuleGrid& out, std::string* error) {
     SymbolPtr sym(ZBarcode_Create(), &ZBarcode_Delete);
     sym->symbology = BARCODE_AZTEC;
     sym->option_1 = options.eccLevel > 0 ? options.eccLevel : -1;
@@ -46,6 +46,20 @@ bool encodeAztec(const std::string& data, const EncodeOptions& options, ModuleGr
     }
     if (options.readerInit) sym->output_options |= READER_INIT;
     return encode(sym, data, out, error);
+}
+
+}  // namespace
+
+// A symbol whose data-word count libzint wrapped (grid_reading.h) is
+// encoded again at the smallest full-range size that holds its data.
+bool encodeAztec(const std::string& data, const EncodeOptions& options, ModuleGrid& out, std::string* error) {
+    constexpr int kFirstFullRangeSize = 5, kLastFullRangeSize = 36;
+    if (!encodeOnce(data, options, out, error)) return false;
+    if (!dataWordCountWrapped(out)) return true;
+    EncodeOptions fullRange = options;
+    for (fullRange.size = kFirstFullRangeSize; fullRange.size <= kLastFullRangeSize; ++fullRange.size)
+        if (encodeOnce(data, fullRange, out, error)) return true;
+    return false;
 }
 
 bool encodeAztecSegments(const std::vector<Segment>& segments, ModuleGrid& out, std::string* error) {

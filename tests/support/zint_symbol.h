@@ -30,6 +30,8 @@ struct ModuleGrid {
 };
 
 // Encodes `data`; returns false (with zint's message) when zint refuses.
+// A compact 4-layer symbol whose data-word count libzint wrapped
+// (grid_reading.h) is replaced by a full-range one.
 bool encodeAztec(const std::string& data, const EncodeOptions& options, ModuleGrid& out, std::string* error = nullptr);
 
 // UTF-8 segments, each converted by libzint to the character set of its ECI.
