@@ -170,8 +170,7 @@ quarrow::ReadOptions optionsOf(const std::string& search, bool lightOnDark, doub
     else if (search != "frame")
         bad("search must be 'frame' or 'centre', not '" + search + "'");
     o.lightOnDark = lightOnDark;
-    // (Written so that NaN fails too.)
-    if (!(effort > 0.0 && effort <= quarrow::kMaxEffort)) bad(quarrow::toString(quarrow::Status::BadOptions));
+    if (!quarrow::validEffort(effort)) bad(quarrow::toString(quarrow::Status::BadOptions));
     o.effort = effort;
     return o;
 }

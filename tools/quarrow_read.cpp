@@ -313,8 +313,7 @@ int parseArgs(int argc, char** argv, Options& opt) {
             }
             char* end = nullptr;
             const double e = value.empty() ? 0.0 : std::strtod(value.c_str(), &end);
-            // (Written so that NaN fails too.)
-            if (value.empty() || *end != '\0' || !(e > 0.0 && e <= quarrow::kMaxEffort)) {
+            if (value.empty() || *end != '\0' || !quarrow::validEffort(e)) {
                 std::fprintf(stderr, "quarrow-read: --effort needs a number above 0 and at most 4\n");
                 return kExitUsage;
             }

@@ -141,6 +141,9 @@ enum class Search {
 QUARROW_EXPORT const char* toString(Search search);
 
 inline constexpr double kMaxEffort = 4.0;
+// Whether ReadOptions::effort may be `effort`: above 0 and at most
+// kMaxEffort (NaN is not).
+constexpr bool validEffort(double effort) { return effort > 0.0 && effort <= kMaxEffort; }
 
 struct ReadOptions {
     Search search = Search::Frame;

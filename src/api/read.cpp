@@ -21,7 +21,7 @@ const char* toString(Status status) {
         case Status::TooLarge: return "frame has more than 2^28 pixels";
         case Status::OutOfMemory: return "out of memory";
         case Status::InternalError: return "internal error";
-        case Status::BadOptions: return "effort must be above 0 and at most 4";
+        case Status::BadOptions: return "effort must be above 0 and at most 4";  // kMaxEffort
     }
     return "unknown status";
 }
@@ -64,10 +64,9 @@ Status checkFrame(const std::uint8_t* frame, int width, int height, int& stride,
     return Status::Ok;
 }
 
-// (Written so that NaN fails too.)
-Status checkOptions(const ReadOptions& options) {
-    return options.effort > 0.0 && options.effort <= kMaxEffort ? Status::Ok : Status::BadOptions;
-}
+static_assert(kMaxEffort == 4.0, "BadOptions' text names the bound on effort");
+
+Status checkOptions(const ReadOptions& options) { return validEffort(options.effort) ? Status::Ok : Status::BadOptions; }
 
 // The facts of a symbol that every search reports alike.
 void symbolFacts(const AztecCore::SymbolCandidate& c, ReadResult& r) {

@@ -396,21 +396,20 @@ std::optional<FoundSymbol> readAtIn(const GreyView& view, const FinderHit& hit, 
     // Where the full-range kind's edges do not fit, the compact kind's
     // sharp read comes before the full-range model's search: that search
     // round a compact bull's-eye can run long before it gives up.
-    std::optional<BullseyeFit> edges[2];
-    bool edgesTried[2] = {false, false};
+    std::optional<BullseyeFit> edges[2];  // full-range, compact
     const auto sharp = [&](int kind) {
-        edgesTried[kind] = true;
         edges[kind] = fitBullseyeEdges(sampler, hit.x, hit.y, hit.module, kind == 1);
         return edges[kind] ? readSharp(sampler, *edges[kind], hit.lightOnDark) : std::nullopt;
     };
     if (auto found = sharp(0)) return found;
-    if (!edges[0]) {
+    const bool compactFirst = !edges[0];
+    if (compactFirst) {
         if (auto found = sharp(1)) return found;
     }
     bool fitted = false;
     for (int kind : {0, 1}) {
-        if (!edgesTried[kind]) {
-            if (auto found = sharp(kind)) return found;
+        if (kind == 1 && !compactFirst) {
+            if (auto found = sharp(1)) return found;
         }
         if (auto fit = fitBullseyeFrom(sampler, edges[kind], hit.x, hit.y, hit.module, kind == 1, roundRings, otherPolarity)) {
             fitted = true;
