@@ -94,6 +94,11 @@ std::vector<double> sampleModules(const Sampler& s, const Homography& h, const M
 bool trackNode(const Sampler& s, const Homography& h, int half, int i, int j, Point2d predicted, Point2d& found,
                std::vector<double>& lattice) {
     const int cu = i * kNodeStep, cv = j * kNodeStep;
+    // The window's modules inside the symbol: too few, and the window is
+    // not sampled at all.
+    const int k0 = std::max(-kWindow, -half - cu), k1 = std::min(kWindow, half - cu);
+    const int l0 = std::max(-kWindow, -half - cv), l1 = std::min(kWindow, half - cv);
+    if (k1 < k0 || l1 < l0 || (k1 - k0 + 1) * (l1 - l0 + 1) < kMinModules) return false;
     // Module centres k in [-kWindow - 1, kWindow + 1] of the node (the
     // window and its neighbours), each moved by -kReachSteps .. kReachSteps
     // quarters: lattice index t = (k + kWindow + 1) * kQuarters + kReachSteps + a.
@@ -108,10 +113,6 @@ bool trackNode(const Sampler& s, const Homography& h, int half, int i, int j, Po
             const Point2d p = Aztec::Math::mapPoint(h, u0 + static_cast<double>(t) / kQuarters, v0 + static_cast<double>(r) / kQuarters);
             lattice[static_cast<std::size_t>(t * kSide + r)] = s.at(p.x, p.y);
         }
-    // The window's modules inside the symbol.
-    const int k0 = std::max(-kWindow, -half - cu), k1 = std::min(kWindow, half - cu);
-    const int l0 = std::max(-kWindow, -half - cv), l1 = std::min(kWindow, half - cv);
-    if (k1 < k0 || l1 < l0 || (k1 - k0 + 1) * (l1 - l0 + 1) < kMinModules) return false;
     constexpr int kShifts = 2 * kReachSteps + 1;
     double score[kShifts][kShifts] = {};
     for (int a = 0; a < kShifts; ++a)
