@@ -57,6 +57,13 @@ void placeWithin(Dice& d, RenderOptions& o, int gridSize, double minShare, doubl
     o.dy = std::clamp(dy, -my, my);
 }
 
+// Paper that is not flat, a crumpled or wavy sheet: warped by 0.3-0.8
+// module in waves of 24-40 modules (a few centimetres of a printed label).
+void warpLikePaper(Dice& d, RenderOptions& o) {
+    o.warp = d.uniform(0.3, 0.8) * o.moduleSize;
+    o.warpWavelength = d.uniform(24.0, 40.0) * o.moduleSize;
+}
+
 FramePoint centreOf(const RenderOptions& o, int size) { return gridToFrame(o, size, size / 2 + 0.5, size / 2 + 0.5); }
 
 FrameCase::Placement placementOf(const RenderOptions& o, int size) {
@@ -314,13 +321,10 @@ FrameCase makeCase(Category category, int index, std::uint32_t seed) {
             break;
         }
         case Category::Warped: {
-            // Waves of 24-40 modules, a few centimetres of a printed
-            // label: a crumpled or wavy sheet.
             o.moduleSize = d.uniform(3.5, 6.0);
             o.blurSigma = 0.3 * o.moduleSize;
             o.noiseSigma = d.uniform(2.0, 4.0);
-            o.warp = d.uniform(0.3, 0.8) * o.moduleSize;
-            o.warpWavelength = d.uniform(24.0, 40.0) * o.moduleSize;
+            warpLikePaper(d, o);
             drawPlaced(0.0, 0.1);
             break;
         }
@@ -362,8 +366,7 @@ SoakCase makeSoakCase(int kind, int index, std::uint32_t seed, SoakStyle style) 
     }
     if (style.warped) {
         Dice w(caseSeed(seed, 400 + kind, index));
-        o.warp = w.uniform(0.3, 0.8) * o.moduleSize;
-        o.warpWavelength = w.uniform(24.0, 40.0) * o.moduleSize;
+        warpLikePaper(w, o);
     }
     switch (kind) {
         case 0:
