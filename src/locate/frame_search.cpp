@@ -9,6 +9,7 @@
 #include "locate/bullseye_finder.h"
 #include "locate/candidate_check.h"
 #include "locate/dot_patch.h"
+#include "locate/magnified_centre.h"
 #include "locate/ring_template.h"
 
 #if defined(__SSE2__)
@@ -125,6 +126,16 @@ constexpr double kAimModule = 8.0;
 // centres are flat, cost what they did before the look.
 constexpr int kAimReach = 34;  // the template's half-width at kAimModule
 constexpr double kFlatSpread = 1.25, kFlatFloor = 2.0;
+// When still nothing read, the middle kMagnifiedShare of the frame's
+// shorter side is magnified twice (magnified_centre.h) and up to
+// kMagnifiedChances of its hits whose rings look right there, of under
+// kMagnifiedModule frame pixels a module, are read in it; not where the
+// centre is flat, as above. Blur makes the finder see such modules nearly
+// twice as wide as they are (up to 4.2 pixels for 2.4), so the bound is
+// loose, and the ring check keeps clutter's hits from the chances.
+constexpr double kMagnifiedShare = 0.34;
+constexpr int kMagnifiedChances = 4;
+constexpr double kMagnifiedModule = 4.5;
 // A symbol blurred by most of a module matches the template as a whole at
 // two and a half to three times its module (its dark middle and the
 // light quiet zone round it): a match of at least kMinWholeSymbolMatch
@@ -563,6 +574,18 @@ bool insideQuad(const Quad& q, Point2d p) {
     return positive == 0 || negative == 0;
 }
 
+namespace {
+// A symbol read in a magnified copy, in frame pixels.
+void inFrameOf(const MagnifiedCentre& m, FoundSymbol& f) {
+    f.read.toImage = m.toFrame(f.read.toImage);
+    if (f.read.outline)
+        for (Point2d& p : *f.read.outline) p = m.toFrame(p);
+    f.read.candidate.centre = m.toFrame(f.read.candidate.centre);
+    for (Point2d& p : f.read.candidate.corners) p = m.toFrame(p);
+    for (Point2d& p : f.symbolCorners) p = m.toFrame(p);
+}
+}  // namespace
+
 std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOptions& options) {
     std::vector<FoundSymbol> found;
     if (!view.pixels || view.width < 1 || view.height < 1) return found;
@@ -795,6 +818,34 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
         }
     }
     readTurned(aimFits);
+    // Last, symbols of about two pixels a module where the user aims, in
+    // the middle of the frame magnified twice (magnified_centre.h); only
+    // the copy's hits of fine modules, which the frame itself showed too
+    // unevenly. Not on noisy frames, where such modules drown.
+    if (!found.empty() || budget.spent() || noise >= kBoundedNoise) return found;
+    const MagnifiedCentre magnified =
+        magnifiedCentre(view, static_cast<int>(kMagnifiedShare * std::min(view.width, view.height)));
+    if (!magnified.view.pixels) return found;
+    const BullseyeFinder finder(magnified.view, estimateNoise(magnified.view));
+    std::vector<BlurredFit> magnifiedFits;
+    int magnifiedTried = 0;
+    for (const FinderHit& h : finder.find(fo)) {
+        if (magnifiedTried >= kMagnifiedChances || budget.spent() || !found.empty()) break;
+        FinderHit inFrame = h;
+        const Point2d at = magnified.toFrame(Point2d{h.x, h.y});
+        inFrame.x = at.x;
+        inFrame.y = at.y;
+        inFrame.module = 0.5 * h.module;
+        if (inFrame.module >= kMagnifiedModule || !wanted(h) || covered(inFrame) ||
+            !looksLikeBullseye(magnified.view, h))
+            continue;
+        ++magnifiedTried;
+        tried.push_back(inFrame);
+        if (auto f = readAt(magnified.view, h, /*moveCentre=*/false, budget, magnifiedFits)) {
+            inFrameOf(magnified, *f);
+            found.push_back(std::move(*f));
+        }
+    }
     return found;
 }
 

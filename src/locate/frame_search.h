@@ -3,9 +3,11 @@
 // narrower blur, and close-ups whose modules outgrow the finder's window;
 // last a halved copy in which dark dots have grown into their gaps, for
 // symbols printed as dots), fits and reads each, nearest to the frame
-// centre first, and returns the symbols whose data decoded. A last round
+// centre first, and returns the symbols whose data decoded. A later round
 // looks again at the mode rings of heavily blurred fits that read nothing,
-// through their transforms turned and scaled a little.
+// through their transforms turned and scaled a little; the last looks for
+// symbols of about two pixels a module in the frame's middle magnified
+// twice.
 #pragma once
 
 #include <array>

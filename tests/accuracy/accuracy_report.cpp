@@ -53,6 +53,7 @@ int main(int argc, char** argv) {
     categories.insert(categories.end(), std::begin(kCurvedCategories), std::end(kCurvedCategories));
     categories.insert(categories.end(), std::begin(kGlareCategories), std::end(kGlareCategories));
     categories.insert(categories.end(), std::begin(kWarpedCategories), std::end(kWarpedCategories));
+    categories.insert(categories.end(), std::begin(kSmallBlurredCategories), std::end(kSmallBlurredCategories));
     for (Category c : categories) {
         if (only >= 0 && static_cast<int>(c) != only) continue;
         // Every degree plain and mirrored is 720 frames, whatever --frames says.

@@ -104,6 +104,7 @@ const char* categoryName(Category c) {
         case Category::Curved63: return "on a cylinder, wrap 63-92 degrees";
         case Category::Glare: return "glare spot over the symbol";
         case Category::Warped: return "paper not flat, warped 0.3-0.8 module";
+        case Category::SmallBlurred: return "2-2.5 px/module, blur 0.5 module";
     }
     return "?";
 }
@@ -325,6 +326,13 @@ FrameCase makeCase(Category category, int index, std::uint32_t seed) {
             o.blurSigma = 0.3 * o.moduleSize;
             o.noiseSigma = d.uniform(2.0, 4.0);
             warpLikePaper(d, o);
+            drawPlaced(0.0, 0.1);
+            break;
+        }
+        case Category::SmallBlurred: {
+            o.moduleSize = d.uniform(2.0, 2.5);
+            o.blurSigma = 0.5 * o.moduleSize;
+            o.noiseSigma = d.uniform(1.0, 3.0);
             drawPlaced(0.0, 0.1);
             break;
         }

@@ -44,12 +44,16 @@ enum class Category {
     // Paper that is not flat: the symbol displaced smoothly by up to
     // 0.3-0.8 module, kept apart likewise.
     Warped,
+    // Small and soft: 2-2.5 px/module blurred by half a module (a small
+    // symbol held far from the camera), kept apart likewise.
+    SmallBlurred,
 };
 
 inline constexpr Category kDotCategories[] = {Category::Dots60, Category::Dots70, Category::Dots80};
 inline constexpr Category kCurvedCategories[] = {Category::Curved30, Category::Curved45, Category::Curved63};
 inline constexpr Category kGlareCategories[] = {Category::Glare};
 inline constexpr Category kWarpedCategories[] = {Category::Warped};
+inline constexpr Category kSmallBlurredCategories[] = {Category::SmallBlurred};
 
 inline constexpr Category kAllCategories[] = {
     Category::Clean,    Category::Blur30,   Category::Blur45,   Category::Blur60,      Category::Blur75,

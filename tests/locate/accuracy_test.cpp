@@ -21,7 +21,7 @@ TEST(Accuracy, ShortRunMeetsTheFloorsWithNoWrongRead) {
         {Category::Blur75, 6, 1, 4},     {Category::Rotation, 36, 20, 36}, {Category::Tilt, 6, 1, 5},
         {Category::TwoPixel, 6, 1, 4},   {Category::Fill, 4, 1, 4},     {Category::Anywhere, 6, 1, 5},
         {Category::Several, 3, 1, 2},    {Category::LightOnDark, 6, 1, 5}, {Category::CameraMix, 6, 1, 3},
-        {Category::Glare, 8, 7, 6},      {Category::Warped, 8, 7, 6},
+        {Category::Glare, 8, 7, 6},      {Category::Warped, 8, 7, 6},   {Category::SmallBlurred, 6, 1, 5},
         // Blur of 0.9 module reads about one frame in four, these 2 of 24.
         {Category::Blur90, 24, 1, 1},
     };

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -66,6 +67,13 @@ std::vector<FrameCase> frameCases() {
     tilted.tiltYDeg = 10.0;
     cases.push_back({"tilted 30 degrees", "tilted symbol", 3, tilted});
     cases.push_back({"2 px per module", "two pixels per module", 3, with(2.25, 10.0, 120.0, 60.0)});
+    // Found and read only in the frame's middle magnified twice.
+    for (const auto& [size, module, turn] : {std::tuple{3, 2.1, 25.0}, std::tuple{6, 2.0, 65.0}}) {
+        RenderOptions small = with(module, turn, 30.0, -20.0);
+        small.blurSigma = 0.5 * module;
+        small.noiseSigma = 2.0;
+        cases.push_back({"2 px per module, blurred half a module", "small and blurred", size, small});
+    }
     // 15 modules filling 90 % of the frame's height.
     cases.push_back({"close-up, 90 % of the height", "CLOSE", 1, with(0.9 * 480 / 15, 5.0, 0.0, 0.0)});
     RenderOptions grid = with(3.5, 25.0, 100.0, 20.0);
