@@ -3,7 +3,7 @@
 // read of such a frame (centre search, then the whole frame; clean, and with sensor
 // noise of 2 and of 8 grey levels, which makes hits of noise wherever the
 // clutter leaves no flat blocks and costs the whole-frame stage a further
-// round), and reads of
+// round; and a busier scene of shapes and text with noise of 2), and reads of
 // a blurred and of a turned 5-layer symbol away from the centre; the
 // FrameSearch ones time the whole-frame stage alone on the same frames,
 // the CentreOnly ones the centre search alone; and one solve of a blurred,
@@ -46,6 +46,15 @@ const Frame& noisyFrame() {
 // its own denoising: enough to break the flat blocks everywhere.
 const Frame& mildlyNoisyFrame() {
     static const Frame f = withNoise(clutterFrame(kWidth, kHeight, 40, 3), 2.0, 5);
+    return f;
+}
+
+// A busier scene: 60 shapes and lines of text (a printed page round where
+// a symbol will be), with the noise of 2 grey levels. Its text and edges
+// make the finder many hits that pass its cross-checks; their fits and the
+// ring template's looks cost most of its read.
+const Frame& busyFrame() {
+    static const Frame f = withNoise(clutterFrame(kWidth, kHeight, 60, 8), 2.0, 108);
     return f;
 }
 
@@ -108,6 +117,12 @@ void BM_ReadMildlyNoisyNoSymbol720p(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(quarrow::read(f.pixels.data(), f.width, f.height));
 }
 BENCHMARK(BM_ReadMildlyNoisyNoSymbol720p);
+
+void BM_ReadBusyNoSymbol720p(benchmark::State& state) {
+    const Frame& f = busyFrame();
+    for (auto _ : state) benchmark::DoNotOptimize(quarrow::read(f.pixels.data(), f.width, f.height));
+}
+BENCHMARK(BM_ReadBusyNoSymbol720p)->Unit(benchmark::kMillisecond);
 
 void searchOnly(benchmark::State& state, const Frame& f, bool wantSymbol) {
     const AztecCore::Locate::GreyView v{f.pixels.data(), f.width, f.height, f.width};
