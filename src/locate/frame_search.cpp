@@ -133,7 +133,11 @@ constexpr double kFlatSpread = 1.25, kFlatFloor = 2.0;
 // centre is flat, as above. Blur makes the finder see such modules nearly
 // twice as wide as they are (up to 4.2 pixels for 2.4), so the bound is
 // loose, and the ring check keeps clutter's hits from the chances.
+// The square is held to kMaxMagnifiedSide frame pixels: a symbol of 2-3
+// pixels a module is smaller than that, and a large frame's third would
+// otherwise make a copy of hundreds of megabytes.
 constexpr double kMagnifiedShare = 0.34;
+constexpr int kMaxMagnifiedSide = 512;
 constexpr int kMagnifiedChances = 4;
 constexpr double kMagnifiedModule = 4.5;
 // A symbol blurred by most of a module matches the template as a whole at
@@ -823,8 +827,8 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
     // the copy's hits of fine modules, which the frame itself showed too
     // unevenly. Not on noisy frames, where such modules drown.
     if (!found.empty() || budget.spent() || noise >= kBoundedNoise) return found;
-    const MagnifiedCentre magnified =
-        magnifiedCentre(view, static_cast<int>(kMagnifiedShare * std::min(view.width, view.height)));
+    const MagnifiedCentre magnified = magnifiedCentre(
+        view, std::min(kMaxMagnifiedSide, static_cast<int>(kMagnifiedShare * std::min(view.width, view.height))));
     if (!magnified.view.pixels) return found;
     const BullseyeFinder finder(magnified.view, estimateNoise(magnified.view));
     std::vector<BlurredFit> magnifiedFits;

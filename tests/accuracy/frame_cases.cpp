@@ -382,8 +382,6 @@ SoakCase makeSoakCase(int kind, int index, std::uint32_t seed, SoakStyle style) 
             c.original = randomText(d, 4, 40);
             ModuleGrid g = encode(c.original);
             const int centre = g.size / 2;
-            const bool compact = g.size <= 27 && (g.size - 15) % 4 == 0 && g.size < 19 + 0;  // decided below
-            (void)compact;
             // Core: the bull's-eye and mode ring reach 5 (compact) or 7
             // (full-range) modules; the data lies beyond.
             const int core = g.size <= 27 ? 5 : 7;
