@@ -67,12 +67,16 @@ std::vector<FrameCase> frameCases() {
     tilted.tiltYDeg = 10.0;
     cases.push_back({"tilted 30 degrees", "tilted symbol", 3, tilted});
     cases.push_back({"2 px per module", "two pixels per module", 3, with(2.25, 10.0, 120.0, 60.0)});
-    // Found and read only in the frame's middle magnified twice.
-    for (const auto& [size, module, turn] : {std::tuple{3, 2.1, 25.0}, std::tuple{6, 2.0, 65.0}}) {
-        RenderOptions small = with(module, turn, 30.0, -20.0);
+    // Found and read only in the frame's middle magnified twice; the last
+    // only with the noise round's hysteresis there.
+    for (const auto& [text, size, module, turn, dx, dy, noise] :
+         {std::tuple{"small and blurred", 3, 2.1, 25.0, 30.0, -20.0, 2.0},
+          std::tuple{"small and blurred", 6, 2.0, 65.0, 30.0, -20.0, 2.0},
+          std::tuple{"small, blurred, noisy", 3, 2.0, 40.0, -25.0, 15.0, 5.0}}) {
+        RenderOptions small = with(module, turn, dx, dy);
         small.blurSigma = 0.5 * module;
-        small.noiseSigma = 2.0;
-        cases.push_back({"2 px per module, blurred half a module", "small and blurred", size, small});
+        small.noiseSigma = noise;
+        cases.push_back({"2 px per module, blurred half a module", text, size, small});
     }
     // 15 modules filling 90 % of the frame's height.
     cases.push_back({"close-up, 90 % of the height", "CLOSE", 1, with(0.9 * 480 / 15, 5.0, 0.0, 0.0)});
