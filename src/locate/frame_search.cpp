@@ -319,6 +319,16 @@ FoundSymbol foundOf(SymbolRead&& read, const BullseyeFit& fit, bool lightOnDark)
     return found;
 }
 
+// A symbol read in a magnified copy of the frame, in frame pixels.
+void inFrameOf(const MagnifiedCentre& m, FoundSymbol& f) {
+    f.read.toImage = m.toFrame(f.read.toImage);
+    if (f.read.outline)
+        for (Point2d& p : *f.read.outline) p = m.toFrame(p);
+    f.read.candidate.centre = m.toFrame(f.read.candidate.centre);
+    for (Point2d& p : f.read.candidate.corners) p = m.toFrame(p);
+    for (Point2d& p : f.symbolCorners) p = m.toFrame(p);
+}
+
 // The symbol round a fitted bull's-eye; with `turned` its mode ring is
 // looked for only through the fit turned and scaled a little.
 std::optional<FoundSymbol> readWith(const Sampler& sampler, const BullseyeFit& fit, const ModuleModel& model,
@@ -583,18 +593,6 @@ bool insideQuad(const Quad& q, Point2d p) {
     }
     return positive == 0 || negative == 0;
 }
-
-namespace {
-// A symbol read in a magnified copy, in frame pixels.
-void inFrameOf(const MagnifiedCentre& m, FoundSymbol& f) {
-    f.read.toImage = m.toFrame(f.read.toImage);
-    if (f.read.outline)
-        for (Point2d& p : *f.read.outline) p = m.toFrame(p);
-    f.read.candidate.centre = m.toFrame(f.read.candidate.centre);
-    for (Point2d& p : f.read.candidate.corners) p = m.toFrame(p);
-    for (Point2d& p : f.symbolCorners) p = m.toFrame(p);
-}
-}  // namespace
 
 std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOptions& options) {
     std::vector<FoundSymbol> found;
