@@ -393,6 +393,7 @@ Point2d SymbolDetector::blobCentreIn(std::int32_t sx, std::int32_t sy, std::int3
     quantX1_ = xMax_;
     quantY0_ = yMin_;
     quantY1_ = yMax_;
+    seedFlat_ = false;
 
     // Thresholds from the extremes of a small square round the seed.
     std::uint32_t middle = 128;
@@ -434,6 +435,12 @@ Point2d SymbolDetector::blobCentreIn(std::int32_t sx, std::int32_t sy, std::int3
                 }
             }
             middle = (static_cast<std::uint32_t>(lo) + hi) >> 1;
+            // Bare background (setFlatSeedSpan): nothing quantised or filled.
+            if (hi - lo < flatSeedSpan_) {
+                seedFlat_ = true;
+                blobCentre_ = {-1.0, -1.0};
+                return blobCentre_;
+            }
         }
     }
 

@@ -175,6 +175,7 @@ bool SymbolDetector::attemptSeed(SymbolCandidate& cand, std::int32_t x, std::int
 
 bool SymbolDetector::attemptSeedIn(SymbolCandidate& cand, std::int32_t x, std::int32_t y, std::int32_t radius) {
     cand.centre = blobCentreIn(x, y, radius);
+    if (seedFlat_) return false;
     if (checkBullseye(cand, true)) {
         cand.type = SymbolType::FullRange;
         if (readModeRingAtScales(cand)) return true;

@@ -78,6 +78,11 @@ public:
     // random block would reach too often (see decodeSampled); off unless a
     // modern front end asks.
     void setExtended(bool on) { extended_ = on; }
+    // Seeds whose threshold square spans fewer than `span` grey levels are
+    // passed over: flat background, where the blob fill would spend its
+    // time on noise and no bull's-eye can be. 0 (the default) tries every
+    // seed; a front end that searches the whole frame afterwards sets it.
+    void setFlatSeedSpan(int span) { flatSeedSpan_ = span; }
 
     // Stages, public so that tests can drive them one at a time.
     Point2d blobCentre(std::int32_t sx, std::int32_t sy);
@@ -251,6 +256,8 @@ private:
     Point2d symbolCorners_[4] = {};
     DetectorTrace* trace_ = nullptr;
     bool extended_ = false;
+    int flatSeedSpan_ = 0;
+    bool seedFlat_ = false;  // the last seed's square was flat (setFlatSeedSpan)
     std::vector<std::vector<Point2d>> tracedCentres_;  // image positions of the sampled modules, when tracing
 };
 

@@ -45,6 +45,8 @@ public:
     // Reader-initialisation symbols and runes too, for the modern front
     // ends; the runtime component leaves this off.
     void setExtended(bool on) { detector_->setExtended(on); }
+    // See SymbolDetector::setFlatSeedSpan.
+    void setFlatSeedSpan(int span) { detector_->setFlatSeedSpan(span); }
 
 private:
     bool runeHasQuietZone() const;

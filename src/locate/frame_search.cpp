@@ -612,7 +612,7 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
     const auto nearAim = [&](const FinderHit& h) {
         return std::hypot(h.x - view.width / 2.0, h.y - view.height / 2.0) < kAimShare * std::min(view.width, view.height);
     };
-    const double noise = estimateNoise(view);
+    const double noise = options.noise >= 0.0 ? options.noise : estimateNoise(view);
     const int loneLimit = noise >= kBoundedNoise ? kLoneUnlikelyChances : kMaxCandidatesTried;
     // The rounds before the ring template's may spend all but its share.
     const std::int64_t wholeBudget =

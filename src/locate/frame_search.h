@@ -41,6 +41,8 @@ struct FrameSearchOptions {
     // 0: the frame's own, which grows with its pixels, times `effort`.
     std::int64_t budget = 0;
     double effort = 1.0;
+    // The view's estimateNoise when the caller has it; negative: measured here.
+    double noise = -1.0;
 };
 
 // Bull's-eyes tried per frame at most, over both scales.
