@@ -33,10 +33,30 @@ int nearestInt(double v) {
     return r;
 }
 
+// The same for values well inside int's range, without branches.
+int nearestIntNear(double v) {
+    const int r = static_cast<int>(v);
+    const double rest = v - r;
+    return r + static_cast<int>(rest >= 0.5) - static_cast<int>(rest <= -0.5);
+}
+
+// The rays' directions, worked out once.
+struct RayDirections {
+    std::array<double, kRays> cos{}, sin{};
+    RayDirections() {
+        for (int r = 0; r < kRays; ++r) {
+            const double a = 2.0 * std::numbers::pi * r / kRays;
+            cos[static_cast<std::size_t>(r)] = std::cos(a);
+            sin[static_cast<std::size_t>(r)] = std::sin(a);
+        }
+    }
+};
+
 }  // namespace
 
 int regularRays(const GreyView& view, const FinderHit& hit) {
     if (!(hit.module > 0.5) || view.width < 2 || view.height < 2) return 0;
+    static const RayDirections directions;
     const double step = hit.module / kSamplesPerModule;
     // Grey levels along every ray, [1 2 1] smoothed, dark-centred (inverted
     // for a light-on-dark hit).
@@ -44,15 +64,27 @@ int regularRays(const GreyView& view, const FinderHit& hit) {
     long sum = 0;
     int count = 0;
     const int inner = static_cast<int>((kEdges - 0.5) * kSamplesPerModule);
+    // Where every ray's samples round into the frame, neither the far-value
+    // guard nor the clamps can change a sample's pixel.
+    const double reach = step * (kMaxSamples - 1) + 1.0;
+    const bool inside = hit.x - reach >= 0.0 && hit.y - reach >= 0.0 && hit.x + reach <= view.width - 1 &&
+                        hit.y + reach <= view.height - 1;
+    const int invert = hit.lightOnDark ? 255 : 0;
     for (int r = 0; r < kRays; ++r) {
-        const double a = 2.0 * std::numbers::pi * r / kRays;
-        const double dx = std::cos(a) * step, dy = std::sin(a) * step;
+        const double dx = directions.cos[static_cast<std::size_t>(r)] * step;
+        const double dy = directions.sin[static_cast<std::size_t>(r)] * step;
         std::array<int, kMaxSamples> raw{};
-        for (int i = 0; i < kMaxSamples; ++i) {
-            const int x = std::clamp(nearestInt(hit.x + dx * i), 0, view.width - 1);
-            const int y = std::clamp(nearestInt(hit.y + dy * i), 0, view.height - 1);
-            const int g = view.at(x, y);
-            raw[static_cast<std::size_t>(i)] = hit.lightOnDark ? 255 - g : g;
+        if (inside) {
+            for (int i = 0; i < kMaxSamples; ++i) {
+                const int x = nearestIntNear(hit.x + dx * i), y = nearestIntNear(hit.y + dy * i);
+                raw[static_cast<std::size_t>(i)] = std::abs(invert - view.at(x, y));
+            }
+        } else {
+            for (int i = 0; i < kMaxSamples; ++i) {
+                const int x = std::clamp(nearestInt(hit.x + dx * i), 0, view.width - 1);
+                const int y = std::clamp(nearestInt(hit.y + dy * i), 0, view.height - 1);
+                raw[static_cast<std::size_t>(i)] = std::abs(invert - view.at(x, y));
+            }
         }
         auto& p = rays[static_cast<std::size_t>(r)];
         p[0] = 4 * raw[0];
