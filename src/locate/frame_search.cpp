@@ -24,6 +24,8 @@ namespace {
 // noise is halved too and heavy blur spans fewer pixels, and quartered,
 // for close-ups whose modules outgrow the finder's window.
 constexpr int kScales[] = {1, 2, 4};  // reduce() makes exactly these
+// The copy whose likely hits are tried before the first round (searchFrame).
+constexpr int kHalvedFirst = 2;
 // Frames smaller than this on their shorter side have no room for a
 // reduced copy that could still show a bull's-eye.
 constexpr int kMinReducedSide = 40;
@@ -639,7 +641,11 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
     };
     // Tries the hits in turn; true when the search is over (a symbol read
     // and only one wanted, or the attempts spent).
-    auto tryHits = [&](const std::vector<FinderHit>& hits, bool onlyLikely, int& spent, int limit) {
+    // Hits passed over near the aim are noted for the last chances, unless
+    // `notePassedOver` is off (the halved copy's early look: the first
+    // round sees them again).
+    auto tryHits = [&](const std::vector<FinderHit>& hits, bool onlyLikely, int& spent, int limit,
+                       bool notePassedOver = true) {
         for (const FinderHit& h : hits) {
             if (spent >= limit || budget.spent()) return true;
             const bool lone = !h.likely && !h.nearLikely;
@@ -652,7 +658,7 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
                                   (lone && (loneUnlikely >= loneLimit || (h.rows < 2 && noise >= kSingleRowNoise)));
             if (covered(h)) continue;
             if (passOver) {
-                if (nearAim(h)) passedOver.push_back(h);
+                if (notePassedOver && nearAim(h)) passedOver.push_back(h);
                 continue;
             }
             if (lone) ++loneUnlikely;
@@ -685,8 +691,19 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
         return hitsOf(view, copyAt(reduction), first);
     };
     std::vector<std::vector<FinderHit>> scales;
+    // The halved copy's hits that look like a bull's-eye go first: its pass
+    // costs a quarter of the frame's, and a symbol of 4 pixels a module or
+    // more shows there. A blurred symbol's data texture makes the frame's
+    // own pass cross-check hundreds of row clusters (1.1 ms on a 720p frame
+    // with a blurred 5-layer symbol, against 0.3 ms for the halved pass).
+    // The copy's other hits keep their turn in the first round; a frame
+    // read at its own scale pays the halved pass (about 0.2 ms at 720p).
+    const std::vector<FinderHit> halvedHits = firstRound(kHalvedFirst);
+    const auto roundHits = [&](int reduction) { return reduction == kHalvedFirst ? halvedHits : firstRound(reduction); };
+    tryHits(halvedHits, /*onlyLikely=*/true, attempts, kMaxCandidatesTried, /*notePassedOver=*/false);
+    if (!found.empty() && !options.all) return found;
     for (int reduction : kScales) {
-        scales.push_back(firstRound(reduction));
+        scales.push_back(roundHits(reduction));
         if (tryHits(scales.back(), false, attempts, kMaxCandidatesTried)) break;
     }
     if (!found.empty() && !options.all) return found;
@@ -696,7 +713,7 @@ std::vector<FoundSymbol> searchFrame(const GreyView& view, const FrameSearchOpti
     // frame itself), the hits of every scale that look like a bull's-eye
     // and were not tried get a second chance.
     if (attempts >= kMaxCandidatesTried) {
-        while (scales.size() < std::size(kScales)) scales.push_back(firstRound(kScales[scales.size()]));
+        while (scales.size() < std::size(kScales)) scales.push_back(roundHits(kScales[scales.size()]));
         int extra = 0;
         for (const auto& hits : scales)
             if (tryHits(hits, true, extra, kSecondChances)) break;
