@@ -235,16 +235,16 @@ void preferUncorrectedRead(const std::uint8_t* frame, int width, int height, int
 // When the whole-frame stage follows, the centre search passes over seeds
 // whose threshold square (a 61-pixel square at 720p) spans fewer than
 // kFlatSeedBase + kFlatSeedPerNoise * noise grey levels: sensor noise of
-// sigma s spans about 7 s over such a square, and a seed there sits on
-// bare background, where the blob fill spends its time on noise clusters
-// and no bull's-eye lies (a symbol there gives its square the span of
-// its contrast). Fine module
+// sigma s spans about 7 s over such a square (13-16 levels at s = 2, whose
+// estimate reads 1.8), and a seed there sits on bare background, where the
+// blob fill spends its time on noise clusters and no bull's-eye lies (a
+// symbol there gives its square the span of its contrast). Fine module
 // texture over most of the frame inflates the noise estimate (it counts
 // second differences); from kFlatSeedMaxNoise on every seed is tried.
 // Over the golden frames a quarter of the seeds were passed over and no
 // answer changed.
 constexpr double kFlatSeedBase = 2.0;
-constexpr double kFlatSeedPerNoise = 8.0;
+constexpr double kFlatSeedPerNoise = 9.0;
 constexpr double kFlatSeedMaxNoise = 2.5;
 
 // `noise` is the frame's estimateNoise; negative when the centre search
