@@ -254,10 +254,16 @@ int flatSeedSpan(double noise) {
     return static_cast<int>(kFlatSeedBase + kFlatSeedPerNoise * noise);
 }
 
-// The frame's noise for both searches, when the whole-frame one may run.
-double searchNoise(const std::uint8_t* frame, int width, int height, int stride, const ReadOptions& options) {
-    return options.search == Search::Centre ? -1.0
-                                            : AztecCore::Locate::estimateNoise(viewOf(frame, width, height, stride));
+// Readies the centre search on `engine` for this frame and returns the
+// frame's noise, which the whole-frame search takes too; negative (every
+// seed tried) when the centre search runs alone.
+double prepareCentreSearch(AztecCore::ReaderEngine& engine, const std::uint8_t* frame, int width, int height,
+                           int stride, const ReadOptions& options) {
+    const double noise = options.search == Search::Centre
+                             ? -1.0
+                             : AztecCore::Locate::estimateNoise(viewOf(frame, width, height, stride));
+    engine.setFlatSeedSpan(flatSeedSpan(noise));
+    return noise;
 }
 
 // Runs `body` and turns the failures a read can meet into a status.
@@ -303,8 +309,7 @@ ReadResult readFrame(const std::uint8_t* frame, int width, int height, int strid
         } untrace{engine};
         engine.setTrace(trace);
         engine.setExtended(true);
-        const double noise = searchNoise(frame, width, height, stride, options);
-        engine.setFlatSeedSpan(flatSeedSpan(noise));
+        const double noise = prepareCentreSearch(engine, frame, width, height, stride, options);
         const AztecCore::ReadOutcome outcome =
             engine.read(AztecCore::Image::ImageView{frame, width, height, stride}, r.message);
         gatherFacts(engine, outcome, r);
@@ -336,8 +341,7 @@ std::vector<ReadResult> readAllFrame(const std::uint8_t* frame, int width, int h
     guarded(r, [&] {
         AztecCore::ReaderEngine& engine = reused ? *reused : threadEngine();
         engine.setExtended(true);
-        const double noise = searchNoise(frame, width, height, stride, options);
-        engine.setFlatSeedSpan(flatSeedSpan(noise));
+        const double noise = prepareCentreSearch(engine, frame, width, height, stride, options);
         ReadResult centre;
         const AztecCore::ReadOutcome outcome =
             engine.read(AztecCore::Image::ImageView{frame, width, height, stride}, centre.message);

@@ -74,18 +74,16 @@ int regularRays(const GreyView& view, const FinderHit& hit) {
         const double dx = directions.cos[static_cast<std::size_t>(r)] * step;
         const double dy = directions.sin[static_cast<std::size_t>(r)] * step;
         std::array<int, kMaxSamples> raw{};
-        if (inside) {
-            for (int i = 0; i < kMaxSamples; ++i) {
-                const int x = nearestIntNear(hit.x + dx * i), y = nearestIntNear(hit.y + dy * i);
-                raw[static_cast<std::size_t>(i)] = std::abs(invert - view.at(x, y));
-            }
-        } else {
-            for (int i = 0; i < kMaxSamples; ++i) {
-                const int x = std::clamp(nearestInt(hit.x + dx * i), 0, view.width - 1);
-                const int y = std::clamp(nearestInt(hit.y + dy * i), 0, view.height - 1);
-                raw[static_cast<std::size_t>(i)] = std::abs(invert - view.at(x, y));
-            }
-        }
+        const auto sample = [&](auto pixelAt) {
+            for (int i = 0; i < kMaxSamples; ++i)
+                raw[static_cast<std::size_t>(i)] = std::abs(invert - pixelAt(hit.x + dx * i, hit.y + dy * i));
+        };
+        if (inside)
+            sample([&](double x, double y) { return view.at(nearestIntNear(x), nearestIntNear(y)); });
+        else
+            sample([&](double x, double y) {
+                return view.at(std::clamp(nearestInt(x), 0, view.width - 1), std::clamp(nearestInt(y), 0, view.height - 1));
+            });
         auto& p = rays[static_cast<std::size_t>(r)];
         p[0] = 4 * raw[0];
         p[kMaxSamples - 1] = 4 * raw[kMaxSamples - 1];
