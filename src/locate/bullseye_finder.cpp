@@ -126,11 +126,13 @@ public:
         const auto n = static_cast<std::size_t>(bw_) * static_cast<std::size_t>(bh_);
         std::vector<std::uint8_t> lo(n, 255), hi(n, 0);
         // Each block's extremes.
+#if defined(QUARROW_AVX2_BLOCKS)
+        static const bool avx2 = __builtin_cpu_supports("avx2");
+#endif
         for (int by = 0; by < bh_; ++by) {
             const int y0 = by * kBlock, y1 = std::min(v.height, (by + 1) * kBlock);
             int bx = 0;
 #if defined(QUARROW_AVX2_BLOCKS)
-            static const bool avx2 = __builtin_cpu_supports("avx2");
             if (avx2) bx = blockExtremesAvx2(v, y0, y1, bx, lo.data() + idx(0, by), hi.data() + idx(0, by));
 #endif
 #if defined(__SSE2__)
