@@ -1,10 +1,10 @@
 // Time of the whole-frame stage on 720p frames (Google Benchmark): the
 // finder's pass over a frame without a symbol (clean, and with noise of 2
 // and of 8 grey levels), the whole read of such a frame (centre search,
-// then the whole frame; clean, and with sensor
-// noise of 2 and of 8 grey levels, which makes hits of noise wherever the
-// clutter leaves no flat blocks and costs the whole-frame stage a further
-// round; and a busier scene of shapes and text with noise of 2), and reads of
+// then the whole frame; clean, and with sensor noise of 2 and of 8 grey
+// levels, which makes hits of noise wherever the clutter leaves no flat
+// blocks and costs the whole-frame stage a further round; and a busier
+// scene of shapes and text with noise of 2), and reads of
 // a blurred and of a turned 5-layer symbol away from the centre; the
 // FrameSearch ones time the whole-frame stage alone on the same frames,
 // the CentreOnly ones the centre search alone; and one solve of a blurred,
