@@ -181,6 +181,7 @@ std::optional<BullseyeFit> fitAt(const Sampler& sampler, double cx, double cy, d
     const auto n = static_cast<std::size_t>(reach / step) + 2;
 
     std::vector<std::vector<double>> profiles(kRays, std::vector<double>(n));
+    std::vector<double> xs(n), ys(n);
     double sum = 0.0;
     std::size_t count = 0;
     const double inner = (edges - 0.5) * module;
@@ -189,8 +190,10 @@ std::optional<BullseyeFit> fitAt(const Sampler& sampler, double cx, double cy, d
         const double dx = std::cos(a) * step, dy = std::sin(a) * step;
         auto& prof = profiles[static_cast<std::size_t>(r)];
         for (std::size_t i = 0; i < n; ++i) {
-            prof[i] = sampler.at(cx + dx * static_cast<double>(i), cy + dy * static_cast<double>(i));
+            xs[i] = cx + dx * static_cast<double>(i);
+            ys[i] = cy + dy * static_cast<double>(i);
         }
+        sampler.atEach(xs.data(), ys.data(), n, prof.data());
         // [1 2 1] along the ray against sensor noise.
         double prev = prof[0];
         for (std::size_t i = 1; i + 1 < n; ++i) {

@@ -87,12 +87,14 @@ inline constexpr double kModuleSpread = 0.2;
 
 // A module's level through `at`, which maps the module's centre moved by
 // (du, dv) modules along the grid's axes into the image.
+// The moves, in the order their levels are summed.
+inline constexpr double kCrossMoves[5][2] = {
+    {0.0, 0.0}, {-kModuleSpread, 0.0}, {kModuleSpread, 0.0}, {0.0, -kModuleSpread}, {0.0, kModuleSpread}};
+
 template <typename At>
 double crossLevel(const Sampler& s, const At& at) {
-    constexpr double d = kModuleSpread;
-    constexpr double moves[5][2] = {{0.0, 0.0}, {-d, 0.0}, {d, 0.0}, {0.0, -d}, {0.0, d}};
     double sum = 0.0;
-    for (const auto& move : moves) {
+    for (const auto& move : kCrossMoves) {
         const Point2d p = at(move[0], move[1]);
         sum += s.at(p.x, p.y);
     }
