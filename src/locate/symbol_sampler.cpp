@@ -162,7 +162,7 @@ std::vector<double> sampleLevels(const Sampler& s, const Homography& h, int m, c
             }
         }
         s.atEach(xs.data(), ys.data(), k, seen.data());
-        double* line = levels.data() + static_cast<std::ptrdiff_t>(x + 1) * n;
+        double* const line = levels.data() + static_cast<std::ptrdiff_t>(x + 1) * n;
         for (int y = 0; y < n; ++y) {
             const double* mine = seen.data() + static_cast<std::size_t>(y) * per;
             double sum = 0.0;
@@ -333,8 +333,8 @@ std::array<double, 3> blurWeights(double sigma) {
 #endif
 
 // The blur applied to an n x n grid of module values (edges repeated).
-QUARROW_ALWAYS_INLINE void blurGrid(const std::vector<double>& in, std::vector<double>& out, std::vector<double>& tmp, int n,
-              const std::array<double, 3>& w) {
+QUARROW_ALWAYS_INLINE void blurGrid(const std::vector<double>& in, std::vector<double>& out, std::vector<double>& tmp,
+                                    int n, const std::array<double, 3>& w) {
     tmp.resize(in.size());
     out.resize(in.size());
     const auto line = [n](const std::vector<double>& g, int x) {
@@ -438,11 +438,6 @@ QUARROW_ALWAYS_INLINE void vanCittertRounds(const std::vector<double>& levels, i
     }
 }
 
-void vanCittertPlain(const std::vector<double>& levels, int n, const std::array<double, 3>& w, int rounds, double lo,
-                     double hi, const KnownLevels* known, std::vector<double>& x) {
-    vanCittertRounds(levels, n, w, rounds, lo, hi, known, x);
-}
-
 #if defined(__GNUC__) && defined(__x86_64__)
 #define QUARROW_AVX2_DEBLUR 1
 // The same rounds compiled for AVX2, where the processor has it: the
@@ -467,7 +462,7 @@ std::vector<double> vanCittert(const std::vector<double>& levels, int n, double 
         return x;
     }
 #endif
-    vanCittertPlain(levels, n, w, rounds, lo, hi, known, x);
+    vanCittertRounds(levels, n, w, rounds, lo, hi, known, x);
     return x;
 }
 

@@ -85,12 +85,13 @@ bool readTurnedModeRing(const Sampler& sampler, const BullseyeFit& fit, const Mo
 // to stay off the neighbours. The fallback grids sample so too.
 inline constexpr double kModuleSpread = 0.2;
 
-// A module's level through `at`, which maps the module's centre moved by
-// (du, dv) modules along the grid's axes into the image.
-// The moves, in the order their levels are summed.
+// The points of a module's cross, as moves from its centre along the
+// grid's axes (modules), in the order their levels are summed.
 inline constexpr double kCrossMoves[5][2] = {
     {0.0, 0.0}, {-kModuleSpread, 0.0}, {kModuleSpread, 0.0}, {0.0, -kModuleSpread}, {0.0, kModuleSpread}};
 
+// A module's level through `at`, which maps the module's centre moved by
+// (du, dv) modules along the grid's axes into the image.
 template <typename At>
 double crossLevel(const Sampler& s, const At& at) {
     double sum = 0.0;
