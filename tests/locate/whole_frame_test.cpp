@@ -203,25 +203,29 @@ TEST(WholeFrame, OptionsChooseWhereAndWhatToLookFor) {
 }
 
 // Before the whole-frame search, the centre search passes over seeds on
-// bare background (noisy, away from the symbol); searching the centre
-// alone, as the runtime component does, it fills every one.
+// bare background (noisy, away from the symbol), under light noise and
+// heavy; searching the centre alone, as the runtime component does, it
+// fills every one.
 TEST(WholeFrame, OnlyTheCentreSearchAloneFillsSeedsOnBareBackground) {
     ModuleGrid g;
     ASSERT_TRUE(encodeAztec("OFF TO ONE SIDE", {.size = 2}, g));
-    RenderOptions o = with(4.0, 20.0, 200.0, 0.0);
-    o.noiseSigma = 2.0;
-    const Frame f = renderSymbol(g, o);
-    for (const quarrow::Search search : {quarrow::Search::Centre, quarrow::Search::Frame}) {
-        AztecCore::DetectorTrace trace;
-        quarrow::ReadOptions options;
-        options.search = search;
-        const auto r = quarrow::detail::readFrame(f.pixels.data(), f.width, f.height, f.width, f.pixels.size(),
-                                                  options, &trace);
-        const auto filled = std::count_if(trace.blobCentres.begin(), trace.blobCentres.end(),
-                                          [](const AztecCore::Point2d& c) { return c.x >= 0.0; });
-        ASSERT_EQ(trace.seeds.size(), 25u);
-        EXPECT_EQ(filled, search == quarrow::Search::Centre ? 25 : 0) << quarrow::toString(search);
-        EXPECT_EQ(r.outcome == quarrow::Outcome::Read, search == quarrow::Search::Frame);
+    for (const double noise : {2.0, 8.0}) {
+        RenderOptions o = with(4.0, 20.0, 200.0, 0.0);
+        o.noiseSigma = noise;
+        const Frame f = renderSymbol(g, o);
+        for (const quarrow::Search search : {quarrow::Search::Centre, quarrow::Search::Frame}) {
+            AztecCore::DetectorTrace trace;
+            quarrow::ReadOptions options;
+            options.search = search;
+            const auto r = quarrow::detail::readFrame(f.pixels.data(), f.width, f.height, f.width, f.pixels.size(),
+                                                      options, &trace);
+            const auto filled = std::count_if(trace.blobCentres.begin(), trace.blobCentres.end(),
+                                              [](const AztecCore::Point2d& c) { return c.x >= 0.0; });
+            ASSERT_EQ(trace.seeds.size(), 25u);
+            EXPECT_EQ(filled, search == quarrow::Search::Centre ? 25 : 0)
+                << quarrow::toString(search) << " noise " << noise;
+            EXPECT_EQ(r.outcome == quarrow::Outcome::Read, search == quarrow::Search::Frame) << "noise " << noise;
+        }
     }
 }
 
