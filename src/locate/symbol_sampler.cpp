@@ -326,15 +326,9 @@ std::array<double, 3> blurWeights(double sigma) {
     return {e05, 0.5 * (e15 - e05), 0.5 * (e25 - e15)};
 }
 
-#if defined(__GNUC__)
-#define QUARROW_ALWAYS_INLINE __attribute__((always_inline)) inline
-#else
-#define QUARROW_ALWAYS_INLINE inline
-#endif
-
 // The blur applied to an n x n grid of module values (edges repeated).
-QUARROW_ALWAYS_INLINE void blurGrid(const std::vector<double>& in, std::vector<double>& out, std::vector<double>& tmp,
-                                    int n, const std::array<double, 3>& w) {
+[[gnu::always_inline]] inline void blurGrid(const std::vector<double>& in, std::vector<double>& out,
+                                            std::vector<double>& tmp, int n, const std::array<double, 3>& w) {
     tmp.resize(in.size());
     out.resize(in.size());
     const auto line = [n](const std::vector<double>& g, int x) {
@@ -421,9 +415,9 @@ KnownLevels knownModules(int n, bool compact, int gridReach, const Aztec::BitLis
 // fixes are held at its levels: exact, they sharpen their neighbours far
 // better than their own noisy estimates do (under blur of 0.9 module two
 // in five of the symbols that failed to read now read).
-QUARROW_ALWAYS_INLINE void vanCittertRounds(const std::vector<double>& levels, int n, const std::array<double, 3>& w,
-                                            int rounds, double lo, double hi, const KnownLevels* known,
-                                            std::vector<double>& x) {
+[[gnu::always_inline]] inline void vanCittertRounds(const std::vector<double>& levels, int n,
+                                                    const std::array<double, 3>& w, int rounds, double lo, double hi,
+                                                    const KnownLevels* known, std::vector<double>& x) {
     std::vector<double> blurred, tmp;
     const auto pin = [&]() {
         if (!known) return;
