@@ -961,7 +961,6 @@ std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const 
     FindScratch& scratch = findScratch();
     std::vector<int>& starts = scratch.starts;
     std::vector<RowHit>& clusters = scratch.clusters;
-    starts.clear();
     clusters.clear();
     // The clusters by the column of their last row hit, in columns of
     // kClusterColumn pixels, oldest first in each: a row hit looks only at
@@ -996,6 +995,8 @@ std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const 
     // (above), a bit each: the walk along the row finds each next flip a
     // word at a time.
     const std::size_t flipWords = width / 64 + 2;
+    // A row's run starts: x0, at most one per bit of its flips, and x1.
+    starts.resize(flipWords * 64 + 2);
     std::vector<std::uint64_t>& below = scratch.below;
     std::vector<std::uint64_t>& above = scratch.above;
     below.assign(flipWords, 0);
@@ -1056,34 +1057,39 @@ std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const 
         // The first pixel's class, against its whole window.
         int window0 = 0;
         for (int x = x0 - kHalfWindow; x <= x0 + kHalfWindow; ++x) window0 += row[x - 1] + 2 * row[x] + row[x + 1];
-        starts.clear();
-        starts.push_back(x0);
+        int* const runStart = starts.data();
+        int count = 0;
+        runStart[count++] = x0;
         const bool firstDark = kWindow * (row[x0 - 1] + 2 * row[x0] + row[x0 + 1]) < window0;
         bool dark = firstDark;
-        for (int x = x0; x < x1;) {
-            // No flip is set at or past x1.
-            const std::uint64_t* flips = dark ? aboveRow : belowRow;
-            std::size_t word = static_cast<std::size_t>(x) / 64;
-            std::uint64_t pending = flips[word] & (~0ull << (x % 64));
-            while (pending == 0 && ++word < flipWords) pending = flips[word];
-            if (pending == 0) break;
-            x = static_cast<int>(word * 64) + __builtin_ctzll(pending);
-            starts.push_back(x);
-            dark = !dark;
-            ++x;
+        // Each next start is the first flip of the kind the current class
+        // wants, a word of both kinds at a time: within a word the chain
+        // from one flip to the next stays in registers. No flip is set
+        // before x0 or at or past x1.
+        std::uint64_t left = ~0ull << (x0 % 64);  // the word's bits not yet passed
+        for (std::size_t word = static_cast<std::size_t>(x0) / 64; word < flipWords; ++word, left = ~0ull) {
+            const std::uint64_t toLight = aboveRow[word], toDark = belowRow[word];
+            for (;;) {
+                const std::uint64_t pending = (dark ? toLight : toDark) & left;
+                if (pending == 0) break;
+                const int bit = __builtin_ctzll(pending);
+                runStart[count++] = static_cast<int>(word * 64) + bit;
+                dark = !dark;
+                left = ~1ull << bit;
+            }
         }
-        starts.push_back(x1);
-        const int runs = static_cast<int>(starts.size()) - 1;
+        runStart[count++] = x1;
+        const int runs = count - 1;
         for (int c = 3; c + 3 < runs; ++c) {
-          const MaybeSignatures maybe = maybeSignatures(starts.data(), c, c >= 4 && c + 4 < runs);
+          const MaybeSignatures maybe = maybeSignatures(runStart, c, c >= 4 && c + 4 < runs);
           if (!(maybe.nine | maybe.seven)) continue;
           const bool centreDark = firstDark == (c % 2 == 0);
           for (bool symbolDark : {true, false}) {
             if (symbolDark ? !options.darkOnLight : !options.lightOnDark) continue;
             if (!(symbolDark == centreDark ? maybe.nine : maybe.seven)) continue;
             Signature sig;
-            if (!signatureAt(starts.data(), runs, c, centreDark, symbolDark, sig)) continue;
-            const double x = 0.5 * (starts[static_cast<std::size_t>(c)] + starts[static_cast<std::size_t>(c + 1)] - 1);
+            if (!signatureAt(runStart, runs, c, centreDark, symbolDark, sig)) continue;
+            const double x = 0.5 * (runStart[c] + runStart[c + 1] - 1);
             // The hit joins the oldest cluster that takes it. A cluster
             // takes hits within 0.6 of its module, at most 1.5 times the
             // hit's, so none beyond 0.9 of the hit's module can.
