@@ -152,6 +152,8 @@ public:
         outside_.resize(side_);
         rowX_.resize(side_);
         rowY_.resize(side_);
+        slopeX_.resize(side_);
+        slopeY_.resize(side_);
     }
 
     int rings() const { return rings_; }
@@ -318,39 +320,28 @@ public:
         sampler_.charge(2 * static_cast<std::int64_t>(n));
         const auto& b = p.base;
         const auto& c = p.c;
+        // A row of the grid at a time: where its points lie (as sample()
+        // places them), then their levels and the image's slopes there, two
+        // at a time, then the terms' columns, in plain loops that vectorise
+        // (each element gets the same operations either way).
+        double* const xs = rowX_.data();
+        double* const ys = rowY_.data();
+        double* const gxs = slopeX_.data();
+        double* const gys = slopeY_.data();
         for (std::size_t i = 0; i < side_; ++i) {
             const double u = axis_[i];
             for (std::size_t j = 0; j < side_; ++j) {
                 const double v = axis_[j];
-                // The point as sample() places it, its level and the image's
-                // slope there.
                 const double w = h[6] * u + h[7] * v + 1.0;
-                const double x = (h[0] * u + h[1] * v + h[2]) / w;
-                const double y = (h[3] * u + h[4] * v + h[5]) / w;
-                double gx = 0.0, gy = 0.0;
-                samples_[i * side_ + j] = sampler_.levelAndSlopeAt(x, y, gx, gy);
-                // The corrected grid point (u', v') = (nu, nv) / d, then the
-                // slope carried back through the start's transform to it.
-                const double d = c[6] * u + c[7] * v + 1.0;
-                const double cu = ((1.0 + c[1]) * u + c[2] * v + c[0]) / d;
-                const double cv = (c[4] * u + (1.0 + c[5]) * v + c[3]) / d;
-                const double bw = b[6] * cu + b[7] * cv + 1.0;
-                const double gu = (gx * (b[0] - x * b[6]) + gy * (b[3] - y * b[6])) / bw;  // d level / d u'
-                const double gv = (gx * (b[1] - x * b[7]) + gy * (b[4] - y * b[7])) / bw;  // d level / d v'
-                const std::size_t at = i * side_ + j;
-                const double su = gu / d, sv = gv / d;
-                jac[0 * n + at] = su;
-                jac[1 * n + at] = su * u;
-                jac[2 * n + at] = su * v;
-                jac[3 * n + at] = sv;
-                jac[4 * n + at] = sv * u;
-                jac[5 * n + at] = sv * v;
-                if (perspective) {
-                    const double back = -(su * cu + sv * cv);
-                    jac[6 * n + at] = back * u;
-                    jac[7 * n + at] = back * v;
-                }
+                xs[j] = (h[0] * u + h[1] * v + h[2]) / w;
+                ys[j] = (h[3] * u + h[4] * v + h[5]) / w;
             }
+            sampler_.levelAndSlopeEach(xs, ys, side_, samples_.data() + i * side_, gxs, gys);
+            double* const __restrict j0 = jac.data() + i * side_;
+            if (perspective)
+                slopeColumns<true>(u, b, c, j0, n);
+            else
+                slopeColumns<false>(u, b, c, j0, n);
         }
         // Less each column's best fit by the levels (1, model, u, v).
         const std::vector<double>& m = cur.values;
@@ -378,6 +369,41 @@ public:
         residuals(trial, nullptr, nullptr);
         double* column = jac.data() + 8 * n;
         for (std::size_t i = 0; i < n; ++i) column[i] = (trial[i] - res[i]) / kSigmaDelta;
+    }
+
+    // The terms' columns of grid row u at j0 (columns n apart), from the
+    // row's points and slopes: the corrected grid point (u', v') = (nu,
+    // nv) / d, then the slope carried back through the start's transform
+    // to it.
+    template <bool Perspective>
+    void slopeColumns(double u, const Homography& b, const std::array<double, 8>& c, double* __restrict j0,
+                      std::size_t n) const {
+        const double* __restrict xs = rowX_.data();
+        const double* __restrict ys = rowY_.data();
+        const double* __restrict gxs = slopeX_.data();
+        const double* __restrict gys = slopeY_.data();
+        const double* __restrict axis = axis_.data();
+        for (std::size_t j = 0; j < side_; ++j) {
+            const double v = axis[j], x = xs[j], y = ys[j], gx = gxs[j], gy = gys[j];
+            const double d = c[6] * u + c[7] * v + 1.0;
+            const double cu = ((1.0 + c[1]) * u + c[2] * v + c[0]) / d;
+            const double cv = (c[4] * u + (1.0 + c[5]) * v + c[3]) / d;
+            const double bw = b[6] * cu + b[7] * cv + 1.0;
+            const double gu = (gx * (b[0] - x * b[6]) + gy * (b[3] - y * b[6])) / bw;  // d level / d u'
+            const double gv = (gx * (b[1] - x * b[7]) + gy * (b[4] - y * b[7])) / bw;  // d level / d v'
+            const double su = gu / d, sv = gv / d;
+            j0[0 * n + j] = su;
+            j0[1 * n + j] = su * u;
+            j0[2 * n + j] = su * v;
+            j0[3 * n + j] = sv;
+            j0[4 * n + j] = sv * u;
+            j0[5 * n + j] = sv * v;
+            if constexpr (Perspective) {
+                const double back = -(su * cu + sv * cv);
+                j0[6 * n + j] = back * u;
+                j0[7 * n + j] = back * v;
+            }
+        }
     }
 
     double residuals(std::vector<double>& res, Levels* levels, double* total) {
@@ -426,6 +452,7 @@ private:
     std::vector<double> samples_, table_, edges_, partial_, outside_, weights_;
     std::vector<double> roots_;  // square roots of the weights
     std::vector<double> rowX_, rowY_;  // a row's points in the image
+    std::vector<double> slopeX_, slopeY_;  // and the image's slopes there
     double modelSigma_ = -1.0;
     // The last few models made.
     std::array<BlurredModel, 4> models_{};

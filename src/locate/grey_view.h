@@ -65,32 +65,14 @@ public:
     void atEach(const double* xs, const double* ys, std::size_t n, double* out) const {
         std::size_t k = 0;
 #if defined(__SSE2__)
-        const __m128d zero = _mm_setzero_pd();
-        const __m128d maxX = _mm_set1_pd(view_.width - 1), maxY = _mm_set1_pd(view_.height - 1);
         for (; k + 2 <= n; k += 2) {
-            const __m128d x = _mm_loadu_pd(xs + k), y = _mm_loadu_pd(ys + k);
-            const __m128d inside = _mm_and_pd(_mm_and_pd(_mm_cmpge_pd(x, zero), _mm_cmpge_pd(y, zero)),
-                                              _mm_and_pd(_mm_cmplt_pd(x, maxX), _mm_cmplt_pd(y, maxY)));
-            if (_mm_movemask_pd(inside) != 3) {
+            CellPair c;
+            if (!cellPairAt(xs + k, ys + k, c)) {
                 out[k] = at(xs[k], ys[k]);
                 out[k + 1] = at(xs[k + 1], ys[k + 1]);
                 continue;
             }
-            const __m128i xi = _mm_cvttpd_epi32(x), yi = _mm_cvttpd_epi32(y);
-            const __m128d fx = _mm_sub_pd(x, _mm_cvtepi32_pd(xi)), fy = _mm_sub_pd(y, _mm_cvtepi32_pd(yi));
-            const std::uint8_t* p0 = view_.pixels + static_cast<std::ptrdiff_t>(_mm_cvtsi128_si32(yi)) * view_.stride +
-                                     _mm_cvtsi128_si32(xi);
-            const std::uint8_t* p1 = view_.pixels +
-                                     static_cast<std::ptrdiff_t>(_mm_cvtsi128_si32(_mm_srli_si128(yi, 4))) * view_.stride +
-                                     _mm_cvtsi128_si32(_mm_srli_si128(xi, 4));
-            const std::ptrdiff_t s = view_.stride;
-            const __m128d a = _mm_set_pd(p1[0], p0[0]), b = _mm_set_pd(p1[1], p0[1]);
-            const __m128d c = _mm_set_pd(p1[s], p0[s]), d = _mm_set_pd(p1[s + 1], p0[s + 1]);
-            const __m128d top = _mm_add_pd(a, _mm_mul_pd(fx, _mm_sub_pd(b, a)));
-            const __m128d bottom = _mm_add_pd(c, _mm_mul_pd(fx, _mm_sub_pd(d, c)));
-            __m128d v = _mm_add_pd(top, _mm_mul_pd(fy, _mm_sub_pd(bottom, top)));
-            if (invert_) v = _mm_sub_pd(_mm_set1_pd(255.0), v);
-            _mm_storeu_pd(out + k, v);
+            _mm_storeu_pd(out + k, c.level(invert_));
         }
 #endif
         for (; k < n; ++k) out[k] = at(xs[k], ys[k]);
@@ -139,6 +121,40 @@ public:
         gy = (at(x, y + e) - at(x, y - e)) / (2 * e);
         return at(x, y);
     }
+    // levelAndSlopeAt() for each of n points (xs[k], ys[k]) into levels[k],
+    // gxs[k] and gys[k]: the same values, two points at a time with SSE2
+    // where both lie inside.
+    void levelAndSlopeEach(const double* xs, const double* ys, std::size_t n, double* levels, double* gxs,
+                           double* gys) const {
+        std::size_t k = 0;
+#if defined(__SSE2__)
+        for (; k + 2 <= n; k += 2) {
+            CellPair c;
+            if (!cellPairAt(xs + k, ys + k, c)) {
+                levels[k] = levelAndSlopeAt(xs[k], ys[k], gxs[k], gys[k]);
+                levels[k + 1] = levelAndSlopeAt(xs[k + 1], ys[k + 1], gxs[k + 1], gys[k + 1]);
+                continue;
+            }
+            // The differences of whole levels are exact in doubles, so these
+            // are levelAndSlopeAt's integer differences to the last bit.
+            const __m128d alongTop = _mm_sub_pd(c.b, c.a), alongBottom = _mm_sub_pd(c.d, c.c);
+            const __m128d down = _mm_sub_pd(c.c, c.a);
+            __m128d gx = _mm_add_pd(alongTop, _mm_mul_pd(c.fy, _mm_sub_pd(alongBottom, alongTop)));
+            __m128d gy = _mm_add_pd(down, _mm_mul_pd(c.fx, _mm_sub_pd(_mm_sub_pd(c.d, c.b), down)));
+            if (invert_) {
+                // Negated as levelAndSlopeAt negates them: the sign bit
+                // flipped, so that a zero slope turns -0 there too.
+                const __m128d sign = _mm_set1_pd(-0.0);
+                gx = _mm_xor_pd(gx, sign);
+                gy = _mm_xor_pd(gy, sign);
+            }
+            _mm_storeu_pd(levels + k, c.level(invert_));
+            _mm_storeu_pd(gxs + k, gx);
+            _mm_storeu_pd(gys + k, gy);
+        }
+#endif
+        for (; k < n; ++k) levels[k] = levelAndSlopeAt(xs[k], ys[k], gxs[k], gys[k]);
+    }
     bool inverted() const { return invert_; }
     void charge(std::int64_t samples) const {
         if (budget_) budget_->charge(samples);
@@ -157,7 +173,7 @@ private:
     // The pixel cell holding (x, y) inside the image's last row and column
     // (most samples): its top-left pixel, the one below, and where the point
     // lies in the cell. at() and levelAndSlopeAt() take its bilinear level
-    // from here; atEach() does the same arithmetic two points at a time.
+    // from here; CellPair does the same arithmetic two points at a time.
     struct Cell {
         const std::uint8_t* top;
         const std::uint8_t* bottom;
@@ -168,6 +184,44 @@ private:
             return upper + fy * (lower - upper);
         }
     };
+#if defined(__SSE2__)
+    // Two points' cells, for atEach() and levelAndSlopeEach(): where in its
+    // cell each lies, and each cell's four pixels (a b over c d), one point
+    // a lane. level() is Cell::level() a lane each, to the last bit.
+    struct CellPair {
+        __m128d fx, fy, a, b, c, d;
+        __m128d level(bool invert) const {
+            const __m128d top = _mm_add_pd(a, _mm_mul_pd(fx, _mm_sub_pd(b, a)));
+            const __m128d bottom = _mm_add_pd(c, _mm_mul_pd(fx, _mm_sub_pd(d, c)));
+            const __m128d v = _mm_add_pd(top, _mm_mul_pd(fy, _mm_sub_pd(bottom, top)));
+            return invert ? _mm_sub_pd(_mm_set1_pd(255.0), v) : v;
+        }
+    };
+    // The cells of points (xs[0], ys[0]) and (xs[1], ys[1]); false, and
+    // nothing taken, unless both lie inside the image's last row and column.
+    bool cellPairAt(const double* xs, const double* ys, CellPair& out) const {
+        const __m128d zero = _mm_setzero_pd();
+        const __m128d x = _mm_loadu_pd(xs), y = _mm_loadu_pd(ys);
+        const __m128d inside = _mm_and_pd(_mm_and_pd(_mm_cmpge_pd(x, zero), _mm_cmpge_pd(y, zero)),
+                                          _mm_and_pd(_mm_cmplt_pd(x, _mm_set1_pd(view_.width - 1)),
+                                                     _mm_cmplt_pd(y, _mm_set1_pd(view_.height - 1))));
+        if (_mm_movemask_pd(inside) != 3) return false;
+        const __m128i xi = _mm_cvttpd_epi32(x), yi = _mm_cvttpd_epi32(y);
+        out.fx = _mm_sub_pd(x, _mm_cvtepi32_pd(xi));
+        out.fy = _mm_sub_pd(y, _mm_cvtepi32_pd(yi));
+        const std::uint8_t* p0 = view_.pixels + static_cast<std::ptrdiff_t>(_mm_cvtsi128_si32(yi)) * view_.stride +
+                                 _mm_cvtsi128_si32(xi);
+        const std::uint8_t* p1 = view_.pixels +
+                                 static_cast<std::ptrdiff_t>(_mm_cvtsi128_si32(_mm_srli_si128(yi, 4))) * view_.stride +
+                                 _mm_cvtsi128_si32(_mm_srli_si128(xi, 4));
+        const std::ptrdiff_t s = view_.stride;
+        out.a = _mm_set_pd(p1[0], p0[0]);
+        out.b = _mm_set_pd(p1[1], p0[1]);
+        out.c = _mm_set_pd(p1[s], p0[s]);
+        out.d = _mm_set_pd(p1[s + 1], p0[s + 1]);
+        return true;
+    }
+#endif
     bool inside(double x, double y) const { return x >= 0.0 && y >= 0.0 && x < view_.width - 1 && y < view_.height - 1; }
     Cell cellAt(double x, double y) const {
         const int x0 = static_cast<int>(x), y0 = static_cast<int>(y);

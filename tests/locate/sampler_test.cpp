@@ -5,6 +5,8 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <random>
 #include <limits>
 #include <vector>
 
@@ -46,6 +48,40 @@ TEST(Sampler, PointsOffTheImageTakeAnEdgePixel) {
     Sampler(view, true).levelAndSlopeAt(1.25, 0.75, gx, gy);
     EXPECT_DOUBLE_EQ(gx, -10.0);
     EXPECT_DOUBLE_EQ(gy, -50.0);
+}
+
+// The batched samplings give the one-point calls' values to the last bit
+// (a -0 slope included), pairs inside, off and straddling the image alike:
+// the whole-frame fits rely on it to read every frame as before.
+TEST(Sampler, BatchedSamplingsMatchTheirOnePointCalls) {
+    std::mt19937 rng(11);
+    std::vector<std::uint8_t> px(23 * 17);
+    for (auto& p : px) p = static_cast<std::uint8_t>(rng() % 256);
+    px[5 * 23 + 7] = px[5 * 23 + 8] = px[6 * 23 + 7] = px[6 * 23 + 8] = 90;  // a flat cell: zero slopes
+    const GreyView view{px.data(), 21, 17, 23};
+    std::uniform_real_distribution<double> coord(-3.0, 24.0);
+    constexpr std::size_t kPoints = 2000;
+    std::vector<double> xs(kPoints), ys(kPoints);
+    for (std::size_t k = 0; k < kPoints; ++k) {
+        xs[k] = coord(rng);
+        ys[k] = coord(rng);
+    }
+    xs[0] = 7.25, ys[0] = 5.5;  // inside the flat cell
+    xs[1] = std::numeric_limits<double>::quiet_NaN();
+    const auto same = [](double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; };
+    for (bool invert : {false, true}) {
+        const Sampler s(view, invert);
+        std::vector<double> levels(kPoints), gxs(kPoints), gys(kPoints), plain(kPoints);
+        s.levelAndSlopeEach(xs.data(), ys.data(), kPoints, levels.data(), gxs.data(), gys.data());
+        s.atEach(xs.data(), ys.data(), kPoints, plain.data());
+        for (std::size_t k = 0; k < kPoints; ++k) {
+            SCOPED_TRACE(testing::Message() << "invert " << invert << " (" << xs[k] << ", " << ys[k] << ")");
+            double gx = 0.0, gy = 0.0;
+            const double level = s.levelAndSlopeAt(xs[k], ys[k], gx, gy);
+            EXPECT_TRUE(same(levels[k], level) && same(gxs[k], gx) && same(gys[k], gy));
+            EXPECT_TRUE(same(plain[k], s.at(xs[k], ys[k])));
+        }
+    }
 }
 
 }  // namespace
