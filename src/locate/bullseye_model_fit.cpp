@@ -337,7 +337,7 @@ public:
                 ys[j] = (h[3] * u + h[4] * v + h[5]) / w;
             }
             sampler_.levelAndSlopeEach(xs, ys, side_, samples_.data() + i * side_, gxs, gys);
-            double* const __restrict j0 = jac.data() + i * side_;
+            double* const j0 = jac.data() + i * side_;
             if (perspective)
                 slopeColumns<true>(u, b, c, j0, n);
             else
