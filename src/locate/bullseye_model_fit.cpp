@@ -324,19 +324,11 @@ public:
         // places them), then their levels and the image's slopes there, two
         // at a time, then the terms' columns, in plain loops that vectorise
         // (each element gets the same operations either way).
-        double* const xs = rowX_.data();
-        double* const ys = rowY_.data();
-        double* const gxs = slopeX_.data();
-        double* const gys = slopeY_.data();
         for (std::size_t i = 0; i < side_; ++i) {
             const double u = axis_[i];
-            for (std::size_t j = 0; j < side_; ++j) {
-                const double v = axis_[j];
-                const double w = h[6] * u + h[7] * v + 1.0;
-                xs[j] = (h[0] * u + h[1] * v + h[2]) / w;
-                ys[j] = (h[3] * u + h[4] * v + h[5]) / w;
-            }
-            sampler_.levelAndSlopeEach(xs, ys, side_, samples_.data() + i * side_, gxs, gys);
+            Sampler::placeRow(h, u, axis_.data(), side_, rowX_.data(), rowY_.data());
+            sampler_.levelAndSlopeEach(rowX_.data(), rowY_.data(), side_, samples_.data() + i * side_, slopeX_.data(),
+                                       slopeY_.data());
             double* const j0 = jac.data() + i * side_;
             if (perspective)
                 slopeColumns<true>(u, b, c, j0, n);

@@ -86,14 +86,19 @@ public:
                 double* out) const {
         charge(static_cast<std::int64_t>(n * n));
         for (std::size_t i = 0; i < n; ++i) {
-            const double u = axis[i];
-            for (std::size_t j = 0; j < n; ++j) {
-                const double v = axis[j];
-                const double w = h[6] * u + h[7] * v + 1.0;
-                xs[j] = (h[0] * u + h[1] * v + h[2]) / w;
-                ys[j] = (h[3] * u + h[4] * v + h[5]) / w;
-            }
+            placeRow(h, axis[i], axis, n, xs, ys);
             atEach(xs, ys, n, out + i * n);
+        }
+    }
+    // Where the grid points (u, axis[j]) lie through h, into xs and ys (n
+    // each): atGrid()'s points, for callers that sample them otherwise.
+    static void placeRow(const Aztec::Math::Homography& h, double u, const double* axis, std::size_t n, double* xs,
+                         double* ys) {
+        for (std::size_t j = 0; j < n; ++j) {
+            const double v = axis[j];
+            const double w = h[6] * u + h[7] * v + 1.0;
+            xs[j] = (h[0] * u + h[1] * v + h[2]) / w;
+            ys[j] = (h[3] * u + h[4] * v + h[5]) / w;
         }
     }
     // at(x, y), with its gradient per pixel into (gx, gy), from the same
