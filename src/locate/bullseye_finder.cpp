@@ -364,6 +364,45 @@ inline MaybeSignatures maybeSignatures(const int* starts, int c, bool nineInside
     return out;
 }
 
+#if defined(__SSE2__)
+// maybeSignatures of runs c .. c + 3 at once, in 32-bit lanes, a bit per
+// run (bit k for run c + k): runs c - 4 .. c + 8 must exist. The same
+// integer tests; the products by constants are shifts and adds, and
+// |a| < b is a < b and -a < b.
+struct MaybeSignatureMasks {
+    unsigned nine = 0, seven = 0;
+};
+inline MaybeSignatureMasks maybeSignatures4(const int* starts, int c) {
+    const auto at = [&](int k) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(starts + c + k)); };
+    const auto times = [](__m128i v, int shiftA, int shiftB, bool add) {
+        const __m128i a = _mm_slli_epi32(v, shiftA);
+        const __m128i b = shiftB < 0 ? v : _mm_slli_epi32(v, shiftB);
+        return add ? _mm_add_epi32(a, b) : _mm_sub_epi32(a, b);
+    };
+    const auto atLeast = [](__m128i a, __m128i b) { return _mm_xor_si128(_mm_cmplt_epi32(a, b), _mm_set1_epi32(-1)); };
+    const auto sizeBelow = [](__m128i d, __m128i bound) {  // |d| < bound
+        return _mm_and_si128(_mm_cmplt_epi32(d, bound), _mm_cmplt_epi32(_mm_sub_epi32(_mm_setzero_si128(), d), bound));
+    };
+    const __m128i m4 = at(-4), m3 = at(-3), m2 = at(-2), p0 = at(0), p1 = at(1), p3 = at(3), p4 = at(4), p5 = at(5);
+    const __m128i left7 = _mm_sub_epi32(p0, m2), right7 = _mm_sub_epi32(p3, p1);
+    const __m128i four = _mm_add_epi32(left7, right7), middle = _mm_sub_epi32(p1, p0);
+    __m128i seven = atLeast(four, _mm_set1_epi32(kMinFourRuns));
+    seven = _mm_and_si128(seven, atLeast(times(middle, 5, 3, true), times(four, 4, -1, true)));  // 40 middle >= 17 four
+    seven = _mm_and_si128(seven, atLeast(four, middle));
+    seven = _mm_and_si128(seven, atLeast(_mm_slli_epi32(_mm_sub_epi32(m2, m3), 3), four));
+    seven = _mm_and_si128(seven, atLeast(_mm_slli_epi32(_mm_sub_epi32(p4, p3), 3), four));
+    seven = _mm_and_si128(seven, sizeBelow(_mm_slli_epi32(_mm_sub_epi32(left7, right7), 2), four));
+    const __m128i span = _mm_sub_epi32(p4, m3);
+    const __m128i left9 = _mm_sub_epi32(p0, m3), right9 = _mm_sub_epi32(p4, p1);
+    __m128i nine = atLeast(span, _mm_set1_epi32(kMinSevenRuns));
+    nine = _mm_and_si128(nine, atLeast(times(_mm_sub_epi32(m3, m4), 4, 1, false), span));  // 14 w >= span
+    nine = _mm_and_si128(nine, atLeast(times(_mm_sub_epi32(p5, p4), 4, 1, false), span));
+    nine = _mm_and_si128(nine, sizeBelow(times(_mm_sub_epi32(left9, right9), 3, -1, false), span));  // 7 |d| < span
+    return {static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(nine))),
+            static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(seven)))};
+}
+#endif
+
 // A classified walk: its run starts (the last entry is the end), each
 // run's class, and how many steps of it lie before its starting point.
 // Only the runs a check can look at are classified: the signature is
@@ -1063,72 +1102,99 @@ std::vector<FinderHit> BullseyeFinder::find(const FinderOptions& options) const 
         const bool firstDark = kWindow * (row[x0 - 1] + 2 * row[x0] + row[x0 + 1]) < window0;
         bool dark = firstDark;
         // Each next start is the first flip of the kind the current class
-        // wants, a word of both kinds at a time: within a word the chain
-        // from one flip to the next stays in registers. No flip is set
+        // wants: a flip whose kind differs from the flip before it. A word
+        // of flips at a time, with no chain from one flip to the next.
+        // Between two flips to light (a stretch of `notLight`) a pixel is
+        // dark from the stretch's first flip to dark on and light before
+        // it (all dark when the class coming into the word's first stretch
+        // is dark). Each light part starts at one of `bottoms` (the bit
+        // after a flip to light, or the word's first bit when coming in
+        // light) and holds no flip, so adding `bottoms` to `plain` carries
+        // through exactly the light parts and clears them. No flip is set
         // before x0 or at or past x1.
-        std::uint64_t left = ~0ull << (x0 % 64);  // the word's bits not yet passed
-        for (std::size_t word = static_cast<std::size_t>(x0) / 64; word < flipWords; ++word, left = ~0ull) {
-            const std::uint64_t toLight = aboveRow[word], toDark = belowRow[word];
-            for (;;) {
-                const std::uint64_t pending = (dark ? toLight : toDark) & left;
-                if (pending == 0) break;
-                const int bit = __builtin_ctzll(pending);
-                runStart[count++] = static_cast<int>(word * 64) + bit;
-                dark = !dark;
-                left = ~1ull << bit;
-            }
+        std::uint64_t mask = ~0ull << (x0 % 64);  // the first word's bits from x0 on
+        for (std::size_t word = static_cast<std::size_t>(x0) / 64; word < flipWords; ++word, mask = ~0ull) {
+            const std::uint64_t toLight = aboveRow[word] & mask, toDark = belowRow[word] & mask;
+            if ((toLight | toDark) == 0) continue;
+            const std::uint64_t in = dark ? 1 : 0;
+            const std::uint64_t notLight = ~toLight, plain = notLight & ~toDark;
+            const std::uint64_t bottoms = ((toLight << 1) | (in ^ 1)) & plain;
+            const std::uint64_t isDark = notLight & ~(plain & ~(plain + bottoms));  // each pixel's class after it
+            const std::uint64_t before = (isDark << 1) | in;                          // and before it
+            std::uint64_t flips = (toDark & ~before) | (toLight & before);
+            dark = (isDark >> 63) != 0;
+            for (; flips != 0; flips &= flips - 1) runStart[count++] = static_cast<int>(word * 64) + __builtin_ctzll(flips);
         }
         runStart[count++] = x1;
         const int runs = count - 1;
-        for (int c = 3; c + 3 < runs; ++c) {
-          const MaybeSignatures maybe = maybeSignatures(runStart, c, c >= 4 && c + 4 < runs);
-          if (!(maybe.nine | maybe.seven)) continue;
-          const bool centreDark = firstDark == (c % 2 == 0);
-          for (bool symbolDark : {true, false}) {
-            if (symbolDark ? !options.darkOnLight : !options.lightOnDark) continue;
-            if (!(symbolDark == centreDark ? maybe.nine : maybe.seven)) continue;
-            Signature sig;
-            if (!signatureAt(runStart, runs, c, centreDark, symbolDark, sig)) continue;
-            const double x = 0.5 * (runStart[c] + runStart[c + 1] - 1);
-            // The hit joins the oldest cluster that takes it. A cluster
-            // takes hits within 0.6 of its module, at most 1.5 times the
-            // hit's, so none beyond 0.9 of the hit's module can.
-            const double reach = 0.9 * sig.module;
-            const int firstColumn = std::max(0, static_cast<int>((x - reach) / kClusterColumn));
-            const int lastColumn = std::min(static_cast<int>(columns.size()) - 1, static_cast<int>((x + reach) / kClusterColumn));
-            std::uint32_t best = std::numeric_limits<std::uint32_t>::max();
-            for (int col = firstColumn; col <= lastColumn; ++col) {
-                std::erase_if(columns[static_cast<std::size_t>(col)], [&](std::uint32_t k) {
-                    return y - clusters[k].lastY > 2.0 * clusters[k].module + kRowStep;
-                });
-                for (const std::uint32_t k : columns[static_cast<std::size_t>(col)]) {
-                    const RowHit& h = clusters[k];
-                    if (k >= best || h.symbolDark != sig.symbolDark || std::fabs(h.lastX - x) > 0.6 * h.module ||
-                        sig.module > 1.5 * h.module || h.module > 1.5 * sig.module)
-                        continue;
-                    best = k;
+        // Tests run c, which maybeSignatures passed, for both polarities, and
+        // adds its hits to the clusters.
+        const auto tryRun = [&](int c, MaybeSignatures maybe) {
+            const bool centreDark = firstDark == (c % 2 == 0);
+            for (bool symbolDark : {true, false}) {
+                if (symbolDark ? !options.darkOnLight : !options.lightOnDark) continue;
+                if (!(symbolDark == centreDark ? maybe.nine : maybe.seven)) continue;
+                Signature sig;
+                if (!signatureAt(runStart, runs, c, centreDark, symbolDark, sig)) continue;
+                const double x = 0.5 * (runStart[c] + runStart[c + 1] - 1);
+                // The hit joins the oldest cluster that takes it. A cluster
+                // takes hits within 0.6 of its module, at most 1.5 times the
+                // hit's, so none beyond 0.9 of the hit's module can.
+                const double reach = 0.9 * sig.module;
+                const int firstColumn = std::max(0, static_cast<int>((x - reach) / kClusterColumn));
+                const int lastColumn =
+                    std::min(static_cast<int>(columns.size()) - 1, static_cast<int>((x + reach) / kClusterColumn));
+                std::uint32_t best = std::numeric_limits<std::uint32_t>::max();
+                for (int col = firstColumn; col <= lastColumn; ++col) {
+                    std::erase_if(columns[static_cast<std::size_t>(col)], [&](std::uint32_t k) {
+                        return y - clusters[k].lastY > 2.0 * clusters[k].module + kRowStep;
+                    });
+                    for (const std::uint32_t k : columns[static_cast<std::size_t>(col)]) {
+                        const RowHit& h = clusters[k];
+                        if (k >= best || h.symbolDark != sig.symbolDark || std::fabs(h.lastX - x) > 0.6 * h.module ||
+                            sig.module > 1.5 * h.module || h.module > 1.5 * sig.module)
+                            continue;
+                        best = k;
+                    }
+                }
+                if (best != std::numeric_limits<std::uint32_t>::max()) {
+                    RowHit& h = clusters[best];
+                    const auto from = static_cast<std::size_t>(h.lastX / kClusterColumn);
+                    const auto to = static_cast<std::size_t>(x / kClusterColumn);
+                    if (from != to) {
+                        std::erase(columns[from], best);
+                        auto& into = columns[to];
+                        into.insert(std::upper_bound(into.begin(), into.end(), best), best);
+                    }
+                    h.sumX += x;
+                    h.sumY += y;
+                    h.lastX = x;
+                    h.lastY = y;
+                    ++h.rows;
+                } else if (clusters.size() < kMaxRowClusters) {
+                    columns[static_cast<std::size_t>(x / kClusterColumn)].push_back(static_cast<std::uint32_t>(clusters.size()));
+                    clusters.push_back({sig.module, sig.symbolDark, 1, x, double(y), x, double(y)});
                 }
             }
-            if (best != std::numeric_limits<std::uint32_t>::max()) {
-                RowHit& h = clusters[best];
-                const auto from = static_cast<std::size_t>(h.lastX / kClusterColumn);
-                const auto to = static_cast<std::size_t>(x / kClusterColumn);
-                if (from != to) {
-                    std::erase(columns[from], best);
-                    auto& into = columns[to];
-                    into.insert(std::upper_bound(into.begin(), into.end(), best), best);
-                }
-                h.sumX += x;
-                h.sumY += y;
-                h.lastX = x;
-                h.lastY = y;
-                ++h.rows;
-            } else if (clusters.size() < kMaxRowClusters) {
-                columns[static_cast<std::size_t>(x / kClusterColumn)].push_back(static_cast<std::uint32_t>(clusters.size()));
-                clusters.push_back({sig.module, sig.symbolDark, 1, x, double(y), x, double(y)});
+        };
+        // Run c needs runs c - 3 .. c + 3, and c - 4 and c + 4 for the
+        // nine; the runs with room for both are tested four at a time.
+        int c = 3;
+        const auto tryOne = [&](int k) {
+            const MaybeSignatures maybe = maybeSignatures(runStart, k, k >= 4 && k + 4 < runs);
+            if (maybe.nine | maybe.seven) tryRun(k, maybe);
+        };
+        if (c + 3 < runs) tryOne(c++);
+#if defined(__SSE2__)
+        for (; c + 7 < runs; c += 4) {
+            const MaybeSignatureMasks masks = maybeSignatures4(runStart, c);
+            for (unsigned any = masks.nine | masks.seven; any != 0; any &= any - 1) {
+                const int k = __builtin_ctz(any);
+                tryRun(c + k, {((masks.nine >> k) & 1) != 0, ((masks.seven >> k) & 1) != 0});
             }
-          }
         }
+#endif
+        for (; c + 3 < runs; ++c) tryOne(c);
     }
 
     if (keep) kept_.scaled = keptScaled;
