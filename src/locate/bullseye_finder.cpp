@@ -366,14 +366,15 @@ inline MaybeSignatures maybeSignatures(const int* starts, int c, bool nineInside
 
 #if defined(__SSE2__)
 // maybeSignatures of runs c .. c + 3 at once, in 32-bit lanes, a bit per
-// run (bit k for run c + k): runs c - 4 .. c + 8 must exist. The same
-// integer tests; the products by constants are shifts and adds, and
-// |a| < b is a < b and -a < b.
+// run (bit k for run c + k): runs c - 4 .. c + 7 must exist (their starts
+// c - 4 .. c + 8 are read). The same integer tests; the products by
+// constants are shifts and adds, and |a| < b is a < b and -a < b.
 struct MaybeSignatureMasks {
     unsigned nine = 0, seven = 0;
 };
 inline MaybeSignatureMasks maybeSignatures4(const int* starts, int c) {
     const auto at = [&](int k) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(starts + c + k)); };
+    // (v << shiftA) plus or minus (v << shiftB), or v itself for a negative shiftB.
     const auto times = [](__m128i v, int shiftA, int shiftB, bool add) {
         const __m128i a = _mm_slli_epi32(v, shiftA);
         const __m128i b = shiftB < 0 ? v : _mm_slli_epi32(v, shiftB);
