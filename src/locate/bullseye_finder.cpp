@@ -19,6 +19,14 @@ namespace AztecCore::Locate {
 
 namespace {
 
+#if defined(__SSE2__)
+// Sixteen bytes from p, unaligned: eight 16-bit or four 32-bit lanes.
+template <typename T>
+inline __m128i load128(const T* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+#endif
+
 // Windows of 5 x 5 blocks of 8 x 8 pixels whose grey levels span fewer than
 // kMinRange levels hold no edges worth following: there the class of a
 // pixel never changes, and sensor noise on a blank wall makes no runs.
@@ -373,13 +381,11 @@ struct MaybeSignatureMasks {
     unsigned nine = 0, seven = 0;
 };
 inline MaybeSignatureMasks maybeSignatures4(const int* starts, int c) {
-    const auto at = [&](int k) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(starts + c + k)); };
-    // (v << shiftA) plus or minus (v << shiftB), or v itself for a negative shiftB.
-    const auto times = [](__m128i v, int shiftA, int shiftB, bool add) {
-        const __m128i a = _mm_slli_epi32(v, shiftA);
-        const __m128i b = shiftB < 0 ? v : _mm_slli_epi32(v, shiftB);
-        return add ? _mm_add_epi32(a, b) : _mm_sub_epi32(a, b);
-    };
+    const auto at = [&](int k) { return load128(starts + c + k); };
+    const auto times40 = [](__m128i v) { return _mm_add_epi32(_mm_slli_epi32(v, 5), _mm_slli_epi32(v, 3)); };
+    const auto times17 = [](__m128i v) { return _mm_add_epi32(_mm_slli_epi32(v, 4), v); };
+    const auto times14 = [](__m128i v) { return _mm_sub_epi32(_mm_slli_epi32(v, 4), _mm_slli_epi32(v, 1)); };
+    const auto times7 = [](__m128i v) { return _mm_sub_epi32(_mm_slli_epi32(v, 3), v); };
     const auto atLeast = [](__m128i a, __m128i b) { return _mm_xor_si128(_mm_cmplt_epi32(a, b), _mm_set1_epi32(-1)); };
     const auto sizeBelow = [](__m128i d, __m128i bound) {  // |d| < bound
         return _mm_and_si128(_mm_cmplt_epi32(d, bound), _mm_cmplt_epi32(_mm_sub_epi32(_mm_setzero_si128(), d), bound));
@@ -388,7 +394,7 @@ inline MaybeSignatureMasks maybeSignatures4(const int* starts, int c) {
     const __m128i left7 = _mm_sub_epi32(p0, m2), right7 = _mm_sub_epi32(p3, p1);
     const __m128i four = _mm_add_epi32(left7, right7), middle = _mm_sub_epi32(p1, p0);
     __m128i seven = atLeast(four, _mm_set1_epi32(kMinFourRuns));
-    seven = _mm_and_si128(seven, atLeast(times(middle, 5, 3, true), times(four, 4, -1, true)));  // 40 middle >= 17 four
+    seven = _mm_and_si128(seven, atLeast(times40(middle), times17(four)));
     seven = _mm_and_si128(seven, atLeast(four, middle));
     seven = _mm_and_si128(seven, atLeast(_mm_slli_epi32(_mm_sub_epi32(m2, m3), 3), four));
     seven = _mm_and_si128(seven, atLeast(_mm_slli_epi32(_mm_sub_epi32(p4, p3), 3), four));
@@ -396,9 +402,9 @@ inline MaybeSignatureMasks maybeSignatures4(const int* starts, int c) {
     const __m128i span = _mm_sub_epi32(p4, m3);
     const __m128i left9 = _mm_sub_epi32(p0, m3), right9 = _mm_sub_epi32(p4, p1);
     __m128i nine = atLeast(span, _mm_set1_epi32(kMinSevenRuns));
-    nine = _mm_and_si128(nine, atLeast(times(_mm_sub_epi32(m3, m4), 4, 1, false), span));  // 14 w >= span
-    nine = _mm_and_si128(nine, atLeast(times(_mm_sub_epi32(p5, p4), 4, 1, false), span));
-    nine = _mm_and_si128(nine, sizeBelow(times(_mm_sub_epi32(left9, right9), 3, -1, false), span));  // 7 |d| < span
+    nine = _mm_and_si128(nine, atLeast(times14(_mm_sub_epi32(m3, m4)), span));
+    nine = _mm_and_si128(nine, atLeast(times14(_mm_sub_epi32(p5, p4)), span));
+    nine = _mm_and_si128(nine, sizeBelow(times7(_mm_sub_epi32(left9, right9)), span));
     return {static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(nine))),
             static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(seven)))};
 }
@@ -545,9 +551,8 @@ struct Walker {
             // added to all four and taken on from the last lane: the same
             // sums as one at a time, in the same 32 bits.
             for (; j + 4 <= inner; j += 4) {
-                auto load = [](const int* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); };
-                const __m128i mid = load(pd + j);
-                const __m128i smoothed = _mm_add_epi32(_mm_add_epi32(load(pd + j - 1), load(pd + j + 1)), _mm_add_epi32(mid, mid));
+                const __m128i mid = load128(pd + j);
+                const __m128i smoothed = _mm_add_epi32(_mm_add_epi32(load128(pd + j - 1), load128(pd + j + 1)), _mm_add_epi32(mid, mid));
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(qd + j), smoothed);
                 __m128i sums = _mm_add_epi32(smoothed, _mm_slli_si128(smoothed, 4));
                 sums = _mm_add_epi32(sums, _mm_slli_si128(sums, 8));
@@ -601,11 +606,10 @@ struct Walker {
             const __m128i margin = _mm_set1_epi16(static_cast<std::int16_t>(quarterHysteresis * span));
             const __m128i negMargin = _mm_set1_epi16(static_cast<std::int16_t>(-quarterHysteresis * span));
             for (; i + 8 <= c1 && i + 8 + halfWindow <= n; i += 8) {
-                auto load = [](const int* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); };
-                const __m128i q16 = _mm_packs_epi32(load(qd + i), load(qd + i + 4));
+                const __m128i q16 = _mm_packs_epi32(load128(qd + i), load128(qd + i + 4));
                 const int* hi = sd + i + halfWindow + 1;
                 const int* lo = sd + i - halfWindow;
-                const __m128i sum16 = _mm_packs_epi32(_mm_sub_epi32(load(hi), load(lo)), _mm_sub_epi32(load(hi + 4), load(lo + 4)));
+                const __m128i sum16 = _mm_packs_epi32(_mm_sub_epi32(load128(hi), load128(lo)), _mm_sub_epi32(load128(hi + 4), load128(lo + 4)));
                 const __m128i diff = _mm_sub_epi16(_mm_mullo_epi16(q16, weight), sum16);
                 const __m128i dark = _mm_cmplt_epi16(diff, negMargin), light = _mm_cmpgt_epi16(diff, margin);
                 toDark |= static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_packs_epi16(dark, dark)) & 0xFF) << (i - c0);
@@ -866,10 +870,9 @@ template <int Sets>
     // Sixteen pixels at a time, eight to a register; the compare masks of
     // both, packed to bytes, give sixteen bits each.
     const __m128i weight = _mm_set1_epi16(kWindow);
-    auto load = [](const std::int16_t* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); };
     auto diffAt = [&](std::size_t k) {
-        const __m128i window = _mm_add_epi16(_mm_add_epi16(load(a + k), load(a + k + 8)), load(c + k + kHalfWindow));
-        return _mm_sub_epi16(_mm_mullo_epi16(load(c + k), weight), window);
+        const __m128i window = _mm_add_epi16(_mm_add_epi16(load128(a + k), load128(a + k + 8)), load128(c + k + kHalfWindow));
+        return _mm_sub_epi16(_mm_mullo_epi16(load128(c + k), weight), window);
     };
     for (; i + 16 <= n; i += 16) {
         const __m128i d0 = diffAt(i), d1 = diffAt(i + 8);
@@ -1298,8 +1301,7 @@ double estimateNoise(const GreyView& v) {
 #if defined(__SSE2__)
         const __m128i none = _mm_setzero_si128();
         for (; x + 17 <= v.width; x += 16) {
-            auto load = [](const std::uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
-            const __m128i l = load(row + x - 1), m = load(row + x), r = load(row + x + 1);
+            const __m128i l = load128(row + x - 1), m = load128(row + x), r = load128(row + x + 1);
             const auto size = [&](bool high) {
                 const auto widen = [&](__m128i b) { return high ? _mm_unpackhi_epi8(b, none) : _mm_unpacklo_epi8(b, none); };
                 const __m128i d = _mm_sub_epi16(_mm_add_epi16(widen(l), widen(r)), _mm_slli_epi16(widen(m), 1));
